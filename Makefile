@@ -1,0 +1,43 @@
+# Thin wrapper around CMake. Every target installs what is missing first.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo bench sanitize sanitize-thread fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	@$(BUILD)/tools/orvik demo
+
+bench: deps
+	@scripts/install-deps --peers
+	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DORVIK_BUILD_BENCH=ON -DORVIK_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD)-bench -j $(JOBS)
+	@for b in $(BUILD)-bench/bench/orvik_bench_*; do echo "== $$b"; $$b; done
+
+# Address and undefined-behaviour sanitizers over the whole test suite.
+sanitize: deps
+	@cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_SANITIZE=address >/dev/null
+	@cmake --build $(BUILD)-asan -j $(JOBS)
+	@ctest --test-dir $(BUILD)-asan --output-on-failure -j $(JOBS)
+
+sanitize-thread: deps
+	@cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_SANITIZE=thread >/dev/null
+	@cmake --build $(BUILD)-tsan -j $(JOBS)
+	@ctest --test-dir $(BUILD)-tsan --output-on-failure -j $(JOBS)
+
+clean:
+	@rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

@@ -1,0 +1,106 @@
+#pragma once
+// Binary streams of typed values. Encoding: little-endian; a version word is a
+// uint32; a bool is one byte; a CString is a uint32 byte length followed by its
+// UTF-8 bytes; raw blocks go as they are.
+#include <cstdint>
+#include <cstring>
+
+#include "orvik/foundation/Containers.h"
+#include "orvik/foundation/Exception.h"
+#include "orvik/foundation/platform/String.h"
+
+class CbStreamWrite {
+public:
+  virtual ~CbStreamWrite() = default;
+
+  void WriteVersion(std::uint32_t version) { WriteUInt32(version); }
+  void WriteBool(bool v) { WriteUInt8(v ? 1 : 0); }
+  void WriteInt8(std::int8_t v) { writeRaw(&v, 1); }
+  void WriteUInt8(std::uint8_t v) { writeRaw(&v, 1); }
+  void WriteInt32(std::int32_t v) { writeRaw(&v, 4); }
+  void WriteUInt32(std::uint32_t v) { writeRaw(&v, 4); }
+  void WriteUInt64(std::uint64_t v) { writeRaw(&v, 8); }
+  void WriteFloat(float v) { writeRaw(&v, 4); }
+  void WriteString(const CString& s);
+
+protected:
+  // Appends exactly `bytes` bytes or throws.
+  virtual void writeRaw(const void* data, std::size_t bytes) = 0;
+};
+
+class CbStreamRead {
+public:
+  virtual ~CbStreamRead() = default;
+
+  // Reads a version word and returns it. A version above `max` was written by a
+  // newer library whose layout this one cannot know: CbException.
+  std::uint32_t ReadAndCompareVersion(std::uint32_t max);
+  bool ReadBool() { return ReadUInt8() != 0; }
+  std::int8_t ReadInt8() { return read<std::int8_t>(); }
+  std::uint8_t ReadUInt8() { return read<std::uint8_t>(); }
+  std::int32_t ReadInt32() { return read<std::int32_t>(); }
+  std::uint32_t ReadUInt32() { return read<std::uint32_t>(); }
+  std::uint64_t ReadUInt64() { return read<std::uint64_t>(); }
+  float ReadFloat() { return read<float>(); }
+  CString ReadString();
+
+  // Bytes that can still be read, or UINT64_MAX when the source cannot tell.
+  // Readers compare stored sizes with it before they allocate.
+  virtual std::uint64_t GetRemaining() const { return UINT64_MAX; }
+
+protected:
+  // Reads exactly `bytes` bytes or throws (CbException at the end of a buffer).
+  virtual void readRaw(void* data, std::size_t bytes) = 0;
+
+private:
+  template <typename T>
+  T read() {
+    T v;
+    readRaw(&v, sizeof v);
+    return v;
+  }
+};
+
+class CbStreamWriteBinary : public CbStreamWrite {
+public:
+  void WriteBuffer(const void* data, std::size_t bytes) { writeRaw(data, bytes); }
+};
+
+class CbStreamReadBinary : public CbStreamRead {
+public:
+  void ReadBuffer(void* data, std::size_t bytes) { readRaw(data, bytes); }
+};
+
+// Collects the written bytes in memory.
+class CbStreamWriteBinaryBuffer : public CbStreamWriteBinary {
+public:
+  const unsigned char* GetData() const { return m_data.GetData(); }
+  std::size_t GetCount() const { return m_data.GetCount(); }
+  const CbArray<unsigned char>& GetArray() const { return m_data; }
+
+protected:
+  void writeRaw(const void* data, std::size_t bytes) override;
+
+private:
+  CbArray<unsigned char> m_data;
+};
+
+// Reads from a byte array that the caller keeps alive. Reading past its end
+// throws CbException and reads nothing.
+class CbStreamReadBinaryBuffer : public CbStreamReadBinary {
+public:
+  explicit CbStreamReadBinaryBuffer(const CbArray<unsigned char>& data)
+      : m_data(data.GetData()), m_size(data.GetCount()) {}
+  CbStreamReadBinaryBuffer(const unsigned char* data, std::size_t size) : m_data(data), m_size(size) {}
+
+  std::uint64_t GetRemaining() const override { return m_size - m_pos; }
+  std::size_t GetPosition() const { return m_pos; }
+
+protected:
+  void readRaw(void* data, std::size_t bytes) override;
+
+private:
+  const unsigned char* m_data;
+  std::size_t m_size;
+  std::size_t m_pos = 0;
+};

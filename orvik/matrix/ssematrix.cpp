@@ -1,0 +1,128 @@
+#include "orvik/matrix/ssematrix.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "orvik/foundation/Alloc.h"
+#include "orvik/foundation/Exception.h"
+
+CSSEMatrix::CSSEMatrix() = default;
+
+CSSEMatrix::CSSEMatrix(const CSSEMatrix& other) : IReferenceCounted() {
+  if (this == &other) return;
+  if (other.HasMemory()) {
+    Create(other.m_iSizeX, other.m_iSizeY);
+    copyValuesFrom(other);
+  }
+  m_compressionParameters = other.m_compressionParameters;
+}
+
+CSSEMatrix::CSSEMatrix(const QeField2D<float, 1>& field) { CopyFromField(field); }
+
+CSSEMatrix::~CSSEMatrix() { FreeImageMemoryOnly(); }
+
+CSSEMatrix& CSSEMatrix::operator=(const CSSEMatrix& other) {
+  if (this != &other) CopyFromSSEMatrix(other);
+  return *this;
+}
+
+void CSSEMatrix::allocate(int sizeX, int sizeY) {
+  FreeImageMemoryOnly();
+  if (sizeX < 0 || sizeY < 0) {
+    Reset();
+    throw CbException("ssematrix", __LINE__, "CSSEMatrix::Create", "negative size");
+  }
+  m_iSizeX = sizeX;
+  m_iSizeY = sizeY;
+  m_iSSESizeX = sizeX;
+  m_iSSESizeY = (sizeY >> 2) + 1;
+
+  const int lines = m_iSSESizeY;
+  const int fields = (lines + c_iLinesPerField - 1) / c_iLinesPerField;
+  const std::size_t lineBytes = static_cast<std::size_t>(sizeX) * sizeof(__m128);
+  m_fields.assign(fields, nullptr);
+  m_ppLines = static_cast<__m128**>(SafeAlignedAlloc(sizeof(__m128*) * lines, 16));
+  // On an allocation failure the fields allocated so far stay counted, so that
+  // FreeImageMemoryOnly (and the destructor) release them.
+  for (int f = 0; f < fields; ++f) {
+    const int first = f * c_iLinesPerField;
+    const int count = std::min(c_iLinesPerField, lines - first);
+    auto* field = static_cast<__m128*>(SafeAlignedAlloc(lineBytes * count, 16));
+    m_fields[f] = field;
+    m_iFields = f + 1;
+    for (int l = 0; l < count; ++l) m_ppLines[first + l] = field + static_cast<std::size_t>(l) * sizeX;
+  }
+}
+
+void CSSEMatrix::Create(int sizeX, int sizeY) {
+  allocate(sizeX, sizeY);
+  SetAllPixelValuesToZero();
+}
+
+void CSSEMatrix::CreateNoClear(int sizeX, int sizeY) { allocate(sizeX, sizeY); }
+
+void CSSEMatrix::CreateSimilar(CSSEMatrix& other) { Create(other.GetSizeX(), other.GetSizeY()); }
+
+void CSSEMatrix::FreeImageMemoryOnly() {
+  if (!m_ppLines) return;
+  for (int f = 0; f < m_iFields; ++f) {
+    SafeAlignedFree(m_fields[f]);
+    m_fields[f] = nullptr;
+  }
+  m_iFields = 0;
+  m_fields.clear();
+  SafeAlignedFree(m_ppLines);
+  m_ppLines = nullptr;
+}
+
+void CSSEMatrix::Reset() {
+  FreeImageMemoryOnly();
+  m_iSizeX = m_iSizeY = m_iSSESizeX = m_iSSESizeY = m_iRowProcessed = 0;
+}
+
+void CSSEMatrix::SetAllPixelValuesToZero() { Fill(0.0f); }
+
+void CSSEMatrix::Fill(float v) {
+  if (!m_ppLines) return;
+  const __m128 value = _mm_set1_ps(v);
+  for (int g = 0; g < m_iSSESizeY; ++g) {
+    __m128* line = m_ppLines[g];
+    for (int x = 0; x < m_iSSESizeX; ++x) _mm_store_ps(reinterpret_cast<float*>(line + x), value);
+  }
+}
+
+void CSSEMatrix::copyValuesFrom(const CSSEMatrix& src) {
+  const std::size_t lineBytes = static_cast<std::size_t>(m_iSSESizeX) * sizeof(__m128);
+  if (m_iFields == 1 && src.m_iFields == 1) {
+    std::memcpy(m_fields[0], src.m_fields[0], lineBytes * m_iSSESizeY);
+    return;
+  }
+  for (int g = 0; g < m_iSSESizeY; ++g) std::memcpy(m_ppLines[g], src.m_ppLines[g], lineBytes);
+}
+
+void CSSEMatrix::CopyFromSSEMatrix(const CSSEMatrix& src) {
+  if (this == &src) return;
+  if (src.HasMemory()) {
+    if (!(HasMemory() && m_iSizeX == src.m_iSizeX && m_iSizeY == src.m_iSizeY))
+      Create(src.m_iSizeX, src.m_iSizeY);
+    copyValuesFrom(src);
+  }
+  m_compressionParameters = src.m_compressionParameters;
+}
+
+void CSSEMatrix::CopyFromField(const QeField2D<float, 1>& field) {
+  CreateNoClear(field.GetWidth(), field.GetHeight());
+  if (field.GetWidth() < 1) return;
+  const float* data = field.GetData();
+  const int w = field.GetWidth();
+  for (int y = 0; y < m_iSizeY; ++y)
+    for (int x = 0; x < m_iSizeX; ++x) SetPointUnsafe(x, y, data[static_cast<std::size_t>(y) * w + x]);
+}
+
+void CSSEMatrix::CopyFromMatrix(double** rows, int rowCount, int columnCount) {
+  if (!rows) return;
+  if (!HasMemory()) Create(columnCount, rowCount);
+  if (IsEmpty()) return;
+  for (int y = 0; y < rowCount; ++y)
+    for (int x = 0; x < columnCount; ++x) SetPoint(x, y, static_cast<float>(rows[y][x]));
+}

@@ -26,7 +26,7 @@ bench: deps
 	@scripts/install-deps --peers
 	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DORVIK_BUILD_BENCH=ON -DORVIK_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD)-bench -j $(JOBS)
-	@for b in $(BUILD)-bench/bench/orvik_bench_*; do echo "== $$b"; $$b; done
+	@for b in $(BUILD)-bench/bench/orvik_bench_*; do echo "== $$b"; $$b $(BENCH_ARGS); done
 
 # Address and undefined-behaviour sanitizers over the whole test suite.
 sanitize: deps

@@ -15,6 +15,8 @@
 #include "orvik/foundation/qe/Field2D.h"
 #include "orvik/matrix/ImgFromToArray.h"
 
+class CSSEcharMatrix;
+
 class CSSEMatrix : public IReferenceCounted {
 public:
   // Parameters of compressed serialisation; copied whole with the matrix.
@@ -93,8 +95,149 @@ public:
   float GetMaxAbsCompressionError() const { return m_fMaxAbsCompressionError; }
 
   // --- Value and patch operations (ssematrix_values.cpp) ---
+  // Point and patch setters. The centre is clamped so that the whole patch fits
+  // (a cross or 3x3 box needs 1 .. size-2, a 5x5 box 2 .. size-3, an 11x11 box
+  // 5 .. size-6); nothing is written outside, and a matrix too small for the
+  // patch is left unchanged. Max/Min keep the larger/smaller of element and v,
+  // v winning on equality or NaN.
+  void SetPointMax(int x, int y, float v);
+  void SetPointMin(int x, int y, float v);
+  void SetPointAndLeftOfPoint(int x, int y, float v);   // (x, y) and (x-1, y), x in 1 .. sizeX-1
+  void SetPointAndRightOfPoint(int x, int y, float v);  // (x, y) and (x+1, y), x in 0 .. sizeX-2
+  void SetTriplePointMax(int x, int y, float v);        // (x-1 .. x+1, y)
+  void SetTriplePointMin(int x, int y, float v);
+  void SetCross(int x, int y, float v);                 // (x, y), (x+-1, y), (x, y+-1)
+  void SetCrossMax(int x, int y, float v);
+  void SetCrossMin(int x, int y, float v);
+  void Set3x3BoxPoint(int x, int y, float v);
+  void Set3x3BoxPointMax(int x, int y, float v);
+  void Set3x3BoxPointMin(int x, int y, float v);
+  void Set5x5BoxPointMax(int x, int y, float v);
+  void Set5x5BoxPointMin(int x, int y, float v);
+  void Set11x11BoxPointMax(int x, int y, float v);
+
+  // Whole-matrix replacements; every lane, spare lanes included. Comparisons
+  // are strict.
+  void TresholdAbove(float t, float v);         // value > t ? v : 0
+  void TresholdAbove(float t, float v, int n);  // as above, and columns 0 .. n-1 become 0
+  void TresholdBelow(float t, float v);         // value < t ? v : 0
+  void TresholdBelow(float t, float v, int n);
+  void TresholdAboveKeep(float t, float v);            // value > t becomes v, others kept
+  void ResetPixelsGreaterWithValue(float t, float v);  // the same as TresholdAboveKeep
+  void ResetPixelsLowerWithValue(float t, float v);    // value < t becomes v
+  void ResetPixelsInInterval(float a, float b, float v);  // a < value < b becomes v
+  void ErasePixelsGreater(float t);                       // value > t becomes 0
+  void ErasePixelsLower(float t);                         // value < t becomes 0
+  void EraseOtherValuePixels(float c, float tol);         // outside [c - tol, c + tol] becomes 0
+  // Lanes with -tol < a - value < tol become b; tol is 0.002 in the first form.
+  void ReplaceValueWithValue(float a, float b);
+  void ReplaceValueWithValue(float a, float b, float tol);
+  // Values within 0.0001 of the minimum become background, all others
+  // foreground; a foreground below 0.0001 turns everything into background.
+  void BinarizeBackground(float background, float foreground);
+
+  // Arithmetic with scalars, every lane.
+  void Absolute();  // clears the sign bit: exact for every value, no overflow
+  void InvertSign();
+  void ScalarMultiply(float s);
+  void OffsetMatrix(float a);
+  void OffsetMatrixAbove(float t, float a);  // value + a where value > t
+  void OffsetMatrixBelow(float t, float a);  // value + a where value < t
+  void LiftWhereNonZero(float a);            // OffsetMatrixAbove(0.005, a)
+
+  // Arithmetic with another matrix o, lane by lane over the SSE lines and
+  // vectors both matrices have. The first four are meant for an other at least
+  // as large as this matrix; where it is smaller its missing part counts as
+  // absent and those lanes of this matrix are left unchanged.
+  void AddMatrix(const CSSEMatrix& other);                                    // value + o
+  void AddMatrixOffseted(const CSSEMatrix& other, float a);                   // value + max(0, o - a)
+  void AddMatrixOffsetedNormed(const CSSEMatrix& other, float a, float c);    // value + max(0, o - a) * c
+  // max(0, o' - a) * c + value * b, o' being 0 where value < 0.001.
+  void AddMatrixOffsetedConstrained(const CSSEMatrix& other, float a, float b, float c);
+  void SubMatrix(const CSSEMatrix& other);          // value - o
+  void SubMatrixValidate(const CSSEMatrix& other);  // value - o where value > 0
+  // sqrt(o^2 + value^2); lanes where the squares would overflow or underflow
+  // are computed without that loss.
+  void CombineAbsolute(const CSSEMatrix& other);
+  void CombineMultiplicative(const CSSEMatrix& other, bool absolute);  // value * o, |value * o|
+  void MaximumOf(const CSSEMatrix& other);  // max(o, value), value on equality or NaN
+  void MinimumOf(const CSSEMatrix& other);  // min(o, value), value on equality or NaN
+  // Creates this matrix with the common size of a and b and sets it to a - b;
+  // then erases values below 0 and/or above 0 as asked.
+  void CalcDifferenceMatrixConstrained(const CSSEMatrix& a, const CSSEMatrix& b, bool clearNegative,
+                                       bool clearPositive);
+
+  // Compares other with the window of this matrix whose top-left element is
+  // (offsetX, offsetY): -1 as soon as a lane with other > 0.5 meets a value of
+  // this matrix <= 0.5, else the sum of max(t - o, 0) / 100 over those lanes.
+  // 0 for a null other or a window that does not fit.
+  float ComputeSumOfTwoMatrices(CSSEMatrix* other, int offsetY, int offsetX);
+
+  // Masks and stencils over the lines and vectors both matrices have.
+  void MaskOut(const CSSEMatrix& mask);             // 0 where mask < 0.1 or value < 0
+  void MaskOutAndValidate(const CSSEMatrix& mask);  // 0 where mask < 0.1 and value > 0
+  void StencilThreshAbove(const CSSEMatrix& stencil, float t);  // 0 where stencil < t
+  // Deliberately the same operation as StencilThreshAbove (0 where the stencil
+  // < t): callers rely on it.
+  void StencilThreshBelow(const CSSEMatrix& stencil, float t);
+  // Elements become 0 where the stencil < 5. With both scales 1 the stencil is
+  // read at the same position; otherwise element (x, y) reads the stencil at
+  // (trunc(x * scaleX + 0.5), trunc(y * scaleY + 0.5)), clamped into it.
+  void Stencil(CSSEMatrix& stencil, float scaleX, float scaleY);
+  void Stencil(CSSEcharMatrix& stencil, float scaleX, float scaleY);  // signed bytes, clamped reads
+  // Lays mask over this matrix, mask (x, y) on (x + offsetX, y + offsetY), and
+  // sets covered elements to newValue where the mask < threshold. The mask
+  // covers every lane of its SSE lines; its lanes below its last row read as
+  // padValue (the mask is not written). Covered lanes are those of this
+  // matrix's lines, spare lanes included. False, changing nothing, for
+  // offsetX > size X, offsetY > size Y, an empty matrix or a mask without memory.
+  bool MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX, int offsetY, float newValue, float threshold);
+  // Element (x, y) meets mask element (x + trunc(offsetX), y + trunc(offsetY));
+  // over the logical elements both have, d = value - mask becomes value where
+  // d <= threshold (flag) or d >= threshold (!flag).
+  void MaskOutWithValue(const CSSEMatrix& mask, float offsetX, float offsetY, float threshold, float value, bool flag);
+
+  // Statistics. The min/max family counts only the logical rows and starts at
+  // -1,000,000 (maximum) and +1,000,000 (minimum); NaN values are ignored.
+  void CalcMinMaxValues(float* pMax, float* pMin) const;
+  void CalcMinMaxValuesExcludeZero(float* pMax, float* pMin) const;  // ignores -0.002 < v < 0.002
+  // Bounds clamped into the matrix; then SSE lines (yFrom >> 2) + 1 up to but
+  // not including (yTo >> 2) - 1, vectors xFrom + 3 up to but not including
+  // xTo - 3, all four lanes. Start value (and result with nothing in range)
+  // -1,000,000 for the maximum, +1,000,000 for the minimum.
+  void CalcMaxValueOfPatch(float* out, int xFrom, int xTo, int yFrom, int yTo) const;
+  void CalcMinValueOfPatch(float* out, int xFrom, int xTo, int yFrom, int yTo) const;
+  // Lanes with -0.005 < value < 0.005 take part as 999,999.875.
+  void CalcMinValueOfPatchExcludeZero(float* out, int xFrom, int xTo, int yFrom, int yTo) const;
+  // Lanes > t / < t, spare lanes included.
+  int NumValuesAbove(float t) const;
+  int NumValuesBelow(float t) const;
+  // Lanes where this matrix's value is > / < the other's; 0 for a null other.
+  int NumValuesAbove(const CSSEMatrix* other) const;
+  int NumValuesBelow(const CSSEMatrix* other) const;
+  // Sums over four lane accumulators folded as (s0 + s3) + (s2 + s1).
+  float IntegrateMatrix() const;                         // every lane, spare lanes included
+  float IntegrateMatrixAbsolute() const;                 // sum of |value|
+  float IntegrateMatrixAbsolute(float a, float b) const;  // sum of |value| * (a * b)
+  float IntegrateMatrixValid() const;                    // the logical rows only
+  // Bilinear interpolation around (trunc(fx), trunc(fy)) clamped to 1 .. size-2;
+  // the flag has no effect.
+  float GetPixelPreciseFloat(float fx, float fy, bool flag) const;
+  // Maximum of the cross around (x, y), the centre clamped to 1 .. size-2.
+  float GetPointMax3x3(int x, int y) const;
+  // Box of the logical elements > t (above) or < t; without any the inverted
+  // box xMin = sizeX-1, yMin = sizeY-1, xMax = yMax = 0.
+  void CalcBoundingBox(int& xMin, int& yMin, int& xMax, int& yMax, float t, bool above) const;
 
   // --- Area filling and point search (ssematrix_fill.cpp) ---
+  // Elements x0 <= x < x1, y0 <= y < y1 become v, x0 and x1 clamped to
+  // 0 .. sizeX-1 (so the last column is never filled) and the rows to the SSE
+  // lines (so rows of the last line below size Y can be).
+  void FillArea(int x0, int y0, int x1, int y1, float v);
+  // Makes this matrix a width x height copy of src's window at (x0, y0); its
+  // spare lanes are 0. False, changing nothing, when the window does not lie
+  // inside src or src holds no memory.
+  bool CopyAreaOfMatrix(const CSSEMatrix& src, int x0, int y0, int width, int height);
 
   // --- Neighbourhood filters (ssematrix_filters.cpp) ---
 

@@ -1,0 +1,37 @@
+#pragma once
+// Lane helpers shared by the matrix operations that walk SSE lines. Not part of
+// the public interface.
+#include <immintrin.h>
+
+namespace orvik::detail {
+
+// Four rows starting s rows into `lo` (s = 0..3): lanes s..3 of lo followed by
+// lanes 0..s-1 of hi, the vector of the next SSE line. This is how a window
+// whose top row is not a multiple of 4 is realigned onto whole SSE lines.
+inline __m128 alignLanes(__m128 lo, __m128 hi, int s) {
+  const __m128i l = _mm_castps_si128(lo);
+  const __m128i h = _mm_castps_si128(hi);
+  switch (s) {
+    case 1: return _mm_castsi128_ps(_mm_alignr_epi8(h, l, 4));
+    case 2: return _mm_castsi128_ps(_mm_alignr_epi8(h, l, 8));
+    case 3: return _mm_castsi128_ps(_mm_alignr_epi8(h, l, 12));
+    default: return lo;
+  }
+}
+
+// All-ones in the lanes whose row 4g + lane satisfies from <= row < to.
+inline __m128 rowRangeMask(int g, int from, int to) {
+  const __m128i rows = _mm_add_epi32(_mm_set1_epi32(4 * g), _mm_setr_epi32(0, 1, 2, 3));
+  const __m128i geFrom = _mm_cmpgt_epi32(rows, _mm_set1_epi32(from - 1));
+  const __m128i ltTo = _mm_cmplt_epi32(rows, _mm_set1_epi32(to));
+  return _mm_castsi128_ps(_mm_and_si128(geFrom, ltTo));
+}
+
+// Lane sum folded as (s0 + s3) + (s2 + s1), the order every sum of the library uses.
+inline float foldLanes(__m128 s) {
+  alignas(16) float l[4];
+  _mm_store_ps(l, s);
+  return (l[0] + l[3]) + (l[2] + l[1]);
+}
+
+}  // namespace orvik::detail

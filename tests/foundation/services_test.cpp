@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "orvik/foundation/Alloc.h"
+#include "orvik/foundation/Containers.h"
+#include "orvik/foundation/SSEPoint.h"
+#include "orvik/foundation/ThreadPool.h"
+#include "orvik/foundation/platform/String.h"
+
+namespace {
+
+TEST(Exception, NamesFileLineAndFunction) {
+  const CbException e("ssematrix", 8097, "CSSEMatrix::FillAreaExact");
+  const std::string what = e.what();
+  EXPECT_NE(what.find("ssematrix"), std::string::npos);
+  EXPECT_NE(what.find("8097"), std::string::npos);
+  EXPECT_NE(what.find("CSSEMatrix::FillAreaExact"), std::string::npos);
+  const IException& base = e;
+  EXPECT_EQ(base.GetLine(), 8097);
+  EXPECT_THROW(throw CbExceptionContainer("c", 1, "f"), IException);
+}
+
+struct Counted : IReferenceCounted {
+  explicit Counted(int* deaths) : deaths(deaths) {}
+  ~Counted() override { ++*deaths; }
+  CbReferenceCounter<unsigned int>& getReferenceCounter() const override { return counter; }
+  mutable CbReferenceCounter<unsigned int> counter;
+  int* deaths;
+};
+
+TEST(ReferenceCounting, LastReleaseDestroysAndClearsWeakReferences) {
+  int deaths = 0;
+  void* weak = nullptr;
+  {
+    CbSmartPointer<Counted> a(new Counted(&deaths));
+    weak = a.Get();
+    a->getReferenceCounter().AddWeakReference(&weak);
+    {
+      CbSmartPointer<Counted> b = a;
+      EXPECT_EQ(a->getReferenceCounter().GetCount(), 2u);
+    }
+    EXPECT_EQ(deaths, 0);
+    EXPECT_NE(weak, nullptr);
+  }
+  EXPECT_EQ(deaths, 1);
+  EXPECT_EQ(weak, nullptr);
+
+  SCOPED_TRACE("a deleter replaces the destructor call");
+  int deleted = 0;
+  auto* raw = new Counted(&deaths);
+  raw->getReferenceCounter().SetDeleter([&](IReferenceCounted* p) {
+    ++deleted;
+    delete static_cast<Counted*>(p);
+  });
+  { CbSmartPointer<Counted> c(raw); }
+  EXPECT_EQ(deleted, 1);
+  EXPECT_EQ(deaths, 2);
+}
+
+struct AddTask : CbTask {
+  AddTask(std::atomic<int>* sum, int v, bool fail) : sum(sum), v(v), fail(fail) {}
+  void Execute() override {
+    if (fail) throw CbException("test", 1, "AddTask::Execute");
+    *sum += v;
+  }
+  void onException(const IException* e) override { sawException = e != nullptr; }
+  std::atomic<int>* sum;
+  int v;
+  bool fail;
+  bool sawException = false;
+};
+
+TEST(ThreadPool, RunsEveryTaskAndReportsFailures) {
+  auto& pool = CbSingleton<CbThreadPool>::GetInstance();
+  EXPECT_EQ(&pool, &CbSingleton<CbThreadPool>::GetInstance());
+  EXPECT_GE(pool.GetWorkerCount(), 1);
+  std::atomic<int> sum{0};
+  std::vector<CbSmartPointer<AddTask>> tasks;
+  for (int i = 1; i <= 50; ++i) {
+    tasks.emplace_back(new AddTask(&sum, i, i == 7));
+    EXPECT_TRUE(pool.AddTask(tasks.back(), 1));
+  }
+  for (auto& t : tasks) EXPECT_TRUE(t->WaitUntilTerminate(0xFFFFFFFF));
+  EXPECT_EQ(sum.load(), 50 * 51 / 2 - 7);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(tasks[i]->HasFailed(), i == 6);
+    EXPECT_EQ(tasks[i]->sawException, i == 6);
+  }
+  EXPECT_FALSE(pool.AddTask(CbSmartPointer<CbTask>(), 1));
+}
+
+TEST(Cpu, CountCanBePinned) {
+  const int real = CbCPU::GetCount();
+  EXPECT_GE(real, 1);
+  CbCPU::SetCount(3);
+  EXPECT_EQ(CbCPU::GetCount(), 3);
+  CbCPU::SetCount(0);
+  EXPECT_EQ(CbCPU::GetCount(), real);
+}
+
+TEST(Allocation, AlignedAndFailingLoudly) {
+  void* p = SafeAlignedAlloc(100, 16);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
+  SafeAlignedFree(p);
+  auto* z = static_cast<unsigned char*>(SafeCalloc(64, 4));
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(z[i], 0);
+  SafeFree(z);
+  SafeFree(nullptr);
+  EXPECT_THROW(SafeCalloc(SIZE_MAX / 2, 4), CMemoryException);
+  EXPECT_THROW(SafeMalloc(SIZE_MAX - 64), std::bad_alloc);
+}
+
+TEST(Containers, ArrayAndMap) {
+  CbArray<unsigned char> a;
+  const unsigned char bytes[] = {1, 2, 3};
+  a.Append(bytes, 3);
+  a.Add(4);
+  ASSERT_EQ(a.GetCount(), 4u);
+  EXPECT_EQ(a[3], 4);
+  CbMap<CString, int> m;
+  m.SetAt("a", 1);
+  m.SetAt("a", 2);
+  int v = 0;
+  EXPECT_TRUE(m.Lookup("a", v));
+  EXPECT_EQ(v, 2);
+  EXPECT_FALSE(m.Lookup("b", v));
+  EXPECT_EQ(m.GetCount(), 1u);
+}
+
+TEST(SSEFns, LaneSumOrderAndVectorHelpers) {
+  // Lanes are summed as (p0 + p3) + (p2 + p1). Near 1e8 a float cannot hold +1,
+  // so the pairing decides the result: left to right both give 1 or 2, ours 0.
+  EXPECT_EQ(CSSEFns::internal_addition_of_m128(SSEPoint(1e8f, 1.0f, -1e8f, 1.0f)), 0.0f);
+  EXPECT_EQ(CSSEFns::internal_addition_of_m128(SSEPoint(1e8f, -1e8f, 1.0f, 1.0f)), 0.0f);
+  EXPECT_EQ(CSSEFns::scalarproduct(SSEPoint(1e8f, -1e8f, 1.0f, 1.0f), SSEPoint(1, 1, 1, 1)), 0.0f);
+
+  const SSEPoint x(1, 0, 0), y(0, 1, 0), z(0, 0, 1);
+  const SSEPoint c = CSSEFns::vectorproduct(x, y);
+  EXPECT_EQ(c.x, 0.0f);
+  EXPECT_EQ(c.y, 0.0f);
+  EXPECT_EQ(c.z, 1.0f);
+  EXPECT_EQ(c.w, 0.0f);
+  EXPECT_EQ(CSSEFns::volume(x, y, z), 1.0f);
+  EXPECT_EQ(CSSEFns::vectorlen(SSEPoint(3, 4, 0)), 5.0f);
+  EXPECT_EQ(CSSEFns::euclideansqr(SSEPoint(1, 1, 1), SSEPoint(2, 3, 4)), 14.0f);
+  const SSEPoint n = CSSEFns::normalizevector(SSEPoint(0, 0, 2));
+  EXPECT_EQ(n.z, 1.0f);
+  EXPECT_TRUE(std::isnan(CSSEFns::normalizevector(SSEPoint()).x));
+  float hi = 0, lo = 0;
+  CSSEFns::max_of_m128(SSEPoint(1, 7, -2, 3), &hi);
+  CSSEFns::min_of_m128(SSEPoint(1, 7, -2, 3), &lo);
+  EXPECT_EQ(hi, 7.0f);
+  EXPECT_EQ(lo, -2.0f);
+  t_ssematrix3 m;
+  m.row[0] = SSEPoint(0, 1, 0);
+  m.row[1] = SSEPoint(1, 0, 0);
+  m.row[2] = SSEPoint(0, 0, 2);
+  const SSEPoint t = CSSEFns::transform(SSEPoint(5, 6, 7, 9), m);
+  EXPECT_EQ(t.x, 6.0f);
+  EXPECT_EQ(t.y, 5.0f);
+  EXPECT_EQ(t.z, 14.0f);
+  EXPECT_EQ(t.w, 0.0f);
+}
+
+}  // namespace

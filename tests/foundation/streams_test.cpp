@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "orvik/foundation/Stream.h"
+#include "orvik/foundation/platform/Archive.h"
+
+namespace {
+
+std::vector<unsigned char> bytesOf(const CbStreamWriteBinaryBuffer& s) {
+  return std::vector<unsigned char>(s.GetData(), s.GetData() + s.GetCount());
+}
+
+TEST(Streams, TypedValuesRoundTripInLittleEndian) {
+  CbStreamWriteBinaryBuffer out;
+  out.WriteVersion(4);
+  out.WriteBool(true);
+  out.WriteInt8(-2);
+  out.WriteInt32(-123456);
+  out.WriteUInt32(0xDEADBEEF);
+  out.WriteUInt64(0x0102030405060708ull);
+  out.WriteFloat(1.5f);
+  out.WriteString(CString("Höhe"));
+  const unsigned char raw[3] = {9, 8, 7};
+  out.WriteBuffer(raw, 3);
+
+  const auto bytes = bytesOf(out);
+  // version word, bool, int8, int32, uint32, uint64, float, string (4 + 5), raw
+  ASSERT_EQ(bytes.size(), 4u + 1 + 1 + 4 + 4 + 8 + 4 + 4 + 5 + 3);
+  EXPECT_EQ(bytes[0], 4);
+  EXPECT_EQ(bytes[1], 0);  // the version word is a little-endian uint32
+  EXPECT_EQ(bytes[4], 1);
+  EXPECT_EQ(bytes[5], 0xFE);
+  EXPECT_EQ(bytes[10], 0xEF);  // uint32 low byte first
+  EXPECT_EQ(bytes[14], 0x08);  // uint64 low byte first
+  EXPECT_EQ(bytes[26], 5);     // UTF-8 byte length of the string
+
+  CbStreamReadBinaryBuffer in(out.GetArray());
+  EXPECT_EQ(in.ReadAndCompareVersion(4), 4u);
+  EXPECT_TRUE(in.ReadBool());
+  EXPECT_EQ(in.ReadInt8(), -2);
+  EXPECT_EQ(in.ReadInt32(), -123456);
+  EXPECT_EQ(in.ReadUInt32(), 0xDEADBEEFu);
+  EXPECT_EQ(in.ReadUInt64(), 0x0102030405060708ull);
+  EXPECT_EQ(in.ReadFloat(), 1.5f);
+  EXPECT_EQ(in.ReadString(), CString("Höhe"));
+  unsigned char back[3] = {};
+  in.ReadBuffer(back, 3);
+  EXPECT_EQ(std::memcmp(back, raw, 3), 0);
+  EXPECT_EQ(in.GetRemaining(), 0u);
+}
+
+TEST(Streams, ReadingPastTheEndThrowsAndNeverReadsOutside) {
+  const unsigned char data[6] = {1, 0, 0, 0, 0xFF, 0xFF};
+  {
+    SCOPED_TRACE("int32 with two bytes left");
+    CbStreamReadBinaryBuffer in(data, sizeof data);
+    EXPECT_EQ(in.ReadInt32(), 1);
+    EXPECT_THROW(in.ReadInt32(), CbException);
+    EXPECT_EQ(in.GetPosition(), 4u);  // a failed read consumes nothing
+    EXPECT_EQ(in.ReadUInt8(), 0xFF);
+  }
+  {
+    SCOPED_TRACE("string whose length exceeds the data");
+    const unsigned char s[6] = {0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b'};
+    CbStreamReadBinaryBuffer in(s, sizeof s);
+    EXPECT_THROW(in.ReadString(), CbException);
+  }
+  {
+    SCOPED_TRACE("raw block beyond the end");
+    CbStreamReadBinaryBuffer in(data, sizeof data);
+    unsigned char big[16];
+    EXPECT_THROW(in.ReadBuffer(big, sizeof big), CbException);
+  }
+}
+
+TEST(Streams, NewerVersionIsRefused) {
+  CbStreamWriteBinaryBuffer out;
+  out.WriteVersion(5);
+  CbStreamReadBinaryBuffer in(out.GetArray());
+  try {
+    in.ReadAndCompareVersion(4);
+    FAIL() << "a version above the maximum must throw";
+  } catch (const CbException& e) {
+    EXPECT_STREQ(e.GetFunction(), "CbStreamRead::ReadAndCompareVersion");
+  }
+}
+
+TEST(Archive, TypedValuesAndEndOfFile) {
+  CMemFile file;
+  {
+    CArchive ar(&file, CArchive::store);
+    ar << std::int32_t(-7) << 2.5f << std::uint8_t(200) << 1.25;
+    ar.Close();
+  }
+  EXPECT_EQ(file.GetData().size(), 4u + 4 + 1 + 8);
+  EXPECT_EQ(file.GetData()[0], 0xF9);
+  file.Seek(0, CFile::begin);
+  CArchive ar(&file, CArchive::load);
+  std::int32_t i = 0;
+  float f = 0;
+  std::uint8_t b = 0;
+  double d = 0;
+  ar >> i >> f >> b >> d;
+  EXPECT_EQ(i, -7);
+  EXPECT_EQ(f, 2.5f);
+  EXPECT_EQ(b, 200);
+  EXPECT_EQ(d, 1.25);
+  EXPECT_EQ(ar.GetRemaining(), 0u);
+  try {
+    ar >> i;
+    FAIL() << "reading past the end must throw";
+  } catch (const CArchiveException& e) {
+    EXPECT_EQ(e.m_cause, CArchiveException::endOfFile);
+  }
+}
+
+TEST(Archive, UnicodeStringForm) {
+  CMemFile file;
+  {
+    CArchive ar(&file, CArchive::store);
+    ar << CString("CSSEMatrix");
+  }
+  const auto& bytes = file.GetData();
+  const std::vector<unsigned char> head = {0xFF, 0xFE, 0xFF, 0x0A, 'C', 0, 'S', 0};
+  ASSERT_EQ(bytes.size(), 4u + 20);
+  EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin()));
+
+  file.Seek(0, CFile::begin);
+  CArchive ar(&file, CArchive::load);
+  CString s;
+  ar >> s;
+  EXPECT_EQ(s, CString("CSSEMatrix"));
+
+  {
+    SCOPED_TRACE("long strings switch to the 16-bit length");
+    CMemFile f2;
+    CArchive w(&f2, CArchive::store);
+    AfxWriteStringLength(w, 300, true);
+    const std::vector<unsigned char> marker = {0xFF, 0xFE, 0xFF, 0xFF, 0x2C, 0x01};
+    EXPECT_EQ(f2.GetData(), marker);
+    f2.Seek(0, CFile::begin);
+    CArchive r(&f2, CArchive::load);
+    int charSize = 0;
+    EXPECT_EQ(AfxReadStringLength(r, charSize), 300u);
+    EXPECT_EQ(charSize, 2);
+  }
+  {
+    SCOPED_TRACE("a length beyond the data ends in endOfFile");
+    const unsigned char bad[] = {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'a', 0};
+    CMemFile f3(bad, sizeof bad);
+    CArchive r(&f3, CArchive::load);
+    EXPECT_THROW(r >> s, CArchiveException);
+  }
+}
+
+TEST(File, MissingFileReportsNotFound) {
+  CFile f;
+  CFileException error;
+  EXPECT_FALSE(f.Open("/nonexistent-dir/none.bin", CFile::modeRead, &error));
+  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+  EXPECT_FALSE(f.IsOpen());
+}
+
+}  // namespace

@@ -15,6 +15,8 @@
 #include "orvik/foundation/qe/Field2D.h"
 #include "orvik/matrix/ImgFromToArray.h"
 
+class CSSEcharMatrix;
+
 class CSSEMatrix : public IReferenceCounted {
 public:
   // Parameters of compressed serialisation; copied whole with the matrix.
@@ -164,6 +166,36 @@ public:
   // then erases values below 0 and/or above 0 as asked.
   void CalcDifferenceMatrixConstrained(const CSSEMatrix& a, const CSSEMatrix& b, bool clearNegative,
                                        bool clearPositive);
+
+  // Compares other with the window of this matrix whose top-left element is
+  // (offsetX, offsetY): -1 as soon as a lane with other > 0.5 meets a value of
+  // this matrix <= 0.5, else the sum of max(t - o, 0) / 100 over those lanes.
+  // 0 for a null other or a window that does not fit.
+  float ComputeSumOfTwoMatrices(CSSEMatrix* other, int offsetY, int offsetX);
+
+  // Masks and stencils over the lines and vectors both matrices have.
+  void MaskOut(const CSSEMatrix& mask);             // 0 where mask < 0.1 or value < 0
+  void MaskOutAndValidate(const CSSEMatrix& mask);  // 0 where mask < 0.1 and value > 0
+  void StencilThreshAbove(const CSSEMatrix& stencil, float t);  // 0 where stencil < t
+  // Deliberately the same operation as StencilThreshAbove (0 where the stencil
+  // < t): callers rely on it.
+  void StencilThreshBelow(const CSSEMatrix& stencil, float t);
+  // Elements become 0 where the stencil < 5. With both scales 1 the stencil is
+  // read at the same position; otherwise element (x, y) reads the stencil at
+  // (trunc(x * scaleX + 0.5), trunc(y * scaleY + 0.5)), clamped into it.
+  void Stencil(CSSEMatrix& stencil, float scaleX, float scaleY);
+  void Stencil(CSSEcharMatrix& stencil, float scaleX, float scaleY);  // signed bytes, clamped reads
+  // Lays mask over this matrix, mask (x, y) on (x + offsetX, y + offsetY), and
+  // sets covered elements to newValue where the mask < threshold. The mask
+  // covers every lane of its SSE lines; its lanes below its last row read as
+  // padValue (the mask is not written). Covered lanes are those of this
+  // matrix's lines, spare lanes included. False, changing nothing, for
+  // offsetX > size X, offsetY > size Y, an empty matrix or a mask without memory.
+  bool MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX, int offsetY, float newValue, float threshold);
+  // Element (x, y) meets mask element (x + trunc(offsetX), y + trunc(offsetY));
+  // over the logical elements both have, d = value - mask becomes value where
+  // d <= threshold (flag) or d >= threshold (!flag).
+  void MaskOutWithValue(const CSSEMatrix& mask, float offsetX, float offsetY, float threshold, float value, bool flag);
 
   // Statistics. The min/max family counts only the logical rows and starts at
   // -1,000,000 (maximum) and +1,000,000 (minimum); NaN values are ignored.

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
@@ -363,4 +364,160 @@ void CSSEMatrix::CalcDifferenceMatrixConstrained(const CSSEMatrix& a, const CSSE
   }
   if (clearNegative) ErasePixelsLower(0.0f);
   if (clearPositive) ErasePixelsGreater(0.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Window comparison
+
+float CSSEMatrix::ComputeSumOfTwoMatrices(CSSEMatrix* other, int offsetY, int offsetX) {
+  if (!other || offsetX < 0 || offsetY < 0) return 0.0f;
+  if (other->GetSizeX() > m_iSizeX - offsetX || other->GetSizeY() > m_iSizeY - offsetY) return 0.0f;
+  if (!HasMemory() || !other->HasMemory()) return 0.0f;
+  const __m128 half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps(), hundred = _mm_set1_ps(100.0f);
+  const int shift = offsetY & 3;
+  float sum = 0.0f;
+  for (int g = 0; g < other->GetSSESizeY(); ++g) {
+    // Line a always exists: the window lies inside this matrix.
+    const int a = (offsetY >> 2) + g;
+    const float* lo = reinterpret_cast<const float*>(m_ppLines[a] + offsetX);
+    const float* hi = a + 1 < m_iSSESizeY ? reinterpret_cast<const float*>(m_ppLines[a + 1] + offsetX) : nullptr;
+    const float* o = reinterpret_cast<const float*>(other->GetMatrixDataDirectly()[g]);
+    for (int x = 0; x < other->GetSSESizeX(); ++x) {
+      const __m128 t = orvik::detail::alignLanes(_mm_load_ps(lo + 4 * x), hi ? _mm_load_ps(hi + 4 * x) : zero, shift);
+      const __m128 ov = _mm_load_ps(o + 4 * x);
+      const __m128 set = _mm_cmpgt_ps(ov, half);
+      if (_mm_movemask_ps(_mm_andnot_ps(_mm_cmpgt_ps(t, half), set))) return -1.0f;
+      sum += orvik::detail::foldLanes(_mm_and_ps(set, _mm_div_ps(_mm_max_ps(_mm_sub_ps(t, ov), zero), hundred)));
+    }
+  }
+  return sum;
+}
+
+// ---------------------------------------------------------------------------
+// Masking and stencils
+
+void CSSEMatrix::MaskOut(const CSSEMatrix& mask) {
+  const __m128 limit = _mm_set1_ps(0.1f), zero = _mm_setzero_ps();
+  eachPair(*this, mask, [=](__m128 v, __m128 m) {
+    return _mm_andnot_ps(_mm_or_ps(_mm_cmplt_ps(m, limit), _mm_cmplt_ps(v, zero)), v);
+  });
+}
+
+void CSSEMatrix::MaskOutAndValidate(const CSSEMatrix& mask) {
+  const __m128 limit = _mm_set1_ps(0.1f), zero = _mm_setzero_ps();
+  eachPair(*this, mask, [=](__m128 v, __m128 m) {
+    return _mm_andnot_ps(_mm_and_ps(_mm_cmplt_ps(m, limit), _mm_cmpgt_ps(v, zero)), v);
+  });
+}
+
+void CSSEMatrix::StencilThreshAbove(const CSSEMatrix& stencil, float t) {
+  const __m128 tt = _mm_set1_ps(t);
+  eachPair(*this, stencil, [=](__m128 v, __m128 s) { return _mm_andnot_ps(_mm_cmplt_ps(s, tt), v); });
+}
+
+void CSSEMatrix::StencilThreshBelow(const CSSEMatrix& stencil, float t) { StencilThreshAbove(stencil, t); }
+
+namespace {
+// Position in the stencil of target coordinate c: trunc(c * scale + 0.5),
+// clamped into 0 .. size - 1.
+inline int stencilPosition(int c, float scale, int size) {
+  const float p = static_cast<float>(c) * scale + 0.5f;
+  if (!(p >= 0.0f)) return 0;
+  if (p >= static_cast<float>(size)) return size - 1;
+  return std::min(static_cast<int>(p), size - 1);
+}
+}  // namespace
+
+void CSSEMatrix::Stencil(CSSEMatrix& stencil, float scaleX, float scaleY) {
+  if (scaleX == 1.0f && scaleY == 1.0f) {
+    const __m128 five = _mm_set1_ps(5.0f);
+    eachPair(*this, stencil, [=](__m128 v, __m128 s) { return _mm_andnot_ps(_mm_cmplt_ps(s, five), v); });
+    return;
+  }
+  if (!HasMemory() || !stencil.HasMemory() || stencil.IsEmpty()) return;
+  for (int y = 0; y < m_iSizeY; ++y) {
+    const int sy = stencilPosition(y, scaleY, stencil.GetSizeY());
+    for (int x = 0; x < m_iSizeX; ++x)
+      if (stencil.GetPointUnsafe(stencilPosition(x, scaleX, stencil.GetSizeX()), sy) < 5.0f) *pointer(x, y) = 0.0f;
+  }
+}
+
+void CSSEMatrix::Stencil(CSSEcharMatrix& stencil, float scaleX, float scaleY) {
+  if (!HasMemory() || !stencil.HasMemory() || stencil.GetSizeX() < 1 || stencil.GetSizeY() < 1) return;
+  const bool same = scaleX == 1.0f && scaleY == 1.0f;
+  for (int y = 0; y < m_iSizeY; ++y) {
+    const int sy = same ? y : stencilPosition(y, scaleY, stencil.GetSizeY());
+    for (int x = 0; x < m_iSizeX; ++x) {
+      const int sx = same ? x : stencilPosition(x, scaleX, stencil.GetSizeX());
+      if (static_cast<signed char>(stencil.GetPoint(sx, sy)) < 5) *pointer(x, y) = 0.0f;
+    }
+  }
+}
+
+bool CSSEMatrix::MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX, int offsetY, float newValue,
+                            float threshold) {
+  if (offsetX > m_iSizeX || offsetY > m_iSizeY || m_iSizeX < 1 || m_iSizeY < 1) return false;
+  if (!mask.HasMemory() || !HasMemory()) return false;
+  // The mask covers all lanes of its lines; those below its last row read as
+  // padValue (the mask itself is left alone).
+  const int maskLines = mask.GetSSESizeY();
+  const int maskRows = 4 * maskLines;
+  if (offsetY <= -maskRows || offsetX <= -mask.GetSSESizeX()) return true;
+  const int xBegin = std::max(0, offsetX);
+  const int xEnd = std::min(m_iSSESizeX, mask.GetSSESizeX() + offsetX);
+  const int gBegin = std::max(0, offsetY >> 2);
+  const int gEnd = std::min(m_iSSESizeY, ((offsetY + maskRows - 1) >> 2) + 1);
+  const __m128 pad = _mm_set1_ps(padValue), value = _mm_set1_ps(newValue), limit = _mm_set1_ps(threshold);
+  const __m128* const* maskLine = mask.GetMatrixDataDirectly();
+  for (int g = gBegin; g < gEnd; ++g) {
+    const int d = 4 * g - offsetY;  // mask row under lane 0 of this line
+    const int a = d >> 2, shift = d & 3;
+    const __m128 cover = orvik::detail::rowRangeMask(g, offsetY, offsetY + maskRows);
+    const __m128* lo = a >= 0 ? maskLine[a] : nullptr;
+    const __m128* hi = a + 1 < maskLines ? maskLine[a + 1] : nullptr;
+    const __m128 padLo = orvik::detail::rowRangeMask(a, mask.GetSizeY(), maskRows);
+    const __m128 padHi = orvik::detail::rowRangeMask(a + 1, mask.GetSizeY(), maskRows);
+    float* t = reinterpret_cast<float*>(m_ppLines[g]);
+    for (int x = xBegin; x < xEnd; ++x) {
+      const int mx = x - offsetX;
+      const __m128 l = lo ? select(padLo, pad, _mm_load_ps(reinterpret_cast<const float*>(lo + mx))) : pad;
+      const __m128 h = hi ? select(padHi, pad, _mm_load_ps(reinterpret_cast<const float*>(hi + mx))) : pad;
+      const __m128 m = orvik::detail::alignLanes(l, h, shift);
+      const __m128 sel = _mm_and_ps(cover, _mm_cmplt_ps(m, limit));
+      _mm_store_ps(t + 4 * x, select(sel, value, _mm_load_ps(t + 4 * x)));
+    }
+  }
+  return true;
+}
+
+void CSSEMatrix::MaskOutWithValue(const CSSEMatrix& mask, float offsetX, float offsetY, float threshold, float value,
+                                  bool flag) {
+  if (!mask.HasMemory() || !HasMemory() || IsEmpty() || mask.IsEmpty()) return;
+  // Offsets beyond any matrix size cover nothing (and would not fit an int).
+  if (!(std::fabs(offsetX) < 1e9f && std::fabs(offsetY) < 1e9f)) return;
+  const int ox = static_cast<int>(offsetX), oy = static_cast<int>(offsetY);
+  // Target element (x, y) meets mask element (x + ox, y + oy); only logical
+  // rows of both take part.
+  const int yBegin = std::max(0, -oy), yEnd = std::min(m_iSizeY, mask.GetSizeY() - oy);
+  const int xBegin = std::max(0, -ox), xEnd = std::min(m_iSizeX, mask.GetSizeX() - ox);
+  if (yBegin >= yEnd || xBegin >= xEnd) return;
+  const __m128 limit = _mm_set1_ps(threshold), vv = _mm_set1_ps(value), zero = _mm_setzero_ps();
+  const __m128* const* maskLine = mask.GetMatrixDataDirectly();
+  for (int g = yBegin >> 2; g <= (yEnd - 1) >> 2; ++g) {
+    const int d = 4 * g + oy;
+    const int a = d >> 2, shift = d & 3;
+    const __m128 cover = orvik::detail::rowRangeMask(g, yBegin, yEnd);
+    const __m128* lo = a >= 0 && a < mask.GetSSESizeY() ? maskLine[a] : nullptr;
+    const __m128* hi = a + 1 >= 0 && a + 1 < mask.GetSSESizeY() ? maskLine[a + 1] : nullptr;
+    float* t = reinterpret_cast<float*>(m_ppLines[g]);
+    for (int x = xBegin; x < xEnd; ++x) {
+      const int mx = x + ox;
+      const __m128 l = lo ? _mm_load_ps(reinterpret_cast<const float*>(lo + mx)) : zero;
+      const __m128 h = hi ? _mm_load_ps(reinterpret_cast<const float*>(hi + mx)) : zero;
+      const __m128 tv = _mm_load_ps(t + 4 * x);
+      const __m128 diff = _mm_sub_ps(tv, orvik::detail::alignLanes(l, h, shift));
+      const __m128 hit = flag ? _mm_cmple_ps(diff, limit) : _mm_cmpge_ps(diff, limit);
+      _mm_store_ps(t + 4 * x, select(_mm_and_ps(cover, hit), vv, tv));
+    }
+  }
 }

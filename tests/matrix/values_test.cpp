@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/matrix/ssematrix.h"
 
 namespace {
@@ -371,5 +372,271 @@ TEST(Values, MinMaxAndCounts) {
     big.CalcMinMaxValues(&mx, &mn);
     EXPECT_EQ(mx, rmx);
     EXPECT_EQ(mn, rmn);
+  }
+}
+
+namespace {
+// Lane r (row r, spare rows included) of column x.
+float& laneAt(CSSEMatrix& m, int x, int r) { return reinterpret_cast<float*>(m.GetMatrixDataDirectly()[r >> 2])[4 * x + (r & 3)]; }
+
+// Values in [0, 1) that vary with position, so that thresholds near 0.5 split them.
+void mixed(CSSEMatrix& m, int seed) {
+  for (int r = 0; r < 4 * m.GetSSESizeY(); ++r)
+    for (int x = 0; x < m.GetSSESizeX(); ++x) laneAt(m, x, r) = static_cast<float>((x * 7 + r * 13 + seed) % 17) / 17.0f;
+}
+}  // namespace
+
+TEST(Values, MaskMatrixAgainstScalarReference) {
+  CSSEMatrix mask;
+  mask.Create(6, 9);
+  mixed(mask, 3);
+  for (int x = 0; x < 6; ++x)
+    for (int r = 9; r < 12; ++r) laneAt(mask, x, r) = 7.0f;  // spare lanes: must read as the pad value
+  const auto maskBefore = lanes(mask);
+  for (int oy = -9; oy <= 17; ++oy)
+    for (int ox : {-7, -2, 0, 3, 8}) {
+      SCOPED_TRACE(testing::Message() << "offset " << ox << "," << oy);
+      CSSEMatrix target, expected;
+      target.Create(11, 17);
+      mixed(target, 5);
+      expected = target;
+      const float pad = 0.0f, newValue = -4.0f, threshold = 0.5f;
+      for (int r = 0; r < 4 * target.GetSSESizeY(); ++r)
+        for (int x = 0; x < 11; ++x) {
+          const int mr = r - oy, mx = x - ox;
+          if (mr < 0 || mr >= 4 * mask.GetSSESizeY() || mx < 0 || mx >= 6) continue;
+          const float mv = mr < 9 ? laneAt(mask, mx, mr) : pad;
+          if (mv < threshold) laneAt(expected, x, r) = newValue;
+        }
+      ASSERT_TRUE(target.MaskMatrix(mask, pad, ox, oy, newValue, threshold));
+      EXPECT_EQ(lanes(target), lanes(expected));
+    }
+  EXPECT_EQ(lanes(mask), maskBefore);
+  {
+    SCOPED_TRACE("refusals");
+    CSSEMatrix target, empty, none;
+    target.Create(4, 4);
+    empty.Create(0, 3);
+    EXPECT_FALSE(target.MaskMatrix(mask, 0, 5, 0, 1, 1));
+    EXPECT_FALSE(target.MaskMatrix(mask, 0, 0, 5, 1, 1));
+    EXPECT_FALSE(target.MaskMatrix(none, 0, 0, 0, 1, 1));
+    EXPECT_FALSE(empty.MaskMatrix(mask, 0, 0, 0, 1, 1));
+    EXPECT_TRUE(target.MaskMatrix(mask, 0, 4, 4, 1, 1));
+    EXPECT_EQ(target.NumValuesAbove(0.0f), 0);
+  }
+}
+
+TEST(Values, ComputeSumOfTwoMatricesAgainstScalarReference) {
+  CSSEMatrix target, other;
+  target.Create(12, 19);
+  other.Create(5, 7);
+  for (int r = 0; r < 4 * target.GetSSESizeY(); ++r)
+    for (int x = 0; x < 12; ++x) laneAt(target, x, r) = r < 19 ? 0.6f + static_cast<float>((x * 5 + r * 3) % 11) * 0.37f : 0.0f;
+  for (int r = 0; r < 7; ++r)
+    for (int x = 0; x < 5; ++x) laneAt(other, x, r) = static_cast<float>((x * 3 + r * 7) % 13) * 0.25f;
+  auto reference = [&](int oy, int ox) {
+    float sum = 0.0f;
+    for (int g = 0; g < other.GetSSESizeY(); ++g)
+      for (int x = 0; x < 5; ++x) {
+        float c[4];
+        for (int k = 0; k < 4; ++k) {
+          const int r = oy + 4 * g + k;
+          const float t = r < 4 * target.GetSSESizeY() ? laneAt(target, x + ox, r) : 0.0f;
+          const float o = laneAt(other, x, 4 * g + k);
+          c[k] = 0.0f;
+          if (o > 0.5f) {
+            if (!(t > 0.5f)) return -1.0f;
+            c[k] = std::max(t - o, 0.0f) / 100.0f;
+          }
+        }
+        sum += (c[0] + c[3]) + (c[2] + c[1]);
+      }
+    return sum;
+  };
+  for (int oy = 0; oy <= 12; ++oy)
+    for (int ox : {0, 3, 7}) {
+      SCOPED_TRACE(testing::Message() << "offset " << ox << "," << oy);
+      const float expected = reference(oy, ox);
+      EXPECT_GT(expected, 0.0f);
+      EXPECT_EQ(target.ComputeSumOfTwoMatrices(&other, oy, ox), expected);
+    }
+  {
+    SCOPED_TRACE("a set lane over a low value fails the window");
+    laneAt(target, 4, 6) = 0.5f;
+    laneAt(other, 2, 3) = 1.0f;
+    EXPECT_EQ(target.ComputeSumOfTwoMatrices(&other, 3, 2), -1.0f);
+  }
+  {
+    SCOPED_TRACE("misplaced or missing other");
+    CSSEMatrix empty;
+    empty.Create(0, 0);
+    EXPECT_EQ(target.ComputeSumOfTwoMatrices(&empty, 0, 0), 0.0f);
+    EXPECT_EQ(target.ComputeSumOfTwoMatrices(nullptr, 0, 0), 0.0f);
+    EXPECT_EQ(target.ComputeSumOfTwoMatrices(&other, -1, 0), 0.0f);
+    EXPECT_EQ(target.ComputeSumOfTwoMatrices(&other, 13, 0), 0.0f);
+    EXPECT_EQ(target.ComputeSumOfTwoMatrices(&other, 0, 8), 0.0f);
+  }
+}
+
+TEST(Values, MaskOutWithValueAndStencils) {
+  CSSEMatrix mask;
+  mask.Create(7, 10);
+  mixed(mask, 1);
+  for (float oy : {-6.5f, -4.0f, -1.0f, 0.0f, 1.9f, 3.0f, 5.0f, 8.0f})
+    for (float ox : {-3.2f, 0.0f, 2.0f})
+      for (bool flag : {true, false}) {
+        SCOPED_TRACE(testing::Message() << "offset " << ox << "," << oy << " flag " << flag);
+        CSSEMatrix target, expected;
+        target.Create(9, 13);
+        mixed(target, 4);
+        expected = target;
+        const int iox = static_cast<int>(ox), ioy = static_cast<int>(oy);
+        for (int y = 0; y < 13; ++y)
+          for (int x = 0; x < 9; ++x) {
+            const int mx = x + iox, my = y + ioy;
+            if (mx < 0 || mx >= 7 || my < 0 || my >= 10) continue;
+            const float d = target.GetPoint(x, y) - mask.GetPoint(mx, my);
+            if (flag ? d <= 0.1f : d >= 0.1f) expected.SetPoint(x, y, 9.0f);
+          }
+        target.MaskOutWithValue(mask, ox, oy, 0.1f, 9.0f, flag);
+        EXPECT_EQ(lanes(target), lanes(expected));
+      }
+  {
+    SCOPED_TRACE("MaskOut, MaskOutAndValidate, StencilThreshBelow");
+    CSSEMatrix t, m;
+    t.Create(1, 3);
+    m.Create(1, 3);
+    setLanes(m, {0.05f, 0.05f, 0.2f, 0.2f});
+    setLanes(t, {1, -1, -1, 1});
+    t.MaskOut(m);
+    EXPECT_EQ(lanes(t), (std::vector<float>{0, 0, 0, 1}));
+    setLanes(t, {1, -1, -1, 1});
+    t.MaskOutAndValidate(m);
+    EXPECT_EQ(lanes(t), (std::vector<float>{0, -1, -1, 1}));
+    setLanes(t, {1, 2, 3, 4});
+    t.StencilThreshBelow(m, 0.1f);
+    EXPECT_EQ(lanes(t), (std::vector<float>{0, 0, 3, 4}));
+  }
+  {
+    SCOPED_TRACE("scaled stencils");
+    CSSEMatrix t, s;
+    CSSEcharMatrix c;
+    t.Create(6, 6);
+    s.Create(3, 3);
+    c.Create(3, 3);
+    s.SetPoint(1, 1, 10.0f);
+    c.SetPoint(1, 1, 10);
+    t.Fill(1.0f);
+    t.Stencil(s, 0.5f, 0.5f);  // x -> trunc(x / 2 + 0.5): 1 and 2 map to 1
+    CSSEMatrix u;
+    u.Create(6, 6);
+    u.Fill(1.0f);
+    u.Stencil(c, 0.5f, 0.5f);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 6; ++x) {
+        const float expected = (x >= 1 && x <= 2 && y >= 1 && y <= 2) ? 1.0f : 0.0f;
+        EXPECT_EQ(t.GetPoint(x, y), expected) << x << "," << y;
+        EXPECT_EQ(u.GetPoint(x, y), expected) << x << "," << y;
+      }
+    u.Fill(1.0f);
+    c.SetPoint(2, 2, static_cast<char>(200));  // negative as a signed byte
+    u.Stencil(c, 1.0f, 1.0f);                  // clamped reads: (5, 5) reads (2, 2)
+    EXPECT_EQ(u.IntegrateMatrixValid(), 1.0f);
+    EXPECT_EQ(u.GetPoint(1, 1), 1.0f);
+  }
+}
+
+TEST(Values, SumsPatchesAndBoundingBox) {
+  {
+    SCOPED_TRACE("IntegrateMatrixValid against IntegrateMatrix");
+    CSSEMatrix m;
+    m.Create(3, 5);
+    m.Fill(1.0f);
+    EXPECT_EQ(m.IntegrateMatrixValid(), 15.0f);
+    EXPECT_EQ(m.IntegrateMatrix(), 24.0f);
+    m.Create(3, 8);
+    m.Fill(1.0f);
+    EXPECT_EQ(m.IntegrateMatrixValid(), 24.0f);
+    EXPECT_EQ(m.IntegrateMatrix(), 36.0f);
+  }
+  {
+    SCOPED_TRACE("the four-accumulator summation order");
+    CSSEMatrix m;
+    m.Create(37, 13);
+    mixed(m, 2);
+    for (int r = 0; r < 16; ++r)
+      for (int x = 0; x < 37; ++x) laneAt(m, x, r) = (laneAt(m, x, r) - 0.4f) * (r % 2 ? 1e4f : 1e-3f);
+    float s[4] = {0, 0, 0, 0}, a[4] = {0, 0, 0, 0}, w[4] = {0, 0, 0, 0};
+    for (int g = 0; g < m.GetSSESizeY(); ++g)
+      for (int x = 0; x < 37; ++x)
+        for (int k = 0; k < 4; ++k) {
+          const float v = laneAt(m, x, 4 * g + k);
+          s[k] += v;
+          a[k] += std::fabs(v) * (0.5f * 3.0f);
+          if (4 * g + k < 13) w[k] += v;
+        }
+    EXPECT_EQ(m.IntegrateMatrix(), (s[0] + s[3]) + (s[2] + s[1]));
+    EXPECT_EQ(m.IntegrateMatrixAbsolute(0.5f, 3.0f), (a[0] + a[3]) + (a[2] + a[1]));
+    EXPECT_EQ(m.IntegrateMatrixValid(), (w[0] + w[3]) + (w[2] + w[1]));
+  }
+  {
+    SCOPED_TRACE("patch ranges");
+    CSSEMatrix m;
+    m.Create(20, 40);
+    m.Fill(1.0f);
+    m.SetPoint(10, 15, 5.0f);  // line 3, vector 10
+    m.SetPoint(10, 14, -5.0f);
+    m.SetPoint(6, 16, 0.001f);  // line 4, vector 6
+    float out = 0.0f;
+    m.CalcMaxValueOfPatch(&out, 0, 19, 0, 39);  // lines 1 .. 8, vectors 3 .. 15
+    EXPECT_EQ(out, 5.0f);
+    m.CalcMinValueOfPatch(&out, 0, 19, 0, 39);
+    EXPECT_EQ(out, -5.0f);
+    m.CalcMaxValueOfPatch(&out, 8, 14, 0, 39);  // vectors 11 .. 10: none
+    EXPECT_EQ(out, -1e6f);
+    m.CalcMaxValueOfPatch(&out, 0, 19, 4, 12);  // (12 >> 2) - (4 >> 2) = 2: no line
+    EXPECT_EQ(out, -1e6f);
+    m.CalcMinValueOfPatch(&out, 0, 19, 8, 20);  // lines 3 .. 3
+    EXPECT_EQ(out, -5.0f);
+    m.CalcMinValueOfPatch(&out, 0, 19, 12, 24);  // line 4 only
+    EXPECT_EQ(out, 0.001f);
+    m.CalcMinValueOfPatchExcludeZero(&out, 0, 19, 12, 24);
+    EXPECT_EQ(out, 1.0f);
+    m.Fill(0.0f);
+    m.CalcMinValueOfPatchExcludeZero(&out, -10, 100, -10, 100);
+    EXPECT_EQ(out, 999999.875f);
+  }
+  {
+    SCOPED_TRACE("CalcBoundingBox");
+    CSSEMatrix m;
+    m.Create(9, 11);
+    int x0 = -1, y0 = -1, x1 = -1, y1 = -1;
+    m.CalcBoundingBox(x0, y0, x1, y1, 0.5f, true);
+    EXPECT_EQ((std::vector<int>{x0, y0, x1, y1}), (std::vector<int>{8, 10, 0, 0}));
+    m.SetPoint(0, 0, 1.0f);
+    m.CalcBoundingBox(x0, y0, x1, y1, 0.5f, true);
+    EXPECT_EQ((std::vector<int>{x0, y0, x1, y1}), (std::vector<int>{0, 0, 0, 0}));
+    m.SetPoint(6, 9, 2.0f);
+    m.SetPoint(3, 4, 2.0f);
+    laneAt(m, 8, 11) = 5.0f;  // spare lane: not an element
+    m.CalcBoundingBox(x0, y0, x1, y1, 0.5f, true);
+    EXPECT_EQ((std::vector<int>{x0, y0, x1, y1}), (std::vector<int>{0, 0, 6, 9}));
+    m.Fill(1.0f);
+    m.SetPoint(2, 7, NAN);
+    m.SetPoint(5, 3, 0.0f);
+    m.CalcBoundingBox(x0, y0, x1, y1, 0.5f, false);
+    EXPECT_EQ((std::vector<int>{x0, y0, x1, y1}), (std::vector<int>{5, 3, 5, 3}));
+  }
+  {
+    SCOPED_TRACE("GetPixelPreciseFloat and GetPointMax3x3");
+    CSSEMatrix m;
+    m.Create(5, 5);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 5; ++x) m.SetPoint(x, y, static_cast<float>(x + 10 * y));
+    EXPECT_FLOAT_EQ(m.GetPixelPreciseFloat(1.25f, 2.5f, false), 26.25f);
+    EXPECT_EQ(m.GetPixelPreciseFloat(0.0f, 0.0f, true), 11.0f);  // clamped to (1, 1), weights 0
+    EXPECT_EQ(m.GetPixelPreciseFloat(9.0f, 9.0f, true), 33.0f + 1.0f + 10.0f);
+    EXPECT_EQ(m.GetPointMax3x3(0, 0), 21.0f);
+    EXPECT_EQ(m.GetPointMax3x3(2, 2), 32.0f);
   }
 }

@@ -9,14 +9,18 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "orvik/foundation/ReferenceCounter.h"
+#include "orvik/foundation/Stream.h"
 #include "orvik/foundation/Vectors.h"
 #include "orvik/foundation/qe/Field2D.h"
 #include "orvik/matrix/ImgFromToArray.h"
 
+class CArchive;
 class CSSEcharMatrix;
+class QeFloatingPointQuantization;
 
 class CSSEMatrix : public IReferenceCounted {
 public:
@@ -309,6 +313,50 @@ public:
   // --- Morphology, distance transforms and thinning (ssematrix_morphology.cpp) ---
 
   // --- Serialisation and compression (ssematrix_serialize.cpp) ---
+  // Writes the version-4 stream form with the body of the compression method
+  // (its low 8 bits) and records the error of this serialisation. Throws
+  // CbException before writing anything when a multi-pass method asks for more
+  // than 255 passes.
+  void Serialize(CbStreamWriteBinary& stream) const;
+  // Reads versions 0 to 4. Stored data is untrusted: sizes, pass counts and
+  // image blocks are checked before anything is allocated; bad data throws
+  // (CbException, or CArchiveException from an archive's end).
+  void Serialize(CbStreamReadBinary& stream);
+  // The archive form: the wide tag "CSSEMatrix", then the stream form. Loading
+  // also accepts the older tagless form (a version-1 body).
+  void Serialize(CArchive& ar);
+  // False, with the matrix untouched, when the file cannot be opened.
+  bool Load(CString path);
+  bool Store(CString path);
+
+  // Largest matrix a reader creates from stored sizes, in SSE vectors (spare
+  // line included): 512 MiB of floats, far above any height field in use.
+  static constexpr std::uint64_t c_uMaxStoredVectors = std::uint64_t(1) << 25;
+
+private:
+  friend class UxCSSEMatrixLibrary;
+  enum class EImageContainer { Png, TiffG4 };
+
+  void serialize(CbStreamReadBinary& stream, unsigned int version);
+  void writeRawBody(CbStreamWriteBinary& stream) const;
+  void readRawBody(CbStreamReadBinary& stream);
+  std::unique_ptr<QeFloatingPointQuantization> createAndEncodeQuantizer(bool withInvalid,
+                                                                        CbStreamWriteBinary& stream) const;
+  std::unique_ptr<QeFloatingPointQuantization> createQuantizer(CbStreamReadBinary& stream, unsigned int version,
+                                                               bool& hasInvalid, float& invalidValue) const;
+  CbArray<unsigned char> quantize(const QeFloatingPointQuantization& quantizer) const;
+  void deQuantize(const QeFloatingPointQuantization& quantizer, const CbArray<unsigned char>& bytes);
+  void encodePNG(CbStreamWriteBinary& stream) const;
+  void encodeJPEG(CbStreamWriteBinary& stream) const;
+  void encodeMultiPass(CbStreamWriteBinary& stream, unsigned int method) const;
+  void decodeMultiPass(CbStreamReadBinary& stream, unsigned int version);
+  void encodeCCITT4(CbStreamWriteBinary& stream) const;
+  void decodeCCIT4(CbStreamReadBinary& stream);
+  void encode(const CbArray<unsigned char>& pixels, CbStreamWriteBinary& stream, EImageContainer container,
+              unsigned int bitsPerPixel) const;
+  static CbArray<unsigned char> decode(CbStreamReadBinary& stream, unsigned int bitsPerPixel, unsigned int& width,
+                                       unsigned int& height);
+  void decodeCompressed(CbStreamReadBinary& stream, unsigned int version, bool& hasInvalid, float& invalidValue);
 
 private:
   void allocate(int sizeX, int sizeY);
@@ -321,7 +369,8 @@ private:
 
   mutable CbReferenceCounter<unsigned int> m_referenceCounter;
   UxSCompressionParameters m_compressionParameters;
-  float m_fMaxAbsCompressionError = 0.0f;
+  // Set by the const Serialize: it reports on the last serialisation, not on the values.
+  mutable float m_fMaxAbsCompressionError = 0.0f;
   std::int32_t m_iSizeX = 0;
   std::int32_t m_iSizeY = 0;
   std::int32_t m_iSSESizeX = 0;

@@ -56,7 +56,7 @@ fuzz:
 	  mkdir -p $(BUILD)-fuzz/corpus/$$t; \
 	  echo "== fuzz $$t for $(FUZZ_SECONDS) s"; \
 	  $(BUILD)-fuzz/fuzz/orvik_fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=16384 -rss_limit_mb=2048 \
-	    -print_final_stats=1 $(BUILD)-fuzz/corpus/$$t tests/data/storage/$${t#matrix_} || exit 1; \
+	    -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/corpus/$$t tests/data/storage/$${t#matrix_} || exit 1; \
 	done
 
 clean:

@@ -37,6 +37,7 @@ sanitize: deps
 	@cmake --build $(BUILD)-asan -j $(JOBS)
 	@ctest --test-dir $(BUILD)-asan --output-on-failure -j $(JOBS)
 
+sanitize-thread: export TSAN_OPTIONS = allocator_may_return_null=1
 sanitize-thread: deps
 	@cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_SANITIZE=thread >/dev/null
 	@cmake --build $(BUILD)-tsan -j $(JOBS)

@@ -17,3 +17,4 @@
 #include "orvik/matrix/UxCSSEMatrixIterator.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/chain/SSEcharMatrix.h"
+#include "orvik/chain/PixelChain.h"

@@ -67,6 +67,74 @@ public:
   void Serialize(CArchive& ar);
 
   // --- Signal operations and correlation (SSEcharMatrix_signal.cpp) ---
+  // Operations on columns: each SSE vector is one column of sixteen rows, and
+  // every lane takes part, spare lanes included.
+
+  // Column x := column x+1 - column x-1 (saturating) for x in 1 .. size X - 2;
+  // the first and last columns become 0.
+  void CalcDerivative();
+  // Column x := column x + (column x+1 - column x-1), the difference wrapping
+  // and the sum saturating, for x in 1 .. size X - 2; the outer columns stay.
+  void CalcPDResult();
+  // Becomes source's size; lane by lane for x in 2 .. size X - 3, with m the
+  // mean of the five columns x-2 .. x+2 (truncated), the value
+  // trunc(sqrt(5 (s(x-2) - m)^2)) - 63 limited to -63 .. 63. Other columns 0.
+  void CalcTimeVariance(const CSSEcharMatrix& source);
+  // Per column, the sum of (byte - offset) (wrapping, read as signed) over the
+  // first min(rows / 16, SSE size Y) lines, divided by the lane count of all
+  // lines (16 SSE size Y). The values are allocated with SafeMalloc and
+  // belong to the caller (SafeFree); count 0 and no values without memory.
+  t_intvector GetIntegralVectorFromMatrix(int offset, int rows) const;
+  // Number of rises of the smoothed column sums of (byte + 40).
+  int CalcNumSyllables() const;
+  // Stacks the rows of first, second and (if given) third, at the smallest of
+  // their widths. Nothing happens when a given matrix holds no memory. The
+  // sources may include this matrix.
+  void CombineYDir(const CSSEcharMatrix& first, const CSSEcharMatrix& second, const CSSEcharMatrix* third);
+  // Stacks whole SSE lines: first's spare lanes stay between the two.
+  void CombineYDirFast(const CSSEcharMatrix& first, const CSSEcharMatrix& second);
+  // Bilinear resampling to newX x newY (spare lanes := the value at (0, 0)).
+  // A negative size throws CbException as Create does.
+  void InterpolateUp(int newX, int newY);
+  // n more columns on the left (right), filled with the value of the first
+  // (last) column's top row. Nothing for n < 1.
+  void ElongateLeft(int n);
+  void ElongateRight(int n);
+  // Surrounds the matrix with `rows` rows and `columns` columns of `value` on
+  // every side. Nothing when either is negative.
+  void EmbedinValueFrame(int rows, int columns, char value);
+  // Becomes m's size: `value` where m's value is greater (less) than the
+  // threshold, 0 elsewhere (spare lanes 0).
+  void CopyAndTresholdAbove(const CSSEMatrix& m, float threshold, char value);
+  void CopyAndTresholdBelow(const CSSEMatrix& m, float threshold, char value);
+
+  // Shift correlation of a pattern of the same height and fewer columns: e(s)
+  // is the sum of |pattern(k) - this(k + s)| (saturating bytes) over the
+  // pattern's columns, divided by its width. Returns the shift of the
+  // smallest e (the first on ties) if that is below maxError, else -1; -1
+  // also for unsuitable sizes. bestError := the smallest e.
+  int Correlate(const CSSEcharMatrix& pattern, int& bestError, int maxError);
+  // As Correlate; ambiguity sums, over three passes that each exclude the 19
+  // shifts on either side of the previous minimum, how far the next minimum
+  // lies above the best one.
+  int CorrelateAmbiguity(const CSSEcharMatrix& pattern, int& bestError, int& ambiguity, int maxError);
+  // As CorrelateAmbiguity over the shifts start .. end - 1 only (end limited
+  // to size X - pattern's size X - 1, start to 0), with five passes excluding
+  // 7 shifts on either side. Returns the absolute shift; -1 when no shift is
+  // examined or the best error is not below maxError.
+  int CorrelateAmbiguityStartEnd(const CSSEcharMatrix& pattern, int& bestError, int& ambiguity, int maxError,
+                                 int start, int end);
+
+private:
+  // Swaps memory and sizes with other (a finished temporary).
+  void takeOver(CSSEcharMatrix& other) noexcept;
+  bool correlatable(const CSSEcharMatrix& pattern) const;
+  // Errors over the shifts start .. end - 1, then the ambiguity over `passes`
+  // passes excluding `radius` shifts around each minimum.
+  int correlate(const CSSEcharMatrix& pattern, int& bestError, int& ambiguity, int maxError, int start, int end,
+                int radius, int passes);
+
+public:
 
 private:
   char* pointer(int x, int y) const {

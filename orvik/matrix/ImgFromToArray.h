@@ -21,7 +21,23 @@ public:
   Entry* GetEntries() { return m_pEntries; }
   const Entry* GetEntries() const { return m_pEntries; }
 
-  // --- span operations (CImgFromToArray_ops.cpp) ---
+  // --- span operations (ImgFromToArray.cpp) ---
+  // Releases the old entries and creates one per SSE line of a matrix with
+  // `rows` rows ((rows >> 2) + 1), each (0, 999999).
+  void AllocArray(int rows);
+  // For each SSE line of m, from = the first x in xFrom+1 .. xTo-1 and to = the
+  // first x from xTo down to max(from, xFrom)+1 where some lane of
+  // m(x-1) - m(x) lies outside (-0.005, 0.005); an entry keeps 0 or 999999
+  // where there is none. xFrom and xTo are clamped to the columns. Nothing for
+  // an empty matrix.
+  void CalcArray(CSSEMatrix& m, int xFrom, int xTo);
+  // h == 1: the entry of line y >> 2 (clamped). Otherwise from and to are
+  // narrowed to the least from and greatest to of the lines
+  // clamp((y - h) >> 2) up to but not including clamp((y + h) >> 2).
+  void GetFromToCoords(int& from, int& to, int y, int h) const;
+  // False without entries; h == 1: from <= x <= to on line y >> 2; otherwise
+  // true when the line range (as above) is empty or x lies in every span of it.
+  bool IsPositionInArray(int x, int y, int h) const;
 
 private:
   Entry* m_pEntries = nullptr;

@@ -9,13 +9,18 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "orvik/foundation/ReferenceCounter.h"
+#include "orvik/foundation/Stream.h"
+#include "orvik/foundation/Vectors.h"
 #include "orvik/foundation/qe/Field2D.h"
 #include "orvik/matrix/ImgFromToArray.h"
 
+class CArchive;
 class CSSEcharMatrix;
+class QeFloatingPointQuantization;
 
 class CSSEMatrix : public IReferenceCounted {
 public:
@@ -234,16 +239,124 @@ public:
   // 0 .. sizeX-1 (so the last column is never filled) and the rows to the SSE
   // lines (so rows of the last line below size Y can be).
   void FillArea(int x0, int y0, int x1, int y1, float v);
+  // Whole SSE lines from min(max((y0 >> 2) - 1, 0), L - 1) + 1 up to but not
+  // including min(max((y1 >> 2) + 1, 0), L - 1), columns x0 <= x < x1 (clamped
+  // to 0 .. sizeX-1), all four lanes: the first and last line are never filled.
+  void FillAreaApprox(int x0, int y0, int x1, int y1, float v);
+  // Exactly the elements x0 <= x < x1, y0 <= y < y1 (x clamped to 0 .. sizeX,
+  // y to 0 .. sizeY); other lanes of partial lines keep their values.
+  void FillAreaExact(int x0, int y0, int x1, int y1, float v);
+  // Fills the half-plane on the side the normal points to, bounded by the line
+  // through point. Throws CbException ("ssematrix") on an empty matrix.
+  void FillAreaExact(CbVector2f point, CbVector2f normal, float v);
+  // Columns x0 .. x1-1 (clamped to 0 .. sizeX-1) get the height of a cylinder
+  // of radius r = (x1 - x0) * scale / 2 sampled every step from its edge,
+  // sqrt(max(0, r^2 - u^2)) (negated when asked), over the lines FillAreaApprox
+  // would fill plus its first line.
+  void FillAreaZylindrical(int x0, int y0, int x1, int y1, float step, float scale, bool negative);
+  // Every row below the row processed (clamped) becomes a copy of it, the spare
+  // lanes included.
+  void FillMatrixWithProcessedRow();
+  // Along each row, holes of one to three columns lying more than depth below
+  // the level before them and closed again within the row take that level.
+  void FillRestorationHoles(float depth);
+  void ClearRow(int y, float v);                   // row y (clamped) becomes v
+  void ReplaceLineAbove(float t, float v, int y);  // row y (clamped): values > t become v
+  // Grows a region of value v from the pin position (pin - origin): along every
+  // column and then every row, outward from the pin, a neighbour differing by
+  // more than maxStep from the element before it becomes v.
+  void FindSuitableAreaForAPin(const CbVector3f& pin, const CbVector2f& origin, float v, float maxStep);
+
+  // Searches. The margins are part of the contract: columns 20 .. sizeX-21 and
+  // SSE lines 5 .. L-6 (FindLastPoint: L-2 down to 2). The first vector with a
+  // passing lane gives x and the smallest passing row; nothing found gives 0.
+  void FindFirstPoint(int& x, int& y, float t, bool above);         // >= t / <= t, columns outer
+  void FindFirstPointSpecial(int& x, int& y, float t, bool above);  // >= t / <= t, lines outer
+  void FindLastPoint(int& x, int& y, float t, bool above);          // > t / < t, from the right and bottom
+  void FindFirstPointLined(int x, int& y, float t, bool above);     // column x, lines L-2 down to 2
+  void FindFirstPointLinedSpecial(int x, int& y, float t, bool above);  // column x, lines 5 up to L-6
+  // Row y (clamped), scanned over the columns of the range that exist; xTo
+  // when nothing passes or the range runs the wrong way.
+  int FindPointFromRight(int xFrom, int xTo, int y, float t, bool above);  // > t / < t
+  int FindFirstUnequalPointFromLeft(int xFrom, int xTo, int y, float v);   // != v, NaN unequal
+  int FindFirstUnequalPointFromRight(int xFrom, int xTo, int y, float v);
+
+  // Scans column x upward by SSE lines from line L-2 while the line is above
+  // (clamp(yMin) >> 2) + 1. Lines without a hit (> t, or < t) are drawn with v
+  // (draw) or set y to their top row; in the first line with a hit, the hit
+  // nearest the bottom gives y and, with draw, the lanes below it become v.
+  void DrawFirstPointLined(int x, float t, bool above, float v, int& y, int yMin, bool draw);
+  // The same, always drawing, where a mask lane > 500 in column x also counts
+  // as a hit. With above false a line stops the scan when any lane is <= t or a
+  // mask wall, y becoming its top row; lines before it are drawn whole.
+  void DrawFirstPointLinedUseMask(int x, float t, bool above, float v, int& y, CSSEMatrix& mask, int yMin);
+  // Element by element from the bottom row up to max(min(sizeY-1, yMin), 0)
+  // exclusive: an element >= t (above false) or <= t (above true) whose byte
+  // mask is below 2 is passed over (drawn, or y set to its row); the first
+  // other element ends the scan with y = its row.
+  void DrawFirstPointLinedUseMask(int x, float t, bool above, float v, int& y, CSSEcharMatrix& mask, int yMin,
+                                  bool draw);
+
   // Makes this matrix a width x height copy of src's window at (x0, y0); its
   // spare lanes are 0. False, changing nothing, when the window does not lie
   // inside src or src holds no memory.
   bool CopyAreaOfMatrix(const CSSEMatrix& src, int x0, int y0, int width, int height);
+  // target(x, y) = src(x - sizeX/2 + srcSizeX/2, y - sizeY/2 + srcSizeY/2).
+  // Centered first clears every lane; all three do nothing more when src is
+  // smaller than this matrix. Maximum/Minimum keep the larger/smaller value.
+  void CopyFromSSEMatrixCentered(CSSEMatrix& src);
+  void CopyFromSSEMatrixCenteredMaximum(CSSEMatrix& src);
+  void CopyFromSSEMatrixCenteredMinimum(CSSEMatrix& src);
 
   // --- Neighbourhood filters (ssematrix_filters.cpp) ---
 
   // --- Morphology, distance transforms and thinning (ssematrix_morphology.cpp) ---
 
   // --- Serialisation and compression (ssematrix_serialize.cpp) ---
+  // Writes the version-4 stream form with the body of the compression method
+  // (its low 8 bits) and records the error of this serialisation. Throws
+  // CbException before writing anything when a multi-pass method asks for more
+  // than 255 passes.
+  void Serialize(CbStreamWriteBinary& stream) const;
+  // Reads versions 0 to 4. Stored data is untrusted: sizes, pass counts and
+  // image blocks are checked before anything is allocated; bad data throws
+  // (CbException, or CArchiveException from an archive's end).
+  void Serialize(CbStreamReadBinary& stream);
+  // The archive form: the wide tag "CSSEMatrix", then the stream form. Loading
+  // also accepts the older tagless form (a version-1 body).
+  void Serialize(CArchive& ar);
+  // False, with the matrix untouched, when the file cannot be opened.
+  bool Load(CString path);
+  bool Store(CString path);
+
+  // Largest matrix a reader creates from stored sizes, in SSE vectors (spare
+  // line included): 512 MiB of floats, far above any height field in use.
+  static constexpr std::uint64_t c_uMaxStoredVectors = std::uint64_t(1) << 25;
+
+private:
+  friend class UxCSSEMatrixLibrary;
+  enum class EImageContainer { Png, TiffG4 };
+
+  void serialize(CbStreamReadBinary& stream, unsigned int version);
+  void writeRawBody(CbStreamWriteBinary& stream) const;
+  void readRawBody(CbStreamReadBinary& stream);
+  std::unique_ptr<QeFloatingPointQuantization> createAndEncodeQuantizer(bool withInvalid,
+                                                                        CbStreamWriteBinary& stream) const;
+  std::unique_ptr<QeFloatingPointQuantization> createQuantizer(CbStreamReadBinary& stream, unsigned int version,
+                                                               bool& hasInvalid, float& invalidValue) const;
+  CbArray<unsigned char> quantize(const QeFloatingPointQuantization& quantizer) const;
+  void deQuantize(const QeFloatingPointQuantization& quantizer, const CbArray<unsigned char>& bytes);
+  void encodePNG(CbStreamWriteBinary& stream) const;
+  void encodeJPEG(CbStreamWriteBinary& stream) const;
+  void encodeMultiPass(CbStreamWriteBinary& stream, unsigned int method) const;
+  void decodeMultiPass(CbStreamReadBinary& stream, unsigned int version);
+  void encodeCCITT4(CbStreamWriteBinary& stream) const;
+  void decodeCCIT4(CbStreamReadBinary& stream);
+  void encode(const CbArray<unsigned char>& pixels, CbStreamWriteBinary& stream, EImageContainer container,
+              unsigned int bitsPerPixel) const;
+  static CbArray<unsigned char> decode(CbStreamReadBinary& stream, unsigned int bitsPerPixel, unsigned int& width,
+                                       unsigned int& height);
+  void decodeCompressed(CbStreamReadBinary& stream, unsigned int version, bool& hasInvalid, float& invalidValue);
 
 private:
   void allocate(int sizeX, int sizeY);
@@ -256,7 +369,8 @@ private:
 
   mutable CbReferenceCounter<unsigned int> m_referenceCounter;
   UxSCompressionParameters m_compressionParameters;
-  float m_fMaxAbsCompressionError = 0.0f;
+  // Set by the const Serialize: it reports on the last serialisation, not on the values.
+  mutable float m_fMaxAbsCompressionError = 0.0f;
   std::int32_t m_iSizeX = 0;
   std::int32_t m_iSizeY = 0;
   std::int32_t m_iSSESizeX = 0;

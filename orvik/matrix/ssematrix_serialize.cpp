@@ -1,0 +1,156 @@
+// The stream and archive forms of a matrix: version word, sizes, method byte and
+// the raw body; the compressed bodies live in ssematrix_compression.cpp.
+#include <cstring>
+#include <vector>
+
+#include "orvik/foundation/Exception.h"
+#include "orvik/foundation/platform/Archive.h"
+#include "orvik/foundation/platform/File.h"
+#include "orvik/foundation/qe/StreamBinaryFile.h"
+#include "orvik/matrix/ssematrix.h"
+
+namespace {
+
+constexpr std::uint32_t c_uiStreamVersion = 4;
+constexpr char16_t c_szArchiveTag[] = u"CSSEMatrix";
+constexpr std::uint64_t c_uArchiveTagLength = 10;
+
+struct alignas(16) Lanes {
+  float v[4];
+};
+
+}  // namespace
+
+void CSSEMatrix::Serialize(CbStreamWriteBinary& stream) const {
+  // The method byte is what a reader sees, so the body follows the byte, not
+  // the full value: 258 is written and coded as method 2.
+  const unsigned int method = static_cast<std::uint8_t>(m_compressionParameters.m_iMethod);
+  if (method >= 1 && method <= 3 && m_compressionParameters.m_uiNumberOfPasses > 255)
+    throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize", "more than 255 passes");
+  if (method <= 4 && !HasMemory() && m_iSizeX > 0)
+    throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize", "matrix without memory");
+
+  stream.WriteVersion(c_uiStreamVersion);
+  stream.WriteInt32(m_iSizeX);
+  stream.WriteInt32(m_iSizeY);
+  stream.WriteUInt8(static_cast<std::uint8_t>(method));
+  switch (method) {
+    case 0:
+      writeRawBody(stream);
+      m_fMaxAbsCompressionError = 0.0f;
+      break;
+    case 1:
+    case 2:
+    case 3:
+      encodeMultiPass(stream, method);
+      break;
+    case 4:
+      encodeCCITT4(stream);
+      break;
+    default:  // unknown methods carry no body
+      break;
+  }
+}
+
+void CSSEMatrix::Serialize(CbStreamReadBinary& stream) { serialize(stream, stream.ReadAndCompareVersion(c_uiStreamVersion)); }
+
+void CSSEMatrix::serialize(CbStreamReadBinary& stream, unsigned int version) {
+  std::int32_t sizeX = 0, sizeY = 0;
+  if (version >= 1) {
+    sizeX = stream.ReadInt32();
+    sizeY = stream.ReadInt32();
+  }
+  if (sizeX < 0 || sizeY < 0) throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "negative size");
+  const std::uint64_t vectors = static_cast<std::uint64_t>(sizeX) * ((sizeY >> 2) + 1);
+  if (vectors > c_uMaxStoredVectors) throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "size too large");
+  const unsigned int method = version >= 2 ? stream.ReadUInt8() : 0;
+  // A raw body's size is known: refuse it before allocating when the data
+  // cannot hold it.
+  if (method == 0 && vectors * sizeof(__m128) > stream.GetRemaining())
+    throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "raw body longer than the data");
+
+  if (sizeX != m_iSizeX || sizeY != m_iSizeY || !HasMemory()) Create(sizeX, sizeY);
+  m_compressionParameters.m_iMethod = static_cast<std::int32_t>(method);
+  switch (method) {
+    case 0:
+      readRawBody(stream);
+      break;
+    case 1:
+    case 2:
+    case 3:
+      decodeMultiPass(stream, version);
+      break;
+    case 4:
+      decodeCCIT4(stream);
+      break;
+    default:
+      break;
+  }
+}
+
+// The raw body runs column by column, each column top to bottom over the SSE
+// lines, spare lanes included. A column is gathered first so that the stream
+// sees one block per column rather than one call per vector.
+void CSSEMatrix::writeRawBody(CbStreamWriteBinary& stream) const {
+  std::vector<Lanes> column(m_iSSESizeY);
+  for (int x = 0; x < m_iSizeX; ++x) {
+    for (int g = 0; g < m_iSSESizeY; ++g)
+      _mm_store_ps(column[g].v, _mm_load_ps(reinterpret_cast<const float*>(m_ppLines[g] + x)));
+    stream.WriteBuffer(column.data(), column.size() * sizeof(Lanes));
+  }
+}
+
+void CSSEMatrix::readRawBody(CbStreamReadBinary& stream) {
+  std::vector<Lanes> column(m_iSSESizeY);
+  for (int x = 0; x < m_iSizeX; ++x) {
+    stream.ReadBuffer(column.data(), column.size() * sizeof(Lanes));
+    for (int g = 0; g < m_iSSESizeY; ++g)
+      _mm_store_ps(reinterpret_cast<float*>(m_ppLines[g] + x), _mm_load_ps(column[g].v));
+  }
+}
+
+void CSSEMatrix::Serialize(CArchive& ar) {
+  if (ar.IsStoring()) {
+    AfxWriteStringLength(ar, c_uArchiveTagLength, true);
+    ar.Write(c_szArchiveTag, c_uArchiveTagLength * sizeof(char16_t));
+    QeStreamWriteBinaryFile stream(ar);
+    Serialize(stream);
+    return;
+  }
+  ar.Flush();
+  const std::uint64_t start = ar.GetFile()->GetPosition();
+  CString tag;
+  ar >> tag;
+  if (tag == CString("CSSEMatrix")) {
+    QeStreamReadBinaryFile stream(ar);
+    serialize(stream, stream.ReadAndCompareVersion(c_uiStreamVersion));
+    return;
+  }
+  // No tag: the older form, a bare version-1 body from the start.
+  ar.Flush();
+  ar.GetFile()->Seek(static_cast<std::int64_t>(start), CFile::begin);
+  QeStreamReadBinaryFile stream(ar);
+  serialize(stream, 1);
+}
+
+bool CSSEMatrix::Load(CString path) {
+  CFile file;
+  CFileException error;
+  if (!file.Open(path, CFile::modeRead, &error)) return false;
+  CArchive ar(&file, CArchive::load, 4096);
+  Serialize(ar);
+  ar.Close();
+  file.Close();
+  return true;
+}
+
+bool CSSEMatrix::Store(CString path) {
+  CFile file;
+  CFileException error;
+  if (!file.Open(path, CFile::modeCreate | CFile::modeWrite, &error)) return false;
+  CArchive ar(&file, CArchive::store, 4096);
+  Serialize(ar);
+  ar.Close();
+  file.Close();
+  return true;
+}

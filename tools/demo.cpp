@@ -37,8 +37,8 @@ public:
     m_rows.push_back({name, ms});
   }
   void Print() const {
-    std::printf("%-34s %10s\n", "step", "time [ms]");
-    for (const auto& r : m_rows) std::printf("%-34s %10.2f\n", r.name.c_str(), r.ms);
+    std::printf("%-44s %10s\n", "step", "time [ms]");
+    for (const auto& r : m_rows) std::printf("%-44s %10.2f\n", r.name.c_str(), r.ms);
   }
 
 private:
@@ -58,18 +58,9 @@ struct Stored {
   float measuredError;
 };
 
-Stored store(const CSSEMatrix& heights, const std::string& label, int method, unsigned passes, float maxError,
+Stored store(const CSSEMatrix& source, const std::string& label, const CSSEMatrix::UxSCompressionParameters& p,
              CSSEMatrix& decoded) {
-  CSSEMatrix m(heights);
-  CSSEMatrix::UxSCompressionParameters p;
-  p.m_iMethod = method;
-  p.m_uiNumberOfPasses = passes;
-  p.m_fMaxError = maxError;
-  if (method == 4) {
-    // The validity mask keeps where there is no data; everything else becomes the mean.
-    p.m_bUseInvalidValue = true;
-    p.m_fInvalidValue = 0.0f;
-  }
+  CSSEMatrix m(source);
   m.SetCompressionParameters(p);
   CbStreamWriteBinaryBuffer out;
   auto t0 = std::chrono::steady_clock::now();
@@ -83,7 +74,7 @@ Stored store(const CSSEMatrix& heights, const std::string& label, int method, un
           std::chrono::duration<double, std::milli>(t1 - t0).count(),
           std::chrono::duration<double, std::milli>(t2 - t1).count(),
           m.GetMaxAbsCompressionError(),
-          MaxAbsDifference(heights, decoded)};
+          MaxAbsDifference(source, decoded)};
 }
 
 }  // namespace
@@ -131,18 +122,29 @@ int RunDemo(int argc, char** argv) {
     unsigned passes;
     float maxError;
   };
+  // Heights with the multi-pass methods; the preparation mask with the validity
+  // mask, which keeps the cells holding the marked value (here 1, inside) exactly.
   const Method methods[] = {{"0 raw floats", 0, 1, 0.0f},
                             {"1 JPEG, 2 passes", 1, 2, 0.002f},
                             {"2 PNG, 1 pass", 2, 1, 0.0f},
                             {"2 PNG, 2 passes, 0.001", 2, 2, 0.001f},
                             {"3 PNG + JPEG, 2 passes", 3, 2, 0.002f},
-                            {"4 validity mask", 4, 1, 0.0f}};
+                            {"4 validity mask (of the mask)", 4, 1, 0.0f}};
   std::vector<Stored> stored;
   CSSEMatrix decoded;
   for (std::size_t i = 0; i < std::size(methods); ++i) {
     const Method& me = methods[i];
+    CSSEMatrix::UxSCompressionParameters p;
+    p.m_iMethod = me.method;
+    p.m_uiNumberOfPasses = me.passes;
+    p.m_fMaxError = me.maxError;
+    const bool ofMask = me.method == 4;
+    if (ofMask) {
+      p.m_bUseInvalidValue = true;
+      p.m_fInvalidValue = 1.0f;
+    }
     steps.Run(std::string("store with method ") + me.label,
-              [&] { stored.push_back(store(heights, me.label, me.method, me.passes, me.maxError, decoded)); });
+              [&] { stored.push_back(store(ofMask ? mask : heights, me.label, p, decoded)); });
     if (me.method == 3) WritePicture((dir / "decoded-method3.png").string(), RenderHeights(decoded, true));
     progress.Update(0.3 + 0.6 * static_cast<double>(i + 1) / std::size(methods));
   }
@@ -159,10 +161,10 @@ int RunDemo(int argc, char** argv) {
   std::printf("example height field: %d x %d, heights %.3f .. %.3f mm\n\n", size, size, lo, hi);
   steps.Print();
   const double rawBytes = static_cast<double>(stored.front().bytes);
-  std::printf("\n%-26s %10s %7s %9s %9s %12s %12s\n", "storage method", "bytes", "ratio", "enc [ms]", "dec [ms]",
+  std::printf("\n%-30s %10s %7s %9s %9s %12s %12s\n", "storage method", "bytes", "ratio", "enc [ms]", "dec [ms]",
               "bound [mm]", "error [mm]");
   for (const Stored& s : stored)
-    std::printf("%-26s %10zu %7.2f %9.2f %9.2f %12.6f %12.6f\n", s.label.c_str(), s.bytes,
+    std::printf("%-30s %10zu %7.2f %9.2f %9.2f %12.6f %12.6f\n", s.label.c_str(), s.bytes,
                 rawBytes / static_cast<double>(s.bytes), s.encodeMs, s.decodeMs, s.reportedError, s.measuredError);
   std::printf("\npreviews in %s/: heights-raw.png heights.png mask.png margin.png distance.png decoded-method3.png\n",
               dir.string().c_str());

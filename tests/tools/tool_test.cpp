@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,13 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct Outcome {
   int status = -1;      // exit status, or -1 when the program did not exit normally
   std::string output;   // stdout and stderr together
 };
 
-Run run(const std::string& args) {
-  Run r;
+Outcome run(const std::string& args) {
+  Outcome r;
   const std::string command = std::string(ORVIK_TOOL_PATH) + " " + args + " 2>&1";
   FILE* p = popen(command.c_str(), "r");
   if (!p) return r;
@@ -59,7 +62,7 @@ bool pngSize(const std::string& file, int& w, int& h) {
 }
 
 TEST_F(ToolTest, DemoReportsAndWritesPreviews) {
-  const Run r = run("demo --size 96 --out " + dir.string());
+  const Outcome r = run("demo --size 96 --out " + dir.string());
   ASSERT_EQ(r.status, 0) << r.output;
   for (const char* word : {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask"})
     EXPECT_NE(r.output.find(word), std::string::npos) << word << "\n" << r.output;
@@ -84,7 +87,7 @@ TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
         raw.write(reinterpret_cast<const char*>(&v), 4);
       }
   }
-  Run r = run("convert " + path("in.raw") + " " + path("in.png") + " --size 37x23");
+  Outcome r = run("convert " + path("in.raw") + " " + path("in.png") + " --size 37x23");
   ASSERT_EQ(r.status, 0) << r.output;
   r = run("convert " + path("in.png") + " " + path("stored.ssem") + " --method 2 --passes 2 --max-error 0.0005");
   ASSERT_EQ(r.status, 0) << r.output;
@@ -129,7 +132,7 @@ TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
 TEST_F(ToolTest, BadInputsFailWithAMessage) {
   {
     SCOPED_TRACE("missing file");
-    const Run r = run("info " + path("none.ssem"));
+    const Outcome r = run("info " + path("none.ssem"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("none.ssem"), std::string::npos) << r.output;
   }
@@ -142,14 +145,14 @@ TEST_F(ToolTest, BadInputsFailWithAMessage) {
     std::ifstream in(path("full.ssem"), std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::ofstream(path("cut.ssem"), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
-    const Run r = run("info " + path("cut.ssem"));
+    const Outcome r = run("info " + path("cut.ssem"));
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_FALSE(r.output.empty());
   }
   {
     SCOPED_TRACE("raw input of the wrong size");
     std::ofstream(path("x.raw"), std::ios::binary).write("12345678", 8);
-    const Run r = run("convert " + path("x.raw") + " " + path("y.tif") + " --size 3x3");
+    const Outcome r = run("convert " + path("x.raw") + " " + path("y.tif") + " --size 3x3");
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("--size 3x3"), std::string::npos) << r.output;
   }
@@ -158,7 +161,7 @@ TEST_F(ToolTest, BadInputsFailWithAMessage) {
     EXPECT_EQ(run("convert a b --passes 300").status, 2);
     EXPECT_EQ(run("demo --bogus").status, 2);
     EXPECT_EQ(run("frobnicate").status, 2);
-    const Run help = run("convert --help");
+    const Outcome help = run("convert --help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("--max-error"), std::string::npos);
   }

@@ -129,7 +129,7 @@ int RunDemo(int argc, char** argv) {
                             {"2 PNG, 1 pass", 2, 1, 0.0f},
                             {"2 PNG, 2 passes, 0.001", 2, 2, 0.001f},
                             {"3 PNG + JPEG, 2 passes", 3, 2, 0.002f},
-                            {"4 validity mask (of the mask)", 4, 1, 0.0f}};
+                            {"4 validity mask (on mask)", 4, 1, 0.0f}};
   std::vector<Stored> stored;
   CSSEMatrix decoded;
   for (std::size_t i = 0; i < std::size(methods); ++i) {

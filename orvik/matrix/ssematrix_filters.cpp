@@ -180,13 +180,9 @@ void CSSEMatrix::SimpleMaximumFilter() { crossFilter<true>(*this); }
 
 void CSSEMatrix::SimpleMinimumFilter() { crossFilter<false>(*this); }
 
-void CSSEMatrix::SimpleMedianFilter() {
-  if (!HasMemory()) return;
-  CSSEMatrix result;
-  result.Create(m_iSizeX, m_iSizeY);
-  CFilters::Median3x3(*this, result, 0, m_iSizeX, 0, m_iSizeY);
-  adopt(*this, result);
-}
+// The same values as Median3x3 into a temporary of the same size, without the
+// temporary.
+void CSSEMatrix::SimpleMedianFilter() { orvik::detail::medianInPlace3x3(*this); }
 
 // ---------------------------------------------------------------------------
 // Mask filter

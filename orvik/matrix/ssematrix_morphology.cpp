@@ -42,7 +42,10 @@ void parabolaEnvelope(const std::int64_t* f, std::int64_t* d, int n, int* s, int
     const std::int64_t i = s[q];
     const std::int64_t num = (static_cast<std::int64_t>(u) * u - i * i) + (f[u] - f[i]);
     const std::int64_t den = 2 * (u - i);
-    const std::int64_t w = 1 + (num >= 0 ? num / den : -((-num + den - 1) / den));
+    // Exact in double for any matrix this library can hold (|num| < 2^50, and
+    // a quotient just below an integer stays below it), and far cheaper than
+    // a 64-bit integer division.
+    const auto w = 1 + static_cast<std::int64_t>(std::floor(static_cast<double>(num) / static_cast<double>(den)));
     if (w < n) {
       ++q;
       s[q] = u;
@@ -132,49 +135,58 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   const float cap = static_cast<float>(reach + 1);
   constexpr std::int64_t c_far = std::int64_t{1} << 60;
   const int g0 = rowFrom >> 2, g1 = rowTo >> 2, lines = g1 - g0 + 1, rows = 4 * lines;
-  const int columns = m_iLast - m_iFirst + 1;
-  std::vector<float> along(static_cast<std::size_t>(columns) * rows);
-  const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
-  const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, m_iFirst - reach));
-  const int scanTo = static_cast<int>(std::min<std::int64_t>(m_iXTo, m_iLast + reach));
-  for (int q = 0; q < lines; ++q) {
-    const __m128 candidate = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
-    const __m128* line = src.GetMatrixDataDirectly()[g0 + q];
-    __m128 run = capv;
-    for (int x = scanFrom; x <= m_iLast; ++x) {
-      const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-      run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-      if (x >= m_iFirst) _mm_storeu_ps(&along[static_cast<std::size_t>(x - m_iFirst) * rows + 4 * q], run);
-    }
-    run = capv;
-    for (int x = scanTo; x >= m_iFirst; --x) {
-      const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-      run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-      if (x <= m_iLast) {
-        float* p = &along[static_cast<std::size_t>(x - m_iFirst) * rows + 4 * q];
-        _mm_storeu_ps(p, _mm_min_ps(_mm_loadu_ps(p), run));
-      }
-    }
-  }
-
   const int n = rowTo - rowFrom + 1, skip = rowFrom - 4 * g0;
+  const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
+  // Columns go in chunks so that the distances along x of a chunk stay in
+  // cache; each chunk rescans at most `reach` columns on either side.
+  constexpr int c_chunk = 128;
+  std::vector<float> along(static_cast<std::size_t>(c_chunk) * rows);
   std::vector<std::int64_t> f(n), d(n);
   std::vector<int> s(n), t(n);
-  for (int x = m_iFirst; x <= m_iLast; ++x) {
-    const float* h = &along[static_cast<std::size_t>(x - m_iFirst) * rows + skip];
-    // A capped row has no background within reach: it must never count,
-    // whatever the limit.
-    bool any = false;
-    for (int i = 0; i < n; ++i) {
-      const auto v = static_cast<std::int64_t>(h[i]);
-      f[i] = v <= reach ? v * v : c_far;
-      any |= v <= reach;
+  for (int c0 = m_iFirst; c0 <= m_iLast; c0 += c_chunk) {
+    const int c1 = std::min(c0 + c_chunk - 1, m_iLast);
+    const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, c0 - reach));
+    const int scanTo = static_cast<int>(std::min<std::int64_t>(m_iXTo, c1 + reach));
+    for (int q = 0; q < lines; ++q) {
+      const __m128 candidate = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
+      const __m128* line = src.GetMatrixDataDirectly()[g0 + q];
+      __m128 run = capv;
+      for (int x = scanFrom; x <= c1; ++x) {
+        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
+        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
+        if (x >= c0) _mm_storeu_ps(&along[static_cast<std::size_t>(x - c0) * rows + 4 * q], run);
+      }
+      run = capv;
+      for (int x = scanTo; x >= c0; --x) {
+        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
+        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
+        if (x <= c1) {
+          float* p = &along[static_cast<std::size_t>(x - c0) * rows + 4 * q];
+          _mm_storeu_ps(p, _mm_min_ps(_mm_loadu_ps(p), run));
+        }
+      }
     }
-    if (any) parabolaEnvelope(f.data(), d.data(), n, s.data(), t.data());
-    for (int y = m_iYFrom; y <= m_iYTo; ++y) {
-      if (src.GetPointUnsafe(x, y) == m_fBackground) continue;
-      const bool near = any && d[y - rowFrom] <= limit;
-      m_pBand->SetPointUnsafe(x - m_iFirst, y - m_iYFrom, near ? m_fBackground : m_fNewValue);
+    for (int x = c0; x <= c1; ++x) {
+      const float* h = &along[static_cast<std::size_t>(x - c0) * rows + skip];
+      // Only elements that are not background are written; a column of
+      // background needs no distances.
+      bool needed = false;
+      for (int y = m_iYFrom; y <= m_iYTo && !needed; ++y) needed = h[y - rowFrom] != 0.0f;
+      if (!needed) continue;
+      // A capped row has no background within reach: it must never count,
+      // whatever the limit.
+      bool any = false;
+      for (int i = 0; i < n; ++i) {
+        const auto v = static_cast<std::int64_t>(h[i]);
+        f[i] = v <= reach ? v * v : c_far;
+        any |= v <= reach;
+      }
+      if (any) parabolaEnvelope(f.data(), d.data(), n, s.data(), t.data());
+      for (int y = m_iYFrom; y <= m_iYTo; ++y) {
+        if (src.GetPointUnsafe(x, y) == m_fBackground) continue;
+        const bool near = any && d[y - rowFrom] <= limit;
+        m_pBand->SetPointUnsafe(x - m_iFirst, y - m_iYFrom, near ? m_fBackground : m_fNewValue);
+      }
     }
   }
 }

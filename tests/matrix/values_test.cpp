@@ -578,6 +578,13 @@ TEST(Values, SumsPatchesAndBoundingBox) {
     EXPECT_EQ(m.IntegrateMatrix(), (s[0] + s[3]) + (s[2] + s[1]));
     EXPECT_EQ(m.IntegrateMatrixAbsolute(0.5f, 3.0f), (a[0] + a[3]) + (a[2] + a[1]));
     EXPECT_EQ(m.IntegrateMatrixValid(), (w[0] + w[3]) + (w[2] + w[1]));
+    // Folded as (s0 + s3) + (s2 + s1) the large lanes cancel first and the
+    // small ones survive; any other pairing loses them.
+    CSSEMatrix one;
+    one.Create(1, 3);
+    setLanes(one, {1e8f, 1.0f, 1.0f, -1e8f});
+    EXPECT_EQ(one.IntegrateMatrix(), 2.0f);
+    EXPECT_EQ(one.IntegrateMatrixAbsolute(1.0f, 1.0f), 2e8f + 2.0f);
   }
   {
     SCOPED_TRACE("patch ranges");

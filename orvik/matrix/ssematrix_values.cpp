@@ -188,8 +188,8 @@ void threshold(CSSEMatrix& m, float t, float v, int n, Cmp cmp) {
     for (; x < m.GetSSESizeX(); ++x, p += 4) _mm_store_ps(p, _mm_and_ps(cmp(_mm_load_ps(p), tt), vv));
   }
 }
-inline __m128 greater(__m128 a, __m128 b) { return _mm_cmpgt_ps(a, b); }
-inline __m128 less(__m128 a, __m128 b) { return _mm_cmplt_ps(a, b); }
+constexpr auto greater = [](__m128 a, __m128 b) { return _mm_cmpgt_ps(a, b); };
+constexpr auto less = [](__m128 a, __m128 b) { return _mm_cmplt_ps(a, b); };
 }  // namespace
 
 void CSSEMatrix::TresholdAbove(float t, float v) { threshold(*this, t, v, 0, greater); }

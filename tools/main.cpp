@@ -1,12 +1,11 @@
 // The orvik command-line program: try the library on height fields from a shell.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
 
-#include "Example.h"
-#include "orvik/orvik.h"
+#include "Commands.h"
+#include "Options.h"
 
 namespace {
 
@@ -14,32 +13,12 @@ const char* const c_usage =
     "usage: orvik <command> [options]\n"
     "\n"
     "commands:\n"
-    "  demo     run the main job on the built-in example height field\n"
+    "  demo      run the main job on the built-in example height field\n"
+    "  info      print the header of a stored matrix\n"
+    "  convert   convert a height field between stored matrices, PNG, TIFF and raw floats\n"
+    "  preview   draw a height field as a PNG picture\n"
     "\n"
     "Run 'orvik <command> --help' for the options of a command.\n";
-
-int runDemo(int argc, char** argv) {
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
-      std::printf("usage: orvik demo\n\nBuilds the built-in example height field (a synthetic tooth stump)\n"
-                  "and reports its size and value range.\n");
-      return 0;
-    }
-    std::fprintf(stderr, "orvik demo: unknown option '%s'\n", argv[i]);
-    return 2;
-  }
-  CSSEMatrix m;
-  orvik::tool::MakeExampleStump(m);
-  float lo = m.GetPointUnsafe(0, 0), hi = lo;
-  for (UxCSSEMatrixIteratorBase<1> it(&m), end; it != end; ++it) {
-    lo = std::min(lo, *it);
-    hi = std::max(hi, *it);
-  }
-  std::printf("example height field: %d x %d (%d SSE lines in %d field%s)\n", m.GetSizeX(), m.GetSizeY(),
-              m.GetSSESizeY(), m.GetFields(), m.GetFields() == 1 ? "" : "s");
-  std::printf("value range: %.3f .. %.3f mm\n", lo, hi);
-  return 0;
-}
 
 }  // namespace
 
@@ -49,12 +28,22 @@ int main(int argc, char** argv) {
     return argc < 2 ? 2 : 0;
   }
   const std::string command = argv[1];
+  int (*run)(int, char**) = nullptr;
+  if (command == "demo") run = orvik::tool::RunDemo;
+  if (command == "info") run = orvik::tool::RunInfo;
+  if (command == "convert") run = orvik::tool::RunConvert;
+  if (command == "preview") run = orvik::tool::RunPreview;
+  if (!run) {
+    std::fprintf(stderr, "orvik: unknown command '%s'\n\n%s", command.c_str(), c_usage);
+    return 2;
+  }
   try {
-    if (command == "demo") return runDemo(argc - 2, argv + 2);
+    return run(argc - 2, argv + 2);
+  } catch (const orvik::tool::UsageError& e) {
+    std::fprintf(stderr, "orvik %s: %s (see 'orvik %s --help')\n", command.c_str(), e.what(), command.c_str());
+    return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvik %s: %s\n", command.c_str(), e.what());
     return 1;
   }
-  std::fprintf(stderr, "orvik: unknown command '%s'\n%s", command.c_str(), c_usage);
-  return 2;
 }

@@ -309,8 +309,81 @@ public:
   void CopyFromSSEMatrixCenteredMinimum(CSSEMatrix& src);
 
   // --- Neighbourhood filters (ssematrix_filters.cpp) ---
+  // Worker task of the threaded MaskFilter: filters one column band in place.
+  class QeTaskMaskFilterMatrix;
+  // Horizontal 3-mean into this matrix, then the vertical four-row sums of src
+  // (undivided) over it, one row down (two with shiftDown).
+  void BoxFilter(CSSEMatrix& src, bool shiftDown);
+  // Cross (4-neighbour) maximum, minimum and 3x3 median; the outermost rows and
+  // columns become 0.0, except for the median, which copies them.
+  void SimpleMaximumFilter();
+  void SimpleMinimumFilter();
+  void SimpleMedianFilter();
+  // Correlation of this matrix with mask into result. Single-threaded, result
+  // keeps its values within the mask's half sizes of the border; threaded, it
+  // gets 0.0 there. The interior is the same bit for bit either way.
+  void MaskFilter(CSSEMatrix& result, CSSEMatrix& mask, bool normalise, bool multiThreaded);
+  // Forward differences along x and y; the last column (row) keeps its value.
+  void CalcDerivativeX();
+  void CalcDerivativeY();
+  // Bilinear resampling to the new size; both forms give the same values. A
+  // size below 1 leaves the matrix unchanged.
+  void ScaleMatrix(int newSizeX, int newSizeY);
+  void ScaleMatrix_SSE(int newSizeX, int newSizeY);
+  // Per row: an element more than step below the last kept element (left to
+  // right; right to left for the up steps) becomes value.
+  void RemoveDownStepsX(float step, float value);
+  void RemoveUpStepsX(float step, float value);
+  // Widen by n columns on the left (right), filled with the old (0, 0)
+  // (size X - 1, 0) value.
+  void ElongateLeft(int n);
+  void ElongateRight(int n);
+
 
   // --- Morphology, distance transforms and thinning (ssematrix_morphology.cpp) ---
+  // Worker task of Erode: one column band of the area.
+  class QeTaskErodeMatrixArea;
+  // Every element of the inclusive area that is not background becomes
+  // background when a background element of the area lies within the disc
+  // dx^2 + dy^2 <= floor(radius^2), |dx|, |dy| <= floor(radius), else newValue.
+  // The vector variant also counts rows of the area's first and last SSE lines
+  // outside the area. affinityMask in 1 .. 0x7FFFFFFE pins the worker threads.
+  void Erode(float radius, float background, float newValue, int xFrom, int xTo, int yFrom, int yTo,
+             bool vectorVariant, unsigned long long affinityMask);
+  // Erode with background b and new value a.
+  void Dilate(float radius, float a, float b, int xFrom, int xTo, int yFrom, int yTo, bool vectorVariant,
+              unsigned long long affinityMask);
+  // City-block distance, within the rectangle xFrom .. xTo-1, yFrom .. yTo-1,
+  // to the nearest element above 0.99. Elsewhere, and everywhere when the
+  // rectangle holds no such element, dist holds max(width, height) + 1.
+  void DistanceTransform(CSSEMatrix& dist, int xFrom, int xTo, int yFrom, int yTo);
+  // 3-4 chamfer distance (3 per straight step) to the elements equal to 1.0,
+  // from the elements equal to 0.0; a 4-element frame becomes 0.0.
+  void Chamfer();
+  // Thinning of the elements above threshold to a 1.0 skeleton on 0.0.
+  void ZhangSuen(float threshold);
+  // Fills, with threshold, everything beyond the first row above and below row
+  // that holds fewer than minCount elements above threshold.
+  void RemoveThinAreas(int row, float minCount, float threshold);
+  // Writes value into nx columns on the left, nx + 1 on the right and whole SSE
+  // lines at the top ((ny >> 2) lines) and bottom ((ny >> 2) + 1 lines).
+  void RemoveFrameArtefacts(int nx, int ny, float value);
+  // Clears the elements of non-zero regions that touch 0.0 through one of their
+  // four neighbours; erased (when of the same size) receives the old values.
+  void EraseFrame(CSSEMatrix* erased);
+  // Copies the elements of src above threshold in at the offset; false,
+  // changing nothing, when src does not fit or holds no memory.
+  bool EmbedMatrix(const CSSEMatrix& src, int offsetX, int offsetY, float threshold);
+  // value(x, y) = src(x + offsetX, y + offsetY) wherever that lies inside src.
+  void EmbedMatrix_nonSSE(const CSSEMatrix* src, int offsetX, int offsetY);
+  // Grows by a frame of value, frameX columns on each side and frameY rows at
+  // the top and bottom; a negative frame leaves the matrix unchanged.
+  void EmbedinValueFrame(int frameY, int frameX, float value);
+  // Removes such a frame; false when it does not fit or is negative.
+  bool ExtractFromValueFrame_nonSSE(int frameY, int frameX);
+  // Keeps the window x0 .. x1-1, y0 .. y1-1 (clamped); false when it is empty.
+  bool ExtractFrame_nonSSE(int x0, int y0, int x1, int y1);
+
 
   // --- Serialisation and compression (ssematrix_serialize.cpp) ---
   // Writes the version-4 stream form with the body of the compression method

@@ -3,6 +3,11 @@
 // the public interface.
 #include <immintrin.h>
 
+#include <cstddef>
+#include <utility>
+
+#include "orvik/foundation/Alloc.h"
+
 namespace orvik::detail {
 
 // Four rows starting s rows into `lo` (s = 0..3): lanes s..3 of lo followed by
@@ -33,5 +38,28 @@ inline float foldLanes(__m128 s) {
   _mm_store_ps(l, s);
   return (l[0] + l[3]) + (l[2] + l[1]);
 }
+
+// Owned, 16-byte-aligned scratch array of vectors (a standard container of
+// __m128 would drop the type's alignment attribute).
+class VectorBuffer {
+public:
+  explicit VectorBuffer(std::size_t n)
+      : m_p(static_cast<__m128*>(SafeAlignedAlloc((n ? n : 1) * sizeof(__m128), 16))), m_n(n) {}
+  ~VectorBuffer() { SafeAlignedFree(m_p); }
+  VectorBuffer(const VectorBuffer&) = delete;
+  VectorBuffer& operator=(const VectorBuffer&) = delete;
+  void swap(VectorBuffer& o) noexcept {
+    std::swap(m_p, o.m_p);
+    std::swap(m_n, o.m_n);
+  }
+  __m128& operator[](std::size_t i) { return m_p[i]; }
+  const __m128& operator[](std::size_t i) const { return m_p[i]; }
+  __m128* data() { return m_p; }
+  std::size_t size() const { return m_n; }
+
+private:
+  __m128* m_p;
+  std::size_t m_n;
+};
 
 }  // namespace orvik::detail

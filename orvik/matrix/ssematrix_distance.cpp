@@ -1,0 +1,137 @@
+// Distance transforms of CSSEMatrix: city-block and 3-4 chamfer.
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "orvik/matrix/ssematrix.h"
+#include "orvik/matrix/ssematrix_lanes.h"
+
+using orvik::detail::rowRangeMask;
+
+namespace {
+
+inline __m128 shiftLanesUp(__m128 v, __m128 fill, int n) {
+  // Lane l receives lane l - n of v; the first n lanes receive fill.
+  return n == 1 ? orvik::detail::alignLanes(fill, v, 3) : orvik::detail::alignLanes(fill, v, 2);
+}
+
+inline __m128 shiftLanesDown(__m128 v, __m128 fill, int n) {
+  // Lane l receives lane l + n of v; the last n lanes receive fill.
+  return orvik::detail::alignLanes(v, fill, n);
+}
+
+}  // namespace
+
+// The city-block distance is separable: first the distance to the nearest
+// foreground element of the same row (two passes along x, four rows per
+// vector), then along each column the minimum of that distance plus the row
+// offset (two passes down and up the SSE lines, carried across the four lanes
+// of a vector by two shifts). Elements without foreground in the rectangle
+// stay at infinity until they are given the fill value.
+void CSSEMatrix::DistanceTransform(CSSEMatrix& dist, int xFrom, int xTo, int yFrom, int yTo) {
+  if (xFrom > xTo || yFrom > yTo || !HasMemory()) return;
+  const int x0 = std::max(xFrom, 0), x1 = std::min(xTo, m_iSizeX);
+  const int y0 = std::max(yFrom, 0), y1 = std::min(yTo, m_iSizeY);
+  if (&dist == this) {
+    CSSEMatrix source(*this);
+    source.DistanceTransform(dist, xFrom, xTo, yFrom, yTo);
+    return;
+  }
+  if (!dist.HasMemory() || dist.m_iSizeX != m_iSizeX || dist.m_iSizeY != m_iSizeY) dist.Create(m_iSizeX, m_iSizeY);
+  const float fillValue = static_cast<float>(std::max(y1 - y0, x1 - x0) + 1);
+  dist.Fill(fillValue);
+  if (x1 <= x0 || y1 <= y0) return;
+
+  const int width = x1 - x0;
+  const int g0 = y0 >> 2, g1 = (y1 - 1) >> 2, lines = g1 - g0 + 1;
+  orvik::detail::VectorBuffer work(static_cast<std::size_t>(width) * lines);
+  const __m128 inf = _mm_set1_ps(std::numeric_limits<float>::infinity());
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), two = _mm_set1_ps(2.0f);
+  // (double)v > 0.99 holds exactly for the floats from 0.99f upwards.
+  const __m128 threshold = _mm_set1_ps(0.99f);
+
+  for (int q = 0; q < lines; ++q) {
+    const __m128 inside = rowRangeMask(g0 + q, y0, y1);
+    const __m128* src = m_ppLines[g0 + q] + x0;
+    __m128* w = &work[static_cast<std::size_t>(q) * width];
+    __m128 run = inf;
+    for (int x = 0; x < width; ++x) {
+      const __m128 foreground = _mm_and_ps(_mm_cmpge_ps(src[x], threshold), inside);
+      run = _mm_blendv_ps(_mm_add_ps(run, one), zero, foreground);
+      w[x] = run;
+    }
+    run = inf;
+    for (int x = width - 1; x >= 0; --x) {
+      run = _mm_min_ps(w[x], _mm_add_ps(run, one));
+      w[x] = run;
+    }
+  }
+
+  const __m128 stepsDown = _mm_setr_ps(1.0f, 2.0f, 3.0f, 4.0f);
+  const __m128 stepsUp = _mm_setr_ps(4.0f, 3.0f, 2.0f, 1.0f);
+  for (int q = 0; q < lines; ++q) {
+    const __m128 inside = rowRangeMask(g0 + q, y0, y1);
+    __m128* w = &work[static_cast<std::size_t>(q) * width];
+    const __m128* above = q > 0 ? &work[static_cast<std::size_t>(q - 1) * width] : nullptr;
+    for (int x = 0; x < width; ++x) {
+      __m128 v = w[x];
+      v = _mm_min_ps(v, _mm_add_ps(shiftLanesUp(v, inf, 1), one));
+      v = _mm_min_ps(v, _mm_add_ps(shiftLanesUp(v, inf, 2), two));
+      if (above) v = _mm_min_ps(v, _mm_add_ps(_mm_shuffle_ps(above[x], above[x], 0xFF), stepsDown));
+      w[x] = _mm_blendv_ps(inf, v, inside);
+    }
+  }
+  for (int q = lines - 1; q >= 0; --q) {
+    const __m128 inside = rowRangeMask(g0 + q, y0, y1);
+    __m128* w = &work[static_cast<std::size_t>(q) * width];
+    const __m128* below = q + 1 < lines ? &work[static_cast<std::size_t>(q + 1) * width] : nullptr;
+    __m128* out = dist.m_ppLines[g0 + q] + x0;
+    const __m128 fill = _mm_set1_ps(fillValue);
+    for (int x = 0; x < width; ++x) {
+      __m128 v = w[x];
+      v = _mm_min_ps(v, _mm_add_ps(shiftLanesDown(v, inf, 1), one));
+      v = _mm_min_ps(v, _mm_add_ps(shiftLanesDown(v, inf, 2), two));
+      if (below) v = _mm_min_ps(v, _mm_add_ps(_mm_shuffle_ps(below[x], below[x], 0x00), stepsUp));
+      v = _mm_blendv_ps(inf, v, inside);
+      w[x] = v;
+      const __m128 reached = _mm_cmplt_ps(v, inf);
+      out[x] = _mm_blendv_ps(out[x], _mm_blendv_ps(fill, v, reached), inside);
+    }
+  }
+}
+
+// Standard 3-4 chamfer masks: forwards the left element and the three above,
+// backwards the right element and the three below. The passes run on a
+// row-major copy, where each row depends only on its own left (right)
+// neighbour once the terms of the finished row are folded in.
+void CSSEMatrix::Chamfer() {
+  if (!HasMemory() || IsEmpty()) return;
+  CSSEMatrix d(*this);
+  d.ReplaceValueWithValue(0.0f, 99999.9f);
+  d.ReplaceValueWithValue(1.0f, 0.0f);
+  const int sx = m_iSizeX, sy = m_iSizeY;
+  if (sx > 2 && sy > 2) {
+    std::vector<float> buf(static_cast<std::size_t>(sx) * sy);
+    for (int y = 0; y < sy; ++y)
+      for (int x = 0; x < sx; ++x) buf[static_cast<std::size_t>(y) * sx + x] = d.GetPointUnsafe(x, y);
+    std::vector<float> t(sx);
+    for (int y = 1; y <= sy - 2; ++y) {
+      float* row = &buf[static_cast<std::size_t>(y) * sx];
+      const float* up = row - sx;
+      for (int x = 1; x <= sx - 2; ++x)
+        t[x] = std::min(std::min(row[x], up[x] + 3.0f), std::min(up[x - 1] + 4.0f, up[x + 1] + 4.0f));
+      for (int x = 1; x <= sx - 2; ++x) row[x] = std::min(t[x], row[x - 1] + 3.0f);
+    }
+    for (int y = sy - 2; y >= 1; --y) {
+      float* row = &buf[static_cast<std::size_t>(y) * sx];
+      const float* down = row + sx;
+      for (int x = 1; x <= sx - 2; ++x)
+        t[x] = std::min(std::min(row[x], down[x] + 3.0f), std::min(down[x + 1] + 4.0f, down[x - 1] + 4.0f));
+      for (int x = sx - 2; x >= 1; --x) row[x] = std::min(t[x], row[x + 1] + 3.0f);
+    }
+    for (int y = 1; y <= sy - 2; ++y)
+      for (int x = 1; x <= sx - 2; ++x) d.SetPointUnsafe(x, y, buf[static_cast<std::size_t>(y) * sx + x]);
+  }
+  d.RemoveFrameArtefacts(4, 4, 0.0f);
+  CopyFromSSEMatrix(d);
+}

@@ -1,0 +1,428 @@
+// Neighbourhood filters of CSSEMatrix: box, cross and median filters, the mask
+// filter (optionally over the thread pool), differences, rescaling, step
+// removal and sideways extension.
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "orvik/foundation/ThreadPool.h"
+#include "orvik/matrix/Filters.h"
+#include "orvik/matrix/ssematrix.h"
+#include "orvik/matrix/ssematrix_lanes.h"
+
+using orvik::detail::alignLanes;
+using orvik::detail::rowRangeMask;
+using orvik::detail::VectorBuffer;
+
+namespace {
+
+// Correlates src with mask into dst (same size as src) wherever the mask lies
+// wholly inside src; dst keeps its other elements. For every output the sum
+// runs over mask columns, then mask rows, in increasing order, the same order
+// whatever the band or the number of threads.
+void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, bool normalise, float weightSum) {
+  const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
+  const int hW = (mW - 1) / 2, hH = (mH - 1) / 2;
+  const int sizeX = src.GetSizeX(), sizeY = src.GetSizeY();
+  const int outX0 = hW, outX1 = sizeX - mW + hW;  // inclusive
+  const int outY0 = hH, outY1 = sizeY - mH + hH;
+  if (outX1 < outX0 || outY1 < outY0) return;
+
+  VectorBuffer weights(static_cast<std::size_t>(mW) * mH);
+  for (int i = 0; i < mW; ++i)
+    for (int j = 0; j < mH; ++j) weights[i * mH + j] = _mm_set1_ps(mask.GetPointUnsafe(i, j));
+  const __m128 divisor = _mm_set1_ps(weightSum);
+
+  // Window j of output line h holds the source rows 4h - hH + j + lane, so
+  // that lane l of every window belongs to output row 4h + l.
+  VectorBuffer windows(static_cast<std::size_t>(mH) * sizeX);
+  const __m128* const* in = src.GetMatrixDataDirectly();
+  __m128** out = dst.GetMatrixDataDirectly();
+  const int lines = src.GetSSESizeY();
+  const __m128 zero = _mm_setzero_ps();
+  constexpr int c_block = 8;
+
+  for (int h = outY0 >> 2; h <= outY1 >> 2; ++h) {
+    for (int j = 0; j < mH; ++j) {
+      const int top = 4 * h - hH + j;
+      const int q = top >= 0 ? top >> 2 : -((-top + 3) >> 2);
+      const int s = top - 4 * q;
+      const __m128* lo = q >= 0 && q < lines ? in[q] : nullptr;
+      const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] : nullptr;
+      __m128* w = &windows[static_cast<std::size_t>(j) * sizeX];
+      for (int x = 0; x < sizeX; ++x) w[x] = alignLanes(lo ? lo[x] : zero, hi ? hi[x] : zero, s);
+    }
+    const __m128 keep = rowRangeMask(h, outY0, outY1 + 1);
+    __m128* target = out[h];
+    int x = outX0;
+    for (; x + c_block - 1 <= outX1; x += c_block) {
+      __m128 sum[c_block];
+      for (int k = 0; k < c_block; ++k) sum[k] = zero;
+      for (int i = 0; i < mW; ++i) {
+        for (int j = 0; j < mH; ++j) {
+          const __m128 wgt = weights[i * mH + j];
+          const __m128* w = &windows[static_cast<std::size_t>(j) * sizeX + (x - hW + i)];
+          for (int k = 0; k < c_block; ++k) sum[k] = _mm_add_ps(sum[k], _mm_mul_ps(wgt, w[k]));
+        }
+      }
+      for (int k = 0; k < c_block; ++k) {
+        const __m128 v = normalise ? _mm_div_ps(sum[k], divisor) : sum[k];
+        target[x + k] = _mm_blendv_ps(target[x + k], v, keep);
+      }
+    }
+    for (; x <= outX1; ++x) {
+      __m128 sum = zero;
+      for (int i = 0; i < mW; ++i)
+        for (int j = 0; j < mH; ++j)
+          sum = _mm_add_ps(sum, _mm_mul_ps(weights[i * mH + j], windows[static_cast<std::size_t>(j) * sizeX + (x - hW + i)]));
+      if (normalise) sum = _mm_div_ps(sum, divisor);
+      target[x] = _mm_blendv_ps(target[x], sum, keep);
+    }
+  }
+}
+
+// Hands a temporary result back, keeping the matrix's own
+// compression parameters rather than the temporary's defaults.
+void adopt(CSSEMatrix& m, CSSEMatrix& temp) {
+  temp.SetCompressionParameters(m.GetCompressionParameters());
+  m.CopyFromSSEMatrix(temp);
+}
+
+// Cross maximum (or minimum) into a cleared matrix of the same size.
+template <bool Max>
+void crossFilter(CSSEMatrix& m) {
+  if (!m.HasMemory() || m.IsEmpty()) return;
+  const int sizeX = m.GetSizeX(), sizeY = m.GetSizeY(), lines = m.GetSSESizeY();
+  CSSEMatrix result;
+  result.Create(sizeX, sizeY);
+  const __m128* const* in = m.GetMatrixDataDirectly();
+  __m128** out = result.GetMatrixDataDirectly();
+  for (int g = 0; sizeY > 2 && g <= (sizeY - 2) >> 2; ++g) {
+    const __m128 keep = rowRangeMask(g, 1, sizeY - 1);
+    const __m128* prev = in[g > 0 ? g - 1 : g];
+    const __m128* cur = in[g];
+    const __m128* next = in[g + 1 < lines ? g + 1 : g];
+    for (int x = 1; x < sizeX - 1; ++x) {
+      const __m128 up = alignLanes(prev[x], cur[x], 3);
+      const __m128 down = alignLanes(cur[x], next[x], 1);
+      __m128 v;
+      if constexpr (Max) {
+        const __m128 n = _mm_max_ps(_mm_max_ps(_mm_max_ps(up, down), cur[x - 1]), cur[x + 1]);
+        v = _mm_max_ps(n, cur[x]);  // n > value ? n : value
+      } else {
+        const __m128 n = _mm_min_ps(_mm_min_ps(_mm_min_ps(up, down), cur[x - 1]), cur[x + 1]);
+        v = _mm_min_ps(n, cur[x]);  // n < value ? n : value
+      }
+      out[g][x] = _mm_and_ps(v, keep);
+    }
+  }
+  adopt(m, result);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Box, cross and median filters
+
+void CSSEMatrix::BoxFilter(CSSEMatrix& src, bool shiftDown) {
+  if (&src == this) {
+    // Both passes read the unfiltered source.
+    CSSEMatrix copy(src);
+    BoxFilter(copy, shiftDown);
+    return;
+  }
+  if (!HasMemory() || !src.HasMemory()) return;
+  const int lines = std::min(m_iSSESizeY, src.m_iSSESizeY);
+  const int width = std::min(m_iSizeX, src.m_iSizeX);
+  const __m128 three = _mm_set1_ps(3.0f);
+  for (int g = 0; g < lines; ++g) {
+    const __m128* s = src.m_ppLines[g];
+    __m128* t = m_ppLines[g];
+    for (int x = 1; x < width - 1; ++x) t[x] = _mm_div_ps(_mm_add_ps(_mm_add_ps(s[x + 1], s[x]), s[x - 1]), three);
+  }
+  if (lines < 2 || m_iSizeY < 1) return;
+
+  // Vertical pass: the sum S(r) of source rows r .. r+3, r = 0 .. 4*lines-5,
+  // lands on row r + shift. sums[g] holds S(4g + lane); output line h takes
+  // the window of sums starting at row 4h - shift.
+  const int shift = shiftDown ? 2 : 1;
+  const int lastR = 4 * lines - 5;
+  VectorBuffer before(width), now(width);
+  const __m128 zero = _mm_setzero_ps();
+  for (int h = 0; h < lines; ++h) {
+    if (h <= lines - 2) {
+      const __m128* a = src.m_ppLines[h];
+      const __m128* b = src.m_ppLines[h + 1];
+      for (int x = 0; x < width; ++x)
+        now[x] = _mm_add_ps(_mm_add_ps(_mm_add_ps(a[x], alignLanes(a[x], b[x], 1)), alignLanes(a[x], b[x], 2)),
+                            alignLanes(a[x], b[x], 3));
+    } else {
+      for (int x = 0; x < width; ++x) now[x] = zero;
+    }
+    const __m128 keep = rowRangeMask(h, shift, std::min(lastR + shift, m_iSizeY - 1) + 1);
+    if (_mm_movemask_ps(keep)) {
+      __m128* t = m_ppLines[h];
+      for (int x = 0; x < width; ++x) t[x] = _mm_blendv_ps(t[x], alignLanes(before[x], now[x], 4 - shift), keep);
+    }
+    before.swap(now);
+  }
+  // Writes below the last row are clamped onto it; the last of them wins.
+  if (lastR + shift >= m_iSizeY - 1) {
+    for (int x = 0; x < width; ++x) {
+      const float v = ((src.GetPointUnsafe(x, lastR) + src.GetPointUnsafe(x, lastR + 1)) + src.GetPointUnsafe(x, lastR + 2)) +
+                      src.GetPointUnsafe(x, lastR + 3);
+      SetPointUnsafe(x, m_iSizeY - 1, v);
+    }
+  }
+}
+
+void CSSEMatrix::SimpleMaximumFilter() { crossFilter<true>(*this); }
+
+void CSSEMatrix::SimpleMinimumFilter() { crossFilter<false>(*this); }
+
+void CSSEMatrix::SimpleMedianFilter() {
+  if (!HasMemory()) return;
+  CSSEMatrix result;
+  result.Create(m_iSizeX, m_iSizeY);
+  CFilters::Median3x3(*this, result, 0, m_iSizeX, 0, m_iSizeY);
+  adopt(*this, result);
+}
+
+// ---------------------------------------------------------------------------
+// Mask filter
+
+class CSSEMatrix::QeTaskMaskFilterMatrix : public CbTask {
+public:
+  QeTaskMaskFilterMatrix(CSSEMatrix* mask, CSSEMatrix* band, int halfWidth, int halfHeight, bool normalise,
+                         float weightSum)
+      : m_pMask(mask), m_pBand(band), m_iHalfWidth(halfWidth), m_iHalfHeight(halfHeight), m_bNormalise(normalise),
+        m_fWeightSum(weightSum) {}
+  ~QeTaskMaskFilterMatrix() override = default;
+
+  // An exception ends the work with the band untouched; the caller sees it
+  // through Failed() and filters the band itself.
+  void Execute() override {
+    try {
+      FilterBand();
+    } catch (...) {
+      m_bFailed = true;
+    }
+  }
+  bool Failed() const { return m_bFailed; }
+
+  // Replaces the band by its filtered form, 0.0 where the mask does not fit.
+  void FilterBand() {
+    CSSEMatrix filtered;
+    filtered.Create(m_pBand->GetSizeX(), m_pBand->GetSizeY());
+    correlate(*m_pBand, filtered, *m_pMask, m_bNormalise, m_fWeightSum);
+    m_pBand->CopyFromSSEMatrix(filtered);
+  }
+
+private:
+  CSSEMatrix* m_pMask;
+  CSSEMatrix* m_pBand;
+  std::int32_t m_iHalfWidth;
+  std::int32_t m_iHalfHeight;
+  bool m_bNormalise;
+  float m_fWeightSum;
+  bool m_bFailed = false;
+};
+
+void CSSEMatrix::MaskFilter(CSSEMatrix& result, CSSEMatrix& mask, bool normalise, bool multiThreaded) {
+  if (!HasMemory() || !mask.HasMemory()) return;
+  const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
+  if (mW >= m_iSizeX || mH >= m_iSizeY || mW < 1 || mH < 1) return;
+  if (&result == this || &mask == this) {
+    // The filter reads the unfiltered target throughout.
+    CSSEMatrix source(*this);
+    source.MaskFilter(result, &mask == this ? source : mask, normalise, multiThreaded);
+    return;
+  }
+  if (!result.HasMemory() || result.GetSizeX() != m_iSizeX || result.GetSizeY() != m_iSizeY)
+    result.Create(m_iSizeX, m_iSizeY);
+
+  // Sum of the absolute weights over every lane, spare lanes included.
+  __m128 lanes = _mm_setzero_ps();
+  for (int g = 0; g < mask.GetSSESizeY(); ++g)
+    for (int x = 0; x < mW; ++x) {
+      const __m128 m = mask.m_ppLines[g][x];
+      lanes = _mm_add_ps(lanes, _mm_sqrt_ps(_mm_mul_ps(m, m)));
+    }
+  const float weightSum = orvik::detail::foldLanes(lanes);
+  const int hW = (mW - 1) / 2, hH = (mH - 1) / 2;
+
+  if (!multiThreaded) {
+    correlate(*this, result, mask, normalise, weightSum);
+    return;
+  }
+
+  const int tasks = std::max(1, std::min(m_iSizeX / mW, CbCPU::GetCount()));
+  const int bandWidth = m_iSizeX / tasks;
+  // A band covers its columns plus the halo its mask reaches on either side:
+  // hW to the left, mW - 1 - hW to the right (one more than hW for even widths).
+  struct Band {
+    int first, start;
+    CSSEMatrix matrix;
+    CbSmartPointer<QeTaskMaskFilterMatrix> task;
+  };
+  std::vector<Band> bands(tasks);
+  auto& pool = CbSingleton<CbThreadPool>::GetInstance();
+  for (int k = 0; k < tasks; ++k) {
+    Band& b = bands[k];
+    b.first = k * bandWidth;
+    b.start = k == 0 ? 0 : b.first - hW;
+    const int end = k == tasks - 1 ? m_iSizeX - 1 : std::min(m_iSizeX - 1, (k + 1) * bandWidth - 1 + (mW - 1 - hW));
+    b.matrix.CopyAreaOfMatrix(*this, b.start, 0, end - b.start + 1, m_iSizeY);
+    b.task = new QeTaskMaskFilterMatrix(&mask, &b.matrix, hW, hH, normalise, weightSum);
+    pool.AddTask(b.task, 1);
+  }
+  for (Band& b : bands) b.task->WaitUntilTerminate(0xFFFFFFFFu);
+  // Result is written only once every band is complete, so a failure leaves it
+  // as it was.
+  for (Band& b : bands)
+    if (b.task->Failed()) b.task->FilterBand();
+
+  for (int k = 0; k < tasks; ++k) {
+    Band& b = bands[k];
+    const int last = k == tasks - 1 ? m_iSizeX - 1 : (k + 1) * bandWidth - 1;
+    const int offset = b.first - b.start;
+    for (int g = 0; g < m_iSSESizeY; ++g)
+      std::copy(b.matrix.m_ppLines[g] + offset, b.matrix.m_ppLines[g] + offset + (last - b.first + 1),
+                result.m_ppLines[g] + b.first);
+    b.matrix.Reset();
+    b.task.Reset();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Differences, rescaling, steps and extension
+
+void CSSEMatrix::CalcDerivativeX() {
+  if (!HasMemory()) return;
+  for (int g = 0; g < m_iSSESizeY; ++g) {
+    __m128* l = m_ppLines[g];
+    for (int x = 0; x < m_iSizeX - 1; ++x) l[x] = _mm_sub_ps(l[x + 1], l[x]);
+  }
+}
+
+void CSSEMatrix::CalcDerivativeY() {
+  if (!HasMemory()) return;
+  // With size Y a multiple of 4 the last row is the top lane of the second last
+  // line; it has no row below and keeps its value like any other last row.
+  const __m128 lastRowKept = (m_iSizeY & 3) == 0 ? _mm_castsi128_ps(_mm_setr_epi32(0, 0, 0, -1)) : _mm_setzero_ps();
+  for (int g = 0; g < m_iSSESizeY - 1; ++g) {
+    __m128* l = m_ppLines[g];
+    const __m128* n = m_ppLines[g + 1];
+    const __m128 keep = g == m_iSSESizeY - 2 ? lastRowKept : _mm_setzero_ps();
+    for (int x = 0; x < m_iSizeX; ++x)
+      l[x] = _mm_blendv_ps(_mm_sub_ps(alignLanes(l[x], n[x], 1), l[x]), l[x], keep);
+  }
+}
+
+void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
+  if (newSizeX < 1 || newSizeY < 1 || !HasMemory() || IsEmpty()) return;
+  const float sx = static_cast<float>(m_iSizeX) / static_cast<float>(newSizeX);
+  const float sy = static_cast<float>(m_iSizeY) / static_cast<float>(newSizeY);
+  CSSEMatrix scaled;
+  scaled.CreateNoClear(newSizeX, newSizeY);
+  const float corner = GetPointUnsafe(0, 0);
+  scaled.Fill(corner);
+
+  // Per column: the two source columns (clamped) and their weights.
+  std::vector<int> col0(newSizeX), col1(newSizeX);
+  VectorBuffer wx(newSizeX), wx1(newSizeX);
+  for (int x = 0; x < newSizeX; ++x) {
+    const float fx = static_cast<float>(x) * sx;
+    const int ix = static_cast<int>(fx);
+    const float w = fx - static_cast<float>(ix);
+    col0[x] = 4 * clampX(ix);
+    col1[x] = 4 * clampX(ix + 1);
+    wx[x] = _mm_set1_ps(w);
+    wx1[x] = _mm_set1_ps(1.0f - w);
+  }
+  for (int h = 0; h < scaled.m_iSSESizeY; ++h) {
+    // Lane l is target row 4h + l; spare lanes keep the corner value.
+    const float* top[4];
+    const float* bottom[4];
+    alignas(16) float wy[4], wy1[4];
+    for (int l = 0; l < 4; ++l) {
+      const int y = std::min(4 * h + l, newSizeY - 1);
+      const float fy = static_cast<float>(y) * sy;
+      const int iy = static_cast<int>(fy);
+      wy[l] = fy - static_cast<float>(iy);
+      wy1[l] = 1.0f - wy[l];
+      top[l] = pointer(0, clampY(iy));
+      bottom[l] = pointer(0, clampY(iy + 1));
+    }
+    const __m128 wyv = _mm_load_ps(wy), wy1v = _mm_load_ps(wy1);
+    const __m128 keep = rowRangeMask(h, 0, newSizeY);
+    const __m128 fill = _mm_set1_ps(corner);
+    __m128* out = scaled.m_ppLines[h];
+    for (int x = 0; x < newSizeX; ++x) {
+      const int c0 = col0[x], c1 = col1[x];
+      const __m128 a = _mm_setr_ps(top[0][c1], top[1][c1], top[2][c1], top[3][c1]);
+      const __m128 b = _mm_setr_ps(top[0][c0], top[1][c0], top[2][c0], top[3][c0]);
+      const __m128 c = _mm_setr_ps(bottom[0][c0], bottom[1][c0], bottom[2][c0], bottom[3][c0]);
+      const __m128 d = _mm_setr_ps(bottom[0][c1], bottom[1][c1], bottom[2][c1], bottom[3][c1]);
+      const __m128 v = _mm_add_ps(
+          _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(a, wx[x]), wy1v), _mm_mul_ps(_mm_mul_ps(wx1[x], b), wy1v)),
+                     _mm_mul_ps(_mm_mul_ps(wx1[x], c), wyv)),
+          _mm_mul_ps(_mm_mul_ps(d, wx[x]), wyv));
+      out[x] = _mm_blendv_ps(fill, v, keep);
+    }
+  }
+  adopt(*this, scaled);
+}
+
+// Forward mapping of source cells cannot reach every target element when
+// shrinking, so the vector form samples each target element as ScaleMatrix does.
+void CSSEMatrix::ScaleMatrix_SSE(int newSizeX, int newSizeY) { ScaleMatrix(newSizeX, newSizeY); }
+
+void CSSEMatrix::RemoveDownStepsX(float step, float value) {
+  if (!HasMemory() || m_iSizeX < 1) return;
+  const __m128 s = _mm_set1_ps(step), v = _mm_set1_ps(value);
+  for (int g = 0; g < m_iSSESizeY; ++g) {
+    __m128* l = m_ppLines[g];
+    __m128 ref = l[0];
+    for (int x = 1; x < m_iSizeX; ++x) {
+      const __m128 e = l[x];
+      const __m128 down = _mm_cmpgt_ps(_mm_sub_ps(ref, s), e);
+      l[x] = _mm_blendv_ps(e, v, down);
+      ref = _mm_blendv_ps(e, ref, down);
+    }
+  }
+}
+
+void CSSEMatrix::RemoveUpStepsX(float step, float value) {
+  if (!HasMemory() || m_iSizeX < 1) return;
+  const __m128 s = _mm_set1_ps(step), v = _mm_set1_ps(value);
+  for (int g = 0; g < m_iSSESizeY; ++g) {
+    __m128* l = m_ppLines[g];
+    __m128 ref = l[m_iSizeX - 1];
+    for (int x = m_iSizeX - 2; x >= 0; --x) {
+      const __m128 e = l[x];
+      const __m128 down = _mm_cmpgt_ps(_mm_sub_ps(ref, s), e);
+      l[x] = _mm_blendv_ps(e, v, down);
+      ref = _mm_blendv_ps(e, ref, down);
+    }
+  }
+}
+
+namespace {
+void elongate(CSSEMatrix& m, int n, bool left) {
+  if (n < 0 || !m.HasMemory() || m.IsEmpty()) return;
+  CSSEMatrix wide;
+  wide.CreateNoClear(m.GetSizeX() + n, m.GetSizeY());
+  wide.Fill(m.GetPointUnsafe(left ? 0 : m.GetSizeX() - 1, 0));
+  const int offset = left ? n : 0;
+  for (int g = 0; g < m.GetSSESizeY(); ++g) {
+    const __m128* from = m.GetMatrixDataDirectly()[g];
+    std::copy(from, from + m.GetSizeX(), wide.GetMatrixDataDirectly()[g] + offset);
+  }
+  adopt(m, wide);
+}
+}  // namespace
+
+void CSSEMatrix::ElongateLeft(int n) { elongate(*this, n, true); }
+
+void CSSEMatrix::ElongateRight(int n) { elongate(*this, n, false); }

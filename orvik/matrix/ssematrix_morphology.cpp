@@ -1,0 +1,441 @@
+// Morphology of CSSEMatrix: disc erosion and dilation over the thread pool,
+// thinning, removal of thin rows, frames and region borders, embedding and
+// extracting windows.
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "orvik/foundation/Alloc.h"
+#include "orvik/foundation/ThreadPool.h"
+#include "orvik/matrix/ssematrix.h"
+#include "orvik/matrix/ssematrix_lanes.h"
+
+using orvik::detail::alignLanes;
+using orvik::detail::rowRangeMask;
+
+namespace {
+
+void adopt(CSSEMatrix& m, CSSEMatrix& temp) {
+  temp.SetCompressionParameters(m.GetCompressionParameters());
+  m.CopyFromSSEMatrix(temp);
+}
+
+// Lower envelope of the parabolas (y - i)^2 + f[i]: d[y] = min_i (y - i)^2 + f[i]
+// for y = 0 .. n-1, exactly, in integers. s and t are scratch of n entries.
+void parabolaEnvelope(const std::int64_t* f, std::int64_t* d, int n, int* s, int* t) {
+  auto value = [&](int y, int i) { return static_cast<std::int64_t>(y - i) * (y - i) + f[i]; };
+  int q = 0;
+  s[0] = 0;
+  t[0] = 0;
+  for (int u = 1; u < n; ++u) {
+    while (q >= 0 && value(t[q], s[q]) > value(t[q], u)) --q;
+    if (q < 0) {
+      q = 0;
+      s[0] = u;
+      continue;
+    }
+    // First y at which u is strictly below s[q]: 1 + floor(separation).
+    const std::int64_t i = s[q];
+    const std::int64_t num = (static_cast<std::int64_t>(u) * u - i * i) + (f[u] - f[i]);
+    const std::int64_t den = 2 * (u - i);
+    const std::int64_t w = 1 + (num >= 0 ? num / den : -((-num + den - 1) / den));
+    if (w < n) {
+      ++q;
+      s[q] = u;
+      t[q] = static_cast<int>(w);
+    }
+  }
+  for (int y = n - 1; y >= 0; --y) {
+    d[y] = value(y, s[q]);
+    if (y == t[q]) --q;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Erosion and dilation
+
+class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
+public:
+  QeTaskErodeMatrixArea(int first, int last, int xFrom, int xTo, int yFrom, int yTo, const CSSEMatrix* source,
+                        CSSEMatrix* band, float background, float newValue, float radius, bool vectorVariant,
+                        unsigned long long affinityMask)
+      : m_iFirst(first), m_iLast(last), m_iXFrom(xFrom), m_iXTo(xTo), m_iYFrom(yFrom), m_iYTo(yTo),
+        m_pSource(source), m_pBand(band), m_fBackground(background), m_fNewValue(newValue), m_fRadius(radius),
+        m_bVectorVariant(vectorVariant), m_ullAffinityMask(affinityMask) {}
+  ~QeTaskErodeMatrixArea() override = default;
+
+  void Execute() override {
+    if (m_ullAffinityMask >= 1 && m_ullAffinityMask < 0x7FFFFFFFull) {
+      cpu_set_t set;
+      CPU_ZERO(&set);
+      for (int cpu = 0; cpu < 64 && cpu < CPU_SETSIZE; ++cpu)
+        if (m_ullAffinityMask >> cpu & 1u) CPU_SET(cpu, &set);
+      pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
+    }
+    try {
+      ErodeBand();
+    } catch (...) {
+      m_bFailed = true;
+    }
+  }
+  bool Failed() const { return m_bFailed; }
+  void ErodeBand();
+
+private:
+  void bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom, int rowTo);
+
+  std::int32_t m_iFirst, m_iLast;
+  std::int32_t m_iXFrom, m_iXTo, m_iYFrom, m_iYTo;
+  const CSSEMatrix* m_pSource;
+  CSSEMatrix* m_pBand;
+  float m_fBackground, m_fNewValue, m_fRadius;
+  bool m_bVectorVariant;
+  unsigned long long m_ullAffinityMask;
+  bool m_bFailed = false;
+};
+
+// The disc test asks whether a background element lies within squared
+// distance floor(radius^2) (and within floor(radius) along each axis). The
+// band answers it for all its elements at once from the exact squared
+// Euclidean distance to the nearest background element of the candidate area:
+// per row the distance along x (capped just beyond the radius), then per
+// column the lower envelope of parabolas. The cost does not depend on the
+// radius.
+void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
+  const CSSEMatrix& src = *m_pSource;
+  // Candidate rows: the area, or for the vector variant its whole SSE lines.
+  const int rowFrom = m_bVectorVariant ? (m_iYFrom & ~3) : m_iYFrom;
+  const int rowTo = m_bVectorVariant ? (m_iYTo | 3) : m_iYTo;
+  const int extent = std::max(m_iXTo - m_iXFrom, rowTo - rowFrom) + 1;
+  const float radius = m_fRadius;
+  std::int64_t reach = -1, limit = -1;  // floor(radius), floor(radius^2)
+  if (radius >= 0.0f) {
+    reach = radius >= static_cast<float>(extent) ? extent : static_cast<std::int64_t>(std::floor(radius));
+    const float square = radius * radius;
+    limit = square >= 4.0f * static_cast<float>(extent) * static_cast<float>(extent)
+                ? 4ll * extent * extent
+                : static_cast<std::int64_t>(std::floor(square));
+  }
+  // Without the axis bound the disc can only gain the four axis points at
+  // floor(radius) + 1, which happens when radius^2 rounds up to a square.
+  if (reach < 0 || (reach < extent && limit >= (reach + 1) * (reach + 1))) {
+    bruteForce(reach, limit, rowFrom, rowTo);
+    return;
+  }
+
+  const float cap = static_cast<float>(reach + 1);
+  constexpr std::int64_t c_far = std::int64_t{1} << 60;
+  const int g0 = rowFrom >> 2, g1 = rowTo >> 2, lines = g1 - g0 + 1, rows = 4 * lines;
+  const int columns = m_iLast - m_iFirst + 1;
+  std::vector<float> along(static_cast<std::size_t>(columns) * rows);
+  const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
+  const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, m_iFirst - reach));
+  const int scanTo = static_cast<int>(std::min<std::int64_t>(m_iXTo, m_iLast + reach));
+  for (int q = 0; q < lines; ++q) {
+    const __m128 candidate = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
+    const __m128* line = src.GetMatrixDataDirectly()[g0 + q];
+    __m128 run = capv;
+    for (int x = scanFrom; x <= m_iLast; ++x) {
+      const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
+      run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
+      if (x >= m_iFirst) _mm_storeu_ps(&along[static_cast<std::size_t>(x - m_iFirst) * rows + 4 * q], run);
+    }
+    run = capv;
+    for (int x = scanTo; x >= m_iFirst; --x) {
+      const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
+      run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
+      if (x <= m_iLast) {
+        float* p = &along[static_cast<std::size_t>(x - m_iFirst) * rows + 4 * q];
+        _mm_storeu_ps(p, _mm_min_ps(_mm_loadu_ps(p), run));
+      }
+    }
+  }
+
+  const int n = rowTo - rowFrom + 1, skip = rowFrom - 4 * g0;
+  std::vector<std::int64_t> f(n), d(n);
+  std::vector<int> s(n), t(n);
+  for (int x = m_iFirst; x <= m_iLast; ++x) {
+    const float* h = &along[static_cast<std::size_t>(x - m_iFirst) * rows + skip];
+    // A capped row has no background within reach: it must never count,
+    // whatever the limit.
+    bool any = false;
+    for (int i = 0; i < n; ++i) {
+      const auto v = static_cast<std::int64_t>(h[i]);
+      f[i] = v <= reach ? v * v : c_far;
+      any |= v <= reach;
+    }
+    if (any) parabolaEnvelope(f.data(), d.data(), n, s.data(), t.data());
+    for (int y = m_iYFrom; y <= m_iYTo; ++y) {
+      if (src.GetPointUnsafe(x, y) == m_fBackground) continue;
+      const bool near = any && d[y - rowFrom] <= limit;
+      m_pBand->SetPointUnsafe(x - m_iFirst, y - m_iYFrom, near ? m_fBackground : m_fNewValue);
+    }
+  }
+}
+
+// The literal disc test, for the radii whose disc is not a distance ball.
+void CSSEMatrix::QeTaskErodeMatrixArea::bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom, int rowTo) {
+  const CSSEMatrix& src = *m_pSource;
+  for (int x = m_iFirst; x <= m_iLast; ++x)
+    for (int y = m_iYFrom; y <= m_iYTo; ++y) {
+      if (src.GetPointUnsafe(x, y) == m_fBackground) continue;
+      bool near = false;
+      const std::int64_t ya = std::max<std::int64_t>(rowFrom, y - reach), yb = std::min<std::int64_t>(rowTo, y + reach);
+      const std::int64_t xa = std::max<std::int64_t>(m_iXFrom, x - reach), xb = std::min<std::int64_t>(m_iXTo, x + reach);
+      for (std::int64_t yy = ya; yy <= yb && !near; ++yy)
+        for (std::int64_t xx = xa; xx <= xb && !near; ++xx)
+          near = (xx - x) * (xx - x) + (yy - y) * (yy - y) <= limit &&
+                 src.GetPointUnsafe(static_cast<int>(xx), static_cast<int>(yy)) == m_fBackground;
+      m_pBand->SetPointUnsafe(x - m_iFirst, y - m_iYFrom, near ? m_fBackground : m_fNewValue);
+    }
+}
+
+void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom, int xTo, int yFrom, int yTo,
+                       bool vectorVariant, unsigned long long affinityMask) {
+  if (!HasMemory() || IsEmpty()) return;
+  xFrom = std::max(xFrom, 0);
+  xTo = std::min(xTo, m_iSizeX - 1);
+  yFrom = std::max(yFrom, 0);
+  yTo = std::min(yTo, m_iSizeY - 1);
+  if (xFrom > xTo || yFrom > yTo) return;
+
+  const int tasks = std::min(xTo - xFrom + 1, std::max(1, CbCPU::GetCount()));
+  const int q = (xTo - xFrom) / tasks, r = (xTo - xFrom) % tasks;
+  struct Band {
+    int first, last;
+    CSSEMatrix matrix;
+    CbSmartPointer<QeTaskErodeMatrixArea> task;
+  };
+  std::vector<Band> bands(tasks);
+  auto& pool = CbSingleton<CbThreadPool>::GetInstance();
+  int next = xFrom;
+  for (int k = 0; k < tasks; ++k) {
+    Band& b = bands[k];
+    b.first = next;
+    b.last = std::min(next + (k <= r ? q + 1 : q) - 1, xTo);
+    next = b.last + 1;
+    b.matrix.CopyAreaOfMatrix(*this, b.first, yFrom, b.last - b.first + 1, yTo - yFrom + 1);
+    b.task = new QeTaskErodeMatrixArea(b.first, b.last, xFrom, xTo, yFrom, yTo, this, &b.matrix, background, newValue,
+                                       radius, vectorVariant, affinityMask);
+    pool.AddTask(b.task, 1);
+  }
+  for (Band& b : bands) b.task->WaitUntilTerminate(0xFFFFFFFFu);
+  // Nothing is written back until every band is complete.
+  for (Band& b : bands)
+    if (b.task->Failed()) b.task->ErodeBand();
+  for (Band& b : bands) {
+    for (int y = yFrom; y <= yTo; ++y)
+      for (int x = b.first; x <= b.last; ++x) SetPointUnsafe(x, y, b.matrix.GetPointUnsafe(x - b.first, y - yFrom));
+    b.matrix.Reset();
+    b.task.Reset();
+  }
+}
+
+void CSSEMatrix::Dilate(float radius, float a, float b, int xFrom, int xTo, int yFrom, int yTo, bool vectorVariant,
+                        unsigned long long affinityMask) {
+  Erode(radius, b, a, xFrom, xTo, yFrom, yTo, vectorVariant, affinityMask);
+}
+
+// ---------------------------------------------------------------------------
+// Thinning
+
+namespace {
+
+// For each 8-neighbourhood, bit k set when p(k+2) is 1 (p2 above, then
+// clockwise): whether the first (second) sub-iteration removes the centre.
+struct ThinningRules {
+  bool first[256];
+  bool second[256];
+  ThinningRules() {
+    for (int code = 0; code < 256; ++code) {
+      int p[10];
+      for (int k = 0; k < 8; ++k) p[k + 2] = code >> k & 1;
+      int count = 0, transitions = 0;
+      for (int k = 2; k <= 9; ++k) {
+        count += p[k];
+        transitions += p[k] == 0 && p[k == 9 ? 2 : k + 1] == 1;
+      }
+      const bool common = transitions == 1 && count >= 3 && count <= 6;
+      first[code] = common && p[2] * p[4] * p[6] == 0 && p[4] * p[6] * p[8] == 0;
+      second[code] = common && p[2] * p[4] * p[8] == 0 && p[2] * p[6] * p[8] == 0;
+    }
+  }
+};
+
+}  // namespace
+
+void CSSEMatrix::ZhangSuen(float threshold) {
+  if (!HasMemory() || IsEmpty()) return;
+  static const ThinningRules rules;
+  const int sx = m_iSizeX, sy = m_iSizeY, rows = 4 * m_iSSESizeY;
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(sx) * rows);
+  for (int y = 0; y < rows; ++y)
+    for (int x = 0; x < sx; ++x) image[static_cast<std::size_t>(y) * sx + x] = GetPointUnsafe(x, y) > threshold;
+
+  std::vector<std::size_t> marked;
+  auto subIteration = [&](const bool* removes) {
+    marked.clear();
+    for (int y = 1; y <= sy - 2; ++y) {
+      const std::uint8_t* c = &image[static_cast<std::size_t>(y) * sx];
+      const std::uint8_t* u = c - sx;
+      const std::uint8_t* d = c + sx;
+      for (int x = 1; x <= sx - 2; ++x) {
+        if (!c[x]) continue;
+        const int code = u[x] | u[x + 1] << 1 | c[x + 1] << 2 | d[x + 1] << 3 | d[x] << 4 | d[x - 1] << 5 |
+                         c[x - 1] << 6 | u[x - 1] << 7;
+        if (removes[code]) marked.push_back(static_cast<std::size_t>(y) * sx + x);
+      }
+    }
+    for (std::size_t i : marked) image[i] = 0;
+    return !marked.empty();
+  };
+  for (int iteration = 0; iteration < 1000; ++iteration)
+    if (!subIteration(rules.first) || !subIteration(rules.second)) break;
+
+  Fill(0.0f);
+  for (int y = 1; y <= sy - 2; ++y)
+    for (int x = 1; x <= sx - 2; ++x)
+      if (image[static_cast<std::size_t>(y) * sx + x]) SetPointUnsafe(x, y, 1.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Rows, frames and borders
+
+void CSSEMatrix::RemoveThinAreas(int row, float minCount, float threshold) {
+  if (!HasMemory() || IsEmpty()) return;
+  auto count = [&](int y) {
+    int n = 0;
+    for (int x = 0; x < m_iSizeX; ++x) n += GetPointUnsafe(x, y) > threshold;
+    return static_cast<float>(n);
+  };
+  for (int y = std::max(row, 0); y < m_iSizeY; ++y)
+    if (count(y) < minCount) {
+      FillArea(0, y, m_iSizeX - 1, m_iSizeY - 1, threshold);
+      break;
+    }
+  for (int y = std::min(row - 1, m_iSizeY - 1); y >= 1; --y)
+    if (count(y) < minCount) {
+      FillArea(0, 0, m_iSizeX - 1, y, threshold);
+      break;
+    }
+}
+
+void CSSEMatrix::RemoveFrameArtefacts(int nx, int ny, float value) {
+  if (!HasMemory()) return;
+  const __m128 v = _mm_set1_ps(value);
+  const int lines = m_iSSESizeY;
+  const int left = std::min(nx, m_iSizeX), right = std::max(m_iSizeX - nx - 1, 0);
+  for (int g = 0; g < lines; ++g) {
+    __m128* l = m_ppLines[g];
+    for (int x = 0; x < left; ++x) l[x] = v;
+    for (int x = right; x < m_iSizeX; ++x) l[x] = v;
+  }
+  const int top = std::min(ny >> 2, lines), bottom = std::max(lines - (ny >> 2) - 1, 0);
+  for (int g = 0; g < lines; ++g)
+    if (g < top || g >= bottom)
+      for (int x = 0; x < m_iSizeX; ++x) m_ppLines[g][x] = v;
+}
+
+void CSSEMatrix::EraseFrame(CSSEMatrix* erased) {
+  if (!HasMemory() || m_iSizeX < 3 || m_iSizeY < 3) return;
+  const CSSEMatrix copy(*this);
+  const bool record = erased && erased != this && erased->HasMemory() && erased->m_iSizeX == m_iSizeX &&
+                      erased->m_iSizeY == m_iSizeY;
+  const __m128 zero = _mm_setzero_ps();
+  const int lines = m_iSSESizeY;
+  for (int g = 0; g <= (m_iSizeY - 2) >> 2; ++g) {
+    const __m128 inside = rowRangeMask(g, 1, m_iSizeY - 1);
+    const __m128* prev = copy.m_ppLines[g > 0 ? g - 1 : g];
+    const __m128* cur = copy.m_ppLines[g];
+    const __m128* next = copy.m_ppLines[g + 1 < lines ? g + 1 : g];
+    __m128* out = m_ppLines[g];
+    for (int x = 1; x < m_iSizeX - 1; ++x) {
+      const __m128 c = cur[x];
+      const __m128 touches = _mm_or_ps(
+          _mm_or_ps(_mm_cmpeq_ps(alignLanes(prev[x], c, 3), zero), _mm_cmpeq_ps(alignLanes(c, next[x], 1), zero)),
+          _mm_or_ps(_mm_cmpeq_ps(cur[x - 1], zero), _mm_cmpeq_ps(cur[x + 1], zero)));
+      const __m128 erase = _mm_and_ps(_mm_and_ps(_mm_cmpneq_ps(c, zero), touches), inside);
+      out[x] = _mm_blendv_ps(c, zero, erase);
+      if (record) erased->m_ppLines[g][x] = _mm_blendv_ps(erased->m_ppLines[g][x], c, erase);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Embedding and windows
+
+bool CSSEMatrix::EmbedMatrix(const CSSEMatrix& src, int offsetX, int offsetY, float threshold) {
+  if (offsetX < 0 || offsetY < 0 || !src.HasMemory() || !HasMemory()) return false;
+  if (src.m_iSizeX > m_iSizeX - offsetX || src.m_iSizeY > m_iSizeY - offsetY) return false;
+  if (src.IsEmpty()) return true;
+  if (&src == this) return true;  // only a zero offset fits, which changes nothing
+  const __m128 t = _mm_set1_ps(threshold), zero = _mm_setzero_ps();
+  const int srcLines = src.m_iSSESizeY;
+  for (int g = offsetY >> 2; g <= (offsetY + src.m_iSizeY - 1) >> 2; ++g) {
+    // Target line g holds source rows 4g - offsetY + lane.
+    const int top = 4 * g - offsetY;
+    const int q = top >= 0 ? top >> 2 : -1;
+    const int s = top - 4 * q;
+    const __m128* lo = q >= 0 ? src.m_ppLines[q] : nullptr;
+    const __m128* hi = q + 1 < srcLines ? src.m_ppLines[q + 1] : nullptr;
+    const __m128 valid = rowRangeMask(g, offsetY, offsetY + src.m_iSizeY);
+    __m128* out = m_ppLines[g] + offsetX;
+    for (int x = 0; x < src.m_iSizeX; ++x) {
+      const __m128 v = alignLanes(lo ? lo[x] : zero, hi ? hi[x] : zero, s);
+      out[x] = _mm_blendv_ps(out[x], v, _mm_and_ps(_mm_cmpgt_ps(v, t), valid));
+    }
+  }
+  return true;
+}
+
+void CSSEMatrix::EmbedMatrix_nonSSE(const CSSEMatrix* src, int offsetX, int offsetY) {
+  if (!src || !src->HasMemory() || !HasMemory()) return;
+  if (src == this) {
+    const CSSEMatrix copy(*this);
+    EmbedMatrix_nonSSE(&copy, offsetX, offsetY);
+    return;
+  }
+  const int xa = std::max(0, -offsetX), xb = std::min(m_iSizeX, src->m_iSizeX - offsetX);
+  const int ya = std::max(0, -offsetY), yb = std::min(m_iSizeY, src->m_iSizeY - offsetY);
+  for (int y = ya; y < yb; ++y)
+    for (int x = xa; x < xb; ++x) SetPointUnsafe(x, y, src->GetPointUnsafe(x + offsetX, y + offsetY));
+}
+
+void CSSEMatrix::EmbedinValueFrame(int frameY, int frameX, float value) {
+  if (frameY < 0 || frameX < 0 || !HasMemory()) return;
+  CSSEMatrix framed;
+  framed.CreateNoClear(m_iSizeX + 2 * frameX, m_iSizeY + 2 * frameY);
+  framed.Fill(value);
+  framed.EmbedMatrix_nonSSE(this, -frameX, -frameY);
+  adopt(*this, framed);
+}
+
+bool CSSEMatrix::ExtractFromValueFrame_nonSSE(int frameY, int frameX) {
+  if (frameY < 0 || frameX < 0 || !HasMemory()) return false;
+  if (m_iSizeX - 2 * frameX < 0 || m_iSizeY - 2 * frameY < 0) return false;
+  CSSEMatrix inner;
+  inner.Create(m_iSizeX - 2 * frameX, m_iSizeY - 2 * frameY);
+  inner.EmbedMatrix_nonSSE(this, frameX, frameY);
+  adopt(*this, inner);
+  return true;
+}
+
+bool CSSEMatrix::ExtractFrame_nonSSE(int x0, int y0, int x1, int y1) {
+  if (!HasMemory()) return false;
+  x0 = std::clamp(x0, 0, m_iSizeX);
+  x1 = std::clamp(x1, 0, m_iSizeX);
+  y0 = std::clamp(y0, 0, m_iSizeY);
+  y1 = std::clamp(y1, 0, m_iSizeY);
+  if (x1 - x0 < 1 || y1 - y0 < 1) return false;
+  CSSEMatrix window;
+  window.Create(x1 - x0, y1 - y0);
+  window.EmbedMatrix_nonSSE(this, x0, y0);
+  adopt(*this, window);
+  return true;
+}

@@ -43,5 +43,21 @@ sanitize-thread: deps
 	@cmake --build $(BUILD)-tsan -j $(JOBS)
 	@ctest --test-dir $(BUILD)-tsan --output-on-failure -j $(JOBS)
 
+# libFuzzer targets under clang with the address and undefined-behaviour
+# sanitizers; each runs FUZZ_SECONDS from the seed corpus in tests/data/storage.
+# New inputs go to $(BUILD)-fuzz/corpus, never into the repository.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/install-deps --fuzz
+	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_BUILD_FUZZ=ON \
+	  -DORVIK_SANITIZE=address -DORVIK_BUILD_TESTS=OFF -DORVIK_BUILD_TOOLS=OFF -DBUILD_SHARED_LIBS=OFF >/dev/null
+	@cmake --build $(BUILD)-fuzz -j $(JOBS)
+	@for t in matrix_stream matrix_archive; do \
+	  mkdir -p $(BUILD)-fuzz/corpus/$$t; \
+	  echo "== fuzz $$t for $(FUZZ_SECONDS) s"; \
+	  $(BUILD)-fuzz/fuzz/orvik_fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=16384 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/corpus/$$t tests/data/storage/$${t#matrix_} || exit 1; \
+	done
+
 clean:
 	@rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

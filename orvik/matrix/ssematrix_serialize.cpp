@@ -1,5 +1,6 @@
 // The stream and archive forms of a matrix: version word, sizes, method byte and
 // the raw body; the compressed bodies live in ssematrix_compression.cpp.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -61,8 +62,11 @@ void CSSEMatrix::serialize(CbStreamReadBinary& stream, unsigned int version) {
     sizeY = stream.ReadInt32();
   }
   if (sizeX < 0 || sizeY < 0) throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "negative size");
-  const std::uint64_t vectors = static_cast<std::uint64_t>(sizeX) * ((sizeY >> 2) + 1);
-  if (vectors > c_uMaxStoredVectors) throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "size too large");
+  // A matrix without columns still allocates its line table, so an empty width
+  // counts as one column against the limit.
+  const std::uint64_t lines = (sizeY >> 2) + 1;
+  const std::uint64_t vectors = static_cast<std::uint64_t>(sizeX) * lines;
+  if (std::max<std::uint64_t>(sizeX, 1) * lines > c_uMaxStoredVectors) throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "size too large");
   const unsigned int method = version >= 2 ? stream.ReadUInt8() : 0;
   // A raw body's size is known: refuse it before allocating when the data
   // cannot hold it.

@@ -91,6 +91,14 @@ TEST(PixelChainTrace, SmallCases) {
     EXPECT_EQ(cells(c), std::vector<Cell>{ring[0]});
   }
   {
+    SCOPED_TRACE("one-cell-wide branches are walked out and back");
+    m.Create(20, 20);
+    for (const Cell& c : std::vector<Cell>{{6, 7}, {6, 8}, {8, 8}, {5, 9}, {7, 9}}) m.SetPoint(c.first, c.second, 1.0f);
+    CPixelChain c;
+    c.CreatePixelChain(&m, 0.5f, 6, 7, 1000, true, true, 0);
+    EXPECT_EQ(cells(c), (std::vector<Cell>{{6, 7}, {6, 8}, {7, 9}, {8, 8}, {7, 9}, {6, 8}, {5, 9}, {6, 8}}));
+  }
+  {
     SCOPED_TRACE("maxSteps bounds the walk");
     block(100.0f, 0.0f);
     CPixelChain c;

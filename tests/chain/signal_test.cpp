@@ -150,21 +150,34 @@ TEST(ByteSignal, IntegralVectorAndSyllables) {
     EXPECT_EQ(v.count, 0);
     EXPECT_EQ(v.values, nullptr);
   }
-  // Columns of byte -40 read as silence, columns of 60 as sound.
-  const auto bursts = [](const std::vector<int>& starts, int width) {
+  // Columns of byte -40 read as silence (0), bursts of twelve columns of
+  // byte h - 40 as sound of level h.
+  struct Burst {
+    int start, level;
+  };
+  const auto bursts = [](const std::vector<Burst>& list, int firstColumn = -40) {
     CSSEcharMatrix m(100, 30);
     m.Clear(-40);
-    for (int s : starts)
-      for (int x = s; x < s + width; ++x) setColumn(m, x, 60);
+    for (const Burst& b : list)
+      for (int x = b.start; x < b.start + 12; ++x) setColumn(m, x, b.level - 40);
+    setColumn(m, 0, firstColumn);
     return m;
   };
   {
     SCOPED_TRACE("syllables");
-    EXPECT_EQ(bursts({20, 45, 70}, 10).CalcNumSyllables(), 3);
-    EXPECT_EQ(bursts({40}, 12).CalcNumSyllables(), 1);
-    EXPECT_EQ(bursts({}, 0).CalcNumSyllables(), 0);
-    EXPECT_EQ(bursts({10, 22, 34, 46, 58, 70}, 6).CalcNumSyllables(), 6);
+    EXPECT_EQ(bursts({{20, 100}, {45, 100}, {70, 100}}).CalcNumSyllables(), 3);
+    EXPECT_EQ(bursts({{40, 60}}).CalcNumSyllables(), 1);
+    EXPECT_EQ(bursts({}).CalcNumSyllables(), 0);
     EXPECT_EQ(CSSEcharMatrix(3, 3).CalcNumSyllables(), 0);
+    // The threshold is a fifth of the range: a burst of 40 next to one of 100 counts.
+    EXPECT_EQ(bursts({{20, 100}, {50, 40}}).CalcNumSyllables(), 2);
+    // A burst of 25 rises by 5 above the threshold of 20, over two columns:
+    // the slope summed over three columns reaches 10, enough for a rise.
+    EXPECT_EQ(bursts({{20, 100}, {50, 25}}).CalcNumSyllables(), 2);
+    // The first column is not smoothed and widens the range to 127: the
+    // threshold of 25 swallows a burst of 24.
+    EXPECT_EQ(bursts({{20, 100}, {50, 24}}, 87).CalcNumSyllables(), 1);
+    EXPECT_EQ(bursts({{20, 100}, {50, 24}}).CalcNumSyllables(), 2);
   }
 }
 

@@ -179,7 +179,8 @@ TEST(MatrixStream, RefusedInputs) {
   for (const Case& c : {Case{"negative size X", -1, 4, 0}, Case{"negative size Y", 4, -5, 7},
                         Case{"raw body beyond the data", 1000, 1000, 0},
                         Case{"size beyond any field", 0x7FFFFFFF, 0x7FFFFFFF, 7},
-                        Case{"size beyond any field, no spare line to spare", 0x40000000, 0, 7}}) {
+                        Case{"size beyond any field, no spare line to spare", 0x40000000, 0, 7},
+                        Case{"no columns but a line table beyond any field", 0, 0x7FFFFFF0, 2}}) {
     SCOPED_TRACE(c.name);
     CbStreamWriteBinaryBuffer out;
     out.WriteVersion(4);

@@ -174,33 +174,28 @@ void CSSEMatrix::Set11x11BoxPointMax(int x, int y, float v) {
 // Value replacement
 
 namespace {
-void clearLeadingColumns(CSSEMatrix& m, int n) {
+// value > t (or < t) ? v : 0 in one pass, with columns 0 .. n-1 of every line
+// cleared whatever their value.
+template <class Cmp>
+void threshold(CSSEMatrix& m, float t, float v, int n, Cmp cmp) {
   if (!m.HasMemory()) return;
   n = std::clamp(n, 0, m.GetSSESizeX());
-  for (int g = 0; g < m.GetSSESizeY(); ++g)
-    for (int x = 0; x < n; ++x) _mm_store_ps(reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g] + x), _mm_setzero_ps());
+  const __m128 tt = _mm_set1_ps(t), vv = _mm_set1_ps(v), zero = _mm_setzero_ps();
+  for (int g = 0; g < m.GetSSESizeY(); ++g) {
+    float* p = reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g]);
+    int x = 0;
+    for (; x < n; ++x, p += 4) _mm_store_ps(p, zero);
+    for (; x < m.GetSSESizeX(); ++x, p += 4) _mm_store_ps(p, _mm_and_ps(cmp(_mm_load_ps(p), tt), vv));
+  }
 }
+constexpr auto greater = [](__m128 a, __m128 b) { return _mm_cmpgt_ps(a, b); };
+constexpr auto less = [](__m128 a, __m128 b) { return _mm_cmplt_ps(a, b); };
 }  // namespace
 
-void CSSEMatrix::TresholdAbove(float t, float v) {
-  const __m128 tt = _mm_set1_ps(t), vv = _mm_set1_ps(v);
-  eachVector(*this, [=](__m128 a) { return _mm_and_ps(_mm_cmpgt_ps(a, tt), vv); });
-}
-
-void CSSEMatrix::TresholdAbove(float t, float v, int n) {
-  TresholdAbove(t, v);
-  clearLeadingColumns(*this, n);
-}
-
-void CSSEMatrix::TresholdBelow(float t, float v) {
-  const __m128 tt = _mm_set1_ps(t), vv = _mm_set1_ps(v);
-  eachVector(*this, [=](__m128 a) { return _mm_and_ps(_mm_cmplt_ps(a, tt), vv); });
-}
-
-void CSSEMatrix::TresholdBelow(float t, float v, int n) {
-  TresholdBelow(t, v);
-  clearLeadingColumns(*this, n);
-}
+void CSSEMatrix::TresholdAbove(float t, float v) { threshold(*this, t, v, 0, greater); }
+void CSSEMatrix::TresholdAbove(float t, float v, int n) { threshold(*this, t, v, n, greater); }
+void CSSEMatrix::TresholdBelow(float t, float v) { threshold(*this, t, v, 0, less); }
+void CSSEMatrix::TresholdBelow(float t, float v, int n) { threshold(*this, t, v, n, less); }
 
 void CSSEMatrix::TresholdAboveKeep(float t, float v) {
   const __m128 tt = _mm_set1_ps(t), vv = _mm_set1_ps(v);

@@ -33,6 +33,37 @@ inline __m128 exchangeMedian(__m128 (&v)[N]) {
   return _mm_blendv_ps(once, twice, again);
 }
 
+// Filters the columns xa .. xb of one SSE line into target, in the lanes of
+// keep, from the source lines above, at and below it (the lines are read whole
+// before target is written, so target may be the line `cur` came from when
+// `cur` is a copy). rows is scratch of D * (xb - xa + 1 + 2H) vectors.
+template <int H>
+void medianLine(const __m128* prev, const __m128* cur, const __m128* next, __m128* target, int xa, int xb,
+                __m128 keep, orvik::detail::VectorBuffer& rows) {
+  constexpr int D = 2 * H + 1;
+  const std::size_t width = static_cast<std::size_t>(xb - xa + 1 + 2 * H);
+  // Window r holds rows 4g + lane - H + r.
+  for (int x = xa - H, i = 0; x <= xb + H; ++x, ++i) {
+    if constexpr (H == 2) {
+      rows[i] = alignLanes(prev[x], cur[x], 2);
+      rows[width + i] = alignLanes(prev[x], cur[x], 3);
+      rows[2 * width + i] = cur[x];
+      rows[3 * width + i] = alignLanes(cur[x], next[x], 1);
+      rows[4 * width + i] = alignLanes(cur[x], next[x], 2);
+    } else {
+      rows[i] = alignLanes(prev[x], cur[x], 3);
+      rows[width + i] = cur[x];
+      rows[2 * width + i] = alignLanes(cur[x], next[x], 1);
+    }
+  }
+  for (int x = xa, i = 0; x <= xb; ++x, ++i) {
+    __m128 v[D * D];
+    for (int r = 0; r < D; ++r)
+      for (int c = 0; c < D; ++c) v[r * D + c] = rows[r * width + i + c];
+    target[x] = _mm_blendv_ps(target[x], exchangeMedian(v), keep);
+  }
+}
+
 template <int H>
 void medianFilter(const CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, int yFrom, int yTo) {
   constexpr int D = 2 * H + 1;
@@ -57,35 +88,10 @@ void medianFilter(const CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, in
   const __m128* const* in = src.GetMatrixDataDirectly();
   __m128** out = dst.GetMatrixDataDirectly();
   const int lines = src.GetSSESizeY();
-  // The D row windows of one SSE line: window r holds rows 4g + l - H + r.
   orvik::detail::VectorBuffer rows(static_cast<std::size_t>(D) * (xb - xa + 1 + 2 * H));
-  const std::size_t width = rows.size() / D;
-  for (int g = ya >> 2; g <= yb >> 2; ++g) {
-    const __m128* prev = in[g > 0 ? g - 1 : g];
-    const __m128* cur = in[g];
-    const __m128* next = in[g + 1 < lines ? g + 1 : g];
-    for (int x = xa - H, i = 0; x <= xb + H; ++x, ++i) {
-      if constexpr (H == 2) {
-        rows[i] = alignLanes(prev[x], cur[x], 2);
-        rows[width + i] = alignLanes(prev[x], cur[x], 3);
-        rows[2 * width + i] = cur[x];
-        rows[3 * width + i] = alignLanes(cur[x], next[x], 1);
-        rows[4 * width + i] = alignLanes(cur[x], next[x], 2);
-      } else {
-        rows[i] = alignLanes(prev[x], cur[x], 3);
-        rows[width + i] = cur[x];
-        rows[2 * width + i] = alignLanes(cur[x], next[x], 1);
-      }
-    }
-    const __m128 keep = orvik::detail::rowRangeMask(g, ya, yb + 1);
-    __m128* target = out[g];
-    for (int x = xa, i = 0; x <= xb; ++x, ++i) {
-      __m128 v[D * D];
-      for (int r = 0; r < D; ++r)
-        for (int c = 0; c < D; ++c) v[r * D + c] = rows[r * width + i + c];
-      target[x] = _mm_blendv_ps(target[x], exchangeMedian(v), keep);
-    }
-  }
+  for (int g = ya >> 2; g <= yb >> 2; ++g)
+    medianLine<H>(in[g > 0 ? g - 1 : g], in[g], in[g + 1 < lines ? g + 1 : g], out[g], xa, xb,
+                  orvik::detail::rowRangeMask(g, ya, yb + 1), rows);
 }
 
 }  // namespace
@@ -97,3 +103,29 @@ void CFilters::Median3x3(CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, i
 void CFilters::Median5x5(CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, int yFrom, int yTo) {
   medianFilter<2>(src, dst, xFrom, xTo, yFrom, yTo);
 }
+
+namespace orvik::detail {
+
+// Median3x3 of the whole matrix into itself, the same values as through a
+// temporary: the source lines above and at the current one are kept as
+// copies, the line below is still unfiltered when it is read.
+void medianInPlace3x3(CSSEMatrix& m) {
+  if (!m.HasMemory() || m.IsEmpty()) return;
+  const int sizeX = m.GetSizeX(), sizeY = m.GetSizeY(), lines = m.GetSSESizeY();
+  __m128** data = m.GetMatrixDataDirectly();
+  VectorBuffer above(sizeX), here(sizeX);
+  VectorBuffer rows(static_cast<std::size_t>(3) * sizeX);
+  for (int g = 0; g < lines; ++g) {
+    std::copy(data[g], data[g] + sizeX, here.data());
+    const __m128* next = g + 1 < lines ? data[g + 1] : here.data();
+    const __m128 keep = rowRangeMask(g, 1, sizeY - 1);
+    if (sizeX > 2 && _mm_movemask_ps(keep))
+      medianLine<1>(g > 0 ? above.data() : here.data(), here.data(), next, data[g], 1, sizeX - 2, keep, rows);
+    const __m128 rowsOfMatrix = rowRangeMask(g, 0, sizeY);
+    if (_mm_movemask_ps(rowsOfMatrix) != 0xF)
+      for (int x = 0; x < sizeX; ++x) data[g][x] = _mm_and_ps(data[g][x], rowsOfMatrix);
+    above.swap(here);
+  }
+}
+
+}  // namespace orvik::detail

@@ -101,37 +101,64 @@ void CSSEMatrix::DistanceTransform(CSSEMatrix& dist, int xFrom, int xTo, int yFr
 }
 
 // Standard 3-4 chamfer masks: forwards the left element and the three above,
-// backwards the right element and the three below. The passes run on a
-// row-major copy, where each row depends only on its own left (right)
-// neighbour once the terms of the finished row are folded in.
+// backwards the right element and the three below. The passes run in place
+// (the same values as on a copy), one SSE line at a time: its four rows are
+// unpacked into plain rows, where each element depends only on its left
+// (right) neighbour once the terms of the finished row are folded in.
 void CSSEMatrix::Chamfer() {
   if (!HasMemory() || IsEmpty()) return;
-  CSSEMatrix d(*this);
-  d.ReplaceValueWithValue(0.0f, 99999.9f);
-  d.ReplaceValueWithValue(1.0f, 0.0f);
+  ReplaceValueWithValue(0.0f, 99999.9f);
+  ReplaceValueWithValue(1.0f, 0.0f);
   const int sx = m_iSizeX, sy = m_iSizeY;
   if (sx > 2 && sy > 2) {
-    std::vector<float> buf(static_cast<std::size_t>(sx) * sy);
-    for (int y = 0; y < sy; ++y)
-      for (int x = 0; x < sx; ++x) buf[static_cast<std::size_t>(y) * sx + x] = d.GetPointUnsafe(x, y);
-    std::vector<float> t(sx);
-    for (int y = 1; y <= sy - 2; ++y) {
-      float* row = &buf[static_cast<std::size_t>(y) * sx];
-      const float* up = row - sx;
-      for (int x = 1; x <= sx - 2; ++x)
-        t[x] = std::min(std::min(row[x], up[x] + 3.0f), std::min(up[x - 1] + 4.0f, up[x + 1] + 4.0f));
-      for (int x = 1; x <= sx - 2; ++x) row[x] = std::min(t[x], row[x - 1] + 3.0f);
+    // rows[0 .. 3]: the line's rows; rows[4]: the finished neighbour row of
+    // the previous line (above forwards, below backwards).
+    std::vector<float> buffer(static_cast<std::size_t>(5) * sx), terms(sx);
+    float* rows[5];
+    for (int k = 0; k < 5; ++k) rows[k] = &buffer[static_cast<std::size_t>(k) * sx];
+    auto unpack = [&](int g) {
+      const float* p = reinterpret_cast<const float*>(m_ppLines[g]);
+      for (int x = 0; x < sx; ++x, p += 4)
+        for (int l = 0; l < 4; ++l) rows[l][x] = p[l];
+    };
+    auto pack = [&](int g) {
+      float* p = reinterpret_cast<float*>(m_ppLines[g]);
+      for (int x = 0; x < sx; ++x, p += 4)
+        for (int l = 0; l < 4; ++l) p[l] = rows[l][x];
+    };
+    const int lastLine = (sy - 2) >> 2;
+    for (int g = 0; g <= lastLine; ++g) {
+      unpack(g);
+      for (int l = 0; l < 4; ++l) {
+        const int y = 4 * g + l;
+        if (y < 1 || y > sy - 2) continue;
+        float* row = rows[l];
+        const float* up = l > 0 ? rows[l - 1] : rows[4];
+        for (int x = 1; x <= sx - 2; ++x)
+          terms[x] = std::min(std::min(row[x], up[x] + 3.0f), std::min(up[x - 1] + 4.0f, up[x + 1] + 4.0f));
+        for (int x = 1; x <= sx - 2; ++x) row[x] = std::min(terms[x], row[x - 1] + 3.0f);
+      }
+      pack(g);
+      std::copy(rows[3], rows[3] + sx, rows[4]);
     }
-    for (int y = sy - 2; y >= 1; --y) {
-      float* row = &buf[static_cast<std::size_t>(y) * sx];
-      const float* down = row + sx;
-      for (int x = 1; x <= sx - 2; ++x)
-        t[x] = std::min(std::min(row[x], down[x] + 3.0f), std::min(down[x + 1] + 4.0f, down[x - 1] + 4.0f));
-      for (int x = sx - 2; x >= 1; --x) row[x] = std::min(t[x], row[x + 1] + 3.0f);
+    for (int g = lastLine; g >= 0; --g) {
+      unpack(g);
+      if (4 * g + 4 < 4 * m_iSSESizeY && g == lastLine) {
+        const float* p = reinterpret_cast<const float*>(m_ppLines[g + 1]);
+        for (int x = 0; x < sx; ++x) rows[4][x] = p[4 * x];
+      }
+      for (int l = 3; l >= 0; --l) {
+        const int y = 4 * g + l;
+        if (y < 1 || y > sy - 2) continue;
+        float* row = rows[l];
+        const float* down = l < 3 ? rows[l + 1] : rows[4];
+        for (int x = 1; x <= sx - 2; ++x)
+          terms[x] = std::min(std::min(row[x], down[x] + 3.0f), std::min(down[x + 1] + 4.0f, down[x - 1] + 4.0f));
+        for (int x = sx - 2; x >= 1; --x) row[x] = std::min(terms[x], row[x + 1] + 3.0f);
+      }
+      pack(g);
+      std::copy(rows[0], rows[0] + sx, rows[4]);
     }
-    for (int y = 1; y <= sy - 2; ++y)
-      for (int x = 1; x <= sx - 2; ++x) d.SetPointUnsafe(x, y, buf[static_cast<std::size_t>(y) * sx + x]);
   }
-  d.RemoveFrameArtefacts(4, 4, 0.0f);
-  CopyFromSSEMatrix(d);
+  RemoveFrameArtefacts(4, 4, 0.0f);
 }

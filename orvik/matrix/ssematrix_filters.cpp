@@ -16,44 +16,72 @@ using orvik::detail::VectorBuffer;
 
 namespace {
 
-// Correlates src with mask into dst (same size as src) wherever the mask lies
-// wholly inside src; dst keeps its other elements. For every output the sum
-// runs over mask columns, then mask rows, in increasing order, the same order
+// Correlates src with mask into the columns xFirst .. xLast of dst (the size
+// of src) wherever the mask lies wholly inside src. The other elements of
+// those columns keep their values, or become 0.0 with clearOutside (every
+// lane, as a cleared band would give them). For every output the sum runs
+// over mask columns, then mask rows, in increasing order: the same order
 // whatever the band or the number of threads.
-void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, bool normalise, float weightSum) {
+struct CorrelationScratch {
+  // Room for the weights and the row windows of a band of `columns` columns.
+  CorrelationScratch(const CSSEMatrix& mask, int columns)
+      : weights(static_cast<std::size_t>(mask.GetSizeX()) * mask.GetSizeY()),
+        windows(static_cast<std::size_t>(mask.GetSizeY()) * (columns + mask.GetSizeX())) {}
+  VectorBuffer weights, windows;
+};
+
+void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, bool normalise, float weightSum,
+               int xFirst, int xLast, bool clearOutside, CorrelationScratch& scratch) {
   const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
   const int hW = (mW - 1) / 2, hH = (mH - 1) / 2;
-  const int sizeX = src.GetSizeX(), sizeY = src.GetSizeY();
-  const int outX0 = hW, outX1 = sizeX - mW + hW;  // inclusive
-  const int outY0 = hH, outY1 = sizeY - mH + hH;
-  if (outX1 < outX0 || outY1 < outY0) return;
+  const int sizeX = src.GetSizeX(), sizeY = src.GetSizeY(), lines = src.GetSSESizeY();
+  const int outY0 = hH, outY1 = sizeY - mH + hH;  // inclusive
+  const int outX0 = std::max(hW, xFirst), outX1 = std::min(sizeX - mW + hW, xLast);
+  __m128** out = dst.GetMatrixDataDirectly();
+  const __m128 zero = _mm_setzero_ps();
+  if (outX1 < outX0 || outY1 < outY0) {
+    if (clearOutside)
+      for (int g = 0; g < lines; ++g)
+        for (int x = xFirst; x <= xLast; ++x) out[g][x] = zero;
+    return;
+  }
 
-  VectorBuffer weights(static_cast<std::size_t>(mW) * mH);
+  VectorBuffer& weights = scratch.weights;
   for (int i = 0; i < mW; ++i)
     for (int j = 0; j < mH; ++j) weights[i * mH + j] = _mm_set1_ps(mask.GetPointUnsafe(i, j));
   const __m128 divisor = _mm_set1_ps(weightSum);
-
-  // Window j of output line h holds the source rows 4h - hH + j + lane, so
-  // that lane l of every window belongs to output row 4h + l.
-  VectorBuffer windows(static_cast<std::size_t>(mH) * sizeX);
+  // Window j of output line h holds the source rows 4h - hH + j + lane of the
+  // columns the outputs reach, so that lane l of every window belongs to
+  // output row 4h + l.
+  const int srcFirst = outX0 - hW, srcLast = outX1 - hW + mW - 1, span = srcLast - srcFirst + 1;
+  VectorBuffer& windows = scratch.windows;
   const __m128* const* in = src.GetMatrixDataDirectly();
-  __m128** out = dst.GetMatrixDataDirectly();
-  const int lines = src.GetSSESizeY();
-  const __m128 zero = _mm_setzero_ps();
   constexpr int c_block = 8;
 
+  if (clearOutside)
+    for (int g = 0; g < lines; ++g) {
+      for (int x = xFirst; x < outX0; ++x) out[g][x] = zero;
+      for (int x = outX1 + 1; x <= xLast; ++x) out[g][x] = zero;
+      if (4 * g + 3 < outY0 || 4 * g > outY1)
+        for (int x = outX0; x <= outX1; ++x) out[g][x] = zero;
+    }
   for (int h = outY0 >> 2; h <= outY1 >> 2; ++h) {
     for (int j = 0; j < mH; ++j) {
       const int top = 4 * h - hH + j;
       const int q = top >= 0 ? top >> 2 : -((-top + 3) >> 2);
       const int s = top - 4 * q;
-      const __m128* lo = q >= 0 && q < lines ? in[q] : nullptr;
-      const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] : nullptr;
-      __m128* w = &windows[static_cast<std::size_t>(j) * sizeX];
-      for (int x = 0; x < sizeX; ++x) w[x] = alignLanes(lo ? lo[x] : zero, hi ? hi[x] : zero, s);
+      const __m128* lo = q >= 0 && q < lines ? in[q] + srcFirst : nullptr;
+      const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] + srcFirst : nullptr;
+      __m128* w = &windows[static_cast<std::size_t>(j) * span];
+      for (int x = 0; x < span; ++x) w[x] = alignLanes(lo ? lo[x] : zero, hi ? hi[x] : zero, s);
     }
     const __m128 keep = rowRangeMask(h, outY0, outY1 + 1);
+    const __m128 other = clearOutside ? zero : _mm_castsi128_ps(_mm_set1_epi32(-1));
     __m128* target = out[h];
+    auto store = [&](int x, __m128 sum) {
+      const __m128 v = normalise ? _mm_div_ps(sum, divisor) : sum;
+      target[x] = _mm_blendv_ps(_mm_and_ps(target[x], other), v, keep);
+    };
     int x = outX0;
     for (; x + c_block - 1 <= outX1; x += c_block) {
       __m128 sum[c_block];
@@ -61,22 +89,19 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
       for (int i = 0; i < mW; ++i) {
         for (int j = 0; j < mH; ++j) {
           const __m128 wgt = weights[i * mH + j];
-          const __m128* w = &windows[static_cast<std::size_t>(j) * sizeX + (x - hW + i)];
+          const __m128* w = &windows[static_cast<std::size_t>(j) * span + (x - hW - srcFirst + i)];
           for (int k = 0; k < c_block; ++k) sum[k] = _mm_add_ps(sum[k], _mm_mul_ps(wgt, w[k]));
         }
       }
-      for (int k = 0; k < c_block; ++k) {
-        const __m128 v = normalise ? _mm_div_ps(sum[k], divisor) : sum[k];
-        target[x + k] = _mm_blendv_ps(target[x + k], v, keep);
-      }
+      for (int k = 0; k < c_block; ++k) store(x + k, sum[k]);
     }
     for (; x <= outX1; ++x) {
       __m128 sum = zero;
       for (int i = 0; i < mW; ++i)
         for (int j = 0; j < mH; ++j)
-          sum = _mm_add_ps(sum, _mm_mul_ps(weights[i * mH + j], windows[static_cast<std::size_t>(j) * sizeX + (x - hW + i)]));
-      if (normalise) sum = _mm_div_ps(sum, divisor);
-      target[x] = _mm_blendv_ps(target[x], sum, keep);
+          sum = _mm_add_ps(sum, _mm_mul_ps(weights[i * mH + j],
+                                           windows[static_cast<std::size_t>(j) * span + (x - hW - srcFirst + i)]));
+      store(x, sum);
     }
   }
 }
@@ -180,27 +205,30 @@ void CSSEMatrix::SimpleMaximumFilter() { crossFilter<true>(*this); }
 
 void CSSEMatrix::SimpleMinimumFilter() { crossFilter<false>(*this); }
 
-void CSSEMatrix::SimpleMedianFilter() {
-  if (!HasMemory()) return;
-  CSSEMatrix result;
-  result.Create(m_iSizeX, m_iSizeY);
-  CFilters::Median3x3(*this, result, 0, m_iSizeX, 0, m_iSizeY);
-  adopt(*this, result);
-}
+// The same values as Median3x3 into a temporary of the same size, without the
+// temporary.
+void CSSEMatrix::SimpleMedianFilter() { orvik::detail::medianInPlace3x3(*this); }
 
 // ---------------------------------------------------------------------------
 // Mask filter
 
+// A band is a range of whole columns of the result. Its task reads the
+// target over the band plus the halo its mask reaches on either side (hW
+// columns to the left, mW - 1 - hW to the right: one more than hW for even
+// widths) and writes only the band's columns of the result, so bands need no
+// copies and no lock.
 class CSSEMatrix::QeTaskMaskFilterMatrix : public CbTask {
 public:
-  QeTaskMaskFilterMatrix(CSSEMatrix* mask, CSSEMatrix* band, int halfWidth, int halfHeight, bool normalise,
-                         float weightSum)
-      : m_pMask(mask), m_pBand(band), m_iHalfWidth(halfWidth), m_iHalfHeight(halfHeight), m_bNormalise(normalise),
-        m_fWeightSum(weightSum) {}
+  // The scratch is allocated by the caller, before any task runs: a band
+  // cannot fail half-way and leave the result partly written.
+  QeTaskMaskFilterMatrix(const CSSEMatrix* mask, const CSSEMatrix* source, CSSEMatrix* result, int first, int last,
+                         bool normalise, float weightSum)
+      : m_pMask(mask), m_pSource(source), m_pResult(result), m_iFirst(first), m_iLast(last),
+        m_bNormalise(normalise), m_fWeightSum(weightSum), m_scratch(*mask, last - first + 1) {}
   ~QeTaskMaskFilterMatrix() override = default;
 
-  // An exception ends the work with the band untouched; the caller sees it
-  // through Failed() and filters the band itself.
+  // Nothing in the work allocates or throws; should it ever, the caller sees
+  // it through Failed() and filters the band itself.
   void Execute() override {
     try {
       FilterBand();
@@ -209,22 +237,19 @@ public:
     }
   }
   bool Failed() const { return m_bFailed; }
-
-  // Replaces the band by its filtered form, 0.0 where the mask does not fit.
   void FilterBand() {
-    CSSEMatrix filtered;
-    filtered.Create(m_pBand->GetSizeX(), m_pBand->GetSizeY());
-    correlate(*m_pBand, filtered, *m_pMask, m_bNormalise, m_fWeightSum);
-    m_pBand->CopyFromSSEMatrix(filtered);
+    correlate(*m_pSource, *m_pResult, *m_pMask, m_bNormalise, m_fWeightSum, m_iFirst, m_iLast, true, m_scratch);
   }
 
 private:
-  CSSEMatrix* m_pMask;
-  CSSEMatrix* m_pBand;
-  std::int32_t m_iHalfWidth;
-  std::int32_t m_iHalfHeight;
+  const CSSEMatrix* m_pMask;
+  const CSSEMatrix* m_pSource;
+  CSSEMatrix* m_pResult;
+  std::int32_t m_iFirst;
+  std::int32_t m_iLast;
   bool m_bNormalise;
   float m_fWeightSum;
+  CorrelationScratch m_scratch;
   bool m_bFailed = false;
 };
 
@@ -232,10 +257,10 @@ void CSSEMatrix::MaskFilter(CSSEMatrix& result, CSSEMatrix& mask, bool normalise
   if (!HasMemory() || !mask.HasMemory()) return;
   const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
   if (mW >= m_iSizeX || mH >= m_iSizeY || mW < 1 || mH < 1) return;
-  if (&result == this || &mask == this) {
-    // The filter reads the unfiltered target throughout.
-    CSSEMatrix source(*this);
-    source.MaskFilter(result, &mask == this ? source : mask, normalise, multiThreaded);
+  if (&result == this || &mask == &result) {
+    // The filter reads the unfiltered target (and mask) throughout.
+    CSSEMatrix source(*this), weights(mask);
+    source.MaskFilter(result, weights, normalise, multiThreaded);
     return;
   }
   if (!result.HasMemory() || result.GetSizeX() != m_iSizeX || result.GetSizeY() != m_iSizeY)
@@ -249,49 +274,25 @@ void CSSEMatrix::MaskFilter(CSSEMatrix& result, CSSEMatrix& mask, bool normalise
       lanes = _mm_add_ps(lanes, _mm_sqrt_ps(_mm_mul_ps(m, m)));
     }
   const float weightSum = orvik::detail::foldLanes(lanes);
-  const int hW = (mW - 1) / 2, hH = (mH - 1) / 2;
 
   if (!multiThreaded) {
-    correlate(*this, result, mask, normalise, weightSum);
+    CorrelationScratch scratch(mask, m_iSizeX);
+    correlate(*this, result, mask, normalise, weightSum, 0, m_iSizeX - 1, false, scratch);
     return;
   }
-
   const int tasks = std::max(1, std::min(m_iSizeX / mW, CbCPU::GetCount()));
   const int bandWidth = m_iSizeX / tasks;
-  // A band covers its columns plus the halo its mask reaches on either side:
-  // hW to the left, mW - 1 - hW to the right (one more than hW for even widths).
-  struct Band {
-    int first, start;
-    CSSEMatrix matrix;
-    CbSmartPointer<QeTaskMaskFilterMatrix> task;
-  };
-  std::vector<Band> bands(tasks);
+  std::vector<CbSmartPointer<QeTaskMaskFilterMatrix>> queued;
+  queued.reserve(tasks);
   auto& pool = CbSingleton<CbThreadPool>::GetInstance();
   for (int k = 0; k < tasks; ++k) {
-    Band& b = bands[k];
-    b.first = k * bandWidth;
-    b.start = k == 0 ? 0 : b.first - hW;
-    const int end = k == tasks - 1 ? m_iSizeX - 1 : std::min(m_iSizeX - 1, (k + 1) * bandWidth - 1 + (mW - 1 - hW));
-    b.matrix.CopyAreaOfMatrix(*this, b.start, 0, end - b.start + 1, m_iSizeY);
-    b.task = new QeTaskMaskFilterMatrix(&mask, &b.matrix, hW, hH, normalise, weightSum);
-    pool.AddTask(b.task, 1);
+    const int first = k * bandWidth, last = k == tasks - 1 ? m_iSizeX - 1 : (k + 1) * bandWidth - 1;
+    queued.emplace_back(new QeTaskMaskFilterMatrix(&mask, this, &result, first, last, normalise, weightSum));
   }
-  for (Band& b : bands) b.task->WaitUntilTerminate(0xFFFFFFFFu);
-  // Result is written only once every band is complete, so a failure leaves it
-  // as it was.
-  for (Band& b : bands)
-    if (b.task->Failed()) b.task->FilterBand();
-
-  for (int k = 0; k < tasks; ++k) {
-    Band& b = bands[k];
-    const int last = k == tasks - 1 ? m_iSizeX - 1 : (k + 1) * bandWidth - 1;
-    const int offset = b.first - b.start;
-    for (int g = 0; g < m_iSSESizeY; ++g)
-      std::copy(b.matrix.m_ppLines[g] + offset, b.matrix.m_ppLines[g] + offset + (last - b.first + 1),
-                result.m_ppLines[g] + b.first);
-    b.matrix.Reset();
-    b.task.Reset();
-  }
+  for (auto& task : queued) pool.AddTask(task, 1);
+  for (auto& task : queued) task->WaitUntilTerminate(0xFFFFFFFFu);
+  for (auto& task : queued)
+    if (task->Failed()) task->FilterBand();
 }
 
 // ---------------------------------------------------------------------------

@@ -42,7 +42,10 @@ void parabolaEnvelope(const std::int64_t* f, std::int64_t* d, int n, int* s, int
     const std::int64_t i = s[q];
     const std::int64_t num = (static_cast<std::int64_t>(u) * u - i * i) + (f[u] - f[i]);
     const std::int64_t den = 2 * (u - i);
-    const std::int64_t w = 1 + (num >= 0 ? num / den : -((-num + den - 1) / den));
+    // Exact in double for any matrix this library can hold (|num| < 2^50, and
+    // a quotient just below an integer stays below it), and far cheaper than
+    // a 64-bit integer division.
+    const auto w = 1 + static_cast<std::int64_t>(std::floor(static_cast<double>(num) / static_cast<double>(den)));
     if (w < n) {
       ++q;
       s[q] = u;
@@ -63,7 +66,7 @@ void parabolaEnvelope(const std::int64_t* f, std::int64_t* d, int n, int* s, int
 class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
 public:
   QeTaskErodeMatrixArea(int first, int last, int xFrom, int xTo, int yFrom, int yTo, const CSSEMatrix* source,
-                        CSSEMatrix* band, float background, float newValue, float radius, bool vectorVariant,
+                        std::vector<std::uint8_t>* band, float background, float newValue, float radius, bool vectorVariant,
                         unsigned long long affinityMask)
       : m_iFirst(first), m_iLast(last), m_iXFrom(xFrom), m_iXTo(xTo), m_iYFrom(yFrom), m_iYTo(yTo),
         m_pSource(source), m_pBand(band), m_fBackground(background), m_fNewValue(newValue), m_fRadius(radius),
@@ -89,11 +92,18 @@ public:
 
 private:
   void bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom, int rowTo);
+  void markNear(int x, int y) {
+    (*m_pBand)[static_cast<std::size_t>((y >> 2) - (m_iYFrom >> 2)) * (m_iLast - m_iFirst + 1) + (x - m_iFirst)] |=
+        static_cast<std::uint8_t>(1u << (y & 3));
+  }
 
   std::int32_t m_iFirst, m_iLast;
   std::int32_t m_iXFrom, m_iXTo, m_iYFrom, m_iYTo;
   const CSSEMatrix* m_pSource;
-  CSSEMatrix* m_pBand;
+  // One byte per vector of the task's columns and the area's SSE lines, line
+  // by line: bit l set when the element in lane l has background within the
+  // disc. The matrix itself is written by Erode once every task is done.
+  std::vector<std::uint8_t>* m_pBand;
   float m_fBackground, m_fNewValue, m_fRadius;
   bool m_bVectorVariant;
   unsigned long long m_ullAffinityMask;
@@ -132,49 +142,64 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   const float cap = static_cast<float>(reach + 1);
   constexpr std::int64_t c_far = std::int64_t{1} << 60;
   const int g0 = rowFrom >> 2, g1 = rowTo >> 2, lines = g1 - g0 + 1, rows = 4 * lines;
-  const int columns = m_iLast - m_iFirst + 1;
-  std::vector<float> along(static_cast<std::size_t>(columns) * rows);
-  const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
-  const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, m_iFirst - reach));
-  const int scanTo = static_cast<int>(std::min<std::int64_t>(m_iXTo, m_iLast + reach));
-  for (int q = 0; q < lines; ++q) {
-    const __m128 candidate = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
-    const __m128* line = src.GetMatrixDataDirectly()[g0 + q];
-    __m128 run = capv;
-    for (int x = scanFrom; x <= m_iLast; ++x) {
-      const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-      run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-      if (x >= m_iFirst) _mm_storeu_ps(&along[static_cast<std::size_t>(x - m_iFirst) * rows + 4 * q], run);
-    }
-    run = capv;
-    for (int x = scanTo; x >= m_iFirst; --x) {
-      const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-      run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-      if (x <= m_iLast) {
-        float* p = &along[static_cast<std::size_t>(x - m_iFirst) * rows + 4 * q];
-        _mm_storeu_ps(p, _mm_min_ps(_mm_loadu_ps(p), run));
-      }
-    }
-  }
-
   const int n = rowTo - rowFrom + 1, skip = rowFrom - 4 * g0;
+  const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
+  // Columns go in chunks so that the distances along x of a chunk stay in
+  // cache; each chunk rescans at most `reach` columns on either side.
+  constexpr int c_chunk = 128;
+  // Distances along x, line by line as the source is laid out; a column is
+  // gathered from it into `column` before its envelope is computed.
+  orvik::detail::VectorBuffer along(static_cast<std::size_t>(c_chunk) * lines);
+  std::vector<float> column(rows);
   std::vector<std::int64_t> f(n), d(n);
   std::vector<int> s(n), t(n);
-  for (int x = m_iFirst; x <= m_iLast; ++x) {
-    const float* h = &along[static_cast<std::size_t>(x - m_iFirst) * rows + skip];
-    // A capped row has no background within reach: it must never count,
-    // whatever the limit.
-    bool any = false;
-    for (int i = 0; i < n; ++i) {
-      const auto v = static_cast<std::int64_t>(h[i]);
-      f[i] = v <= reach ? v * v : c_far;
-      any |= v <= reach;
+  for (int c0 = m_iFirst; c0 <= m_iLast; c0 += c_chunk) {
+    const int c1 = std::min(c0 + c_chunk - 1, m_iLast);
+    const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, c0 - reach));
+    const int scanTo = static_cast<int>(std::min<std::int64_t>(m_iXTo, c1 + reach));
+    for (int q = 0; q < lines; ++q) {
+      const __m128 candidate = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
+      const __m128* line = src.GetMatrixDataDirectly()[g0 + q];
+      __m128 run = capv;
+      for (int x = scanFrom; x <= c1; ++x) {
+        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
+        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
+        if (x >= c0) along[static_cast<std::size_t>(q) * c_chunk + (x - c0)] = run;
+      }
+      run = capv;
+      for (int x = scanTo; x >= c0; --x) {
+        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
+        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
+        if (x <= c1) {
+          __m128& a = along[static_cast<std::size_t>(q) * c_chunk + (x - c0)];
+          a = _mm_min_ps(a, run);
+        }
+      }
     }
-    if (any) parabolaEnvelope(f.data(), d.data(), n, s.data(), t.data());
-    for (int y = m_iYFrom; y <= m_iYTo; ++y) {
-      if (src.GetPointUnsafe(x, y) == m_fBackground) continue;
-      const bool near = any && d[y - rowFrom] <= limit;
-      m_pBand->SetPointUnsafe(x - m_iFirst, y - m_iYFrom, near ? m_fBackground : m_fNewValue);
+    for (int x = c0; x <= c1; ++x) {
+      for (int q = 0; q < lines; ++q) _mm_storeu_ps(&column[4 * q], along[static_cast<std::size_t>(q) * c_chunk + (x - c0)]);
+      const float* h = &column[skip];
+      // Only elements that are not background are written; a column of
+      // background needs no distances.
+      bool needed = false;
+      for (int y = m_iYFrom; y <= m_iYTo && !needed; ++y) needed = h[y - rowFrom] != 0.0f;
+      if (!needed) continue;
+      // A capped row has no background within reach: it must never count,
+      // whatever the limit.
+      bool any = false;
+      for (int i = 0; i < n; ++i) {
+        const auto v = static_cast<std::int64_t>(h[i]);
+        f[i] = v <= reach ? v * v : c_far;
+        any |= v <= reach;
+      }
+      if (any) parabolaEnvelope(f.data(), d.data(), n, s.data(), t.data());
+      if (!any) continue;
+      for (int y = m_iYFrom; y <= m_iYTo; ++y) {
+        // Distance 0 along x marks background, which is left as it is.
+        if (h[y - rowFrom] == 0.0f) continue;
+        const bool near = d[y - rowFrom] <= limit;
+        if (near) markNear(x, y);
+      }
     }
   }
 }
@@ -192,7 +217,7 @@ void CSSEMatrix::QeTaskErodeMatrixArea::bruteForce(std::int64_t reach, std::int6
         for (std::int64_t xx = xa; xx <= xb && !near; ++xx)
           near = (xx - x) * (xx - x) + (yy - y) * (yy - y) <= limit &&
                  src.GetPointUnsafe(static_cast<int>(xx), static_cast<int>(yy)) == m_fBackground;
-      m_pBand->SetPointUnsafe(x - m_iFirst, y - m_iYFrom, near ? m_fBackground : m_fNewValue);
+      if (near) markNear(x, y);
     }
 }
 
@@ -209,9 +234,10 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
   const int q = (xTo - xFrom) / tasks, r = (xTo - xFrom) % tasks;
   struct Band {
     int first, last;
-    CSSEMatrix matrix;
+    std::vector<std::uint8_t> near;
     CbSmartPointer<QeTaskErodeMatrixArea> task;
   };
+  const int gFrom = yFrom >> 2, gTo = yTo >> 2;
   std::vector<Band> bands(tasks);
   auto& pool = CbSingleton<CbThreadPool>::GetInstance();
   int next = xFrom;
@@ -220,19 +246,34 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
     b.first = next;
     b.last = std::min(next + (k <= r ? q + 1 : q) - 1, xTo);
     next = b.last + 1;
-    b.matrix.CopyAreaOfMatrix(*this, b.first, yFrom, b.last - b.first + 1, yTo - yFrom + 1);
-    b.task = new QeTaskErodeMatrixArea(b.first, b.last, xFrom, xTo, yFrom, yTo, this, &b.matrix, background, newValue,
+    b.near.assign(static_cast<std::size_t>(b.last - b.first + 1) * (gTo - gFrom + 1), 0);
+    b.task = new QeTaskErodeMatrixArea(b.first, b.last, xFrom, xTo, yFrom, yTo, this, &b.near, background, newValue,
                                        radius, vectorVariant, affinityMask);
     pool.AddTask(b.task, 1);
   }
   for (Band& b : bands) b.task->WaitUntilTerminate(0xFFFFFFFFu);
-  // Nothing is written back until every band is complete.
+  // Nothing is written until every band is complete.
   for (Band& b : bands)
-    if (b.task->Failed()) b.task->ErodeBand();
+    if (b.task->Failed()) {
+      std::fill(b.near.begin(), b.near.end(), 0);
+      b.task->ErodeBand();
+    }
+  const __m128 bg = _mm_set1_ps(background), value = _mm_set1_ps(newValue);
+  const __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
   for (Band& b : bands) {
-    for (int y = yFrom; y <= yTo; ++y)
-      for (int x = b.first; x <= b.last; ++x) SetPointUnsafe(x, y, b.matrix.GetPointUnsafe(x - b.first, y - yFrom));
-    b.matrix.Reset();
+    const int columns = b.last - b.first + 1;
+    for (int g = gFrom; g <= gTo; ++g) {
+      const __m128 area = rowRangeMask(g, yFrom, yTo + 1);
+      const std::uint8_t* near = &b.near[static_cast<std::size_t>(g - gFrom) * columns];
+      __m128* line = m_ppLines[g] + b.first;
+      for (int x = 0; x < columns; ++x) {
+        const __m128i set = _mm_and_si128(_mm_set1_epi32(near[x]), bits);
+        const __m128 nearLanes = _mm_castsi128_ps(_mm_cmpeq_epi32(set, bits));
+        const __m128 v = line[x];
+        const __m128 write = _mm_andnot_ps(_mm_cmpeq_ps(v, bg), area);
+        line[x] = _mm_blendv_ps(v, _mm_blendv_ps(value, bg, nearLanes), write);
+      }
+    }
     b.task.Reset();
   }
 }

@@ -115,6 +115,19 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
         CbCPU::SetCount(0);
         EXPECT_TRUE(sameLanes(m, want));
       }
+  // Wide areas go through the distances in several column chunks.
+  for (float radius : {2.0f, 5.5f, 12.0f}) {
+    SCOPED_TRACE(::testing::Message() << "wide, radius " << radius);
+    CSSEMatrix m;
+    m.Create(300, 21);
+    blobs(m, static_cast<unsigned>(radius * 10), 30, 8);
+    CSSEMatrix want(m);
+    referenceErode(want, radius, 0.0f, 5.0f, 3, 290, 1, 19, false);
+    CbCPU::SetCount(1);
+    m.Erode(radius, 0.0f, 5.0f, 3, 290, 1, 19, false, 0);
+    CbCPU::SetCount(0);
+    EXPECT_TRUE(sameLanes(m, want));
+  }
   // Background 1.0 grows the 1.0 blobs instead.
   CSSEMatrix m;
   m.Create(40, 33);
@@ -191,6 +204,37 @@ TEST(Chamfer, ThreeFourDistanceInsideTheFrame) {
       const float want = frame ? 0.0f : static_cast<float>(4 * std::min(ax, ay) + 3 * (std::max(ax, ay) - std::min(ax, ay)));
       EXPECT_EQ(m.GetPoint(x, y), want) << x << ", " << y;
     }
+}
+
+TEST(Chamfer, TwoPassesOnBlobsAgainstPlainArrays) {
+  for (int sy : {19, 20, 23}) {
+    SCOPED_TRACE(sy);
+    CSSEMatrix m;
+    m.Create(26, sy);
+    std::mt19937 rng(sy);
+    for (int y = 0; y < sy; ++y)
+      for (int x = 0; x < 26; ++x) m.SetPoint(x, y, rng() % 23 == 0 ? 1.0f : (rng() % 17 == 0 ? 0.5f : 0.0f));
+    std::vector<float> d(26 * sy);
+    for (int y = 0; y < sy; ++y)
+      for (int x = 0; x < 26; ++x) {
+        const float v = m.GetPoint(x, y);
+        d[y * 26 + x] = std::abs(v) < 0.002f ? 99999.9f : (std::abs(v - 1.0f) < 0.002f ? 0.0f : v);
+      }
+    auto at = [&](int x, int y) -> float& { return d[y * 26 + x]; };
+    for (int y = 1; y <= sy - 2; ++y)
+      for (int x = 1; x <= 24; ++x)
+        at(x, y) = std::min({at(x, y), at(x - 1, y) + 3, at(x, y - 1) + 3, at(x - 1, y - 1) + 4, at(x + 1, y - 1) + 4});
+    for (int y = sy - 2; y >= 1; --y)
+      for (int x = 24; x >= 1; --x)
+        at(x, y) = std::min({at(x, y), at(x + 1, y) + 3, at(x, y + 1) + 3, at(x + 1, y + 1) + 4, at(x - 1, y + 1) + 4});
+    m.Chamfer();
+    const int lines = (sy >> 2) + 1;
+    for (int y = 0; y < sy; ++y)
+      for (int x = 0; x < 26; ++x) {
+        const bool frame = x < 4 || x >= 21 || y < 4 || y >= 4 * (lines - 2);
+        ASSERT_EQ(m.GetPoint(x, y), frame ? 0.0f : at(x, y)) << x << ", " << y;
+      }
+  }
 }
 
 namespace {

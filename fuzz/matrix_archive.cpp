@@ -8,13 +8,20 @@
 
 namespace {
 
-// The stream form starts after the 4 marker bytes, the 20 tag bytes and the
-// version word. Large matrices are valid but slow; see matrix_stream.cpp.
+// Large matrices are valid but slow; see matrix_stream.cpp. The stream form
+// starts after the tag and the version word: the tag is 24 bytes in the wide
+// form (marker, length, 20 bytes), 11 in the 8-bit form (length, 10 bytes);
+// anything else may be a tagless body, sizes first.
 bool tooLarge(const std::uint8_t* data, std::size_t size) {
-  if (size < 36 || data[0] != 0xFF || data[1] != 0xFE || data[2] != 0xFF) return false;
+  std::size_t at = 0;
+  if (size >= 3 && data[0] == 0xFF && data[1] == 0xFE && data[2] == 0xFF)
+    at = 28;
+  else if (size >= 1 && data[0] == 10)
+    at = 15;
+  if (size < at + 8) return false;
   std::int32_t x, y;
-  std::memcpy(&x, data + 28, 4);
-  std::memcpy(&y, data + 32, 4);
+  std::memcpy(&x, data + at, 4);
+  std::memcpy(&y, data + at + 4, 4);
   return x >= 0 && y >= 0 && static_cast<std::uint64_t>(x > 0 ? x : 1) * ((y >> 2) + 1) > (1u << 16);
 }
 

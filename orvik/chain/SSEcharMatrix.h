@@ -110,7 +110,10 @@ public:
 
   // Shift correlation of a pattern of the same height and fewer columns: e(s)
   // is the sum of |pattern(k) - this(k + s)| (saturating bytes) over the
-  // pattern's columns, divided by its width. Returns the shift of the
+  // pattern's columns, divided by its width, for s from 0 to size X -
+  // pattern's size X - 1 (the shift flush with the last column is not
+  // tried, which is why a pattern as wide as the matrix finds nothing).
+  // Every lane of every SSE line takes part. Returns the shift of the
   // smallest e (the first on ties) if that is below maxError, else -1; -1
   // also for unsuitable sizes. bestError := the smallest e.
   int Correlate(const CSSEcharMatrix& pattern, int& bestError, int maxError);
@@ -120,8 +123,9 @@ public:
   int CorrelateAmbiguity(const CSSEcharMatrix& pattern, int& bestError, int& ambiguity, int maxError);
   // As CorrelateAmbiguity over the shifts start .. end - 1 only (end limited
   // to size X - pattern's size X - 1, start to 0), with five passes excluding
-  // 7 shifts on either side. Returns the absolute shift; -1 when no shift is
-  // examined or the best error is not below maxError.
+  // 7 shifts on either side. Returns the absolute shift; -1 when the best
+  // error is not below maxError, or when no shift is examined (bestError
+  // 2,000,000,000, ambiguity 0).
   int CorrelateAmbiguityStartEnd(const CSSEcharMatrix& pattern, int& bestError, int& ambiguity, int maxError,
                                  int start, int end);
 

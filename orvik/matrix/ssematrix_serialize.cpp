@@ -96,6 +96,7 @@ void CSSEMatrix::serialize(CbStreamReadBinary& stream, unsigned int version) {
 // lines, spare lanes included. A column is gathered first so that the stream
 // sees one block per column rather than one call per vector.
 void CSSEMatrix::writeRawBody(CbStreamWriteBinary& stream) const {
+  if (m_iSizeX == 0) return;  // no column, nothing to gather
   std::vector<Lanes> column(m_iSSESizeY);
   for (int x = 0; x < m_iSizeX; ++x) {
     for (int g = 0; g < m_iSSESizeY; ++g)
@@ -105,6 +106,7 @@ void CSSEMatrix::writeRawBody(CbStreamWriteBinary& stream) const {
 }
 
 void CSSEMatrix::readRawBody(CbStreamReadBinary& stream) {
+  if (m_iSizeX == 0) return;  // no column, nothing to gather
   std::vector<Lanes> column(m_iSSESizeY);
   for (int x = 0; x < m_iSizeX; ++x) {
     stream.ReadBuffer(column.data(), column.size() * sizeof(Lanes));

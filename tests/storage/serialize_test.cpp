@@ -233,6 +233,12 @@ TEST(MatrixArchive, TagBytesRoundTripAndTaglessForm) {
     EXPECT_EQ(back.GetPoint(1, 2), 7.0f);
   }
   {
+    SCOPED_TRACE("an empty wide string is no tag: the bytes are read as a tagless body");
+    CSSEMatrix back;
+    const Bytes emptyTag = {0xFF, 0xFE, 0xFF, 0x00, 1, 0, 0, 0};
+    EXPECT_THROW(loadArchive(back, emptyTag), CbException);
+  }
+  {
     SCOPED_TRACE("tag without a body ends at the archive's end");
     CSSEMatrix back;
     EXPECT_THROW(loadArchive(back, Bytes(b.begin(), b.begin() + 26)), CArchiveException);

@@ -105,7 +105,7 @@ CArchive& CArchive::operator>>(CString& s) {
   }
   if (charSize == 2) {
     std::u16string wide(bytes.size() / 2, u'\0');
-    std::memcpy(wide.data(), bytes.data(), wide.size() * 2);
+    if (!wide.empty()) std::memcpy(wide.data(), bytes.data(), wide.size() * 2);  // empty: data() may be null
     s = CString(orvik::detail::Utf16ToUtf8(wide));
   } else {
     s = CString(std::string(bytes.begin(), bytes.end()));

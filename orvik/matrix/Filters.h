@@ -3,7 +3,7 @@
 class CSSEMatrix;
 
 class CFilters {
-public:
+ public:
   CFilters() = default;
   ~CFilters() = default;
 

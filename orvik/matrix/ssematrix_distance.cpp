@@ -37,7 +37,8 @@ void CSSEMatrix::DistanceTransform(CSSEMatrix& dist, int xFrom, int xTo, int yFr
     source.DistanceTransform(dist, xFrom, xTo, yFrom, yTo);
     return;
   }
-  if (!dist.HasMemory() || dist.m_iSizeX != m_iSizeX || dist.m_iSizeY != m_iSizeY) dist.Create(m_iSizeX, m_iSizeY);
+  if (!dist.HasMemory() || dist.m_iSizeX != m_iSizeX || dist.m_iSizeY != m_iSizeY)
+    dist.Create(m_iSizeX, m_iSizeY);
   const float fillValue = static_cast<float>(std::max(y1 - y0, x1 - x0) + 1);
   dist.Fill(fillValue);
   if (x1 <= x0 || y1 <= y0) return;
@@ -153,7 +154,8 @@ void CSSEMatrix::Chamfer() {
         float* row = rows[l];
         const float* down = l < 3 ? rows[l + 1] : rows[4];
         for (int x = 1; x <= sx - 2; ++x)
-          terms[x] = std::min(std::min(row[x], down[x] + 3.0f), std::min(down[x + 1] + 4.0f, down[x - 1] + 4.0f));
+          terms[x] =
+              std::min(std::min(row[x], down[x] + 3.0f), std::min(down[x + 1] + 4.0f, down[x - 1] + 4.0f));
         for (int x = sx - 2; x >= 1; --x) row[x] = std::min(terms[x], row[x + 1] + 3.0f);
       }
       pack(g);

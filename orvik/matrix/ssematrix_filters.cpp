@@ -30,8 +30,8 @@ struct CorrelationScratch {
   VectorBuffer weights, windows;
 };
 
-void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, bool normalise, float weightSum,
-               int xFirst, int xLast, bool clearOutside, CorrelationScratch& scratch) {
+void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, bool normalise,
+               float weightSum, int xFirst, int xLast, bool clearOutside, CorrelationScratch& scratch) {
   const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
   const int hW = (mW - 1) / 2, hH = (mH - 1) / 2;
   const int sizeX = src.GetSizeX(), sizeY = src.GetSizeY(), lines = src.GetSSESizeY();
@@ -99,8 +99,9 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
       __m128 sum = zero;
       for (int i = 0; i < mW; ++i)
         for (int j = 0; j < mH; ++j)
-          sum = _mm_add_ps(sum, _mm_mul_ps(weights[i * mH + j],
-                                           windows[static_cast<std::size_t>(j) * span + (x - hW - srcFirst + i)]));
+          sum = _mm_add_ps(sum,
+                           _mm_mul_ps(weights[i * mH + j],
+                                      windows[static_cast<std::size_t>(j) * span + (x - hW - srcFirst + i)]));
       store(x, sum);
     }
   }
@@ -163,7 +164,8 @@ void CSSEMatrix::BoxFilter(CSSEMatrix& src, bool shiftDown) {
   for (int g = 0; g < lines; ++g) {
     const __m128* s = src.m_ppLines[g];
     __m128* t = m_ppLines[g];
-    for (int x = 1; x < width - 1; ++x) t[x] = _mm_div_ps(_mm_add_ps(_mm_add_ps(s[x + 1], s[x]), s[x - 1]), three);
+    for (int x = 1; x < width - 1; ++x)
+      t[x] = _mm_div_ps(_mm_add_ps(_mm_add_ps(s[x + 1], s[x]), s[x - 1]), three);
   }
   if (lines < 2 || m_iSizeY < 1) return;
 
@@ -179,22 +181,25 @@ void CSSEMatrix::BoxFilter(CSSEMatrix& src, bool shiftDown) {
       const __m128* a = src.m_ppLines[h];
       const __m128* b = src.m_ppLines[h + 1];
       for (int x = 0; x < width; ++x)
-        now[x] = _mm_add_ps(_mm_add_ps(_mm_add_ps(a[x], alignLanes(a[x], b[x], 1)), alignLanes(a[x], b[x], 2)),
-                            alignLanes(a[x], b[x], 3));
+        now[x] =
+            _mm_add_ps(_mm_add_ps(_mm_add_ps(a[x], alignLanes(a[x], b[x], 1)), alignLanes(a[x], b[x], 2)),
+                       alignLanes(a[x], b[x], 3));
     } else {
       for (int x = 0; x < width; ++x) now[x] = zero;
     }
     const __m128 keep = rowRangeMask(h, shift, std::min(lastR + shift, m_iSizeY - 1) + 1);
     if (_mm_movemask_ps(keep)) {
       __m128* t = m_ppLines[h];
-      for (int x = 0; x < width; ++x) t[x] = _mm_blendv_ps(t[x], alignLanes(before[x], now[x], 4 - shift), keep);
+      for (int x = 0; x < width; ++x)
+        t[x] = _mm_blendv_ps(t[x], alignLanes(before[x], now[x], 4 - shift), keep);
     }
     before.swap(now);
   }
   // Writes below the last row are clamped onto it; the last of them wins.
   if (lastR + shift >= m_iSizeY - 1) {
     for (int x = 0; x < width; ++x) {
-      const float v = ((src.GetPointUnsafe(x, lastR) + src.GetPointUnsafe(x, lastR + 1)) + src.GetPointUnsafe(x, lastR + 2)) +
+      const float v = ((src.GetPointUnsafe(x, lastR) + src.GetPointUnsafe(x, lastR + 1)) +
+                       src.GetPointUnsafe(x, lastR + 2)) +
                       src.GetPointUnsafe(x, lastR + 3);
       SetPointUnsafe(x, m_iSizeY - 1, v);
     }
@@ -218,13 +223,19 @@ void CSSEMatrix::SimpleMedianFilter() { orvik::detail::medianInPlace3x3(*this); 
 // widths) and writes only the band's columns of the result, so bands need no
 // copies and no lock.
 class CSSEMatrix::QeTaskMaskFilterMatrix : public CbTask {
-public:
+ public:
   // The scratch is allocated by the caller, before any task runs: a band
   // cannot fail half-way and leave the result partly written.
-  QeTaskMaskFilterMatrix(const CSSEMatrix* mask, const CSSEMatrix* source, CSSEMatrix* result, int first, int last,
-                         bool normalise, float weightSum)
-      : m_pMask(mask), m_pSource(source), m_pResult(result), m_iFirst(first), m_iLast(last),
-        m_bNormalise(normalise), m_fWeightSum(weightSum), m_scratch(*mask, last - first + 1) {}
+  QeTaskMaskFilterMatrix(const CSSEMatrix* mask, const CSSEMatrix* source, CSSEMatrix* result, int first,
+                         int last, bool normalise, float weightSum)
+      : m_pMask(mask),
+        m_pSource(source),
+        m_pResult(result),
+        m_iFirst(first),
+        m_iLast(last),
+        m_bNormalise(normalise),
+        m_fWeightSum(weightSum),
+        m_scratch(*mask, last - first + 1) {}
   ~QeTaskMaskFilterMatrix() override = default;
 
   // Nothing in the work allocates or throws; should it ever, the caller sees
@@ -238,10 +249,11 @@ public:
   }
   bool Failed() const { return m_bFailed; }
   void FilterBand() {
-    correlate(*m_pSource, *m_pResult, *m_pMask, m_bNormalise, m_fWeightSum, m_iFirst, m_iLast, true, m_scratch);
+    correlate(*m_pSource, *m_pResult, *m_pMask, m_bNormalise, m_fWeightSum, m_iFirst, m_iLast, true,
+              m_scratch);
   }
 
-private:
+ private:
   const CSSEMatrix* m_pMask;
   const CSSEMatrix* m_pSource;
   CSSEMatrix* m_pResult;
@@ -310,7 +322,8 @@ void CSSEMatrix::CalcDerivativeY() {
   if (!HasMemory()) return;
   // With size Y a multiple of 4 the last row is the top lane of the second last
   // line; it has no row below and keeps its value like any other last row.
-  const __m128 lastRowKept = (m_iSizeY & 3) == 0 ? _mm_castsi128_ps(_mm_setr_epi32(0, 0, 0, -1)) : _mm_setzero_ps();
+  const __m128 lastRowKept =
+      (m_iSizeY & 3) == 0 ? _mm_castsi128_ps(_mm_setr_epi32(0, 0, 0, -1)) : _mm_setzero_ps();
   for (int g = 0; g < m_iSSESizeY - 1; ++g) {
     __m128* l = m_ppLines[g];
     const __m128* n = m_ppLines[g + 1];
@@ -365,10 +378,10 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
       const __m128 b = _mm_setr_ps(top[0][c0], top[1][c0], top[2][c0], top[3][c0]);
       const __m128 c = _mm_setr_ps(bottom[0][c0], bottom[1][c0], bottom[2][c0], bottom[3][c0]);
       const __m128 d = _mm_setr_ps(bottom[0][c1], bottom[1][c1], bottom[2][c1], bottom[3][c1]);
-      const __m128 v = _mm_add_ps(
-          _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(a, wx[x]), wy1v), _mm_mul_ps(_mm_mul_ps(wx1[x], b), wy1v)),
-                     _mm_mul_ps(_mm_mul_ps(wx1[x], c), wyv)),
-          _mm_mul_ps(_mm_mul_ps(d, wx[x]), wyv));
+      const __m128 v = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(a, wx[x]), wy1v),
+                                                        _mm_mul_ps(_mm_mul_ps(wx1[x], b), wy1v)),
+                                             _mm_mul_ps(_mm_mul_ps(wx1[x], c), wyv)),
+                                  _mm_mul_ps(_mm_mul_ps(d, wx[x]), wyv));
       out[x] = _mm_blendv_ps(fill, v, keep);
     }
   }

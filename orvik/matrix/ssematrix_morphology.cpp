@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "orvik/foundation/Alloc.h"
@@ -24,38 +25,38 @@ void adopt(CSSEMatrix& m, CSSEMatrix& temp) {
   m.CopyFromSSEMatrix(temp);
 }
 
-// Lower envelope of the parabolas (y - i)^2 + f[i]: d[y] = min_i (y - i)^2 + f[i]
-// for y = 0 .. n-1, exactly, in integers. s and t are scratch of n entries.
-void parabolaEnvelope(const std::int64_t* f, std::int64_t* d, int n, int* s, int* t) {
-  auto value = [&](int y, int i) { return static_cast<std::int64_t>(y - i) * (y - i) + f[i]; };
+// Lower envelope, over the rows from `from` on, of the parabolas
+// (y - row[k])^2 + f[k], k = 0 .. m-1, rows increasing, in exact integers. On
+// return segment k of the envelope belongs to parabola owner[k] from row
+// start[k] on; the count of segments is returned.
+int parabolaEnvelope(const int* row, const std::int64_t* f, int m, int from, int* owner, int* start) {
+  auto value = [&](std::int64_t y, int k) { return (y - row[k]) * (y - row[k]) + f[k]; };
   int q = 0;
-  s[0] = 0;
-  t[0] = 0;
-  for (int u = 1; u < n; ++u) {
-    while (q >= 0 && value(t[q], s[q]) > value(t[q], u)) --q;
+  owner[0] = 0;
+  start[0] = std::numeric_limits<int>::min();
+  for (int u = 1; u < m; ++u) {
+    // A later parabola gains on an earlier one as y grows: if it is already
+    // lower where a segment starts, it is lower on all of that segment.
+    while (q >= 0 && value(std::max(start[q], from), owner[q]) > value(std::max(start[q], from), u)) --q;
     if (q < 0) {
       q = 0;
-      s[0] = u;
+      owner[0] = u;
       continue;
     }
-    // First y at which u is strictly below s[q]: 1 + floor(separation).
-    const std::int64_t i = s[q];
-    const std::int64_t num = (static_cast<std::int64_t>(u) * u - i * i) + (f[u] - f[i]);
-    const std::int64_t den = 2 * (u - i);
-    // Exact in double for any matrix this library can hold (|num| < 2^50, and
-    // a quotient just below an integer stays below it), and far cheaper than
-    // a 64-bit integer division.
-    const auto w = 1 + static_cast<std::int64_t>(std::floor(static_cast<double>(num) / static_cast<double>(den)));
-    if (w < n) {
-      ++q;
-      s[q] = u;
-      t[q] = static_cast<int>(w);
-    }
+    // First row at which u lies strictly below owner[q]: 1 + floor of the
+    // separation, exact in double for any matrix this library can hold
+    // (|numerator| < 2^50; a quotient just below an integer stays below it)
+    // and far cheaper than a 64-bit integer division.
+    const std::int64_t a = row[owner[q]], b = row[u];
+    const std::int64_t num = (b * b - a * a) + (f[u] - f[owner[q]]);
+    const auto w = 1 + static_cast<std::int64_t>(
+                           std::floor(static_cast<double>(num) / static_cast<double>(2 * (b - a))));
+    ++q;
+    owner[q] = u;
+    start[q] = static_cast<int>(std::clamp<std::int64_t>(w, std::numeric_limits<int>::min() / 2,
+                                                         std::numeric_limits<int>::max() / 2));
   }
-  for (int y = n - 1; y >= 0; --y) {
-    d[y] = value(y, s[q]);
-    if (y == t[q]) --q;
-  }
+  return q + 1;
 }
 
 }  // namespace
@@ -64,13 +65,23 @@ void parabolaEnvelope(const std::int64_t* f, std::int64_t* d, int n, int* s, int
 // Erosion and dilation
 
 class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
-public:
+ public:
   QeTaskErodeMatrixArea(int first, int last, int xFrom, int xTo, int yFrom, int yTo, const CSSEMatrix* source,
-                        std::vector<std::uint8_t>* band, float background, float newValue, float radius, bool vectorVariant,
-                        unsigned long long affinityMask)
-      : m_iFirst(first), m_iLast(last), m_iXFrom(xFrom), m_iXTo(xTo), m_iYFrom(yFrom), m_iYTo(yTo),
-        m_pSource(source), m_pBand(band), m_fBackground(background), m_fNewValue(newValue), m_fRadius(radius),
-        m_bVectorVariant(vectorVariant), m_ullAffinityMask(affinityMask) {}
+                        std::vector<std::uint8_t>* band, float background, float newValue, float radius,
+                        bool vectorVariant, unsigned long long affinityMask)
+      : m_iFirst(first),
+        m_iLast(last),
+        m_iXFrom(xFrom),
+        m_iXTo(xTo),
+        m_iYFrom(yFrom),
+        m_iYTo(yTo),
+        m_pSource(source),
+        m_pBand(band),
+        m_fBackground(background),
+        m_fNewValue(newValue),
+        m_fRadius(radius),
+        m_bVectorVariant(vectorVariant),
+        m_ullAffinityMask(affinityMask) {}
   ~QeTaskErodeMatrixArea() override = default;
 
   void Execute() override {
@@ -90,11 +101,11 @@ public:
   bool Failed() const { return m_bFailed; }
   void ErodeBand();
 
-private:
+ private:
   void bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom, int rowTo);
   void markNear(int x, int y) {
-    (*m_pBand)[static_cast<std::size_t>((y >> 2) - (m_iYFrom >> 2)) * (m_iLast - m_iFirst + 1) + (x - m_iFirst)] |=
-        static_cast<std::uint8_t>(1u << (y & 3));
+    (*m_pBand)[static_cast<std::size_t>((y >> 2) - (m_iYFrom >> 2)) * (m_iLast - m_iFirst + 1) +
+               (x - m_iFirst)] |= static_cast<std::uint8_t>(1u << (y & 3));
   }
 
   std::int32_t m_iFirst, m_iLast;
@@ -140,7 +151,6 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   }
 
   const float cap = static_cast<float>(reach + 1);
-  constexpr std::int64_t c_far = std::int64_t{1} << 60;
   const int g0 = rowFrom >> 2, g1 = rowTo >> 2, lines = g1 - g0 + 1, rows = 4 * lines;
   const int n = rowTo - rowFrom + 1, skip = rowFrom - 4 * g0;
   const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
@@ -151,8 +161,8 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   // gathered from it into `column` before its envelope is computed.
   orvik::detail::VectorBuffer along(static_cast<std::size_t>(c_chunk) * lines);
   std::vector<float> column(rows);
-  std::vector<std::int64_t> f(n), d(n);
-  std::vector<int> s(n), t(n);
+  std::vector<std::int64_t> f(n);
+  std::vector<int> rowOf(n), owner(n), start(n);
   for (int c0 = m_iFirst; c0 <= m_iLast; c0 += c_chunk) {
     const int c1 = std::min(c0 + c_chunk - 1, m_iLast);
     const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, c0 - reach));
@@ -177,27 +187,32 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
       }
     }
     for (int x = c0; x <= c1; ++x) {
-      for (int q = 0; q < lines; ++q) _mm_storeu_ps(&column[4 * q], along[static_cast<std::size_t>(q) * c_chunk + (x - c0)]);
+      for (int q = 0; q < lines; ++q)
+        _mm_storeu_ps(&column[4 * q], along[static_cast<std::size_t>(q) * c_chunk + (x - c0)]);
       const float* h = &column[skip];
       // Only elements that are not background are written; a column of
       // background needs no distances.
       bool needed = false;
       for (int y = m_iYFrom; y <= m_iYTo && !needed; ++y) needed = h[y - rowFrom] != 0.0f;
       if (!needed) continue;
-      // A capped row has no background within reach: it must never count,
-      // whatever the limit.
-      bool any = false;
+      // Only the rows with background within reach along x carry a parabola;
+      // the others can never bring background into the disc.
+      int m = 0;
       for (int i = 0; i < n; ++i) {
         const auto v = static_cast<std::int64_t>(h[i]);
-        f[i] = v <= reach ? v * v : c_far;
-        any |= v <= reach;
+        if (v > reach) continue;
+        rowOf[m] = rowFrom + i;
+        f[m++] = v * v;
       }
-      if (any) parabolaEnvelope(f.data(), d.data(), n, s.data(), t.data());
-      if (!any) continue;
+      if (m == 0) continue;
+      const int segments = parabolaEnvelope(rowOf.data(), f.data(), m, m_iYFrom, owner.data(), start.data());
+      int k = 0;
       for (int y = m_iYFrom; y <= m_iYTo; ++y) {
         // Distance 0 along x marks background, which is left as it is.
         if (h[y - rowFrom] == 0.0f) continue;
-        const bool near = d[y - rowFrom] <= limit;
+        while (k + 1 < segments && start[k + 1] <= y) ++k;
+        const std::int64_t dy = y - rowOf[owner[k]];
+        const bool near = dy * dy + f[owner[k]] <= limit;
         if (near) markNear(x, y);
       }
     }
@@ -205,14 +220,17 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
 }
 
 // The literal disc test, for the radii whose disc is not a distance ball.
-void CSSEMatrix::QeTaskErodeMatrixArea::bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom, int rowTo) {
+void CSSEMatrix::QeTaskErodeMatrixArea::bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom,
+                                                   int rowTo) {
   const CSSEMatrix& src = *m_pSource;
   for (int x = m_iFirst; x <= m_iLast; ++x)
     for (int y = m_iYFrom; y <= m_iYTo; ++y) {
       if (src.GetPointUnsafe(x, y) == m_fBackground) continue;
       bool near = false;
-      const std::int64_t ya = std::max<std::int64_t>(rowFrom, y - reach), yb = std::min<std::int64_t>(rowTo, y + reach);
-      const std::int64_t xa = std::max<std::int64_t>(m_iXFrom, x - reach), xb = std::min<std::int64_t>(m_iXTo, x + reach);
+      const std::int64_t ya = std::max<std::int64_t>(rowFrom, y - reach),
+                         yb = std::min<std::int64_t>(rowTo, y + reach);
+      const std::int64_t xa = std::max<std::int64_t>(m_iXFrom, x - reach),
+                         xb = std::min<std::int64_t>(m_iXTo, x + reach);
       for (std::int64_t yy = ya; yy <= yb && !near; ++yy)
         for (std::int64_t xx = xa; xx <= xb && !near; ++xx)
           near = (xx - x) * (xx - x) + (yy - y) * (yy - y) <= limit &&
@@ -247,8 +265,8 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
     b.last = std::min(next + (k <= r ? q + 1 : q) - 1, xTo);
     next = b.last + 1;
     b.near.assign(static_cast<std::size_t>(b.last - b.first + 1) * (gTo - gFrom + 1), 0);
-    b.task = new QeTaskErodeMatrixArea(b.first, b.last, xFrom, xTo, yFrom, yTo, this, &b.near, background, newValue,
-                                       radius, vectorVariant, affinityMask);
+    b.task = new QeTaskErodeMatrixArea(b.first, b.last, xFrom, xTo, yFrom, yTo, this, &b.near, background,
+                                       newValue, radius, vectorVariant, affinityMask);
     pool.AddTask(b.task, 1);
   }
   for (Band& b : bands) b.task->WaitUntilTerminate(0xFFFFFFFFu);
@@ -278,8 +296,8 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
   }
 }
 
-void CSSEMatrix::Dilate(float radius, float a, float b, int xFrom, int xTo, int yFrom, int yTo, bool vectorVariant,
-                        unsigned long long affinityMask) {
+void CSSEMatrix::Dilate(float radius, float a, float b, int xFrom, int xTo, int yFrom, int yTo,
+                        bool vectorVariant, unsigned long long affinityMask) {
   Erode(radius, b, a, xFrom, xTo, yFrom, yTo, vectorVariant, affinityMask);
 }
 
@@ -317,7 +335,8 @@ void CSSEMatrix::ZhangSuen(float threshold) {
   const int sx = m_iSizeX, sy = m_iSizeY, rows = 4 * m_iSSESizeY;
   std::vector<std::uint8_t> image(static_cast<std::size_t>(sx) * rows);
   for (int y = 0; y < rows; ++y)
-    for (int x = 0; x < sx; ++x) image[static_cast<std::size_t>(y) * sx + x] = GetPointUnsafe(x, y) > threshold;
+    for (int x = 0; x < sx; ++x)
+      image[static_cast<std::size_t>(y) * sx + x] = GetPointUnsafe(x, y) > threshold;
 
   std::vector<std::size_t> marked;
   auto subIteration = [&](const bool* removes) {
@@ -398,9 +417,10 @@ void CSSEMatrix::EraseFrame(CSSEMatrix* erased) {
     __m128* out = m_ppLines[g];
     for (int x = 1; x < m_iSizeX - 1; ++x) {
       const __m128 c = cur[x];
-      const __m128 touches = _mm_or_ps(
-          _mm_or_ps(_mm_cmpeq_ps(alignLanes(prev[x], c, 3), zero), _mm_cmpeq_ps(alignLanes(c, next[x], 1), zero)),
-          _mm_or_ps(_mm_cmpeq_ps(cur[x - 1], zero), _mm_cmpeq_ps(cur[x + 1], zero)));
+      const __m128 touches =
+          _mm_or_ps(_mm_or_ps(_mm_cmpeq_ps(alignLanes(prev[x], c, 3), zero),
+                              _mm_cmpeq_ps(alignLanes(c, next[x], 1), zero)),
+                    _mm_or_ps(_mm_cmpeq_ps(cur[x - 1], zero), _mm_cmpeq_ps(cur[x + 1], zero)));
       const __m128 erase = _mm_and_ps(_mm_and_ps(_mm_cmpneq_ps(c, zero), touches), inside);
       out[x] = _mm_blendv_ps(c, zero, erase);
       if (record) erased->m_ppLines[g][x] = _mm_blendv_ps(erased->m_ppLines[g][x], c, erase);

@@ -1,3 +1,5 @@
+#include "orvik/matrix/Filters.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "orvik/foundation/ThreadPool.h"
-#include "orvik/matrix/Filters.h"
 #include "orvik/matrix/ssematrix.h"
 
 namespace {
@@ -23,17 +24,19 @@ void randomize(CSSEMatrix& m, unsigned seed, int levels = 0) {
   std::uniform_real_distribution<float> real(-100.0f, 100.0f);
   std::uniform_int_distribution<int> level(0, std::max(levels - 1, 0));
   for (int row = 0; row < 4 * m.GetSSESizeY(); ++row)
-    for (int x = 0; x < m.GetSizeX(); ++x) lane(m, x, row) = levels ? static_cast<float>(level(rng)) : real(rng);
+    for (int x = 0; x < m.GetSizeX(); ++x)
+      lane(m, x, row) = levels ? static_cast<float>(level(rng)) : real(rng);
 }
 
 // Every lane equal, bit for bit.
 ::testing::AssertionResult sameLanes(CSSEMatrix& a, CSSEMatrix& b) {
-  if (a.GetSizeX() != b.GetSizeX() || a.GetSizeY() != b.GetSizeY()) return ::testing::AssertionFailure() << "sizes differ";
+  if (a.GetSizeX() != b.GetSizeX() || a.GetSizeY() != b.GetSizeY())
+    return ::testing::AssertionFailure() << "sizes differ";
   for (int row = 0; row < 4 * a.GetSSESizeY(); ++row)
     for (int x = 0; x < a.GetSizeX(); ++x)
       if (std::memcmp(&lane(a, x, row), &lane(b, x, row), sizeof(float)) != 0)
-        return ::testing::AssertionFailure() << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs "
-                                             << lane(b, x, row);
+        return ::testing::AssertionFailure()
+               << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs " << lane(b, x, row);
   return ::testing::AssertionSuccess();
 }
 
@@ -92,12 +95,12 @@ TEST(Median, MatchesThePlainRuleOnRectangles) {
   struct Case {
     int sx, sy, xFrom, xTo, yFrom, yTo, levels;
   };
-  const Case cases[] = {{9, 9, 0, 9, 0, 9, 0},    {17, 13, 2, 15, 1, 12, 3}, {12, 16, 1, 12, 3, 16, 0},
+  const Case cases[] = {{9, 9, 0, 9, 0, 9, 0},     {17, 13, 2, 15, 1, 12, 3}, {12, 16, 1, 12, 3, 16, 0},
                         {23, 30, 4, 20, 5, 27, 2}, {8, 7, 0, 8, 2, 7, 0},     {40, 21, 0, 40, 0, 21, 5}};
   for (int h = 1; h <= 2; ++h)
     for (const Case& c : cases) {
-      SCOPED_TRACE(::testing::Message() << "half " << h << " size " << c.sx << "x" << c.sy << " rect " << c.xFrom << ".."
-                                        << c.xTo << ", " << c.yFrom << ".." << c.yTo);
+      SCOPED_TRACE(::testing::Message() << "half " << h << " size " << c.sx << "x" << c.sy << " rect "
+                                        << c.xFrom << ".." << c.xTo << ", " << c.yFrom << ".." << c.yTo);
       CSSEMatrix src, got, want;
       src.Create(c.sx, c.sy);
       randomize(src, c.sx * 31 + c.sy, c.levels);
@@ -147,11 +150,12 @@ TEST(BoxFilter, MatchesThePlainTwoPassRule) {
   struct Case {
     int tx, ty, sx, sy;
   };
-  const Case cases[] = {{10, 8, 10, 8}, {10, 7, 10, 7}, {9, 5, 9, 5}, {12, 6, 12, 6}, {8, 12, 10, 4}, {10, 4, 7, 13}, {6, 1, 6, 1}};
+  const Case cases[] = {{10, 8, 10, 8}, {10, 7, 10, 7}, {9, 5, 9, 5}, {12, 6, 12, 6},
+                        {8, 12, 10, 4}, {10, 4, 7, 13}, {6, 1, 6, 1}};
   for (bool shiftDown : {false, true})
     for (const Case& c : cases) {
-      SCOPED_TRACE(::testing::Message() << "target " << c.tx << "x" << c.ty << " src " << c.sx << "x" << c.sy << " shift "
-                                        << shiftDown);
+      SCOPED_TRACE(::testing::Message() << "target " << c.tx << "x" << c.ty << " src " << c.sx << "x" << c.sy
+                                        << " shift " << shiftDown);
       CSSEMatrix src, got, want;
       src.Create(c.sx, c.sy);
       randomize(src, c.sx + 3 * c.sy);
@@ -165,8 +169,9 @@ TEST(BoxFilter, MatchesThePlainTwoPassRule) {
           lane(want, x, row) = ((lane(src, x + 1, row) + lane(src, x, row)) + lane(src, x - 1, row)) / 3.0f;
       for (int r = 0; r <= 4 * lines - 5; ++r)
         for (int x = 0; x < width; ++x)
-          want.SetPoint(x, r + (shiftDown ? 2 : 1),
-                        ((lane(src, x, r) + lane(src, x, r + 1)) + lane(src, x, r + 2)) + lane(src, x, r + 3));
+          want.SetPoint(
+              x, r + (shiftDown ? 2 : 1),
+              ((lane(src, x, r) + lane(src, x, r + 1)) + lane(src, x, r + 2)) + lane(src, x, r + 3));
       got.BoxFilter(src, shiftDown);
       EXPECT_TRUE(sameLanes(got, want));
     }
@@ -191,8 +196,8 @@ TEST(MaskFilter, SingleThreadedMatchesThePlainCorrelation) {
     int sx, sy, mW, mH;
     bool normalise;
   };
-  const Case cases[] = {{64, 64, 5, 5, true}, {37, 23, 4, 3, false}, {29, 18, 6, 6, true}, {20, 9, 1, 1, false},
-                        {31, 30, 15, 15, true}, {13, 17, 2, 7, false}};
+  const Case cases[] = {{64, 64, 5, 5, true}, {37, 23, 4, 3, false},  {29, 18, 6, 6, true},
+                        {20, 9, 1, 1, false}, {31, 30, 15, 15, true}, {13, 17, 2, 7, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.sx << "x" << c.sy << " mask " << c.mW << "x" << c.mH);
     CSSEMatrix target, mask, got, want;
@@ -220,7 +225,8 @@ TEST(MaskFilter, ThreadedEqualsSingleThreadedForAnyProcessorCount) {
   const Case cases[] = {{64, 64, 5, 5}, {50, 21, 4, 3}, {41, 16, 6, 2}, {33, 40, 3, 9}, {12, 12, 5, 5}};
   for (const Case& c : cases)
     for (int cpus : {1, 2, 3, 5, 8}) {
-      SCOPED_TRACE(::testing::Message() << c.sx << "x" << c.sy << " mask " << c.mW << "x" << c.mH << " cpus " << cpus);
+      SCOPED_TRACE(::testing::Message()
+                   << c.sx << "x" << c.sy << " mask " << c.mW << "x" << c.mH << " cpus " << cpus);
       CSSEMatrix target, mask, single, threaded;
       target.Create(c.sx, c.sy);
       randomize(target, c.sx + c.sy);
@@ -279,7 +285,8 @@ TEST(Derivatives, ForwardDifferencesKeepTheLastRowAndColumn) {
     dx.CalcDerivativeX();
     for (int y = 0; y < sy; ++y)
       for (int x = 0; x < 6; ++x)
-        ASSERT_EQ(dx.GetPoint(x, y), x < 5 ? static_cast<float>(2 * x + 1) : m.GetPoint(x, y)) << x << ", " << y;
+        ASSERT_EQ(dx.GetPoint(x, y), x < 5 ? static_cast<float>(2 * x + 1) : m.GetPoint(x, y))
+            << x << ", " << y;
   }
 }
 
@@ -300,9 +307,11 @@ TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
         const float fy = static_cast<float>(y) * sy, fx = static_cast<float>(x) * sx;
         const int iy = static_cast<int>(fy), ix = static_cast<int>(fx);
         const float wy = fy - static_cast<float>(iy), wx = fx - static_cast<float>(ix);
-        want.SetPoint(x, y, ((src.GetPoint(ix + 1, iy) * wx * (1 - wy) + (1 - wx) * src.GetPoint(ix, iy) * (1 - wy)) +
-                             (1 - wx) * src.GetPoint(ix, iy + 1) * wy) +
-                                src.GetPoint(ix + 1, iy + 1) * wx * wy);
+        want.SetPoint(
+            x, y,
+            ((src.GetPoint(ix + 1, iy) * wx * (1 - wy) + (1 - wx) * src.GetPoint(ix, iy) * (1 - wy)) +
+             (1 - wx) * src.GetPoint(ix, iy + 1) * wy) +
+                src.GetPoint(ix + 1, iy + 1) * wx * wy);
       }
     CSSEMatrix a(src), b(src);
     a.ScaleMatrix(s[2], s[3]);

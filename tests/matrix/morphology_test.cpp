@@ -21,18 +21,20 @@ void blobs(CSSEMatrix& m, unsigned seed, int count, int maxRadius) {
   for (int row = 0; row < 4 * m.GetSSESizeY(); ++row)
     for (int x = 0; x < m.GetSizeX(); ++x) lane(m, x, row) = 0.0f;
   for (int b = 0; b < count; ++b) {
-    const int cx = static_cast<int>(rng() % m.GetSizeX()), cy = static_cast<int>(rng() % (4 * m.GetSSESizeY()));
+    const int cx = static_cast<int>(rng() % m.GetSizeX()),
+              cy = static_cast<int>(rng() % (4 * m.GetSSESizeY()));
     const int r = 1 + static_cast<int>(rng() % maxRadius);
     for (int y = cy - r; y <= cy + r; ++y)
       for (int x = cx - r; x <= cx + r; ++x)
-        if (x >= 0 && x < m.GetSizeX() && y >= 0 && y < 4 * m.GetSSESizeY() && (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
+        if (x >= 0 && x < m.GetSizeX() && y >= 0 && y < 4 * m.GetSSESizeY() &&
+            (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
           lane(m, x, y) = rng() % 7 ? 1.0f : 2.0f;
   }
 }
 
 // The disc test of every element, written directly.
-void referenceErode(CSSEMatrix& m, float radius, float bg, float value, int xFrom, int xTo, int yFrom, int yTo,
-                    bool vector) {
+void referenceErode(CSSEMatrix& m, float radius, float bg, float value, int xFrom, int xTo, int yFrom,
+                    int yTo, bool vector) {
   xFrom = std::max(xFrom, 0);
   xTo = std::min(xTo, m.GetSizeX() - 1);
   yFrom = std::max(yFrom, 0);
@@ -62,7 +64,8 @@ bool sameLanes(CSSEMatrix& a, CSSEMatrix& b) {
   for (int row = 0; row < 4 * a.GetSSESizeY(); ++row)
     for (int x = 0; x < a.GetSizeX(); ++x)
       if (lane(a, x, row) != lane(b, x, row)) {
-        ADD_FAILURE() << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs " << lane(b, x, row);
+        ADD_FAILURE() << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs "
+                      << lane(b, x, row);
         return false;
       }
   return true;
@@ -103,8 +106,9 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
     for (const Area& a : areas)
       for (bool vector : {false, true}) {
         const int cpus = 1 + static_cast<int>(seed % 3);
-        SCOPED_TRACE(::testing::Message() << "radius " << radius << " area " << a.xFrom << ".." << a.xTo << ", " << a.yFrom
-                                          << ".." << a.yTo << " vector " << vector << " cpus " << cpus);
+        SCOPED_TRACE(::testing::Message()
+                     << "radius " << radius << " area " << a.xFrom << ".." << a.xTo << ", " << a.yFrom << ".."
+                     << a.yTo << " vector " << vector << " cpus " << cpus);
         CSSEMatrix m;
         m.Create(61, 46);
         blobs(m, seed++, 14, 9);
@@ -144,7 +148,8 @@ TEST(DistanceTransform, ExactCityBlockDistanceWithinTheRectangle) {
   m.SetPoint(2, 2, 1.0f);
   m.DistanceTransform(dist, 0, 6, 0, 6);
   for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(dist.GetPoint(x, y), static_cast<float>(std::abs(x - 2) + std::abs(y - 2)));
+    for (int x = 0; x < 6; ++x)
+      EXPECT_EQ(dist.GetPoint(x, y), static_cast<float>(std::abs(x - 2) + std::abs(y - 2)));
 
   // A seed in the corner spreads along the first row and column too.
   m.Create(8, 8);
@@ -156,16 +161,19 @@ TEST(DistanceTransform, ExactCityBlockDistanceWithinTheRectangle) {
   struct Rect {
     int xFrom, xTo, yFrom, yTo;
   };
-  const Rect rects[] = {{0, 33, 0, 27}, {3, 30, 5, 22}, {-2, 50, 1, 40}, {7, 8, 2, 26}, {4, 31, 9, 10}, {10, 20, 13, 14}};
+  const Rect rects[] = {{0, 33, 0, 27}, {3, 30, 5, 22}, {-2, 50, 1, 40},
+                        {7, 8, 2, 26},  {4, 31, 9, 10}, {10, 20, 13, 14}};
   for (const Rect& r : rects) {
     SCOPED_TRACE(::testing::Message() << r.xFrom << ".." << r.xTo << ", " << r.yFrom << ".." << r.yTo);
     CSSEMatrix src, got;
     src.Create(33, 27);
     std::mt19937 rng(r.xFrom * 100 + r.yFrom);
-    for (int i = 0; i < 6; ++i) src.SetPoint(static_cast<int>(rng() % 33), static_cast<int>(rng() % 27), 1.0f);
+    for (int i = 0; i < 6; ++i)
+      src.SetPoint(static_cast<int>(rng() % 33), static_cast<int>(rng() % 27), 1.0f);
     src.SetPoint(0, 26, 0.99f);  // not above 0.99
     src.DistanceTransform(got, r.xFrom, r.xTo, r.yFrom, r.yTo);
-    const int x0 = std::max(r.xFrom, 0), x1 = std::min(r.xTo, 33), y0 = std::max(r.yFrom, 0), y1 = std::min(r.yTo, 27);
+    const int x0 = std::max(r.xFrom, 0), x1 = std::min(r.xTo, 33), y0 = std::max(r.yFrom, 0),
+              y1 = std::min(r.yTo, 27);
     const float fill = static_cast<float>(std::max(x1 - x0, y1 - y0) + 1);
     for (int y = 0; y < 27; ++y)
       for (int x = 0; x < 33; ++x) {
@@ -201,7 +209,8 @@ TEST(Chamfer, ThreeFourDistanceInsideTheFrame) {
     for (int x = 0; x < 20; ++x) {
       const bool frame = x < 4 || x > 14 || y < 4 || y > 15;
       const int ax = std::abs(x - 10), ay = std::abs(y - 10);
-      const float want = frame ? 0.0f : static_cast<float>(4 * std::min(ax, ay) + 3 * (std::max(ax, ay) - std::min(ax, ay)));
+      const float want =
+          frame ? 0.0f : static_cast<float>(4 * std::min(ax, ay) + 3 * (std::max(ax, ay) - std::min(ax, ay)));
       EXPECT_EQ(m.GetPoint(x, y), want) << x << ", " << y;
     }
 }
@@ -223,10 +232,12 @@ TEST(Chamfer, TwoPassesOnBlobsAgainstPlainArrays) {
     auto at = [&](int x, int y) -> float& { return d[y * 26 + x]; };
     for (int y = 1; y <= sy - 2; ++y)
       for (int x = 1; x <= 24; ++x)
-        at(x, y) = std::min({at(x, y), at(x - 1, y) + 3, at(x, y - 1) + 3, at(x - 1, y - 1) + 4, at(x + 1, y - 1) + 4});
+        at(x, y) = std::min(
+            {at(x, y), at(x - 1, y) + 3, at(x, y - 1) + 3, at(x - 1, y - 1) + 4, at(x + 1, y - 1) + 4});
     for (int y = sy - 2; y >= 1; --y)
       for (int x = 24; x >= 1; --x)
-        at(x, y) = std::min({at(x, y), at(x + 1, y) + 3, at(x, y + 1) + 3, at(x + 1, y + 1) + 4, at(x - 1, y + 1) + 4});
+        at(x, y) = std::min(
+            {at(x, y), at(x + 1, y) + 3, at(x, y + 1) + 3, at(x + 1, y + 1) + 4, at(x - 1, y + 1) + 4});
     m.Chamfer();
     const int lines = (sy >> 2) + 1;
     for (int y = 0; y < sy; ++y)

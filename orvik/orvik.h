@@ -13,6 +13,7 @@
 #include "orvik/foundation/platform/File.h"
 #include "orvik/foundation/platform/String.h"
 #include "orvik/foundation/qe/Field2D.h"
+#include "orvik/matrix/Filters.h"
 #include "orvik/matrix/ImgFromToArray.h"
 #include "orvik/matrix/UxCSSEMatrixIterator.h"
 #include "orvik/matrix/ssematrix.h"

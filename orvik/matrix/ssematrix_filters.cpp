@@ -210,9 +210,7 @@ void CSSEMatrix::SimpleMaximumFilter() { crossFilter<true>(*this); }
 
 void CSSEMatrix::SimpleMinimumFilter() { crossFilter<false>(*this); }
 
-// The same values as Median3x3 into a temporary of the same size, without the
-// temporary.
-void CSSEMatrix::SimpleMedianFilter() { orvik::detail::medianInPlace3x3(*this); }
+// SimpleMedianFilter is defined in Filters.cpp, beside the median kernel.
 
 // ---------------------------------------------------------------------------
 // Mask filter
@@ -337,10 +335,11 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
   if (newSizeX < 1 || newSizeY < 1 || !HasMemory() || IsEmpty()) return;
   const float sx = static_cast<float>(m_iSizeX) / static_cast<float>(newSizeX);
   const float sy = static_cast<float>(m_iSizeY) / static_cast<float>(newSizeY);
+  // Every vector of the new matrix is written below, its spare lanes with
+  // the old (0, 0) value, so it needs no clearing.
   CSSEMatrix scaled;
   scaled.CreateNoClear(newSizeX, newSizeY);
   const float corner = GetPointUnsafe(0, 0);
-  scaled.Fill(corner);
 
   // Per column: the two source columns (clamped) and their weights.
   std::vector<int> col0(newSizeX), col1(newSizeX);
@@ -355,7 +354,7 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
     wx1[x] = _mm_set1_ps(1.0f - w);
   }
   for (int h = 0; h < scaled.m_iSSESizeY; ++h) {
-    // Lane l is target row 4h + l; spare lanes keep the corner value.
+    // Lane l is target row 4h + l; spare lanes get the corner value.
     const float* top[4];
     const float* bottom[4];
     alignas(16) float wy[4], wy1[4];

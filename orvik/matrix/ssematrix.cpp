@@ -85,10 +85,18 @@ void CSSEMatrix::SetAllPixelValuesToZero() { Fill(0.0f); }
 void CSSEMatrix::Fill(float v) {
   if (!m_ppLines) return;
   const __m128 value = _mm_set1_ps(v);
+  // A matrix much larger than the caches is streamed straight to memory: the
+  // stores then skip reading every cache line first, and evict nothing useful.
+  const std::size_t bytes = static_cast<std::size_t>(m_iSSESizeX) * m_iSSESizeY * sizeof(__m128);
+  const bool stream = bytes >= (std::size_t{16} << 20);
   for (int g = 0; g < m_iSSESizeY; ++g) {
-    __m128* line = m_ppLines[g];
-    for (int x = 0; x < m_iSSESizeX; ++x) _mm_store_ps(reinterpret_cast<float*>(line + x), value);
+    float* line = reinterpret_cast<float*>(m_ppLines[g]);
+    if (stream)
+      for (int x = 0; x < m_iSSESizeX; ++x) _mm_stream_ps(line + 4 * x, value);
+    else
+      for (int x = 0; x < m_iSSESizeX; ++x) _mm_store_ps(line + 4 * x, value);
   }
+  if (stream) _mm_sfence();
 }
 
 void CSSEMatrix::copyValuesFrom(const CSSEMatrix& src) {

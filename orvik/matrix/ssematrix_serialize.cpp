@@ -16,6 +16,8 @@ constexpr std::uint32_t c_uiStreamVersion = 4;
 constexpr char16_t c_szArchiveTag[] = u"CSSEMatrix";
 constexpr std::uint64_t c_uArchiveTagLength = 10;
 
+constexpr int c_iColumnsPerBlock = 64;
+
 struct alignas(16) Lanes {
   float v[4];
 };
@@ -93,25 +95,34 @@ void CSSEMatrix::serialize(CbStreamReadBinary& stream, unsigned int version) {
 }
 
 // The raw body runs column by column, each column top to bottom over the SSE
-// lines, spare lanes included. A column is gathered first so that the stream
-// sees one block per column rather than one call per vector.
+// lines, spare lanes included. Columns go in blocks: gathering one column alone
+// would touch every line once per vector, a page apart, while a block reads a
+// run of vectors from each line and goes to the stream as one write.
 void CSSEMatrix::writeRawBody(CbStreamWriteBinary& stream) const {
-  if (m_iSizeX == 0) return;  // no column, nothing to gather
-  std::vector<Lanes> column(m_iSSESizeY);
-  for (int x = 0; x < m_iSizeX; ++x) {
-    for (int g = 0; g < m_iSSESizeY; ++g)
-      _mm_store_ps(column[g].v, _mm_load_ps(reinterpret_cast<const float*>(m_ppLines[g] + x)));
-    stream.WriteBuffer(column.data(), column.size() * sizeof(Lanes));
+  if (m_iSizeX == 0) return;
+  const int lines = m_iSSESizeY;
+  std::vector<Lanes> block(static_cast<std::size_t>(std::min(m_iSizeX, c_iColumnsPerBlock)) * lines);
+  for (int x0 = 0; x0 < m_iSizeX; x0 += c_iColumnsPerBlock) {
+    const int columns = std::min(c_iColumnsPerBlock, m_iSizeX - x0);
+    for (int g = 0; g < lines; ++g) {
+      const float* line = reinterpret_cast<const float*>(m_ppLines[g] + x0);
+      for (int k = 0; k < columns; ++k) _mm_store_ps(block[k * lines + g].v, _mm_load_ps(line + 4 * k));
+    }
+    stream.WriteBuffer(block.data(), static_cast<std::size_t>(columns) * lines * sizeof(Lanes));
   }
 }
 
 void CSSEMatrix::readRawBody(CbStreamReadBinary& stream) {
-  if (m_iSizeX == 0) return;  // no column, nothing to gather
-  std::vector<Lanes> column(m_iSSESizeY);
-  for (int x = 0; x < m_iSizeX; ++x) {
-    stream.ReadBuffer(column.data(), column.size() * sizeof(Lanes));
-    for (int g = 0; g < m_iSSESizeY; ++g)
-      _mm_store_ps(reinterpret_cast<float*>(m_ppLines[g] + x), _mm_load_ps(column[g].v));
+  if (m_iSizeX == 0) return;
+  const int lines = m_iSSESizeY;
+  std::vector<Lanes> block(static_cast<std::size_t>(std::min(m_iSizeX, c_iColumnsPerBlock)) * lines);
+  for (int x0 = 0; x0 < m_iSizeX; x0 += c_iColumnsPerBlock) {
+    const int columns = std::min(c_iColumnsPerBlock, m_iSizeX - x0);
+    stream.ReadBuffer(block.data(), static_cast<std::size_t>(columns) * lines * sizeof(Lanes));
+    for (int g = 0; g < lines; ++g) {
+      float* line = reinterpret_cast<float*>(m_ppLines[g] + x0);
+      for (int k = 0; k < columns; ++k) _mm_store_ps(line + 4 * k, _mm_load_ps(block[k * lines + g].v));
+    }
   }
 }
 

@@ -413,6 +413,35 @@ TEST(Codecs, ImagesRoundTripAndRefuseOtherDepths) {
     EXPECT_THROW(orvik::detail::DecodeImage(file.GetData(), file.GetCount(), 8, dw, dh), CbException);
   }
   {
+    SCOPED_TRACE("every truncated image file is refused or, for TIFF, still gives the whole image");
+    const unsigned stride = (w + 7) / 8;
+    CbArray<unsigned char> bits(stride * h);
+    bits[3] = 0x5A;
+    CbStreamWriteBinaryBuffer jpeg;
+    QeJPEGWriter(grey, w, h).Serialize(jpeg);
+    const CbArray<unsigned char> files[3] = {orvik::detail::EncodePngGray8(grey.GetData(), w, h), jpeg.GetArray(),
+                                             orvik::detail::EncodeTiffG4(bits.GetData(), w, h)};
+    const unsigned depth[3] = {8, 8, 1};
+    for (int f = 0; f < 3; ++f)
+      for (std::size_t n = 0; n < files[f].GetCount(); ++n) {
+        unsigned dw = 0, dh = 0;
+        if (f < 2) {
+          ASSERT_THROW(orvik::detail::DecodeImage(files[f].GetData(), n, depth[f], dw, dh), CbException)
+              << "file " << f << ", " << n << " bytes";
+          continue;
+        }
+        // A TIFF ends with the link to a next directory; without it the image
+        // is still complete, and then it must be the very image.
+        try {
+          const CbArray<unsigned char> back = orvik::detail::DecodeImage(files[f].GetData(), n, 1, dw, dh);
+          ASSERT_EQ(back.GetCount(), bits.GetCount()) << n;
+          ASSERT_EQ(std::memcmp(back.GetData(), bits.GetData(), bits.GetCount()), 0) << n;
+          ASSERT_GE(n + 4, files[f].GetCount());
+        } catch (const CbException&) {
+        }
+      }
+  }
+  {
     SCOPED_TRACE("unknown container");
     const unsigned char junk[16] = {'G', 'I', 'F', '8'};
     unsigned dw = 0, dh = 0;

@@ -16,6 +16,7 @@
 #include "orvik/foundation/qe/JPEGWriter.h"
 #include "orvik/foundation/qe/Quantization.h"
 #include "orvik/foundation/qe/StreamBinaryFile.h"
+#include "orvik/matrix/Filters.h"
 #include "orvik/matrix/ImgFromToArray.h"
 #include "orvik/matrix/UxCSSEMatrixIterator.h"
 #include "orvik/matrix/ssematrix.h"

@@ -104,28 +104,26 @@ void CFilters::Median5x5(CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, i
   medianFilter<2>(src, dst, xFrom, xTo, yFrom, yTo);
 }
 
-namespace orvik::detail {
-
 // Median3x3 of the whole matrix into itself, the same values as through a
+// temporary of the same size (borders kept, spare lanes 0.0) without the
 // temporary: the source lines above and at the current one are kept as
-// copies, the line below is still unfiltered when it is read.
-void medianInPlace3x3(CSSEMatrix& m) {
-  if (!m.HasMemory() || m.IsEmpty()) return;
-  const int sizeX = m.GetSizeX(), sizeY = m.GetSizeY(), lines = m.GetSSESizeY();
-  __m128** data = m.GetMatrixDataDirectly();
-  VectorBuffer above(sizeX), here(sizeX);
-  VectorBuffer rows(static_cast<std::size_t>(3) * sizeX);
+// copies, the line below is still unfiltered when it is read. It lives here
+// with the kernel it shares.
+void CSSEMatrix::SimpleMedianFilter() {
+  if (!HasMemory() || IsEmpty()) return;
+  const int sizeX = GetSizeX(), sizeY = GetSizeY(), lines = GetSSESizeY();
+  __m128** data = GetMatrixDataDirectly();
+  orvik::detail::VectorBuffer above(sizeX), here(sizeX);
+  orvik::detail::VectorBuffer rows(static_cast<std::size_t>(3) * sizeX);
   for (int g = 0; g < lines; ++g) {
     std::copy(data[g], data[g] + sizeX, here.data());
     const __m128* next = g + 1 < lines ? data[g + 1] : here.data();
-    const __m128 keep = rowRangeMask(g, 1, sizeY - 1);
+    const __m128 keep = orvik::detail::rowRangeMask(g, 1, sizeY - 1);
     if (sizeX > 2 && _mm_movemask_ps(keep))
       medianLine<1>(g > 0 ? above.data() : here.data(), here.data(), next, data[g], 1, sizeX - 2, keep, rows);
-    const __m128 rowsOfMatrix = rowRangeMask(g, 0, sizeY);
+    const __m128 rowsOfMatrix = orvik::detail::rowRangeMask(g, 0, sizeY);
     if (_mm_movemask_ps(rowsOfMatrix) != 0xF)
       for (int x = 0; x < sizeX; ++x) data[g][x] = _mm_and_ps(data[g][x], rowsOfMatrix);
     above.swap(here);
   }
 }
-
-}  // namespace orvik::detail

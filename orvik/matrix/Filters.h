@@ -18,8 +18,3 @@ class CFilters {
   static void Median3x3(CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, int yFrom, int yTo);
   static void Median5x5(CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, int yFrom, int yTo);
 };
-
-namespace orvik::detail {
-// The 3x3 rule over the whole matrix, in place (spare lanes become 0.0).
-void medianInPlace3x3(CSSEMatrix& m);
-}  // namespace orvik::detail

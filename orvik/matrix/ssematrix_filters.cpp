@@ -16,6 +16,29 @@ using orvik::detail::VectorBuffer;
 
 namespace {
 
+template <int S>
+void realignLines(const __m128* lo, const __m128* hi, __m128* out, int n) {
+  for (int x = 0; x < n; ++x) out[x] = alignLanes(lo[x], hi[x], S);
+}
+
+// out[x] = the four rows starting s rows into line lo (and continuing into hi),
+// with the shift chosen once per line rather than per vector.
+void realign(const __m128* lo, const __m128* hi, __m128* out, int n, int s) {
+  switch (s) {
+    case 1:
+      realignLines<1>(lo, hi, out, n);
+      break;
+    case 2:
+      realignLines<2>(lo, hi, out, n);
+      break;
+    case 3:
+      realignLines<3>(lo, hi, out, n);
+      break;
+    default:
+      std::copy(lo, lo + n, out);
+  }
+}
+
 // Correlates src with mask into the columns xFirst .. xLast of dst (the size
 // of src) wherever the mask lies wholly inside src. The other elements of
 // those columns keep their values, or become 0.0 with clearOutside (every
@@ -26,8 +49,12 @@ struct CorrelationScratch {
   // Room for the weights and the row windows of a band of `columns` columns.
   CorrelationScratch(const CSSEMatrix& mask, int columns)
       : weights(static_cast<std::size_t>(mask.GetSizeX()) * mask.GetSizeY()),
-        windows(static_cast<std::size_t>(mask.GetSizeY()) * (columns + mask.GetSizeX())) {}
+        windows(static_cast<std::size_t>(mask.GetSizeY()) * (columns + mask.GetSizeX())),
+        zeros(static_cast<std::size_t>(columns) + mask.GetSizeX()) {
+    for (std::size_t i = 0; i < zeros.size(); ++i) zeros[i] = _mm_setzero_ps();
+  }
   VectorBuffer weights, windows;
+  VectorBuffer zeros;  // stands in for the lines above and below the matrix
 };
 
 void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, bool normalise,
@@ -70,10 +97,10 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
       const int top = 4 * h - hH + j;
       const int q = top >= 0 ? top >> 2 : -((-top + 3) >> 2);
       const int s = top - 4 * q;
-      const __m128* lo = q >= 0 && q < lines ? in[q] + srcFirst : nullptr;
-      const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] + srcFirst : nullptr;
+      const __m128* lo = q >= 0 && q < lines ? in[q] + srcFirst : scratch.zeros.data();
+      const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] + srcFirst : scratch.zeros.data();
       __m128* w = &windows[static_cast<std::size_t>(j) * span];
-      for (int x = 0; x < span; ++x) w[x] = alignLanes(lo ? lo[x] : zero, hi ? hi[x] : zero, s);
+      realign(lo, hi, w, span, s);
     }
     const __m128 keep = rowRangeMask(h, outY0, outY1 + 1);
     const __m128 other = clearOutside ? zero : _mm_castsi128_ps(_mm_set1_epi32(-1));
@@ -210,9 +237,7 @@ void CSSEMatrix::SimpleMaximumFilter() { crossFilter<true>(*this); }
 
 void CSSEMatrix::SimpleMinimumFilter() { crossFilter<false>(*this); }
 
-// The same values as Median3x3 into a temporary of the same size, without the
-// temporary.
-void CSSEMatrix::SimpleMedianFilter() { orvik::detail::medianInPlace3x3(*this); }
+// SimpleMedianFilter is defined in Filters.cpp, beside the median kernel.
 
 // ---------------------------------------------------------------------------
 // Mask filter
@@ -337,10 +362,11 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
   if (newSizeX < 1 || newSizeY < 1 || !HasMemory() || IsEmpty()) return;
   const float sx = static_cast<float>(m_iSizeX) / static_cast<float>(newSizeX);
   const float sy = static_cast<float>(m_iSizeY) / static_cast<float>(newSizeY);
+  // Every vector of the new matrix is written below, its spare lanes with
+  // the old (0, 0) value, so it needs no clearing.
   CSSEMatrix scaled;
   scaled.CreateNoClear(newSizeX, newSizeY);
   const float corner = GetPointUnsafe(0, 0);
-  scaled.Fill(corner);
 
   // Per column: the two source columns (clamped) and their weights.
   std::vector<int> col0(newSizeX), col1(newSizeX);
@@ -355,7 +381,7 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
     wx1[x] = _mm_set1_ps(1.0f - w);
   }
   for (int h = 0; h < scaled.m_iSSESizeY; ++h) {
-    // Lane l is target row 4h + l; spare lanes keep the corner value.
+    // Lane l is target row 4h + l; spare lanes get the corner value.
     const float* top[4];
     const float* bottom[4];
     alignas(16) float wy[4], wy1[4];

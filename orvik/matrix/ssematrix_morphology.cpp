@@ -156,7 +156,7 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
   // Columns go in chunks so that the distances along x of a chunk stay in
   // cache; each chunk rescans at most `reach` columns on either side.
-  constexpr int c_chunk = 128;
+  constexpr int c_chunk = 256;
   // Distances along x, line by line as the source is laid out; a column is
   // gathered from it into `column` before its envelope is computed.
   orvik::detail::VectorBuffer along(static_cast<std::size_t>(c_chunk) * lines);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/Exception.h"
@@ -106,6 +107,17 @@ void CSSEMatrix::copyValuesFrom(const CSSEMatrix& src) {
     return;
   }
   for (int g = 0; g < m_iSSESizeY; ++g) std::memcpy(m_ppLines[g], src.m_ppLines[g], lineBytes);
+}
+
+void CSSEMatrix::takeMemoryFrom(CSSEMatrix& temp) noexcept {
+  if (this == &temp) return;
+  std::swap(m_iSizeX, temp.m_iSizeX);
+  std::swap(m_iSizeY, temp.m_iSizeY);
+  std::swap(m_iSSESizeX, temp.m_iSSESizeX);
+  std::swap(m_iSSESizeY, temp.m_iSSESizeY);
+  std::swap(m_iFields, temp.m_iFields);
+  m_fields.swap(temp.m_fields);
+  std::swap(m_ppLines, temp.m_ppLines);
 }
 
 void CSSEMatrix::CopyFromSSEMatrix(const CSSEMatrix& src) {

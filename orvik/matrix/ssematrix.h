@@ -434,6 +434,10 @@ private:
 private:
   void allocate(int sizeX, int sizeY);
   void copyValuesFrom(const CSSEMatrix& src);
+  // Hands the values, sizes and memory of a temporary result to this matrix
+  // (the temporary gets the old ones); what describes the matrix rather than
+  // its values (compression parameters, row processed, from-to array) stays.
+  void takeMemoryFrom(CSSEMatrix& temp) noexcept;
   int clampX(int x) const { return x < 0 ? 0 : (x >= m_iSizeX ? m_iSizeX - 1 : x); }
   int clampY(int y) const { return y < 0 ? 0 : (y >= m_iSizeY ? m_iSizeY - 1 : y); }
   float* pointer(int x, int y) const {

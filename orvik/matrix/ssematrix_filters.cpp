@@ -134,19 +134,12 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
   }
 }
 
-// Hands a temporary result back, keeping the matrix's own
-// compression parameters rather than the temporary's defaults.
-void adopt(CSSEMatrix& m, CSSEMatrix& temp) {
-  temp.SetCompressionParameters(m.GetCompressionParameters());
-  m.CopyFromSSEMatrix(temp);
-}
-
-// Cross maximum (or minimum) into a cleared matrix of the same size.
+// Cross maximum (or minimum) of m into `result`, a cleared matrix of the
+// same size; false when there is nothing to filter.
 template <bool Max>
-void crossFilter(CSSEMatrix& m) {
-  if (!m.HasMemory() || m.IsEmpty()) return;
+bool crossFilter(const CSSEMatrix& m, CSSEMatrix& result) {
+  if (!m.HasMemory() || m.IsEmpty()) return false;
   const int sizeX = m.GetSizeX(), sizeY = m.GetSizeY(), lines = m.GetSSESizeY();
-  CSSEMatrix result;
   result.Create(sizeX, sizeY);
   const __m128* const* in = m.GetMatrixDataDirectly();
   __m128** out = result.GetMatrixDataDirectly();
@@ -169,7 +162,7 @@ void crossFilter(CSSEMatrix& m) {
       out[g][x] = _mm_and_ps(v, keep);
     }
   }
-  adopt(m, result);
+  return true;
 }
 
 }  // namespace
@@ -233,9 +226,15 @@ void CSSEMatrix::BoxFilter(CSSEMatrix& src, bool shiftDown) {
   }
 }
 
-void CSSEMatrix::SimpleMaximumFilter() { crossFilter<true>(*this); }
+void CSSEMatrix::SimpleMaximumFilter() {
+  CSSEMatrix result;
+  if (crossFilter<true>(*this, result)) copyValuesFrom(result);
+}
 
-void CSSEMatrix::SimpleMinimumFilter() { crossFilter<false>(*this); }
+void CSSEMatrix::SimpleMinimumFilter() {
+  CSSEMatrix result;
+  if (crossFilter<false>(*this, result)) copyValuesFrom(result);
+}
 
 // SimpleMedianFilter is defined in Filters.cpp, beside the median kernel.
 
@@ -411,7 +410,7 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
       out[x] = _mm_blendv_ps(fill, v, keep);
     }
   }
-  adopt(*this, scaled);
+  takeMemoryFrom(scaled);
 }
 
 // Forward mapping of source cells cannot reach every target element when
@@ -449,9 +448,9 @@ void CSSEMatrix::RemoveUpStepsX(float step, float value) {
 }
 
 namespace {
-void elongate(CSSEMatrix& m, int n, bool left) {
-  if (n < 0 || !m.HasMemory() || m.IsEmpty()) return;
-  CSSEMatrix wide;
+// m widened by n columns into `wide`; false when nothing changes.
+bool elongate(const CSSEMatrix& m, int n, bool left, CSSEMatrix& wide) {
+  if (n < 0 || !m.HasMemory() || m.IsEmpty()) return false;
   wide.CreateNoClear(m.GetSizeX() + n, m.GetSizeY());
   wide.Fill(m.GetPointUnsafe(left ? 0 : m.GetSizeX() - 1, 0));
   const int offset = left ? n : 0;
@@ -459,10 +458,16 @@ void elongate(CSSEMatrix& m, int n, bool left) {
     const __m128* from = m.GetMatrixDataDirectly()[g];
     std::copy(from, from + m.GetSizeX(), wide.GetMatrixDataDirectly()[g] + offset);
   }
-  adopt(m, wide);
+  return true;
 }
 }  // namespace
 
-void CSSEMatrix::ElongateLeft(int n) { elongate(*this, n, true); }
+void CSSEMatrix::ElongateLeft(int n) {
+  CSSEMatrix wide;
+  if (elongate(*this, n, true, wide)) takeMemoryFrom(wide);
+}
 
-void CSSEMatrix::ElongateRight(int n) { elongate(*this, n, false); }
+void CSSEMatrix::ElongateRight(int n) {
+  CSSEMatrix wide;
+  if (elongate(*this, n, false, wide)) takeMemoryFrom(wide);
+}

@@ -20,11 +20,6 @@ using orvik::detail::rowRangeMask;
 
 namespace {
 
-void adopt(CSSEMatrix& m, CSSEMatrix& temp) {
-  temp.SetCompressionParameters(m.GetCompressionParameters());
-  m.CopyFromSSEMatrix(temp);
-}
-
 // Lower envelope, over the rows from `from` on, of the parabolas
 // (y - row[k])^2 + f[k], k = 0 .. m-1, rows increasing, in exact integers. On
 // return segment k of the envelope belongs to parabola owner[k] from row
@@ -474,7 +469,7 @@ void CSSEMatrix::EmbedinValueFrame(int frameY, int frameX, float value) {
   framed.CreateNoClear(m_iSizeX + 2 * frameX, m_iSizeY + 2 * frameY);
   framed.Fill(value);
   framed.EmbedMatrix_nonSSE(this, -frameX, -frameY);
-  adopt(*this, framed);
+  takeMemoryFrom(framed);
 }
 
 bool CSSEMatrix::ExtractFromValueFrame_nonSSE(int frameY, int frameX) {
@@ -483,7 +478,7 @@ bool CSSEMatrix::ExtractFromValueFrame_nonSSE(int frameY, int frameX) {
   CSSEMatrix inner;
   inner.Create(m_iSizeX - 2 * frameX, m_iSizeY - 2 * frameY);
   inner.EmbedMatrix_nonSSE(this, frameX, frameY);
-  adopt(*this, inner);
+  takeMemoryFrom(inner);
   return true;
 }
 
@@ -497,6 +492,6 @@ bool CSSEMatrix::ExtractFrame_nonSSE(int x0, int y0, int x1, int y1) {
   CSSEMatrix window;
   window.Create(x1 - x0, y1 - y0);
   window.EmbedMatrix_nonSSE(this, x0, y0);
-  adopt(*this, window);
+  takeMemoryFrom(window);
   return true;
 }

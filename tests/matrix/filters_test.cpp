@@ -291,7 +291,9 @@ TEST(Derivatives, ForwardDifferencesKeepTheLastRowAndColumn) {
 }
 
 TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
-  const int sizes[][4] = {{10, 7, 20, 14}, {16, 16, 8, 8}, {13, 9, 5, 22}, {7, 12, 7, 12}, {9, 11, 4, 3}};
+  // The last sizes span several fields of lines, before and after.
+  const int sizes[][4] = {{10, 7, 20, 14}, {16, 16, 8, 8}, {13, 9, 5, 22}, {7, 12, 7, 12}, {9, 11, 4, 3},
+                          {40, 150, 37, 290}, {33, 260, 20, 9}};
   for (const auto& s : sizes) {
     SCOPED_TRACE(::testing::Message() << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3]);
     CSSEMatrix src;
@@ -314,10 +316,15 @@ TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
                 src.GetPoint(ix + 1, iy + 1) * wx * wy);
       }
     CSSEMatrix a(src), b(src);
+    a.GetCompressionParameters().m_iMethod = 3;
+    a.SetRowProcessed(5);
     a.ScaleMatrix(s[2], s[3]);
     b.ScaleMatrix_SSE(s[2], s[3]);
     EXPECT_TRUE(sameLanes(a, want));
     EXPECT_TRUE(sameLanes(b, want));
+    // The new values replace the old; what describes the matrix stays.
+    EXPECT_EQ(a.GetCompressionParameters().m_iMethod, 3);
+    EXPECT_EQ(a.GetRowProcessed(), 5);
   }
   CSSEMatrix m;
   m.Create(4, 4);

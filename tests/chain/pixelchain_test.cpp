@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "orvik/chain/PixelChain.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -11,16 +12,22 @@
 #include <utility>
 #include <vector>
 
-#include "orvik/chain/PixelChain.h"
 #include "orvik/matrix/ssematrix.h"
 
 namespace {
 
 using Cell = std::pair<int, int>;
+using Cells = std::vector<Cell>;
 
-std::vector<Cell> cells(const CPixelChain& c) {
-  std::vector<Cell> v;
+Cells cells(const CPixelChain& c) {
+  Cells v;
   for (int i = 0; i < c.GetCount(); ++i) v.emplace_back(c.GetPixelData()[i].x, c.GetPixelData()[i].y);
+  return v;
+}
+
+std::vector<float> values(const CPixelChain& c) {
+  std::vector<float> v;
+  for (int i = 0; i < c.GetCount(); ++i) v.push_back(c.GetPixelData()[i].value);
   return v;
 }
 
@@ -30,9 +37,12 @@ CPixelChain chainOf(const std::vector<pixel>& points) {
   return c;
 }
 
-std::vector<float> values(const CPixelChain& c) {
-  std::vector<float> v;
-  for (int i = 0; i < c.GetCount(); ++i) v.push_back(c.GetPixelData()[i].value);
+// Every cell of a matrix that is not 0, with its value.
+std::vector<std::pair<Cell, float>> nonZero(const CSSEMatrix& m) {
+  std::vector<std::pair<Cell, float>> v;
+  for (int y = 0; y < m.GetSizeY(); ++y)
+    for (int x = 0; x < m.GetSizeX(); ++x)
+      if (m.GetPoint(x, y) != 0.0f) v.push_back({Cell(x, y), m.GetPoint(x, y)});
   return v;
 }
 
@@ -40,104 +50,66 @@ std::vector<float> values(const CPixelChain& c) {
 
 TEST(PixelChainTrace, SmallCases) {
   CSSEMatrix m;
-  {
-    SCOPED_TRACE("isolated cell gives one point with its value");
-    m.Create(20, 20);
-    m.SetPoint(10, 10, 5.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, 1.0f, 10, 10, 1000, true, true, 0);
-    ASSERT_EQ(c.GetCount(), 1);
-    EXPECT_EQ(c.GetPixelData()[0].x, 10);
-    EXPECT_EQ(c.GetPixelData()[0].y, 10);
-    EXPECT_EQ(c.GetPixelData()[0].value, 5.0f);
-  }
+  CPixelChain c;
+  const auto trace = [&](float threshold, int x, int y, long steps = 1000, bool above = true,
+                         bool exact = true, int nearAfter = 0) {
+    c.CreatePixelChain(&m, threshold, x, y, steps, above, exact, nearAfter);
+    return cells(c);
+  };
+  // A 3 x 3 block at (5..7, 5..7) with value inside + x + 10 y.
   const auto block = [&m](float inside, float outside) {
     m.Create(20, 20);
     m.Fill(outside);
     for (int y = 5; y <= 7; ++y)
       for (int x = 5; x <= 7; ++x) m.SetPoint(x, y, inside + static_cast<float>(x + 10 * y));
   };
-  const std::vector<Cell> ring = {{5, 5}, {6, 5}, {7, 5}, {7, 6}, {7, 7}, {6, 7}, {5, 7}, {5, 6}};
-  {
-    SCOPED_TRACE("3 x 3 block: its border once, the start not repeated");
-    block(100.0f, 0.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, 50.0f, 5, 5, 1000, true, true, 0);
-    EXPECT_EQ(cells(c), ring);
-    EXPECT_EQ(c.GetPixelData()[3].value, 100.0f + 7 + 60);
-  }
-  {
-    SCOPED_TRACE("below the threshold traces the same block");
-    block(-100.0f, 0.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, -10.0f, 5, 5, 1000, false, true, 0);
-    EXPECT_EQ(cells(c), ring);
-  }
-  {
-    SCOPED_TRACE("a value equal to the threshold is outside");
-    block(100.0f, 50.0f);
-    m.SetPoint(6, 5, 50.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, 50.0f, 5, 5, 1000, true, true, 0);
-    EXPECT_EQ(cells(c).at(1), Cell(6, 6));
-  }
-  {
-    SCOPED_TRACE("near return after two steps stops next to the start");
-    block(100.0f, 0.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, 50.0f, 5, 5, 1000, true, false, 2);
-    EXPECT_EQ(cells(c), std::vector<Cell>(ring.begin(), ring.begin() + 7));
-    c.CreatePixelChain(&m, 50.0f, 5, 5, 1000, true, false, 0);
-    EXPECT_EQ(cells(c), std::vector<Cell>{ring[0]});
-  }
-  {
-    SCOPED_TRACE("one-cell-wide branches are walked out and back");
-    m.Create(20, 20);
-    for (const Cell& c : std::vector<Cell>{{6, 7}, {6, 8}, {8, 8}, {5, 9}, {7, 9}}) m.SetPoint(c.first, c.second, 1.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, 0.5f, 6, 7, 1000, true, true, 0);
-    EXPECT_EQ(cells(c), (std::vector<Cell>{{6, 7}, {6, 8}, {7, 9}, {8, 8}, {7, 9}, {6, 8}, {5, 9}, {6, 8}}));
-  }
-  {
-    SCOPED_TRACE("maxSteps bounds the walk");
-    block(100.0f, 0.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, 50.0f, 5, 5, 0, true, true, 0);
-    EXPECT_EQ(cells(c), std::vector<Cell>{ring[0]});
-    c.CreatePixelChain(&m, 50.0f, 5, 5, 3, true, true, 0);
-    EXPECT_EQ(cells(c), std::vector<Cell>(ring.begin(), ring.begin() + 4));
-  }
-  {
-    SCOPED_TRACE("a start outside the margin without inside neighbours stays one point");
-    block(100.0f, 0.0f);
-    CPixelChain c;
-    c.CreatePixelChain(&m, 50.0f, 0, 0, 1000000000L, true, true, 0);
-    EXPECT_EQ(cells(c), std::vector<Cell>{Cell(0, 0)});
-  }
-  {
-    SCOPED_TRACE("an empty matrix gives an empty chain");
-    CSSEMatrix empty;
-    CPixelChain c;
-    c.AddPoint(1, 1, 1.0f);
-    c.CreatePixelChain(&empty, 0.0f, 0, 0, 10, true, true, 0);
-    EXPECT_EQ(c.GetCount(), 0);
-  }
+  const Cells ring = {{5, 5}, {6, 5}, {7, 5}, {7, 6}, {7, 7}, {6, 7}, {5, 7}, {5, 6}};
+  const auto first = [&ring](int n) { return Cells(ring.begin(), ring.begin() + n); };
+
+  m.Create(20, 20);
+  m.SetPoint(10, 10, 5.0f);
+  EXPECT_EQ(trace(1.0f, 10, 10), Cells{Cell(10, 10)}) << "isolated cell";
+  EXPECT_EQ(values(c), std::vector<float>{5.0f});
+
+  block(100.0f, 0.0f);
+  EXPECT_EQ(trace(50.0f, 5, 5), ring) << "3 x 3 block: its border once, the start not repeated";
+  EXPECT_EQ(c.GetPixelData()[3].value, 100.0f + 7 + 60);
+  EXPECT_EQ(trace(50.0f, 5, 5, 1000, true, false, 2), first(7)) << "near return after two steps";
+  EXPECT_EQ(trace(50.0f, 5, 5, 1000, true, false, 0), first(1)) << "near return at once";
+  EXPECT_EQ(trace(50.0f, 5, 5, 0), first(1)) << "maxSteps 0";
+  EXPECT_EQ(trace(50.0f, 5, 5, 3), first(4)) << "maxSteps 3";
+  EXPECT_EQ(trace(50.0f, 0, 0, 1000000000L), Cells{Cell(0, 0)}) << "start in the margin, no inside neighbour";
+
+  block(-100.0f, 0.0f);
+  EXPECT_EQ(trace(-10.0f, 5, 5, 1000, false), ring) << "below the threshold";
+
+  block(100.0f, 50.0f);
+  m.SetPoint(6, 5, 50.0f);
+  EXPECT_EQ(trace(50.0f, 5, 5).at(1), Cell(6, 6)) << "a value equal to the threshold is outside";
+
+  m.Create(20, 20);
+  for (const Cell& p : Cells{{6, 7}, {6, 8}, {8, 8}, {5, 9}, {7, 9}}) m.SetPoint(p.first, p.second, 1.0f);
+  EXPECT_EQ(trace(0.5f, 6, 7), (Cells{{6, 7}, {6, 8}, {7, 9}, {8, 8}, {7, 9}, {6, 8}, {5, 9}, {6, 8}}))
+      << "one-cell-wide branches are walked out and back";
+
+  CSSEMatrix empty;
+  c.CreatePixelChain(&empty, 0.0f, 0, 0, 10, true, true, 0);
+  EXPECT_EQ(c.GetCount(), 0) << "empty matrix";
 }
 
-TEST(PixelChainTrace, FramesTheMatrix) {
+TEST(PixelChainTrace, LeavesTheFrameInTheMatrix) {
   CSSEMatrix m;
   m.Create(20, 22);  // six SSE lines, the last holding rows 20 and 21 and two spare lanes
   m.Fill(9.0f);
   CPixelChain c;
   c.CreatePixelChain(&m, 3.5f, 10, 10, 100, true, true, 0);
-  const __m128* const* lines = m.GetMatrixDataDirectly();
-  for (int g = 0; g < m.GetSSESizeY(); ++g)
-    for (int x = 0; x < m.GetSizeX(); ++x)
+  const int lines = m.GetSSESizeY(), width = m.GetSizeX();
+  for (int g = 0; g < lines; ++g)
+    for (int x = 0; x < width; ++x)
       for (int l = 0; l < 4; ++l) {
-        const bool framed = g == 0 || g == m.GetSSESizeY() - 1 || x < 3 || x >= m.GetSizeX() - 3;
-        const float v = reinterpret_cast<const float*>(lines[g] + x)[l];
-        SCOPED_TRACE(testing::Message() << "x " << x << " row " << 4 * g + l);
-        EXPECT_EQ(v, framed ? 3.5f : 9.0f);
+        const bool framed = g == 0 || g == lines - 1 || x < 3 || x >= width - 3;
+        ASSERT_EQ(reinterpret_cast<const float*>(m.GetMatrixDataDirectly()[g] + x)[l], framed ? 3.5f : 9.0f)
+            << "x " << x << " row " << 4 * g + l;
       }
 }
 
@@ -171,27 +143,23 @@ TEST(PixelChainTrace, IrregularRegionAgainstBorderCells) {
       }
     CPixelChain c;
     c.CreatePixelChain(&m, 0.5f, start.first, start.second, 1000000, true, true, 0);
-    const std::vector<Cell> walk = cells(c);
+    const Cells walk = cells(c);
     ASSERT_EQ(walk.size(), border.size());
     EXPECT_EQ(std::set<Cell>(walk.begin(), walk.end()), border);
     for (std::size_t i = 0; i < walk.size(); ++i) {
-      const Cell& a = walk[i];
-      const Cell& b = walk[(i + 1) % walk.size()];
-      const int dx = std::abs(a.first - b.first), dy = std::abs(a.second - b.second);
-      ASSERT_TRUE(std::max(dx, dy) == 1) << "step " << i;
+      const Cell &a = walk[i], &b = walk[(i + 1) % walk.size()];
+      ASSERT_EQ(std::max(std::abs(a.first - b.first), std::abs(a.second - b.second)), 1) << "step " << i;
       EXPECT_EQ(c.GetPixelData()[i].value, 1.0f + static_cast<float>(a.first));
     }
   }
 }
 
-TEST(PixelChain, PointsExtremesAndCentres) {
+TEST(PixelChain, ExtremesCentresAndCapacity) {
   CPixelChain c;
   {
     SCOPED_TRACE("empty chain");
-    EXPECT_EQ(c.GetminX(), 268435455);
-    EXPECT_EQ(c.GetminY(), 268435455);
-    EXPECT_EQ(c.GetmaxX(), 0);
-    EXPECT_EQ(c.GetmaxY(), 0);
+    EXPECT_EQ(std::vector<long>({c.GetminX(), c.GetminY(), c.GetmaxX(), c.GetmaxY()}),
+              std::vector<long>({268435455, 268435455, 0, 0}));
     EXPECT_EQ(c.GetMinBorderValue(), 1000000.0f);
     EXPECT_EQ(c.GetMaxBorderValue(), -1000000.0f);
     c.CalculateGeomCenter_norm();
@@ -200,25 +168,16 @@ TEST(PixelChain, PointsExtremesAndCentres) {
     EXPECT_EQ(c.GetCenterY(), 0);
     EXPECT_EQ(c.GetCenterXprecis(), 0.0f);
     EXPECT_EQ(c.FindNearestPoint(0, 0), -1);
-    int x = 77, y = 88;
-    c.GetPixel(0, x, y);
-    EXPECT_EQ(x, 77);
-    EXPECT_EQ(y, 88);
   }
   {
     SCOPED_TRACE("extremes; the maxima never below 0");
     c = chainOf({{-3, -5, 2.0f}, {-1, -2, -4.0f}});
-    EXPECT_EQ(c.GetminX(), -3);
-    EXPECT_EQ(c.GetmaxX(), 0);
-    EXPECT_EQ(c.GetminY(), -5);
-    EXPECT_EQ(c.GetmaxY(), 0);
+    EXPECT_EQ(std::vector<long>({c.GetminX(), c.GetminY(), c.GetmaxX(), c.GetmaxY()}),
+              std::vector<long>({-3, -5, 0, 0}));
     c.AddPoint(6, 9, 1.0f);
-    int minX, minY, maxX, maxY;
-    c.CalcBoundingBox(minX, minY, maxX, maxY);
-    EXPECT_EQ(minX, -3);
-    EXPECT_EQ(minY, -5);
-    EXPECT_EQ(maxX, 6);
-    EXPECT_EQ(maxY, 9);
+    int box[4];
+    c.CalcBoundingBox(box[0], box[1], box[2], box[3]);
+    EXPECT_EQ(std::vector<int>(box, box + 4), std::vector<int>({-3, -5, 6, 9}));
     EXPECT_EQ(c.GetMinBorderValue(), -4.0f);
     EXPECT_EQ(c.GetMaxBorderValue(), 2.0f);
   }
@@ -238,66 +197,44 @@ TEST(PixelChain, PointsExtremesAndCentres) {
     EXPECT_EQ(c.GetCenterYprecis(), 0.5f);
   }
   {
-    SCOPED_TRACE("capacity and copies");
+    SCOPED_TRACE("capacity and deep copies");
     CPixelChain big;
     for (int i = 0; i < CPixelChain::c_iMaxPoints + 5; ++i) big.AddPoint(i, -i, static_cast<float>(i));
     ASSERT_EQ(big.GetCount(), 100000);
     int x = 0, y = 0;
     big.GetPixel(99999, x, y);
-    EXPECT_EQ(x, 99999);
-    EXPECT_EQ(y, -99999);
-    big.CalculateGeomCenter_norm();
+    EXPECT_EQ(Cell(x, y), Cell(99999, -99999));
     CPixelChain copy(big);
     big.GetPixelData()[5].x = -1;
-    big.RemovePoints();
-    EXPECT_EQ(big.GetCount(), 0);
-    EXPECT_EQ(copy.GetCount(), 100000);
     EXPECT_EQ(copy.GetPixelData()[5].x, 5);
-    EXPECT_EQ(copy.GetCenterX(), big.GetCenterX());
-    EXPECT_NE(copy.GetPixelData(), big.GetPixelData());
   }
 }
 
 TEST(PixelChain, NearestPoints) {
-  {
-    SCOPED_TRACE("nearest point; the earlier on ties");
-    const CPixelChain c = chainOf({{0, 0, 0}, {4, 0, 0}, {2, 3, 0}, {2, -3, 0}});
-    EXPECT_EQ(c.FindNearestPoint(2, 0), 0);
-    EXPECT_EQ(c.FindNearestPoint(2, 2), 2);
-    EXPECT_EQ(c.FindNearestPoint(3, -2), 3);
-    EXPECT_EQ(c.FindNearestPointLimited(5, 0), 2);  // only points below row 0
-    EXPECT_EQ(c.FindNearestPointLimited(5, -1), 1);
-    EXPECT_EQ(c.FindNearestPointLimited(0, 3), -1);
-  }
-  // Centre (5, 10) for the first chain: the band of the lower search is the
-  // rows 4 .. 9, that of the upper search the rows 11 .. y - 1.
-  CPixelChain c = chainOf({{2, 5, 0}, {8, 7, 0}, {4, 16, 0}, {6, 13, 0}});
-  {
-    SCOPED_TRACE("crossing from both sides");
-    EXPECT_EQ(c.FindNearestIntersectionPointY(5, 3, false), 6.0f);
-    EXPECT_EQ(c.GetCenterX(), 5);
-    EXPECT_EQ(c.GetCenterY(), 10);
-    EXPECT_EQ(c.FindNearestIntersectionPointY(5, 18, true), 14.5f);
-    int x = 0, y = 0;
-    c.GetNearestPixel(5, 18, x, y);
-    EXPECT_EQ(x, 5);
-    EXPECT_EQ(y, 15);
-  }
-  {
-    SCOPED_TRACE("only a left candidate falls back to the nearest point below");
-    EXPECT_EQ(c.FindNearestIntersectionPointY(9, 3, false), 7.0f);
-  }
-  {
-    SCOPED_TRACE("a point on the column takes no part");
-    CPixelChain d = chainOf({{5, 5, 0}, {8, 6, 0}, {1, 20, 0}, {5, 9, 0}});  // centre row 10
-    EXPECT_EQ(d.FindNearestIntersectionPointY(5, 3, false), 5.0f);  // nearest below is (5, 5)
-  }
-  {
-    SCOPED_TRACE("nothing below gives the row itself");
-    EXPECT_EQ(c.FindNearestIntersectionPointY(5, 40, false), 40.0f);
-    CPixelChain empty;
-    EXPECT_EQ(empty.FindNearestIntersectionPointY(3, 4, true), 4.0f);
-  }
+  const CPixelChain c = chainOf({{0, 0, 0}, {4, 0, 0}, {2, 3, 0}, {2, -3, 0}});
+  EXPECT_EQ(c.FindNearestPoint(2, 0), 0) << "the earlier on ties";
+  EXPECT_EQ(c.FindNearestPoint(2, 2), 2);
+  EXPECT_EQ(c.FindNearestPoint(3, -2), 3);
+  EXPECT_EQ(c.FindNearestPointLimited(5, 0), 2) << "only points below the row";
+  EXPECT_EQ(c.FindNearestPointLimited(5, -1), 1);
+  EXPECT_EQ(c.FindNearestPointLimited(0, 3), -1);
+
+  // Centre (5, 10): the band of the lower search is the rows 4 .. 9, that of
+  // the upper search the rows 11 .. y - 1.
+  CPixelChain d = chainOf({{2, 5, 0}, {8, 7, 0}, {4, 16, 0}, {6, 13, 0}});
+  EXPECT_EQ(d.FindNearestIntersectionPointY(5, 3, false), 6.0f) << "crossing from below";
+  EXPECT_EQ(Cell(d.GetCenterX(), d.GetCenterY()), Cell(5, 10));
+  EXPECT_EQ(d.FindNearestIntersectionPointY(5, 18, true), 14.5f) << "crossing from above";
+  int x = 0, y = 0;
+  d.GetNearestPixel(5, 18, x, y);
+  EXPECT_EQ(Cell(x, y), Cell(5, 15));
+  EXPECT_EQ(d.FindNearestIntersectionPointY(9, 3, false), 7.0f)
+      << "only a left candidate: nearest point below";
+  EXPECT_EQ(d.FindNearestIntersectionPointY(5, 40, false), 40.0f) << "nothing below gives the row itself";
+  EXPECT_EQ(CPixelChain().FindNearestIntersectionPointY(3, 4, true), 4.0f);
+  CPixelChain onColumn = chainOf({{5, 5, 0}, {8, 6, 0}, {1, 20, 0}, {5, 9, 0}});  // centre row 10
+  EXPECT_EQ(onColumn.FindNearestIntersectionPointY(5, 3, false), 5.0f)
+      << "a point on the column takes no part";
 }
 
 TEST(PixelChain, ValuesFromAndIntoMatrix) {
@@ -306,10 +243,8 @@ TEST(PixelChain, ValuesFromAndIntoMatrix) {
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 30; ++x) m.SetPoint(x, y, static_cast<float>(100 * y + x));
   {
-    SCOPED_TRACE("sampling six cells beside each step");
-    CPixelChain c = chainOf({{10, 10, 0}, {12, 10, 0}, {10, 10, 0}, {10, 10, 0}, {13, 14, 0}});
-    // Point 2 equals its successor and keeps its value.
-    c.GetPixelData()[2].value = -7.0f;
+    SCOPED_TRACE("sampling six cells beside each step; a point equal to its successor keeps its value");
+    CPixelChain c = chainOf({{10, 10, 0}, {12, 10, 0}, {10, 10, -7.0f}, {10, 10, 0}, {13, 14, 0}});
     c.GetInnerValueForPixelChain(&m, 1000.0f, true);
     // (10,10)->(12,10): (10, 16); (12,10)->(10,10): (12, 10 + trunc(-5.5)) = (12, 5);
     // (10,10)->(13,14): (10 + trunc(-4.3), 10 + trunc(4.1)) = (6, 14);
@@ -324,39 +259,30 @@ TEST(PixelChain, ValuesFromAndIntoMatrix) {
     t.Create(30, 30);
     chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}, {0, 0, 3.0f}, {0, 5, 4.0f}}).InsertSingle(&t);
     // (10,10)->(12,10): (10, 9.25); (12,10)->(0,0): (12 - 0.80 + 0.5, 10 + 0.96 + 0.5);
-    // (0,0)->(0,5): (1.75, 0.5) limited to (1, 1);
-    // (0,5)->(10,10): (0 + 0.56 + 0.5, 5 - 1.12 + 0.5).
-    std::vector<std::pair<Cell, float>> written;
-    for (int y = 0; y < 30; ++y)
-      for (int x = 0; x < 30; ++x)
-        if (t.GetPoint(x, y) != 0.0f) written.push_back({Cell(x, y), t.GetPoint(x, y)});
-    const std::vector<std::pair<Cell, float>> expected = {
-        {Cell(1, 1), 3.0f}, {Cell(1, 4), 4.0f}, {Cell(10, 9), 1.0f}, {Cell(11, 11), 2.0f}};
-    EXPECT_EQ(written, expected);
+    // (0,0)->(0,5): (1.75, 0.5) limited to (1, 1); (0,5)->(10,10): (0 + 0.56 + 0.5, 5 - 1.12 + 0.5).
+    EXPECT_EQ(nonZero(t),
+              (std::vector<std::pair<Cell, float>>{
+                  {Cell(1, 1), 3.0f}, {Cell(1, 4), 4.0f}, {Cell(10, 9), 1.0f}, {Cell(11, 11), 2.0f}}));
   }
   {
-    SCOPED_TRACE("Insert writes 5 x 5 blocks three cells aside");
-    CSSEMatrix t;
+    SCOPED_TRACE("Insert writes 5 x 5 blocks three cells aside, limited to the matrix");
+    const auto square = [](CSSEMatrix& e, int x0, int y0, float v) {
+      for (int k = 0; k < 25; ++k) e.SetPoint(x0 + k % 5, y0 + k / 5, v);
+    };
+    CSSEMatrix t, e;
     t.Create(30, 30);
-    chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}}).Insert(&t);
-    CSSEMatrix e;
     e.Create(30, 30);
-    for (int y = 5; y <= 9; ++y)
-      for (int x = 8; x <= 12; ++x) e.SetPoint(x, y, 1.0f);
-    for (int y = 11; y <= 15; ++y)
-      for (int x = 10; x <= 14; ++x) e.SetPoint(x, y, 2.0f);
-    for (int y = 0; y < 30; ++y)
-      for (int x = 0; x < 30; ++x) ASSERT_EQ(t.GetPoint(x, y), e.GetPoint(x, y)) << x << "," << y;
+    chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}}).Insert(&t);
+    square(e, 8, 5, 1.0f);
+    square(e, 10, 11, 2.0f);
+    EXPECT_EQ(nonZero(t), nonZero(e));
     CSSEMatrix edge;
     edge.Create(10, 10);
-    // Centres (0, -2) limited to (2, 2), and (5, 3).
-    chainOf({{0, 0, 5.0f}, {5, 0, 6.0f}}).Insert(&edge);
-    EXPECT_EQ(edge.GetPoint(0, 0), 5.0f);
-    EXPECT_EQ(edge.GetPoint(0, 4), 5.0f);
-    EXPECT_EQ(edge.GetPoint(4, 0), 5.0f);
-    EXPECT_EQ(edge.GetPoint(7, 5), 6.0f);
-    EXPECT_EQ(edge.GetPoint(8, 3), 0.0f);
-    EXPECT_EQ(edge.GetPoint(4, 6), 0.0f);
+    chainOf({{0, 0, 5.0f}, {5, 0, 6.0f}}).Insert(&edge);  // centres (0, -2) limited to (2, 2), and (5, 3)
+    e.Create(10, 10);
+    square(e, 0, 0, 5.0f);
+    square(e, 3, 1, 6.0f);  // written later, over the first
+    EXPECT_EQ(nonZero(edge), nonZero(e));
   }
   {
     SCOPED_TRACE("InsertSingle with a threshold writes qualifying neighbours only");
@@ -369,75 +295,55 @@ TEST(PixelChain, ValuesFromAndIntoMatrix) {
     CSSEMatrix above(t), below(t);
     c.InsertSingle(&above, true, 1.0f);
     c.InsertSingle(&below, false, 0.6f);
-    int changedAbove = 0, changedBelow = 0;
-    for (int y = 0; y < 12; ++y)
-      for (int x = 0; x < 12; ++x) {
-        changedAbove += above.GetPoint(x, y) != t.GetPoint(x, y);
-        changedBelow += below.GetPoint(x, y) != t.GetPoint(x, y);
-      }
-    EXPECT_EQ(above.GetPoint(4, 4), 9.0f);
-    EXPECT_EQ(changedAbove, 1);
-    EXPECT_EQ(below.GetPoint(6, 6), 9.0f);
-    EXPECT_EQ(below.GetPoint(4, 4), 3.0f);
-    EXPECT_EQ(below.GetPoint(5, 5), 7.0f);
-    EXPECT_EQ(changedBelow, 7);
+    EXPECT_EQ(nonZero(above), (std::vector<std::pair<Cell, float>>{
+                                  {Cell(4, 4), 9.0f}, {Cell(5, 5), 7.0f}, {Cell(6, 6), 0.5f}}));
+    std::vector<std::pair<Cell, float>> expected;  // every neighbour but (4, 4) below 0.6
+    for (int k = 0; k < 9; ++k) expected.push_back({Cell(4 + k % 3, 4 + k / 3), 9.0f});
+    expected[0].second = 3.0f;
+    expected[4].second = 7.0f;
+    EXPECT_EQ(nonZero(below), expected);
   }
 }
 
 TEST(PixelChain, ValueFilters) {
-  {
-    SCOPED_TRACE("cyclic three-point filters");
-    CPixelChain c = chainOf({{0, 0, 1}, {1, 0, 5}, {2, 0, 2}, {3, 0, 8}});
-    c.MaximumFilterChain();
-    EXPECT_EQ(values(c), (std::vector<float>{8, 5, 8, 8}));
-    c = chainOf({{0, 0, 1}, {1, 0, 5}, {2, 0, 2}, {3, 0, 8}});
-    c.MinimumFilterChain();
-    EXPECT_EQ(values(c), (std::vector<float>{1, 1, 2, 1}));
-    c.OffsetChain(0.5f);
-    EXPECT_EQ(values(c), (std::vector<float>{1.5f, 1.5f, 2.5f, 1.5f}));
-  }
-  {
-    SCOPED_TRACE("pulling toward another chain");
-    CPixelChain c = chainOf({{0, 0, 0}});
-    const CPixelChain other = chainOf({{1, 0, 10}, {0, 2, 5}});
-    c.SmoothlyPullTogetherChains(&other, 0);
-    EXPECT_EQ(values(c)[0], 0.0f);
-    c.SmoothlyPullTogetherChains(&other, 1);
-    EXPECT_FLOAT_EQ(values(c)[0], 2.4f);  // 0.4 (10 / 2 + 5 / 5)
-    c.SmoothlyPullTogetherChains(&other, 1);
-    EXPECT_FLOAT_EQ(values(c)[0], 4.128f);
-  }
-  {
-    SCOPED_TRACE("pulling a chain toward itself uses the values already moved");
-    CPixelChain c = chainOf({{0, 0, 0}, {1, 0, 10}});
-    c.SmoothlyPullTogetherChains(&c, 1);
-    EXPECT_FLOAT_EQ(values(c)[0], 2.0f);
-    EXPECT_FLOAT_EQ(values(c)[1], 8.4f);  // 10 + 0.4 (2 - 10) / 2
-  }
+  CPixelChain c = chainOf({{0, 0, 1}, {1, 0, 5}, {2, 0, 2}, {3, 0, 8}});
+  CPixelChain d(c);
+  c.MaximumFilterChain();
+  EXPECT_EQ(values(c), (std::vector<float>{8, 5, 8, 8})) << "cyclic three-point maximum";
+  d.MinimumFilterChain();
+  d.OffsetChain(0.5f);
+  EXPECT_EQ(values(d), (std::vector<float>{1.5f, 1.5f, 2.5f, 1.5f})) << "cyclic minimum, offset";
+
+  c = chainOf({{0, 0, 0}});
+  const CPixelChain other = chainOf({{1, 0, 10}, {0, 2, 5}});
+  c.SmoothlyPullTogetherChains(&other, 0);
+  EXPECT_EQ(values(c)[0], 0.0f);
+  c.SmoothlyPullTogetherChains(&other, 1);
+  EXPECT_FLOAT_EQ(values(c)[0], 2.4f);  // 0.4 (10 / 2 + 5 / 5)
+  c.SmoothlyPullTogetherChains(&other, 1);
+  EXPECT_FLOAT_EQ(values(c)[0], 4.128f);
+  // Pulling a chain toward itself uses the values already moved.
+  c = chainOf({{0, 0, 0}, {1, 0, 10}});
+  c.SmoothlyPullTogetherChains(&c, 1);
+  EXPECT_FLOAT_EQ(values(c)[0], 2.0f);
+  EXPECT_FLOAT_EQ(values(c)[1], 8.4f);  // 10 + 0.4 (2 - 10) / 2
 }
 
 TEST(PixelChain, ExportWritesCommaTable) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("orvik_chain_export_" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("orvik_chain_export_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  const std::filesystem::path previous = std::filesystem::current_path();
+  const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   const CPixelChain c = chainOf({{3, 4, 1.5f}, {-2, 7, -0.25f}});
-  {
-    SCOPED_TRACE("without the directory nothing is written");
-    c.ExportPixelChain("chain");
-    EXPECT_FALSE(std::filesystem::exists("Export"));
-  }
-  {
-    SCOPED_TRACE("the table");
-    std::filesystem::create_directories("Export/PixelChain");
-    c.ExportPixelChain("chain");
-    std::ifstream in("Export/PixelChain/chain.txt", std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "Length: 2\nIndex\tXPos\tYPos\tValue\n0\t3\t4\t1,500\n1\t-2\t7\t-0,250\n");
-  }
+  c.ExportPixelChain("chain");
+  EXPECT_FALSE(std::filesystem::exists("Export")) << "without the directory nothing is written";
+  std::filesystem::create_directories("Export/PixelChain");
+  c.ExportPixelChain("chain");
+  std::stringstream text;
+  text << std::ifstream("Export/PixelChain/chain.txt", std::ios::binary).rdbuf();
+  EXPECT_EQ(text.str(), "Length: 2\nIndex\tXPos\tYPos\tValue\n0\t3\t4\t1,500\n1\t-2\t7\t-0,250\n");
   std::filesystem::current_path(previous);
   std::filesystem::remove_all(dir);
 }

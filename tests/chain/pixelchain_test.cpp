@@ -155,59 +155,48 @@ TEST(PixelChainTrace, IrregularRegionAgainstBorderCells) {
 }
 
 TEST(PixelChain, ExtremesCentresAndCapacity) {
+  // {min x, min y, max x, max y, min value, max value}, and both centres.
+  const auto extremes = [](const CPixelChain& c) {
+    return std::vector<double>{double(c.GetminX()),           double(c.GetminY()),
+                               double(c.GetmaxX()),           double(c.GetmaxY()),
+                               double(c.GetMinBorderValue()), double(c.GetMaxBorderValue())};
+  };
+  const auto centres = [](CPixelChain& c) {
+    c.CalculateGeomCenter_norm();
+    c.CalculateGeomCenter_precis();
+    return std::vector<float>{float(c.GetCenterX()), float(c.GetCenterY()), c.GetCenterXprecis(),
+                              c.GetCenterYprecis()};
+  };
   CPixelChain c;
-  {
-    SCOPED_TRACE("empty chain");
-    EXPECT_EQ(std::vector<long>({c.GetminX(), c.GetminY(), c.GetmaxX(), c.GetmaxY()}),
-              std::vector<long>({268435455, 268435455, 0, 0}));
-    EXPECT_EQ(c.GetMinBorderValue(), 1000000.0f);
-    EXPECT_EQ(c.GetMaxBorderValue(), -1000000.0f);
-    c.CalculateGeomCenter_norm();
-    c.CalculateGeomCenter_precis();
-    EXPECT_EQ(c.GetCenterX(), 0);
-    EXPECT_EQ(c.GetCenterY(), 0);
-    EXPECT_EQ(c.GetCenterXprecis(), 0.0f);
-    EXPECT_EQ(c.FindNearestPoint(0, 0), -1);
-  }
-  {
-    SCOPED_TRACE("extremes; the maxima never below 0");
-    c = chainOf({{-3, -5, 2.0f}, {-1, -2, -4.0f}});
-    EXPECT_EQ(std::vector<long>({c.GetminX(), c.GetminY(), c.GetmaxX(), c.GetmaxY()}),
-              std::vector<long>({-3, -5, 0, 0}));
-    c.AddPoint(6, 9, 1.0f);
-    int box[4];
-    c.CalcBoundingBox(box[0], box[1], box[2], box[3]);
-    EXPECT_EQ(std::vector<int>(box, box + 4), std::vector<int>({-3, -5, 6, 9}));
-    EXPECT_EQ(c.GetMinBorderValue(), -4.0f);
-    EXPECT_EQ(c.GetMaxBorderValue(), 2.0f);
-  }
-  {
-    SCOPED_TRACE("centres round half up after the float mean");
-    c = chainOf({{0, 0, 0}, {1, 0, 0}, {2, 1, 0}});
-    long cx = -1, cy = -1;
-    c.CalculateGeomCenter_norm(&cx, &cy);
-    EXPECT_EQ(cx, 1);
-    EXPECT_EQ(cy, 0);  // 1/3 + 0.5 truncates to 0
-    c = chainOf({{0, 0, 0}, {1, 1, 0}});
-    c.CalculateGeomCenter_norm();
-    c.CalculateGeomCenter_precis();
-    EXPECT_EQ(c.GetCenterX(), 1);
-    EXPECT_EQ(c.GetCenterY(), 1);
-    EXPECT_EQ(c.GetCenterXprecis(), 0.5f);
-    EXPECT_EQ(c.GetCenterYprecis(), 0.5f);
-  }
-  {
-    SCOPED_TRACE("capacity and deep copies");
-    CPixelChain big;
-    for (int i = 0; i < CPixelChain::c_iMaxPoints + 5; ++i) big.AddPoint(i, -i, static_cast<float>(i));
-    ASSERT_EQ(big.GetCount(), 100000);
-    int x = 0, y = 0;
-    big.GetPixel(99999, x, y);
-    EXPECT_EQ(Cell(x, y), Cell(99999, -99999));
-    CPixelChain copy(big);
-    big.GetPixelData()[5].x = -1;
-    EXPECT_EQ(copy.GetPixelData()[5].x, 5);
-  }
+  EXPECT_EQ(extremes(c), (std::vector<double>{268435455, 268435455, 0, 0, 1000000, -1000000})) << "empty";
+  EXPECT_EQ(centres(c), (std::vector<float>{0, 0, 0, 0})) << "empty";
+  EXPECT_EQ(c.FindNearestPoint(0, 0), -1);
+
+  c = chainOf({{-3, -5, 2.0f}, {-1, -2, -4.0f}});
+  EXPECT_EQ(extremes(c), (std::vector<double>{-3, -5, 0, 0, -4, 2})) << "the maxima never below 0";
+  c.AddPoint(6, 9, 1.0f);
+  int box[4];
+  c.CalcBoundingBox(box[0], box[1], box[2], box[3]);
+  EXPECT_EQ(std::vector<int>(box, box + 4), std::vector<int>({-3, -5, 6, 9}));
+
+  // Centres round half up after the float mean.
+  c = chainOf({{0, 0, 0}, {1, 1, 0}});
+  EXPECT_EQ(centres(c), (std::vector<float>{1, 1, 0.5f, 0.5f}));
+  c = chainOf({{0, 0, 0}, {1, 0, 0}, {2, 1, 0}});
+  long cx = -1, cy = -1;
+  c.CalculateGeomCenter_norm(&cx, &cy);
+  EXPECT_EQ(cx, 1);
+  EXPECT_EQ(cy, 0);  // 1/3 + 0.5 truncates to 0
+
+  // Fixed capacity; copies are deep.
+  for (int i = 0; i < CPixelChain::c_iMaxPoints + 5; ++i) c.AddPoint(i, -i, static_cast<float>(i));
+  ASSERT_EQ(c.GetCount(), 100000);
+  int x = 0, y = 0;
+  c.GetPixel(99999, x, y);
+  EXPECT_EQ(Cell(x, y), Cell(99996, -99996));
+  CPixelChain copy(c);
+  c.GetPixelData()[5].x = -1;
+  EXPECT_EQ(copy.GetPixelData()[5].x, 2);
 }
 
 TEST(PixelChain, NearestPoints) {

@@ -119,19 +119,21 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
         CbCPU::SetCount(0);
         EXPECT_TRUE(sameLanes(m, want));
       }
-  // Wide areas go through the distances in several column chunks.
-  for (float radius : {2.0f, 5.5f, 12.0f}) {
-    SCOPED_TRACE(::testing::Message() << "wide, radius " << radius);
-    CSSEMatrix m;
-    m.Create(300, 21);
-    blobs(m, static_cast<unsigned>(radius * 10), 30, 8);
-    CSSEMatrix want(m);
-    referenceErode(want, radius, 0.0f, 5.0f, 3, 290, 1, 19, false);
-    CbCPU::SetCount(1);
-    m.Erode(radius, 0.0f, 5.0f, 3, 290, 1, 19, false, 0);
-    CbCPU::SetCount(0);
-    EXPECT_TRUE(sameLanes(m, want));
-  }
+  // Wide areas go through the distances in several column chunks, the last
+  // one with or without a partial group of four columns.
+  for (float radius : {2.0f, 5.5f, 12.0f})
+    for (int xTo : {290, 287}) {
+      SCOPED_TRACE(::testing::Message() << "wide, radius " << radius << " to column " << xTo);
+      CSSEMatrix m;
+      m.Create(300, 21);
+      blobs(m, static_cast<unsigned>(radius * 10), 30, 8);
+      CSSEMatrix want(m);
+      referenceErode(want, radius, 0.0f, 5.0f, 3, xTo, 1, 19, xTo == 287);
+      CbCPU::SetCount(1);
+      m.Erode(radius, 0.0f, 5.0f, 3, xTo, 1, 19, xTo == 287, 0);
+      CbCPU::SetCount(0);
+      EXPECT_TRUE(sameLanes(m, want));
+    }
   // Background 1.0 grows the 1.0 blobs instead.
   CSSEMatrix m;
   m.Create(40, 33);

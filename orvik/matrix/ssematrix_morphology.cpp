@@ -20,9 +20,8 @@ using orvik::detail::rowRangeMask;
 
 namespace {
 
-// Four table entries at once, indexed by the integers that the lanes of `h` hold.
-inline __m128i lookup(const int* table, __m128 h) {
-  const __m128i i = _mm_cvttps_epi32(h);
+// Four table entries at once, indexed by the lanes of `i`.
+inline __m128i lookup(const int* table, __m128i i) {
   return _mm_setr_epi32(table[_mm_cvtsi128_si32(i)], table[_mm_extract_epi32(i, 1)],
                         table[_mm_extract_epi32(i, 2)], table[_mm_extract_epi32(i, 3)]);
 }
@@ -139,12 +138,16 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   }
   halfHeight[reach + 1] = c_none;
 
-  const float cap = static_cast<float>(reach + 1);
-  const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
+  const __m128 bg = _mm_set1_ps(m_fBackground);
+  // Distances along x grow without bound away from background and are capped
+  // at reach + 1 only when read: the running count is then a chain of two
+  // one-cycle operations, and four lines run side by side to hide even that.
+  const __m128i capv = _mm_set1_epi32(static_cast<int>(reach + 1)), one = _mm_set1_epi32(1);
   // Columns go in chunks so that the distances along x of a chunk stay in
   // cache; each chunk rescans at most `reach` columns on either side. A chunk
   // holds whole groups of four columns, the lanes of the sweeps.
   constexpr int c_chunk = 256;
+  constexpr int c_side = 4;
   // Distances along x, line by line as the source is laid out.
   orvik::detail::VectorBuffer along(static_cast<std::size_t>(c_chunk) * lines);
   // Per row of the sweeps, four columns: the half-heights, then whether an
@@ -155,24 +158,41 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
     const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, c0 - reach));
     const int scanTo = static_cast<int>(std::min<std::int64_t>(m_iXTo, c1 + reach));
     const int groupEnd = std::min(c0 + ((c1 - c0 + 4) & ~3), c0 + c_chunk);
-    for (int q = 0; q < lines; ++q) {
-      const __m128 candidate = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
-      const __m128* line = src.GetMatrixDataDirectly()[g0 + q];
-      __m128* out = &along[static_cast<std::size_t>(q) * c_chunk];
-      __m128 run = capv;
-      for (int x = scanFrom; x <= c1; ++x) {
-        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-        if (x >= c0) out[x - c0] = run;
+    for (int q0 = 0; q0 < lines; q0 += c_side) {
+      // Past the last line the last one is repeated; it writes the same values.
+      const __m128* in[c_side];
+      __m128i* out[c_side];
+      __m128 candidate[c_side];
+      __m128i run[c_side];
+      for (int k = 0; k < c_side; ++k) {
+        const int q = std::min(q0 + k, lines - 1);
+        in[k] = src.GetMatrixDataDirectly()[g0 + q];
+        out[k] = reinterpret_cast<__m128i*>(&along[static_cast<std::size_t>(q) * c_chunk]);
+        candidate[k] = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
       }
-      run = capv;
-      for (int x = scanTo; x >= c0; --x) {
-        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-        if (x <= c1) out[x - c0] = _mm_min_ps(out[x - c0], run);
-      }
+      auto step = [&](int k, int x) {
+        const __m128i isBg = _mm_castps_si128(_mm_and_ps(_mm_cmpeq_ps(in[k][x], bg), candidate[k]));
+        run[k] = _mm_andnot_si128(isBg, _mm_add_epi32(run[k], one));
+      };
+      for (int k = 0; k < c_side; ++k) run[k] = capv;
+      for (int x = scanFrom; x < c0; ++x)
+        for (int k = 0; k < c_side; ++k) step(k, x);
+      for (int x = c0; x <= c1; ++x)
+        for (int k = 0; k < c_side; ++k) {
+          step(k, x);
+          out[k][x - c0] = run[k];
+        }
+      for (int k = 0; k < c_side; ++k) run[k] = capv;
+      for (int x = scanTo; x > c1; --x)
+        for (int k = 0; k < c_side; ++k) step(k, x);
+      for (int x = c1; x >= c0; --x)
+        for (int k = 0; k < c_side; ++k) {
+          step(k, x);
+          out[k][x - c0] = _mm_min_epi32(out[k][x - c0], run[k]);
+        }
       // Columns that only fill up the last group see no background.
-      for (int x = c1 + 1; x < groupEnd; ++x) out[x - c0] = capv;
+      for (int x = c1 + 1; x < groupEnd; ++x)
+        for (int k = 0; k < c_side; ++k) out[k][x - c0] = capv;
     }
     for (int x = c0; x <= c1; x += 4) {
       const int columns = std::min(4, c1 - x + 1);
@@ -192,7 +212,7 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
         for (int l = 0; l < 4; ++l) {
           const int i = 4 * q + l;
           const __m128i y = _mm_set1_epi32(4 * (g0 + q) + l);
-          const __m128i t = lookup(halfHeight.data(), r[l]);
+          const __m128i t = lookup(halfHeight.data(), _mm_min_epi32(_mm_castps_si128(r[l]), capv));
           reinterpret_cast<__m128i&>(heights[i]) = t;
           lowest = _mm_max_epi32(lowest, _mm_add_epi32(y, t));
           fromAbove[i] = _mm_castsi128_ps(_mm_cmpgt_epi32(lowest, _mm_sub_epi32(y, _mm_set1_epi32(1))));

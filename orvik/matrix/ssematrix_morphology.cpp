@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -25,6 +26,16 @@ inline __m128i lookup(const int* table, __m128i i) {
   return _mm_setr_epi32(table[_mm_cvtsi128_si32(i)], table[_mm_extract_epi32(i, 1)],
                         table[_mm_extract_epi32(i, 2)], table[_mm_extract_epi32(i, 3)]);
 }
+
+// Runs a piece of work on the pool.
+class BandWriter : public CbTask {
+ public:
+  explicit BandWriter(std::function<void()> work) : m_work(std::move(work)) {}
+  void Execute() override { m_work(); }
+
+ private:
+  std::function<void()> m_work;
+};
 
 }  // namespace
 
@@ -297,9 +308,10 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
       std::fill(b.near.begin(), b.near.end(), 0);
       b.task->ErodeBand();
     }
-  const __m128 bg = _mm_set1_ps(background), value = _mm_set1_ps(newValue);
-  const __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
-  for (Band& b : bands) {
+  // Every band is complete: the bands write their columns side by side.
+  auto write = [this, gFrom, gTo, yFrom, yTo, background, newValue](const Band& b) {
+    const __m128 bg = _mm_set1_ps(background), value = _mm_set1_ps(newValue);
+    const __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
     const int columns = b.last - b.first + 1;
     for (int g = gFrom; g <= gTo; ++g) {
       const __m128 area = rowRangeMask(g, yFrom, yTo + 1);
@@ -313,7 +325,19 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
         line[x] = _mm_blendv_ps(v, _mm_blendv_ps(value, bg, nearLanes), write);
       }
     }
-    b.task.Reset();
+  };
+  std::vector<CbSmartPointer<BandWriter>> writers(bands.size());
+  for (std::size_t k = 1; k < bands.size(); ++k) {
+    const Band* b = &bands[k];
+    writers[k] = new BandWriter([&write, b] { write(*b); });
+    pool.AddTask(writers[k], 1);
+  }
+  write(bands[0]);
+  // Writing a band again gives the same values, so one whose task failed
+  // part way is simply written here.
+  for (std::size_t k = 1; k < bands.size(); ++k) {
+    writers[k]->WaitUntilTerminate(0xFFFFFFFFu);
+    if (writers[k]->HasFailed()) write(bands[k]);
   }
 }
 

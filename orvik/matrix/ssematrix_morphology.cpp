@@ -27,6 +27,34 @@ inline __m128i lookup(const int* table, __m128i i) {
                         table[_mm_extract_epi32(i, 2)], table[_mm_extract_epi32(i, 3)]);
 }
 
+// Half-heights of the distances below 16 * Tables in byte tables held in
+// registers, as half-height + 1 (0 for none, which gives -1: no row at all).
+template <int Tables>
+class ByteLookup {
+ public:
+  explicit ByteLookup(const std::vector<int>& halfHeight) {
+    alignas(16) std::uint8_t bytes[16 * Tables] = {};
+    // The last entry, for the cap, stays 0.
+    for (std::size_t h = 0; h + 1 < halfHeight.size() && h < sizeof bytes; ++h)
+      bytes[h] = static_cast<std::uint8_t>(halfHeight[h] + 1);
+    for (int k = 0; k < Tables; ++k) m_tables[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes) + k);
+  }
+  // Each lane of h holds a distance below 16 * Tables.
+  __m128i operator()(__m128i h) const {
+    // A byte index of 16 or more (or below 0) saturates to one with the top
+    // bit set, which picks 0 from every table but its own.
+    const __m128i bias = _mm_set1_epi8(0x70);
+    __m128i r = _mm_shuffle_epi8(m_tables[0], _mm_adds_epu8(h, bias));
+    for (int k = 1; k < Tables; ++k)
+      r = _mm_or_si128(r, _mm_shuffle_epi8(m_tables[k],
+                                           _mm_adds_epu8(_mm_sub_epi8(h, _mm_set1_epi8(static_cast<char>(16 * k))), bias)));
+    return _mm_sub_epi32(_mm_and_si128(r, _mm_set1_epi32(0xFF)), _mm_set1_epi32(1));
+  }
+
+ private:
+  __m128i m_tables[Tables];
+};
+
 // Runs a piece of work on the pool.
 class BandWriter : public CbTask {
  public:
@@ -164,6 +192,53 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   // Per row of the sweeps, four columns: the half-heights, then whether an
   // interval from above reaches the element.
   orvik::detail::VectorBuffer heights(rows), fromAbove(rows);
+  // The two sweeps over the columns c0 .. c1 of a chunk, four at a time.
+  auto sweeps = [&](int c0, int c1, const auto& halfHeightOf) {
+      for (int x = c0; x <= c1; x += 4) {
+        const int columns = std::min(4, c1 - x + 1);
+        auto rowsOf = [&](int q, __m128& r0, __m128& r1, __m128& r2, __m128& r3) {
+          const __m128* a = &along[static_cast<std::size_t>(q) * c_chunk + (x - c0)];
+          r0 = a[0];
+          r1 = a[1];
+          r2 = a[2];
+          r3 = a[3];
+          _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        };
+        // Downwards: the lowest row reached by an interval starting at or above.
+        __m128i lowest = _mm_set1_epi32(c_none);
+        for (int q = 0; q < lines; ++q) {
+          __m128 r[4];
+          rowsOf(q, r[0], r[1], r[2], r[3]);
+          for (int l = 0; l < 4; ++l) {
+            const int i = 4 * q + l;
+            const __m128i y = _mm_set1_epi32(4 * (g0 + q) + l);
+            const __m128i t = halfHeightOf(_mm_min_epi32(_mm_castps_si128(r[l]), capv));
+            reinterpret_cast<__m128i&>(heights[i]) = t;
+            lowest = _mm_max_epi32(lowest, _mm_add_epi32(y, t));
+            fromAbove[i] = _mm_castsi128_ps(_mm_cmpgt_epi32(lowest, _mm_sub_epi32(y, _mm_set1_epi32(1))));
+          }
+        }
+        // Upwards: the highest row reached by an interval starting at or below.
+        __m128i highest = _mm_set1_epi32(-c_none);
+        for (int q = lines - 1; q >= 0; --q) {
+          __m128 near[4];
+          for (int l = 3; l >= 0; --l) {
+            const int i = 4 * q + l;
+            const __m128i y = _mm_set1_epi32(4 * (g0 + q) + l);
+            highest = _mm_min_epi32(highest, _mm_sub_epi32(y, reinterpret_cast<const __m128i&>(heights[i])));
+            near[l] = _mm_or_ps(fromAbove[i], _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_add_epi32(y, _mm_set1_epi32(1)),
+                                                                                highest)));
+          }
+          _MM_TRANSPOSE4_PS(near[0], near[1], near[2], near[3]);
+          // Lane l of near[j]: row 4 (g0 + q) + l of column x + j.
+          const __m128 inArea = rowRangeMask(g0 + q, m_iYFrom, m_iYTo + 1);
+          for (int j = 0; j < columns; ++j) {
+            const int bits = _mm_movemask_ps(_mm_and_ps(near[j], inArea));
+            if (bits) markLanes(x + j, g0 + q, bits);
+          }
+        }
+      }
+  };
   for (int c0 = m_iFirst; c0 <= m_iLast; c0 += c_chunk) {
     const int c1 = std::min(c0 + c_chunk - 1, m_iLast);
     const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, c0 - reach));
@@ -205,50 +280,15 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
       for (int x = c1 + 1; x < groupEnd; ++x)
         for (int k = 0; k < c_side; ++k) out[k][x - c0] = capv;
     }
-    for (int x = c0; x <= c1; x += 4) {
-      const int columns = std::min(4, c1 - x + 1);
-      auto rowsOf = [&](int q, __m128& r0, __m128& r1, __m128& r2, __m128& r3) {
-        const __m128* a = &along[static_cast<std::size_t>(q) * c_chunk + (x - c0)];
-        r0 = a[0];
-        r1 = a[1];
-        r2 = a[2];
-        r3 = a[3];
-        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-      };
-      // Downwards: the lowest row reached by an interval starting at or above.
-      __m128i lowest = _mm_set1_epi32(c_none);
-      for (int q = 0; q < lines; ++q) {
-        __m128 r[4];
-        rowsOf(q, r[0], r[1], r[2], r[3]);
-        for (int l = 0; l < 4; ++l) {
-          const int i = 4 * q + l;
-          const __m128i y = _mm_set1_epi32(4 * (g0 + q) + l);
-          const __m128i t = lookup(halfHeight.data(), _mm_min_epi32(_mm_castps_si128(r[l]), capv));
-          reinterpret_cast<__m128i&>(heights[i]) = t;
-          lowest = _mm_max_epi32(lowest, _mm_add_epi32(y, t));
-          fromAbove[i] = _mm_castsi128_ps(_mm_cmpgt_epi32(lowest, _mm_sub_epi32(y, _mm_set1_epi32(1))));
-        }
-      }
-      // Upwards: the highest row reached by an interval starting at or below.
-      __m128i highest = _mm_set1_epi32(-c_none);
-      for (int q = lines - 1; q >= 0; --q) {
-        __m128 near[4];
-        for (int l = 3; l >= 0; --l) {
-          const int i = 4 * q + l;
-          const __m128i y = _mm_set1_epi32(4 * (g0 + q) + l);
-          highest = _mm_min_epi32(highest, _mm_sub_epi32(y, reinterpret_cast<const __m128i&>(heights[i])));
-          near[l] = _mm_or_ps(fromAbove[i], _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_add_epi32(y, _mm_set1_epi32(1)),
-                                                                              highest)));
-        }
-        _MM_TRANSPOSE4_PS(near[0], near[1], near[2], near[3]);
-        // Lane l of near[j]: row 4 (g0 + q) + l of column x + j.
-        const __m128 inArea = rowRangeMask(g0 + q, m_iYFrom, m_iYTo + 1);
-        for (int j = 0; j < columns; ++j) {
-          const int bits = _mm_movemask_ps(_mm_and_ps(near[j], inArea));
-          if (bits) markLanes(x + j, g0 + q, bits);
-        }
-      }
-    }
+    // Short distances look their half-heights up in registers.
+    if (reach < 15)
+      sweeps(c0, c1, ByteLookup<1>(halfHeight));
+    else if (reach < 31)
+      sweeps(c0, c1, ByteLookup<2>(halfHeight));
+    else if (reach < 63)
+      sweeps(c0, c1, ByteLookup<4>(halfHeight));
+    else
+      sweeps(c0, c1, [&](__m128i h) { return lookup(halfHeight.data(), h); });
   }
 }
 // The literal disc test, for the radii whose disc is not a distance ball.

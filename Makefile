@@ -39,12 +39,12 @@ sanitize: deps
 
 sanitize-thread: export TSAN_OPTIONS = allocator_may_return_null=1
 sanitize-thread: deps
-	@cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_SANITIZE=thread >/dev/null
+	@cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_SANITIZE=thread -DORVIK_BUILD_TOOLS=OFF >/dev/null
 	@cmake --build $(BUILD)-tsan -j $(JOBS)
 	@ctest --test-dir $(BUILD)-tsan --output-on-failure -j $(JOBS)
 
 # libFuzzer targets under clang with the address and undefined-behaviour
-# sanitizers; each runs FUZZ_SECONDS from the seed corpus in tests/data/storage.
+# sanitizers; each runs FUZZ_SECONDS from its seed corpus under tests/data.
 # New inputs go to $(BUILD)-fuzz/corpus, never into the repository.
 FUZZ_SECONDS ?= 60
 fuzz:
@@ -52,11 +52,12 @@ fuzz:
 	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_BUILD_FUZZ=ON \
 	  -DORVIK_SANITIZE=address -DORVIK_BUILD_TESTS=OFF -DORVIK_BUILD_TOOLS=OFF -DBUILD_SHARED_LIBS=OFF >/dev/null
 	@cmake --build $(BUILD)-fuzz -j $(JOBS)
-	@for t in matrix_stream matrix_archive; do \
-	  mkdir -p $(BUILD)-fuzz/corpus/$$t; \
-	  echo "== fuzz $$t for $(FUZZ_SECONDS) s"; \
-	  $(BUILD)-fuzz/fuzz/orvik_fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=16384 -rss_limit_mb=2048 \
-	    -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/corpus/$$t tests/data/storage/$${t#matrix_} || exit 1; \
+	@for t in matrix_stream:storage/stream matrix_archive:storage/archive charmatrix_archive:chain/charmatrix; do \
+	  name=$${t%%:*}; seeds=tests/data/$${t#*:}; \
+	  mkdir -p $(BUILD)-fuzz/corpus/$$name; \
+	  echo "== fuzz $$name for $(FUZZ_SECONDS) s"; \
+	  $(BUILD)-fuzz/fuzz/orvik_fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -max_len=16384 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/corpus/$$name $$seeds || exit 1; \
 	done
 
 clean:

@@ -2,6 +2,7 @@
 // The foundation's containers: a growable array and a keyed map. Allocation
 // failures surface as CbExceptionContainer.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -9,7 +10,29 @@
 #include <utility>
 #include <vector>
 
+#include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/Exception.h"
+
+namespace orvik::detail {
+// Buffers of stored data grow to many megabytes; taking their memory from the
+// library's aligned allocator gives them huge pages like the matrices.
+template <typename T>
+struct BlockAllocator {
+  using value_type = T;
+  BlockAllocator() = default;
+  template <typename U>
+  BlockAllocator(const BlockAllocator<U>&) noexcept {}  // NOLINT: rebinding
+  T* allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(SafeAlignedAlloc(n * sizeof(T), alignof(T) < 16 ? 16 : alignof(T)));
+  }
+  void deallocate(T* p, std::size_t) noexcept { SafeAlignedFree(p); }
+  template <typename U>
+  bool operator==(const BlockAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+}  // namespace orvik::detail
 
 template <typename T>
 class CbArray {
@@ -51,7 +74,7 @@ private:
       throw CbExceptionContainer("Containers", __LINE__, "CbArray", "too many elements");
     }
   }
-  std::vector<T> m_v;
+  std::vector<T, orvik::detail::BlockAllocator<T>> m_v;
 };
 
 template <typename K, typename V>

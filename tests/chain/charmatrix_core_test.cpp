@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "orvik/chain/SSEcharMatrix.h"
@@ -109,6 +113,33 @@ TEST(CharMatrix, ArchiveForm) {
     CSSEcharMatrix target;
     EXPECT_THROW(target.Serialize(ar), CArchiveException);
   }
+}
+
+// The fuzz target's seed corpus: files named valid_* read and store back to the
+// same bytes; every other file ends in an archive exception.
+TEST(CharMatrix, SeedCorpusReplays) {
+  const char* root = std::getenv("ORVIK_TEST_DATA");
+  ASSERT_NE(root, nullptr);
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(root) / "chain" / "charmatrix")) {
+    SCOPED_TRACE(entry.path().filename().string());
+    ++files;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    CMemFile file(bytes);
+    CArchive ar(&file, CArchive::load);
+    CSSEcharMatrix m;
+    if (entry.path().filename().string().rfind("valid_", 0) != 0) {
+      EXPECT_THROW(m.Serialize(ar), CArchiveException);
+      continue;
+    }
+    ASSERT_NO_THROW(m.Serialize(ar));
+    CMemFile out;
+    CArchive back(&out, CArchive::store);
+    m.Serialize(back);
+    EXPECT_EQ(out.GetData(), bytes);
+  }
+  EXPECT_GE(files, 6);
 }
 
 }  // namespace

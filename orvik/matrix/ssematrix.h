@@ -385,7 +385,7 @@ public:
   bool ExtractFrame_nonSSE(int x0, int y0, int x1, int y1);
 
 
-  // --- Serialisation and compression (ssematrix_serialize.cpp) ---
+  // --- Serialisation and compression (orvik/storage/ssematrix_serialize.cpp, ssematrix_compression.cpp) ---
   // Writes the version-4 stream form with the body of the compression method
   // (its low 8 bits) and records the error of this serialisation. Throws
   // CbException before writing anything when a multi-pass method asks for more

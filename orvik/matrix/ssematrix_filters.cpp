@@ -367,18 +367,29 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
   scaled.CreateNoClear(newSizeX, newSizeY);
   const float corner = GetPointUnsafe(0, 0);
 
-  // Per column: the two source columns (clamped) and their weights.
-  std::vector<int> col0(newSizeX), col1(newSizeX);
+  // Per column: the two source columns (clamped) and their weights. The
+  // source columns any target column uses are listed once, and col0/col1
+  // index that list.
+  std::vector<int> col0(newSizeX), col1(newSizeX), used, slotOf(m_iSizeX, -1);
   VectorBuffer wx(newSizeX), wx1(newSizeX);
+  auto slot = [&](int column) {
+    if (slotOf[column] < 0) {
+      slotOf[column] = static_cast<int>(used.size());
+      used.push_back(column);
+    }
+    return slotOf[column];
+  };
   for (int x = 0; x < newSizeX; ++x) {
     const float fx = static_cast<float>(x) * sx;
     const int ix = static_cast<int>(fx);
     const float w = fx - static_cast<float>(ix);
-    col0[x] = 4 * clampX(ix);
-    col1[x] = 4 * clampX(ix + 1);
+    col0[x] = slot(clampX(ix));
+    col1[x] = slot(clampX(ix + 1));
     wx[x] = _mm_set1_ps(w);
     wx1[x] = _mm_set1_ps(1.0f - w);
   }
+  // The four source rows of a target line, gathered once per used column.
+  VectorBuffer topRows(used.size()), bottomRows(used.size());
   for (int h = 0; h < scaled.m_iSSESizeY; ++h) {
     // Lane l is target row 4h + l; spare lanes get the corner value.
     const float* top[4];
@@ -393,16 +404,21 @@ void CSSEMatrix::ScaleMatrix(int newSizeX, int newSizeY) {
       top[l] = pointer(0, clampY(iy));
       bottom[l] = pointer(0, clampY(iy + 1));
     }
+    for (std::size_t k = 0; k < used.size(); ++k) {
+      const int c = 4 * used[k];
+      topRows[k] = _mm_setr_ps(top[0][c], top[1][c], top[2][c], top[3][c]);
+      bottomRows[k] = _mm_setr_ps(bottom[0][c], bottom[1][c], bottom[2][c], bottom[3][c]);
+    }
     const __m128 wyv = _mm_load_ps(wy), wy1v = _mm_load_ps(wy1);
     const __m128 keep = rowRangeMask(h, 0, newSizeY);
     const __m128 fill = _mm_set1_ps(corner);
     __m128* out = scaled.m_ppLines[h];
     for (int x = 0; x < newSizeX; ++x) {
       const int c0 = col0[x], c1 = col1[x];
-      const __m128 a = _mm_setr_ps(top[0][c1], top[1][c1], top[2][c1], top[3][c1]);
-      const __m128 b = _mm_setr_ps(top[0][c0], top[1][c0], top[2][c0], top[3][c0]);
-      const __m128 c = _mm_setr_ps(bottom[0][c0], bottom[1][c0], bottom[2][c0], bottom[3][c0]);
-      const __m128 d = _mm_setr_ps(bottom[0][c1], bottom[1][c1], bottom[2][c1], bottom[3][c1]);
+      const __m128 a = topRows[c1];
+      const __m128 b = topRows[c0];
+      const __m128 c = bottomRows[c0];
+      const __m128 d = bottomRows[c1];
       const __m128 v = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(a, wx[x]), wy1v),
                                                         _mm_mul_ps(_mm_mul_ps(wx1[x], b), wy1v)),
                                              _mm_mul_ps(_mm_mul_ps(wx1[x], c), wyv)),

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -20,39 +21,49 @@ using orvik::detail::rowRangeMask;
 
 namespace {
 
-// Lower envelope, over the rows from `from` on, of the parabolas
-// (y - row[k])^2 + f[k], k = 0 .. m-1, rows increasing, in exact integers. On
-// return segment k of the envelope belongs to parabola owner[k] from row
-// start[k] on; the count of segments is returned.
-int parabolaEnvelope(const int* row, const std::int64_t* f, int m, int from, int* owner, int* start) {
-  auto value = [&](std::int64_t y, int k) { return (y - row[k]) * (y - row[k]) + f[k]; };
-  int q = 0;
-  owner[0] = 0;
-  start[0] = std::numeric_limits<int>::min();
-  for (int u = 1; u < m; ++u) {
-    // A later parabola gains on an earlier one as y grows: if it is already
-    // lower where a segment starts, it is lower on all of that segment.
-    while (q >= 0 && value(std::max(start[q], from), owner[q]) > value(std::max(start[q], from), u)) --q;
-    if (q < 0) {
-      q = 0;
-      owner[0] = u;
-      continue;
-    }
-    // First row at which u lies strictly below owner[q]: 1 + floor of the
-    // separation, exact in double for any matrix this library can hold
-    // (|numerator| < 2^50; a quotient just below an integer stays below it)
-    // and far cheaper than a 64-bit integer division.
-    const std::int64_t a = row[owner[q]], b = row[u];
-    const std::int64_t num = (b * b - a * a) + (f[u] - f[owner[q]]);
-    const auto w = 1 + static_cast<std::int64_t>(
-                           std::floor(static_cast<double>(num) / static_cast<double>(2 * (b - a))));
-    ++q;
-    owner[q] = u;
-    start[q] = static_cast<int>(std::clamp<std::int64_t>(w, std::numeric_limits<int>::min() / 2,
-                                                         std::numeric_limits<int>::max() / 2));
-  }
-  return q + 1;
+// Four table entries at once, indexed by the lanes of `i`.
+inline __m128i lookup(const int* table, __m128i i) {
+  return _mm_setr_epi32(table[_mm_cvtsi128_si32(i)], table[_mm_extract_epi32(i, 1)],
+                        table[_mm_extract_epi32(i, 2)], table[_mm_extract_epi32(i, 3)]);
 }
+
+// Half-heights of the distances below 16 * Tables in byte tables held in
+// registers, as half-height + 1 (0 for none, which gives -1: no row at all).
+template <int Tables>
+class ByteLookup {
+ public:
+  explicit ByteLookup(const std::vector<int>& halfHeight) {
+    alignas(16) std::uint8_t bytes[16 * Tables] = {};
+    // The last entry, for the cap, stays 0.
+    for (std::size_t h = 0; h + 1 < halfHeight.size() && h < sizeof bytes; ++h)
+      bytes[h] = static_cast<std::uint8_t>(halfHeight[h] + 1);
+    for (int k = 0; k < Tables; ++k) m_tables[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes) + k);
+  }
+  // Each lane of h holds a distance below 16 * Tables.
+  __m128i operator()(__m128i h) const {
+    // A byte index of 16 or more (or below 0) saturates to one with the top
+    // bit set, which picks 0 from every table but its own.
+    const __m128i bias = _mm_set1_epi8(0x70);
+    __m128i r = _mm_shuffle_epi8(m_tables[0], _mm_adds_epu8(h, bias));
+    for (int k = 1; k < Tables; ++k)
+      r = _mm_or_si128(r, _mm_shuffle_epi8(m_tables[k],
+                                           _mm_adds_epu8(_mm_sub_epi8(h, _mm_set1_epi8(static_cast<char>(16 * k))), bias)));
+    return _mm_sub_epi32(_mm_and_si128(r, _mm_set1_epi32(0xFF)), _mm_set1_epi32(1));
+  }
+
+ private:
+  __m128i m_tables[Tables];
+};
+
+// Runs a piece of work on the pool.
+class BandWriter : public CbTask {
+ public:
+  explicit BandWriter(std::function<void()> work) : m_work(std::move(work)) {}
+  void Execute() override { m_work(); }
+
+ private:
+  std::function<void()> m_work;
+};
 
 }  // namespace
 
@@ -98,6 +109,11 @@ class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
 
  private:
   void bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom, int rowTo);
+  // Bit l of `bits` for the element in lane l of line g.
+  void markLanes(int x, int g, int bits) {
+    (*m_pBand)[static_cast<std::size_t>(g - (m_iYFrom >> 2)) * (m_iLast - m_iFirst + 1) + (x - m_iFirst)] |=
+        static_cast<std::uint8_t>(bits);
+  }
   void markNear(int x, int y) {
     (*m_pBand)[static_cast<std::size_t>((y >> 2) - (m_iYFrom >> 2)) * (m_iLast - m_iFirst + 1) +
                (x - m_iFirst)] |= static_cast<std::uint8_t>(1u << (y & 3));
@@ -117,11 +133,13 @@ class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
 };
 
 // The disc test asks whether a background element lies within squared
-// distance floor(radius^2) (and within floor(radius) along each axis). The
-// band answers it for all its elements at once from the exact squared
-// Euclidean distance to the nearest background element of the candidate area:
-// per row the distance along x (capped just beyond the radius), then per
-// column the lower envelope of parabolas. The cost does not depend on the
+// distance floor(radius^2) (and within floor(radius) along each axis). Per row
+// the band first finds the distance h along x to the nearest background
+// element of the candidate area, capped just beyond the radius. A row at
+// distance h brings background into the disc of every row within
+// floor(sqrt(limit - h^2)) of it, an interval around the row; an element is
+// near when an interval from above or from below reaches it, which one sweep
+// down and one sweep up each column decide. The cost does not depend on the
 // radius.
 void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
   const CSSEMatrix& src = *m_pSource;
@@ -145,75 +163,134 @@ void CSSEMatrix::QeTaskErodeMatrixArea::ErodeBand() {
     return;
   }
 
-  const float cap = static_cast<float>(reach + 1);
   const int g0 = rowFrom >> 2, g1 = rowTo >> 2, lines = g1 - g0 + 1, rows = 4 * lines;
-  const int n = rowTo - rowFrom + 1, skip = rowFrom - 4 * g0;
-  const __m128 bg = _mm_set1_ps(m_fBackground), one = _mm_set1_ps(1.0f), capv = _mm_set1_ps(cap);
+  // Half-height of the disc's column at distance h along x, exact in
+  // integers; the cap (no background within reach) covers no row at all.
+  constexpr int c_none = -(1 << 30);
+  std::vector<int> halfHeight(static_cast<std::size_t>(reach) + 2);
+  for (std::int64_t h = 0; h <= reach; ++h) {
+    const std::int64_t rest = limit - h * h;
+    auto t = static_cast<std::int64_t>(std::sqrt(static_cast<double>(rest)));
+    while (t * t > rest) --t;
+    while ((t + 1) * (t + 1) <= rest) ++t;
+    halfHeight[h] = static_cast<int>(t);
+  }
+  halfHeight[reach + 1] = c_none;
+
+  const __m128 bg = _mm_set1_ps(m_fBackground);
+  // Distances along x grow without bound away from background and are capped
+  // at reach + 1 only when read: the running count is then a chain of two
+  // one-cycle operations, and four lines run side by side to hide even that.
+  const __m128i capv = _mm_set1_epi32(static_cast<int>(reach + 1)), one = _mm_set1_epi32(1);
   // Columns go in chunks so that the distances along x of a chunk stay in
-  // cache; each chunk rescans at most `reach` columns on either side.
+  // cache; each chunk rescans at most `reach` columns on either side. A chunk
+  // holds whole groups of four columns, the lanes of the sweeps.
   constexpr int c_chunk = 256;
-  // Distances along x, line by line as the source is laid out; a column is
-  // gathered from it into `column` before its envelope is computed.
+  constexpr int c_side = 4;
+  // Distances along x, line by line as the source is laid out.
   orvik::detail::VectorBuffer along(static_cast<std::size_t>(c_chunk) * lines);
-  std::vector<float> column(rows);
-  std::vector<std::int64_t> f(n);
-  std::vector<int> rowOf(n), owner(n), start(n);
+  // Per row of the sweeps, four columns: the half-heights, then whether an
+  // interval from above reaches the element.
+  orvik::detail::VectorBuffer heights(rows), fromAbove(rows);
+  // The two sweeps over the columns c0 .. c1 of a chunk, four at a time.
+  auto sweeps = [&](int c0, int c1, const auto& halfHeightOf) {
+      for (int x = c0; x <= c1; x += 4) {
+        const int columns = std::min(4, c1 - x + 1);
+        auto rowsOf = [&](int q, __m128& r0, __m128& r1, __m128& r2, __m128& r3) {
+          const __m128* a = &along[static_cast<std::size_t>(q) * c_chunk + (x - c0)];
+          r0 = a[0];
+          r1 = a[1];
+          r2 = a[2];
+          r3 = a[3];
+          _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        };
+        // Downwards: the lowest row reached by an interval starting at or above.
+        __m128i lowest = _mm_set1_epi32(c_none);
+        for (int q = 0; q < lines; ++q) {
+          __m128 r[4];
+          rowsOf(q, r[0], r[1], r[2], r[3]);
+          for (int l = 0; l < 4; ++l) {
+            const int i = 4 * q + l;
+            const __m128i y = _mm_set1_epi32(4 * (g0 + q) + l);
+            const __m128i t = halfHeightOf(_mm_min_epi32(_mm_castps_si128(r[l]), capv));
+            reinterpret_cast<__m128i&>(heights[i]) = t;
+            lowest = _mm_max_epi32(lowest, _mm_add_epi32(y, t));
+            fromAbove[i] = _mm_castsi128_ps(_mm_cmpgt_epi32(lowest, _mm_sub_epi32(y, _mm_set1_epi32(1))));
+          }
+        }
+        // Upwards: the highest row reached by an interval starting at or below.
+        __m128i highest = _mm_set1_epi32(-c_none);
+        for (int q = lines - 1; q >= 0; --q) {
+          __m128 near[4];
+          for (int l = 3; l >= 0; --l) {
+            const int i = 4 * q + l;
+            const __m128i y = _mm_set1_epi32(4 * (g0 + q) + l);
+            highest = _mm_min_epi32(highest, _mm_sub_epi32(y, reinterpret_cast<const __m128i&>(heights[i])));
+            near[l] = _mm_or_ps(fromAbove[i], _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_add_epi32(y, _mm_set1_epi32(1)),
+                                                                                highest)));
+          }
+          _MM_TRANSPOSE4_PS(near[0], near[1], near[2], near[3]);
+          // Lane l of near[j]: row 4 (g0 + q) + l of column x + j.
+          const __m128 inArea = rowRangeMask(g0 + q, m_iYFrom, m_iYTo + 1);
+          for (int j = 0; j < columns; ++j) {
+            const int bits = _mm_movemask_ps(_mm_and_ps(near[j], inArea));
+            if (bits) markLanes(x + j, g0 + q, bits);
+          }
+        }
+      }
+  };
   for (int c0 = m_iFirst; c0 <= m_iLast; c0 += c_chunk) {
     const int c1 = std::min(c0 + c_chunk - 1, m_iLast);
     const int scanFrom = static_cast<int>(std::max<std::int64_t>(m_iXFrom, c0 - reach));
     const int scanTo = static_cast<int>(std::min<std::int64_t>(m_iXTo, c1 + reach));
-    for (int q = 0; q < lines; ++q) {
-      const __m128 candidate = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
-      const __m128* line = src.GetMatrixDataDirectly()[g0 + q];
-      __m128 run = capv;
-      for (int x = scanFrom; x <= c1; ++x) {
-        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-        if (x >= c0) along[static_cast<std::size_t>(q) * c_chunk + (x - c0)] = run;
+    const int groupEnd = std::min(c0 + ((c1 - c0 + 4) & ~3), c0 + c_chunk);
+    for (int q0 = 0; q0 < lines; q0 += c_side) {
+      // Past the last line the last one is repeated; it writes the same values.
+      const __m128* in[c_side];
+      __m128i* out[c_side];
+      __m128 candidate[c_side];
+      __m128i run[c_side];
+      for (int k = 0; k < c_side; ++k) {
+        const int q = std::min(q0 + k, lines - 1);
+        in[k] = src.GetMatrixDataDirectly()[g0 + q];
+        out[k] = reinterpret_cast<__m128i*>(&along[static_cast<std::size_t>(q) * c_chunk]);
+        candidate[k] = rowRangeMask(g0 + q, rowFrom, rowTo + 1);
       }
-      run = capv;
-      for (int x = scanTo; x >= c0; --x) {
-        const __m128 isBg = _mm_and_ps(_mm_cmpeq_ps(line[x], bg), candidate);
-        run = _mm_andnot_ps(isBg, _mm_min_ps(_mm_add_ps(run, one), capv));
-        if (x <= c1) {
-          __m128& a = along[static_cast<std::size_t>(q) * c_chunk + (x - c0)];
-          a = _mm_min_ps(a, run);
+      auto step = [&](int k, int x) {
+        const __m128i isBg = _mm_castps_si128(_mm_and_ps(_mm_cmpeq_ps(in[k][x], bg), candidate[k]));
+        run[k] = _mm_andnot_si128(isBg, _mm_add_epi32(run[k], one));
+      };
+      for (int k = 0; k < c_side; ++k) run[k] = capv;
+      for (int x = scanFrom; x < c0; ++x)
+        for (int k = 0; k < c_side; ++k) step(k, x);
+      for (int x = c0; x <= c1; ++x)
+        for (int k = 0; k < c_side; ++k) {
+          step(k, x);
+          out[k][x - c0] = run[k];
         }
-      }
+      for (int k = 0; k < c_side; ++k) run[k] = capv;
+      for (int x = scanTo; x > c1; --x)
+        for (int k = 0; k < c_side; ++k) step(k, x);
+      for (int x = c1; x >= c0; --x)
+        for (int k = 0; k < c_side; ++k) {
+          step(k, x);
+          out[k][x - c0] = _mm_min_epi32(out[k][x - c0], run[k]);
+        }
+      // Columns that only fill up the last group see no background.
+      for (int x = c1 + 1; x < groupEnd; ++x)
+        for (int k = 0; k < c_side; ++k) out[k][x - c0] = capv;
     }
-    for (int x = c0; x <= c1; ++x) {
-      for (int q = 0; q < lines; ++q)
-        _mm_storeu_ps(&column[4 * q], along[static_cast<std::size_t>(q) * c_chunk + (x - c0)]);
-      const float* h = &column[skip];
-      // Only elements that are not background are written; a column of
-      // background needs no distances.
-      bool needed = false;
-      for (int y = m_iYFrom; y <= m_iYTo && !needed; ++y) needed = h[y - rowFrom] != 0.0f;
-      if (!needed) continue;
-      // Only the rows with background within reach along x carry a parabola;
-      // the others can never bring background into the disc.
-      int m = 0;
-      for (int i = 0; i < n; ++i) {
-        const auto v = static_cast<std::int64_t>(h[i]);
-        if (v > reach) continue;
-        rowOf[m] = rowFrom + i;
-        f[m++] = v * v;
-      }
-      if (m == 0) continue;
-      const int segments = parabolaEnvelope(rowOf.data(), f.data(), m, m_iYFrom, owner.data(), start.data());
-      int k = 0;
-      for (int y = m_iYFrom; y <= m_iYTo; ++y) {
-        // Distance 0 along x marks background, which is left as it is.
-        if (h[y - rowFrom] == 0.0f) continue;
-        while (k + 1 < segments && start[k + 1] <= y) ++k;
-        const std::int64_t dy = y - rowOf[owner[k]];
-        const bool near = dy * dy + f[owner[k]] <= limit;
-        if (near) markNear(x, y);
-      }
-    }
+    // Short distances look their half-heights up in registers.
+    if (reach < 15)
+      sweeps(c0, c1, ByteLookup<1>(halfHeight));
+    else if (reach < 31)
+      sweeps(c0, c1, ByteLookup<2>(halfHeight));
+    else if (reach < 63)
+      sweeps(c0, c1, ByteLookup<4>(halfHeight));
+    else
+      sweeps(c0, c1, [&](__m128i h) { return lookup(halfHeight.data(), h); });
   }
 }
-
 // The literal disc test, for the radii whose disc is not a distance ball.
 void CSSEMatrix::QeTaskErodeMatrixArea::bruteForce(std::int64_t reach, std::int64_t limit, int rowFrom,
                                                    int rowTo) {
@@ -271,9 +348,10 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
       std::fill(b.near.begin(), b.near.end(), 0);
       b.task->ErodeBand();
     }
-  const __m128 bg = _mm_set1_ps(background), value = _mm_set1_ps(newValue);
-  const __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
-  for (Band& b : bands) {
+  // Every band is complete: the bands write their columns side by side.
+  auto write = [this, gFrom, gTo, yFrom, yTo, background, newValue](const Band& b) {
+    const __m128 bg = _mm_set1_ps(background), value = _mm_set1_ps(newValue);
+    const __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
     const int columns = b.last - b.first + 1;
     for (int g = gFrom; g <= gTo; ++g) {
       const __m128 area = rowRangeMask(g, yFrom, yTo + 1);
@@ -287,7 +365,19 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
         line[x] = _mm_blendv_ps(v, _mm_blendv_ps(value, bg, nearLanes), write);
       }
     }
-    b.task.Reset();
+  };
+  std::vector<CbSmartPointer<BandWriter>> writers(bands.size());
+  for (std::size_t k = 1; k < bands.size(); ++k) {
+    const Band* b = &bands[k];
+    writers[k] = new BandWriter([&write, b] { write(*b); });
+    pool.AddTask(writers[k], 1);
+  }
+  write(bands[0]);
+  // Writing a band again gives the same values, so one whose task failed
+  // part way is simply written here.
+  for (std::size_t k = 1; k < bands.size(); ++k) {
+    writers[k]->WaitUntilTerminate(0xFFFFFFFFu);
+    if (writers[k]->HasFailed()) write(bands[k]);
   }
 }
 

@@ -119,19 +119,22 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
         CbCPU::SetCount(0);
         EXPECT_TRUE(sameLanes(m, want));
       }
-  // Wide areas go through the distances in several column chunks.
-  for (float radius : {2.0f, 5.5f, 12.0f}) {
-    SCOPED_TRACE(::testing::Message() << "wide, radius " << radius);
-    CSSEMatrix m;
-    m.Create(300, 21);
-    blobs(m, static_cast<unsigned>(radius * 10), 30, 8);
-    CSSEMatrix want(m);
-    referenceErode(want, radius, 0.0f, 5.0f, 3, 290, 1, 19, false);
-    CbCPU::SetCount(1);
-    m.Erode(radius, 0.0f, 5.0f, 3, 290, 1, 19, false, 0);
-    CbCPU::SetCount(0);
-    EXPECT_TRUE(sameLanes(m, want));
-  }
+  // Wide areas go through the distances in several column chunks, the last
+  // one with or without a partial group of four columns; the radii reach the
+  // ways of finding the disc's extent at each distance.
+  for (float radius : {2.0f, 5.5f, 12.0f, 15.0f, 20.5f, 40.0f, 75.0f})
+    for (int xTo : {290, 287}) {
+      SCOPED_TRACE(::testing::Message() << "wide, radius " << radius << " to column " << xTo);
+      CSSEMatrix m;
+      m.Create(300, 21);
+      blobs(m, static_cast<unsigned>(radius * 10), 30, 8);
+      CSSEMatrix want(m);
+      referenceErode(want, radius, 0.0f, 5.0f, 3, xTo, 1, 19, xTo == 287);
+      CbCPU::SetCount(1);
+      m.Erode(radius, 0.0f, 5.0f, 3, xTo, 1, 19, xTo == 287, 0);
+      CbCPU::SetCount(0);
+      EXPECT_TRUE(sameLanes(m, want));
+    }
   // Background 1.0 grows the 1.0 blobs instead.
   CSSEMatrix m;
   m.Create(40, 33);
@@ -140,6 +143,28 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
   referenceErode(want, 3.5f, 1.0f, 9.0f, 0, 39, 0, 32, false);
   m.Dilate(3.5f, 9.0f, 1.0f, 0, 39, 0, 32, false, 0);
   EXPECT_TRUE(sameLanes(m, want));
+}
+
+TEST(Erode, SparseBackgroundAtEveryDistance) {
+  // A few background elements in a field of foreground: rows meet their
+  // nearest background at every distance up to the radius.
+  for (float radius : {3.0f, 14.5f, 15.0f, 20.5f, 31.0f, 40.0f, 62.0f, 70.0f})
+    for (bool vector : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "radius " << radius << " vector " << vector);
+      CSSEMatrix m;
+      m.Create(100, 72);
+      m.Fill(1.0f);
+      std::mt19937 rng(static_cast<unsigned>(radius * 10));
+      // Large discs keep a single background element decisive at every distance.
+      for (int k = 0; k < (radius > 30.0f ? 1 : 5); ++k)
+        m.SetPoint(static_cast<int>(rng() % 100), static_cast<int>(rng() % 72), 0.0f);
+      CSSEMatrix want(m);
+      referenceErode(want, radius, 0.0f, 5.0f, 2, 97, 3, 70, vector);
+      CbCPU::SetCount(2);
+      m.Erode(radius, 0.0f, 5.0f, 2, 97, 3, 70, vector, 0);
+      CbCPU::SetCount(0);
+      EXPECT_TRUE(sameLanes(m, want));
+    }
 }
 
 TEST(DistanceTransform, ExactCityBlockDistanceWithinTheRectangle) {

@@ -119,6 +119,7 @@ void CSSEcharMatrix::SubMatrix(const CSSEcharMatrix& other) {
 void CSSEcharMatrix::Serialize(CArchive& ar) {
   if (ar.IsStoring()) {
     ar << m_iSizeX << m_iSizeY;
+    if (m_iSizeX == 0 || m_iSizeY == 0) return;
     // A matrix without memory stores zeros, so that what is written always reads back.
     std::vector<char> row(m_iSizeX, 0);
     for (int y = 0; y < m_iSizeY; ++y) {
@@ -134,6 +135,14 @@ void CSSEcharMatrix::Serialize(CArchive& ar) {
   if (sizeX < 0 || sizeY < 0) AfxThrowArchiveException(CArchiveException::badSchema);
   const std::uint64_t bytes = static_cast<std::uint64_t>(sizeX) * static_cast<std::uint64_t>(sizeY);
   if (bytes > ar.GetRemaining()) AfxThrowArchiveException(CArchiveException::endOfFile);
+  if (bytes == 0) {
+    // No values: keep the sizes without memory. Allocating lines for a stored
+    // 0 x 2,000,000,000 matrix would cost gigabytes for nothing.
+    m_iSizeX = m_iSSESizeX = sizeX;
+    m_iSizeY = sizeY;
+    m_iSSESizeY = (sizeY >> 4) + 1;
+    return;
+  }
   Create(sizeX, sizeY);
   std::vector<char> row(sizeX);
   for (int y = 0; y < sizeY; ++y) {

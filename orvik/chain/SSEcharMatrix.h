@@ -64,6 +64,7 @@ public:
   // Archive form: int32 size X, int32 size Y, then the bytes row by row. Loading
   // checks the stored sizes against the bytes that follow and throws
   // CArchiveException (badSchema or endOfFile) before allocating for bad data.
+  // A stored matrix without columns or rows loads with its sizes and no memory.
   void Serialize(CArchive& ar);
 
   // --- Signal operations and correlation (SSEcharMatrix_signal.cpp) ---

@@ -1,8 +1,6 @@
 // Neighbourhood filters of CSSEMatrix: box, cross and median filters, the mask
 // filter (optionally over the thread pool), differences, rescaling, step
 // removal and sideways extension.
-#include <immintrin.h>
-
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -59,29 +57,6 @@ struct CorrelationScratch {
   VectorBuffer zeros;  // stands in for the lines above and below the matrix
 };
 
-// The sums of 16 outputs side by side, two columns per 256-bit register: every
-// lane sees the same products and additions in the same order as with 128-bit
-// registers, so the sums are the same bits, at half the instructions.
-constexpr int c_wideBlock = 16;
-__attribute__((target("avx"))) void wideSums(const __m128* weights, const __m128* windows, std::size_t span,
-                                             int mW, int mH, __m128* sums) {
-  __m256 sum[c_wideBlock / 2];
-  for (int k = 0; k < c_wideBlock / 2; ++k) sum[k] = _mm256_setzero_ps();
-  for (int i = 0; i < mW; ++i)
-    for (int j = 0; j < mH; ++j) {
-      const __m256 wgt = _mm256_broadcast_ps(&weights[i * mH + j]);
-      const float* w = reinterpret_cast<const float*>(&windows[static_cast<std::size_t>(j) * span + i]);
-      for (int k = 0; k < c_wideBlock / 2; ++k)
-        sum[k] = _mm256_add_ps(sum[k], _mm256_mul_ps(wgt, _mm256_loadu_ps(w + 8 * k)));
-    }
-  for (int k = 0; k < c_wideBlock / 2; ++k) _mm256_storeu_ps(reinterpret_cast<float*>(&sums[2 * k]), sum[k]);
-}
-
-bool hasWideRegisters() {
-  static const bool has = __builtin_cpu_supports("avx");
-  return has;
-}
-
 void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, bool normalise,
                float weightSum, int xFirst, int xLast, bool clearOutside, CorrelationScratch& scratch) {
   const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
@@ -109,7 +84,6 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
   VectorBuffer& windows = scratch.windows;
   const __m128* const* in = src.GetMatrixDataDirectly();
   constexpr int c_block = 8;
-  const bool wide = hasWideRegisters();
 
   if (clearOutside)
     for (int g = 0; g < lines; ++g) {
@@ -136,12 +110,6 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
       target[x] = _mm_blendv_ps(_mm_and_ps(target[x], other), v, keep);
     };
     int x = outX0;
-    if (wide)
-      for (; x + c_wideBlock - 1 <= outX1; x += c_wideBlock) {
-        alignas(32) __m128 sum[c_wideBlock];
-        wideSums(weights.data(), &windows[static_cast<std::size_t>(x - hW - srcFirst)], span, mW, mH, sum);
-        for (int k = 0; k < c_wideBlock; ++k) store(x + k, sum[k]);
-      }
     for (; x + c_block - 1 <= outX1; x += c_block) {
       __m128 sum[c_block];
       for (int k = 0; k < c_block; ++k) sum[k] = zero;

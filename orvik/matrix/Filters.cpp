@@ -1,10 +1,8 @@
 #include "orvik/matrix/Filters.h"
 
 #include <algorithm>
-#include <memory>
 #include <vector>
 
-#include "orvik/foundation/ThreadPool.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
@@ -106,83 +104,26 @@ void CFilters::Median5x5(CSSEMatrix& src, CSSEMatrix& dst, int xFrom, int xTo, i
   medianFilter<2>(src, dst, xFrom, xTo, yFrom, yTo);
 }
 
-namespace {
-
-// The lines from .. to of the in-place 3x3 median. Line from - 1 and line
-// to + 1 are read from `aboveFirst` and `belowLast` when given: copies taken
-// before any band started, since other bands filter those lines meanwhile.
-struct MedianBand {
-  int from = 0, to = -1;
-  orvik::detail::VectorBuffer above, here, rows, aboveFirst, belowLast;
-  bool hasAbove = false, hasBelow = false;
-  explicit MedianBand(int sizeX)
-      : above(sizeX), here(sizeX), rows(static_cast<std::size_t>(3) * sizeX), aboveFirst(sizeX), belowLast(sizeX) {}
-
-  void run(CSSEMatrix& m) {
-    const int sizeX = m.GetSizeX(), sizeY = m.GetSizeY(), lines = m.GetSSESizeY();
-    __m128** data = m.GetMatrixDataDirectly();
-    if (hasAbove) above.swap(aboveFirst);
-    for (int g = from; g <= to; ++g) {
-      std::copy(data[g], data[g] + sizeX, here.data());
-      const __m128* next = g + 1 < lines ? (g == to && hasBelow ? belowLast.data() : data[g + 1]) : here.data();
-      const __m128 keep = orvik::detail::rowRangeMask(g, 1, sizeY - 1);
-      if (sizeX > 2 && _mm_movemask_ps(keep))
-        medianLine<1>(g > 0 ? above.data() : here.data(), here.data(), next, data[g], 1, sizeX - 2, keep, rows);
-      const __m128 rowsOfMatrix = orvik::detail::rowRangeMask(g, 0, sizeY);
-      if (_mm_movemask_ps(rowsOfMatrix) != 0xF)
-        for (int x = 0; x < sizeX; ++x) data[g][x] = _mm_and_ps(data[g][x], rowsOfMatrix);
-      above.swap(here);
-    }
-  }
-};
-
-class MedianBandTask : public CbTask {
- public:
-  MedianBandTask(MedianBand* band, CSSEMatrix* m) : m_pBand(band), m_pMatrix(m) {}
-  void Execute() override { m_pBand->run(*m_pMatrix); }
-
- private:
-  MedianBand* m_pBand;
-  CSSEMatrix* m_pMatrix;
-};
-
-}  // namespace
-
 // Median3x3 of the whole matrix into itself, the same values as through a
 // temporary of the same size (borders kept, spare lanes 0.0) without the
 // temporary: the source lines above and at the current one are kept as
-// copies, the line below is still unfiltered when it is read. Bands of lines
-// run on the pool; every scratch buffer exists before the first band starts,
-// and the filtering itself neither allocates nor throws. It lives here with
-// the kernel it shares.
+// copies, the line below is still unfiltered when it is read. It lives here
+// with the kernel it shares.
 void CSSEMatrix::SimpleMedianFilter() {
   if (!HasMemory() || IsEmpty()) return;
-  const int sizeX = GetSizeX(), lines = GetSSESizeY();
-  // A band of fewer lines costs more in copies and hand-over than it saves.
-  constexpr int c_minLines = 32;
-  const int count = std::clamp(std::min(CbCPU::GetCount(), lines / c_minLines), 1, 64);
-  std::vector<std::unique_ptr<MedianBand>> bands;
-  for (int k = 0; k < count; ++k) {
-    auto b = std::make_unique<MedianBand>(sizeX);
-    b->from = static_cast<int>(static_cast<long long>(lines) * k / count);
-    b->to = static_cast<int>(static_cast<long long>(lines) * (k + 1) / count) - 1;
-    bands.push_back(std::move(b));
-  }
+  const int sizeX = GetSizeX(), sizeY = GetSizeY(), lines = GetSSESizeY();
   __m128** data = GetMatrixDataDirectly();
-  for (auto& b : bands) {
-    if ((b->hasAbove = b->from > 0)) std::copy(data[b->from - 1], data[b->from - 1] + sizeX, b->aboveFirst.data());
-    if ((b->hasBelow = b->to + 1 < lines)) std::copy(data[b->to + 1], data[b->to + 1] + sizeX, b->belowLast.data());
+  orvik::detail::VectorBuffer above(sizeX), here(sizeX);
+  orvik::detail::VectorBuffer rows(static_cast<std::size_t>(3) * sizeX);
+  for (int g = 0; g < lines; ++g) {
+    std::copy(data[g], data[g] + sizeX, here.data());
+    const __m128* next = g + 1 < lines ? data[g + 1] : here.data();
+    const __m128 keep = orvik::detail::rowRangeMask(g, 1, sizeY - 1);
+    if (sizeX > 2 && _mm_movemask_ps(keep))
+      medianLine<1>(g > 0 ? above.data() : here.data(), here.data(), next, data[g], 1, sizeX - 2, keep, rows);
+    const __m128 rowsOfMatrix = orvik::detail::rowRangeMask(g, 0, sizeY);
+    if (_mm_movemask_ps(rowsOfMatrix) != 0xF)
+      for (int x = 0; x < sizeX; ++x) data[g][x] = _mm_and_ps(data[g][x], rowsOfMatrix);
+    above.swap(here);
   }
-  if (count == 1) {
-    bands[0]->run(*this);
-    return;
-  }
-  auto& pool = CbSingleton<CbThreadPool>::GetInstance();
-  std::vector<CbSmartPointer<MedianBandTask>> tasks(count);
-  for (int k = 1; k < count; ++k) {
-    tasks[k] = new MedianBandTask(bands[k].get(), this);
-    pool.AddTask(tasks[k], 1);
-  }
-  bands[0]->run(*this);
-  for (int k = 1; k < count; ++k) tasks[k]->WaitUntilTerminate(0xFFFFFFFFu);
 }

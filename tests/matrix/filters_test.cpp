@@ -121,20 +121,6 @@ TEST(Median, MatchesThePlainRuleOnRectangles) {
   referenceMedian(m, want, 1, 0, 19, 0, 14);
   m.SimpleMedianFilter();
   EXPECT_TRUE(sameLanes(m, want));
-  // Tall matrices go in bands of lines, as many as there are processors.
-  for (int cpus = 1; cpus <= 4; ++cpus)
-    for (int sy : {258, 521}) {
-      SCOPED_TRACE(::testing::Message() << "in place, " << sy << " rows, cpus " << cpus);
-      CSSEMatrix tall, tallWant;
-      tall.Create(37, sy);
-      randomize(tall, static_cast<unsigned>(sy + cpus), 4);
-      tallWant.Create(37, sy);
-      referenceMedian(tall, tallWant, 1, 0, 37, 0, sy);
-      CbCPU::SetCount(cpus);
-      tall.SimpleMedianFilter();
-      CbCPU::SetCount(0);
-      EXPECT_TRUE(sameLanes(tall, tallWant));
-    }
 }
 
 TEST(CrossFilters, MaximumAndMinimumAgainstThePlainRule) {

@@ -217,7 +217,7 @@ void ReadFloatTiff(const std::string& path, CSSEMatrix& m) {
   if (TIFFIsTiled(tif.get())) throw std::runtime_error("'" + path + "': tiled TIFF files are not supported");
   if (w == 0 || h == 0 || w > (1u << 20) || h > (1u << 20))
     throw std::runtime_error("'" + path + "': implausible image size");
-  if (TIFFScanlineSize64(tif.get()) != static_cast<tmsize_t>(w) * 4)
+  if (TIFFScanlineSize64(tif.get()) != static_cast<std::uint64_t>(w) * 4)
     throw std::runtime_error("'" + path + "': unexpected row layout");
   m.Create(static_cast<int>(w), static_cast<int>(h));
   std::vector<float> row(w);

@@ -73,7 +73,7 @@ class BandWriter : public CbTask {
 class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
  public:
   QeTaskErodeMatrixArea(int first, int last, int xFrom, int xTo, int yFrom, int yTo, const CSSEMatrix* source,
-                        std::vector<std::uint8_t>* band, float background, float newValue, float radius,
+                        std::vector<std::uint8_t>* band, float background, float radius,
                         bool vectorVariant, unsigned long long affinityMask)
       : m_iFirst(first),
         m_iLast(last),
@@ -84,7 +84,6 @@ class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
         m_pSource(source),
         m_pBand(band),
         m_fBackground(background),
-        m_fNewValue(newValue),
         m_fRadius(radius),
         m_bVectorVariant(vectorVariant),
         m_ullAffinityMask(affinityMask) {}
@@ -126,7 +125,8 @@ class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
   // by line: bit l set when the element in lane l has background within the
   // disc. The matrix itself is written by Erode once every task is done.
   std::vector<std::uint8_t>* m_pBand;
-  float m_fBackground, m_fNewValue, m_fRadius;
+  // The new value is not needed here: Erode writes it after the join.
+  float m_fBackground, m_fRadius;
   bool m_bVectorVariant;
   unsigned long long m_ullAffinityMask;
   bool m_bFailed = false;
@@ -338,7 +338,7 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
     next = b.last + 1;
     b.near.assign(static_cast<std::size_t>(b.last - b.first + 1) * (gTo - gFrom + 1), 0);
     b.task = new QeTaskErodeMatrixArea(b.first, b.last, xFrom, xTo, yFrom, yTo, this, &b.near, background,
-                                       newValue, radius, vectorVariant, affinityMask);
+                                       radius, vectorVariant, affinityMask);
     pool.AddTask(b.task, 1);
   }
   for (Band& b : bands) b.task->WaitUntilTerminate(0xFFFFFFFFu);

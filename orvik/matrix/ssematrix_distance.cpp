@@ -104,8 +104,10 @@ void CSSEMatrix::DistanceTransform(CSSEMatrix& dist, int xFrom, int xTo, int yFr
 // Standard 3-4 chamfer masks: forwards the left element and the three above,
 // backwards the right element and the three below. The passes run in place
 // (the same values as on a copy), one SSE line at a time: its four rows are
-// unpacked into plain rows, where each element depends only on its left
-// (right) neighbour once the terms of the finished row are folded in.
+// unpacked into plain rows. A row needs its left (right) neighbour and the
+// finished row before it up to one column ahead, so the rows of a line are
+// walked together, each two columns behind the one before it: the four
+// dependency chains then overlap instead of running one after the other.
 void CSSEMatrix::Chamfer() {
   if (!HasMemory() || IsEmpty()) return;
   ReplaceValueWithValue(0.0f, 99999.9f);
@@ -114,7 +116,7 @@ void CSSEMatrix::Chamfer() {
   if (sx > 2 && sy > 2) {
     // rows[0 .. 3]: the line's rows; rows[4]: the finished neighbour row of
     // the previous line (above forwards, below backwards).
-    std::vector<float> buffer(static_cast<std::size_t>(5) * sx), terms(sx);
+    std::vector<float> buffer(static_cast<std::size_t>(5) * sx);
     float* rows[5];
     for (int k = 0; k < 5; ++k) rows[k] = &buffer[static_cast<std::size_t>(k) * sx];
     auto unpack = [&](int g) {
@@ -127,18 +129,23 @@ void CSSEMatrix::Chamfer() {
       for (int x = 0; x < sx; ++x, p += 4)
         for (int l = 0; l < 4; ++l) p[l] = rows[l][x];
     };
+    // The rows of line g inside the frame: lFrom .. lTo.
+    auto firstRow = [&](int g) { return std::max(0, 1 - 4 * g); };
+    auto lastRow = [&](int g) { return std::min(3, sy - 2 - 4 * g); };
     const int lastLine = (sy - 2) >> 2;
     for (int g = 0; g <= lastLine; ++g) {
       unpack(g);
-      for (int l = 0; l < 4; ++l) {
-        const int y = 4 * g + l;
-        if (y < 1 || y > sy - 2) continue;
-        float* row = rows[l];
-        const float* up = l > 0 ? rows[l - 1] : rows[4];
-        for (int x = 1; x <= sx - 2; ++x)
-          terms[x] = std::min(std::min(row[x], up[x] + 3.0f), std::min(up[x - 1] + 4.0f, up[x + 1] + 4.0f));
-        for (int x = 1; x <= sx - 2; ++x) row[x] = std::min(terms[x], row[x - 1] + 3.0f);
-      }
+      const int lFrom = firstRow(g), lTo = lastRow(g);
+      for (int s = 1; s <= sx - 2 + 2 * (lTo - lFrom); ++s)
+        for (int l = lFrom; l <= lTo; ++l) {
+          const int x = s - 2 * (l - lFrom);
+          if (x < 1 || x > sx - 2) continue;
+          float* row = rows[l];
+          const float* up = l > 0 ? rows[l - 1] : rows[4];
+          const float terms =
+              std::min(std::min(row[x], up[x] + 3.0f), std::min(up[x - 1] + 4.0f, up[x + 1] + 4.0f));
+          row[x] = std::min(terms, row[x - 1] + 3.0f);
+        }
       pack(g);
       std::copy(rows[3], rows[3] + sx, rows[4]);
     }
@@ -148,16 +155,17 @@ void CSSEMatrix::Chamfer() {
         const float* p = reinterpret_cast<const float*>(m_ppLines[g + 1]);
         for (int x = 0; x < sx; ++x) rows[4][x] = p[4 * x];
       }
-      for (int l = 3; l >= 0; --l) {
-        const int y = 4 * g + l;
-        if (y < 1 || y > sy - 2) continue;
-        float* row = rows[l];
-        const float* down = l < 3 ? rows[l + 1] : rows[4];
-        for (int x = 1; x <= sx - 2; ++x)
-          terms[x] =
+      const int lFrom = firstRow(g), lTo = lastRow(g);
+      for (int s = sx - 2; s >= 1 - 2 * (lTo - lFrom); --s)
+        for (int l = lTo; l >= lFrom; --l) {
+          const int x = s + 2 * (lTo - l);
+          if (x < 1 || x > sx - 2) continue;
+          float* row = rows[l];
+          const float* down = l < 3 ? rows[l + 1] : rows[4];
+          const float terms =
               std::min(std::min(row[x], down[x] + 3.0f), std::min(down[x + 1] + 4.0f, down[x - 1] + 4.0f));
-        for (int x = sx - 2; x >= 1; --x) row[x] = std::min(terms[x], row[x + 1] + 3.0f);
-      }
+          row[x] = std::min(terms, row[x + 1] + 3.0f);
+        }
       pack(g);
       std::copy(rows[0], rows[0] + sx, rows[4]);
     }

@@ -1,22 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/ReferenceCounter.h"
 #include "orvik/matrix/ssematrix.h"
+#include "lanes.h"
 
 namespace {
 
 // Every lane of every SSE line, spare lanes included.
 bool allLanesEqual(const CSSEMatrix& m, float v) {
-  for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    const float* line = reinterpret_cast<const float*>(m.GetMatrixDataDirectly()[g]);
-    for (int i = 0; i < 4 * m.GetSSESizeX(); ++i)
-      if (line[i] != v) return false;
-  }
-  return true;
+  const std::vector<float> l = lanes(m);
+  return std::all_of(l.begin(), l.end(), [v](float f) { return f == v; });
 }
 
 TEST(MatrixCore, LayoutLinesFieldsAndSpareLanes) {

@@ -6,17 +6,9 @@
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/matrix/ssematrix.h"
+#include "lanes.h"
 
 namespace {
-
-std::vector<float> lanes(const CSSEMatrix& m) {
-  std::vector<float> out;
-  for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    const float* p = reinterpret_cast<const float*>(m.GetMatrixDataDirectly()[g]);
-    out.insert(out.end(), p, p + 4 * m.GetSSESizeX());
-  }
-  return out;
-}
 
 // Distinct values in every lane, spare lanes included.
 void pattern(CSSEMatrix& m) {

@@ -7,18 +7,9 @@
 
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/matrix/ssematrix.h"
+#include "lanes.h"
 
 namespace {
-
-// Every lane of every SSE line, spare lanes included, in line order.
-std::vector<float> lanes(const CSSEMatrix& m) {
-  std::vector<float> out;
-  for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    const float* p = reinterpret_cast<const float*>(m.GetMatrixDataDirectly()[g]);
-    out.insert(out.end(), p, p + 4 * m.GetSSESizeX());
-  }
-  return out;
-}
 
 void setLanes(CSSEMatrix& m, const std::vector<float>& v) {
   std::size_t i = 0;

@@ -2,10 +2,6 @@
 
 #include <cmath>
 
-float CSSEFns::internal_addition_of_m128(const SSEPoint& a) {
-  return (a.f[0] + a.f[3]) + (a.f[2] + a.f[1]);
-}
-
 float CSSEFns::scalarproduct(const SSEPoint& a, const SSEPoint& b) {
   return internal_addition_of_m128(_mm_mul_ps(a.v, b.v));
 }

@@ -35,7 +35,7 @@ public:
   static SSEPoint vectorproduct(const SSEPoint& a, const SSEPoint& b);
   // a . (b x c)
   static float volume(const SSEPoint& a, const SSEPoint& b, const SSEPoint& c);
-  static float internal_addition_of_m128(const SSEPoint& a);
+  static float internal_addition_of_m128(const SSEPoint& a) { return (a.f[0] + a.f[3]) + (a.f[2] + a.f[1]); }
   static void max_of_m128(const SSEPoint& a, float* out);
   static void min_of_m128(const SSEPoint& a, float* out);
   // (m0 . p, m1 . p, m2 . p, 0)

@@ -9,9 +9,7 @@
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
-namespace {
-inline __m128 select(__m128 mask, __m128 ifTrue, __m128 ifFalse) { return _mm_blendv_ps(ifFalse, ifTrue, mask); }
-}  // namespace
+using orvik::detail::select;
 
 // ---------------------------------------------------------------------------
 // Filling

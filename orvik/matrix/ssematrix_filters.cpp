@@ -7,6 +7,7 @@
 
 #include "orvik/foundation/ThreadPool.h"
 #include "orvik/matrix/Filters.h"
+#include "orvik/foundation/SSEPoint.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
@@ -309,7 +310,7 @@ void CSSEMatrix::MaskFilter(CSSEMatrix& result, CSSEMatrix& mask, bool normalise
       const __m128 m = mask.m_ppLines[g][x];
       lanes = _mm_add_ps(lanes, _mm_sqrt_ps(_mm_mul_ps(m, m)));
     }
-  const float weightSum = orvik::detail::foldLanes(lanes);
+  const float weightSum = CSSEFns::internal_addition_of_m128(lanes);
 
   if (!multiThreaded) {
     CorrelationScratch scratch(mask, m_iSizeX);

@@ -32,12 +32,11 @@ inline __m128 rowRangeMask(int g, int from, int to) {
   return _mm_castsi128_ps(_mm_and_si128(geFrom, ltTo));
 }
 
-// Lane sum folded as (s0 + s3) + (s2 + s1), the order every sum of the library uses.
-inline float foldLanes(__m128 s) {
-  alignas(16) float l[4];
-  _mm_store_ps(l, s);
-  return (l[0] + l[3]) + (l[2] + l[1]);
-}
+// ifTrue where mask is set, else ifFalse.
+inline __m128 select(__m128 mask, __m128 ifTrue, __m128 ifFalse) { return _mm_blendv_ps(ifFalse, ifTrue, mask); }
+
+// |v| by clearing the sign bit: exact for every float, infinities and NaN included.
+inline __m128 absolute(__m128 v) { return _mm_andnot_ps(_mm_set1_ps(-0.0f), v); }
 
 // Owned, 16-byte-aligned scratch array of vectors (a standard container of
 // __m128 would drop the type's alignment attribute).

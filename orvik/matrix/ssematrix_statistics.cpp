@@ -2,6 +2,7 @@
 // bounding box of the values passing a threshold.
 #include <algorithm>
 
+#include "orvik/foundation/SSEPoint.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
@@ -10,7 +11,8 @@ namespace {
 constexpr float c_fStartMax = -1000000.0f;
 constexpr float c_fStartMin = 1000000.0f;
 
-inline __m128 select(__m128 mask, __m128 ifTrue, __m128 ifFalse) { return _mm_blendv_ps(ifFalse, ifTrue, mask); }
+using orvik::detail::absolute;
+using orvik::detail::select;
 
 template <class F>
 void eachVector(const CSSEMatrix& m, F f) {
@@ -164,21 +166,20 @@ int CSSEMatrix::NumValuesBelow(const CSSEMatrix* other) const {
 float CSSEMatrix::IntegrateMatrix() const {
   __m128 s = _mm_setzero_ps();
   eachVector(*this, [&](__m128 v) { s = _mm_add_ps(s, v); });
-  return orvik::detail::foldLanes(s);
+  return CSSEFns::internal_addition_of_m128(s);
 }
 
 float CSSEMatrix::IntegrateMatrixAbsolute() const {
-  const __m128 sign = _mm_set1_ps(-0.0f);
   __m128 s = _mm_setzero_ps();
-  eachVector(*this, [&](__m128 v) { s = _mm_add_ps(s, _mm_andnot_ps(sign, v)); });
-  return orvik::detail::foldLanes(s);
+  eachVector(*this, [&](__m128 v) { s = _mm_add_ps(s, absolute(v)); });
+  return CSSEFns::internal_addition_of_m128(s);
 }
 
 float CSSEMatrix::IntegrateMatrixAbsolute(float a, float b) const {
-  const __m128 sign = _mm_set1_ps(-0.0f), area = _mm_set1_ps(a * b);
+  const __m128 area = _mm_set1_ps(a * b);
   __m128 s = _mm_setzero_ps();
-  eachVector(*this, [&](__m128 v) { s = _mm_add_ps(s, _mm_mul_ps(_mm_andnot_ps(sign, v), area)); });
-  return orvik::detail::foldLanes(s);
+  eachVector(*this, [&](__m128 v) { s = _mm_add_ps(s, _mm_mul_ps(absolute(v), area)); });
+  return CSSEFns::internal_addition_of_m128(s);
 }
 
 float CSSEMatrix::IntegrateMatrixValid() const {
@@ -190,7 +191,7 @@ float CSSEMatrix::IntegrateMatrixValid() const {
   const __m128 valid = orvik::detail::rowRangeMask(last, 0, m_iSizeY);
   for (int x = 0; x < m_iSSESizeX; ++x)
     s = select(valid, _mm_add_ps(s, _mm_load_ps(reinterpret_cast<const float*>(m_ppLines[last] + x))), s);
-  return orvik::detail::foldLanes(s);
+  return CSSEFns::internal_addition_of_m128(s);
 }
 
 float CSSEMatrix::GetPixelPreciseFloat(float fx, float fy, bool) const {

@@ -6,15 +6,14 @@
 #include <cmath>
 
 #include "orvik/chain/SSEcharMatrix.h"
+#include "orvik/foundation/SSEPoint.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
 namespace {
 
-// ifTrue where mask is set, else ifFalse.
-inline __m128 select(__m128 mask, __m128 ifTrue, __m128 ifFalse) { return _mm_blendv_ps(ifFalse, ifTrue, mask); }
-
-inline __m128 absolute(__m128 v) { return _mm_andnot_ps(_mm_set1_ps(-0.0f), v); }
+using orvik::detail::absolute;
+using orvik::detail::select;
 
 // Applies f to every vector of every line, spare lanes included.
 template <class F>
@@ -382,7 +381,7 @@ float CSSEMatrix::ComputeSumOfTwoMatrices(CSSEMatrix* other, int offsetY, int of
       const __m128 ov = _mm_load_ps(o + 4 * x);
       const __m128 set = _mm_cmpgt_ps(ov, half);
       if (_mm_movemask_ps(_mm_andnot_ps(_mm_cmpgt_ps(t, half), set))) return -1.0f;
-      sum += orvik::detail::foldLanes(_mm_and_ps(set, _mm_div_ps(_mm_max_ps(_mm_sub_ps(t, ov), zero), hundred)));
+      sum += CSSEFns::internal_addition_of_m128(_mm_and_ps(set, _mm_div_ps(_mm_max_ps(_mm_sub_ps(t, ov), zero), hundred)));
     }
   }
   return sum;

@@ -6,6 +6,7 @@
 #include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/platform/Archive.h"
+#include "orvik/matrix/LineFields.h"
 #include "orvik/matrix/ssematrix.h"
 
 CSSEcharMatrix::CSSEcharMatrix(int sizeX, int sizeY) { Create(sizeX, sizeY); }
@@ -32,33 +33,15 @@ void CSSEcharMatrix::Create(int sizeX, int sizeY) {
   m_iSizeX = m_iSSESizeX = sizeX;
   m_iSizeY = sizeY;
   m_iSSESizeY = (sizeY >> 4) + 1;
-  const int lines = m_iSSESizeY;
-  const int fields = (lines + c_iLinesPerField - 1) / c_iLinesPerField;
-  const std::size_t lineBytes = static_cast<std::size_t>(sizeX) * sizeof(__m128i);
-  m_fields.assign(fields, nullptr);
-  m_ppLines = static_cast<__m128i**>(SafeAlignedAlloc(sizeof(__m128i*) * lines, 16));
-  for (int f = 0; f < fields; ++f) {
-    const int first = f * c_iLinesPerField;
-    const int count = std::min(c_iLinesPerField, lines - first);
-    auto* field = static_cast<__m128i*>(SafeAlignedAlloc(lineBytes * count, 16));
-    m_fields[f] = field;
-    m_iFields = f + 1;
-    std::memset(field, 0, lineBytes * count);
-    for (int l = 0; l < count; ++l) m_ppLines[first + l] = field + static_cast<std::size_t>(l) * sizeX;
-  }
+  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, m_iSSESizeY, sizeX, c_iLinesPerField);
+  Clear(0);
 }
 
 void CSSEcharMatrix::CreateSimilar(const CSSEcharMatrix& other) { Create(other.GetSizeX(), other.GetSizeY()); }
 
 void CSSEcharMatrix::CreateSimilar(const CSSEMatrix& other) { Create(other.GetSizeX(), other.GetSizeY()); }
 
-void CSSEcharMatrix::Free() {
-  for (int f = 0; f < m_iFields; ++f) SafeAlignedFree(m_fields[f]);
-  m_fields.clear();
-  m_iFields = 0;
-  SafeAlignedFree(m_ppLines);
-  m_ppLines = nullptr;
-}
+void CSSEcharMatrix::Free() { orvik::detail::FreeLineFields(m_ppLines, m_fields, m_iFields); }
 
 char CSSEcharMatrix::GetPoint(int x, int y) const {
   if (!m_ppLines || m_iSizeX < 1 || m_iSizeY < 1) return 0;

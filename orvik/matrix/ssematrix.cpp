@@ -6,6 +6,7 @@
 
 #include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/Exception.h"
+#include "orvik/matrix/LineFields.h"
 
 CSSEMatrix::CSSEMatrix() = default;
 
@@ -37,22 +38,7 @@ void CSSEMatrix::allocate(int sizeX, int sizeY) {
   m_iSizeY = sizeY;
   m_iSSESizeX = sizeX;
   m_iSSESizeY = (sizeY >> 2) + 1;
-
-  const int lines = m_iSSESizeY;
-  const int fields = (lines + c_iLinesPerField - 1) / c_iLinesPerField;
-  const std::size_t lineBytes = static_cast<std::size_t>(sizeX) * sizeof(__m128);
-  m_fields.assign(fields, nullptr);
-  m_ppLines = static_cast<__m128**>(SafeAlignedAlloc(sizeof(__m128*) * lines, 16));
-  // On an allocation failure the fields allocated so far stay counted, so that
-  // FreeImageMemoryOnly (and the destructor) release them.
-  for (int f = 0; f < fields; ++f) {
-    const int first = f * c_iLinesPerField;
-    const int count = std::min(c_iLinesPerField, lines - first);
-    auto* field = static_cast<__m128*>(SafeAlignedAlloc(lineBytes * count, 16));
-    m_fields[f] = field;
-    m_iFields = f + 1;
-    for (int l = 0; l < count; ++l) m_ppLines[first + l] = field + static_cast<std::size_t>(l) * sizeX;
-  }
+  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, m_iSSESizeY, sizeX, c_iLinesPerField);
 }
 
 void CSSEMatrix::Create(int sizeX, int sizeY) {
@@ -65,15 +51,7 @@ void CSSEMatrix::CreateNoClear(int sizeX, int sizeY) { allocate(sizeX, sizeY); }
 void CSSEMatrix::CreateSimilar(CSSEMatrix& other) { Create(other.GetSizeX(), other.GetSizeY()); }
 
 void CSSEMatrix::FreeImageMemoryOnly() {
-  if (!m_ppLines) return;
-  for (int f = 0; f < m_iFields; ++f) {
-    SafeAlignedFree(m_fields[f]);
-    m_fields[f] = nullptr;
-  }
-  m_iFields = 0;
-  m_fields.clear();
-  SafeAlignedFree(m_ppLines);
-  m_ppLines = nullptr;
+  if (m_ppLines) orvik::detail::FreeLineFields(m_ppLines, m_fields, m_iFields);
 }
 
 void CSSEMatrix::Reset() {

@@ -1,10 +1,8 @@
 #include "orvik/matrix/ssematrix.h"
 
-#include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/matrix/LineFields.h"
 

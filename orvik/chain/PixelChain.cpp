@@ -81,29 +81,23 @@ void CPixelChain::GetPixel(int i, int& x, int& y) const {
   y = m_points[i].y;
 }
 
-long CPixelChain::GetminX() const {
-  long v = 0x0FFFFFFF;
-  for (int i = 0; i < m_iCount; ++i) v = std::min<long>(v, m_points[i].x);
-  return v;
+namespace {
+// The smallest (or largest) coordinate of the chain, starting from `start`:
+// 268,435,455 for minima and 0 for maxima, which an empty chain returns.
+template <typename Pick>
+long extreme(const pixel* points, int count, std::int32_t pixel::*coordinate, long start, Pick pick) {
+  for (int i = 0; i < count; ++i) start = pick(start, static_cast<long>(points[i].*coordinate));
+  return start;
 }
+constexpr long c_lNoMinimum = 0x0FFFFFFF;
+long least(long a, long b) { return std::min(a, b); }
+long greatest(long a, long b) { return std::max(a, b); }
+}  // namespace
 
-long CPixelChain::GetmaxX() const {
-  long v = 0;
-  for (int i = 0; i < m_iCount; ++i) v = std::max<long>(v, m_points[i].x);
-  return v;
-}
-
-long CPixelChain::GetminY() const {
-  long v = 0x0FFFFFFF;
-  for (int i = 0; i < m_iCount; ++i) v = std::min<long>(v, m_points[i].y);
-  return v;
-}
-
-long CPixelChain::GetmaxY() const {
-  long v = 0;
-  for (int i = 0; i < m_iCount; ++i) v = std::max<long>(v, m_points[i].y);
-  return v;
-}
+long CPixelChain::GetminX() const { return extreme(m_points.get(), m_iCount, &pixel::x, c_lNoMinimum, least); }
+long CPixelChain::GetmaxX() const { return extreme(m_points.get(), m_iCount, &pixel::x, 0, greatest); }
+long CPixelChain::GetminY() const { return extreme(m_points.get(), m_iCount, &pixel::y, c_lNoMinimum, least); }
+long CPixelChain::GetmaxY() const { return extreme(m_points.get(), m_iCount, &pixel::y, 0, greatest); }
 
 void CPixelChain::CalcBoundingBox(int& minX, int& minY, int& maxX, int& maxY) const {
   minX = static_cast<int>(GetminX());

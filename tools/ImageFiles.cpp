@@ -49,17 +49,16 @@ void pngError(png_structp png, png_const_charp msg) {
 }
 void pngWarning(png_structp, png_const_charp) {}
 
-// Decodes a PNG into 8-bit or 16-bit samples of one or three channels. The
+// Decodes a 16-bit PNG into native-order samples of one or three channels. The
 // work that may longjmp touches only plain data, never C++ objects with
 // destructors, so no destructor is skipped.
-bool decodePng(std::FILE* f, const int wantBits, std::vector<std::uint8_t>& out, png_uint_32& w, png_uint_32& h,
-               int& channels, int& bits, PngError& err) {
+bool decodePng16(std::FILE* f, std::vector<std::uint8_t>& out, png_uint_32& w, png_uint_32& h, int& channels,
+                 PngError& err) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &err, pngError, pngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   // Changed between setjmp and a possible longjmp, hence volatile.
   png_bytep* volatile rows = nullptr;
-  volatile int want = wantBits;
   if (setjmp(png_jmpbuf(png))) {
     std::free(rows);
     png_destroy_read_struct(&png, &info, nullptr);
@@ -70,18 +69,14 @@ bool decodePng(std::FILE* f, const int wantBits, std::vector<std::uint8_t>& out,
   png_read_info(png, info);
   w = png_get_image_width(png, info);
   h = png_get_image_height(png, info);
-  bits = png_get_bit_depth(png, info);
-  const int colour = png_get_color_type(png, info);
-  if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-  if (colour == PNG_COLOR_TYPE_GRAY && bits < 8) png_set_expand_gray_1_2_4_to_8(png);
-  if (colour & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
-  if (want == 8 && bits == 16) png_set_strip_16(png);
-  if (want == 16 && bits < 16) {
+  const int bits = png_get_bit_depth(png, info);
+  if (bits != 16) {
     std::snprintf(err.message, sizeof err.message, "expected a 16-bit PNG, found %d bits per sample", bits);
     png_destroy_read_struct(&png, &info, nullptr);
     return false;
   }
-  if (want == 16) png_set_swap(png);  // PNG stores big-endian samples
+  if (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+  png_set_swap(png);  // PNG stores big-endian samples
   png_read_update_info(png, info);
   channels = png_get_channels(png, info);
   const std::size_t rowBytes = png_get_rowbytes(png, info);
@@ -94,7 +89,6 @@ bool decodePng(std::FILE* f, const int wantBits, std::vector<std::uint8_t>& out,
   std::free(rows);
   rows = nullptr;
   png_destroy_read_struct(&png, &info, nullptr);
-  bits = want == 16 ? 16 : 8;
   return true;
 }
 
@@ -170,9 +164,9 @@ void ReadPng16(const std::string& path, float scale, CSSEMatrix& m) {
   File f = openFile(path, "rb");
   std::vector<std::uint8_t> data;
   png_uint_32 w = 0, h = 0;
-  int channels = 0, bits = 0;
+  int channels = 0;
   PngError err;
-  if (!decodePng(f.get(), 16, data, w, h, channels, bits, err))
+  if (!decodePng16(f.get(), data, w, h, channels, err))
     throw std::runtime_error("'" + path + "' is not a readable 16-bit PNG: " + err.message);
   if (channels != 1) throw std::runtime_error("'" + path + "' is not a grey PNG");
   m.Create(static_cast<int>(w), static_cast<int>(h));
@@ -288,19 +282,6 @@ void WritePicture(const std::string& path, const Picture& p) {
   PngError err;
   if (!encodePng(f.get(), p.width, p.height, p.channels, 8, p.pixels.data(), err))
     throw std::runtime_error("cannot write '" + path + "': " + err.message);
-}
-
-Picture ReadPicture(const std::string& path) {
-  File f = openFile(path, "rb");
-  Picture p;
-  png_uint_32 w = 0, h = 0;
-  int bits = 0;
-  PngError err;
-  if (!decodePng(f.get(), 8, p.pixels, w, h, p.channels, bits, err))
-    throw std::runtime_error("'" + path + "' is not a readable PNG: " + err.message);
-  p.width = static_cast<int>(w);
-  p.height = static_cast<int>(h);
-  return p;
 }
 
 }  // namespace orvik::tool

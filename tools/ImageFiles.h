@@ -34,6 +34,5 @@ struct Picture {
   std::vector<std::uint8_t> pixels;
 };
 void WritePicture(const std::string& path, const Picture& p);
-Picture ReadPicture(const std::string& path);
 
 }  // namespace orvik::tool

@@ -263,16 +263,9 @@ class CSSEMatrix::QeTaskMaskFilterMatrix : public CbTask {
         m_scratch(*mask, last - first + 1) {}
   ~QeTaskMaskFilterMatrix() override = default;
 
-  // Nothing in the work allocates or throws; should it ever, the caller sees
-  // it through Failed() and filters the band itself.
-  void Execute() override {
-    try {
-      FilterBand();
-    } catch (...) {
-      m_bFailed = true;
-    }
-  }
-  bool Failed() const { return m_bFailed; }
+  // Nothing in the work allocates or throws; should it ever, the pool records
+  // it (HasFailed) and the caller filters the band itself.
+  void Execute() override { FilterBand(); }
   void FilterBand() {
     correlate(*m_pSource, *m_pResult, *m_pMask, m_bNormalise, m_fWeightSum, m_iFirst, m_iLast, true,
               m_scratch);
@@ -287,7 +280,6 @@ class CSSEMatrix::QeTaskMaskFilterMatrix : public CbTask {
   bool m_bNormalise;
   float m_fWeightSum;
   CorrelationScratch m_scratch;
-  bool m_bFailed = false;
 };
 
 void CSSEMatrix::MaskFilter(CSSEMatrix& result, CSSEMatrix& mask, bool normalise, bool multiThreaded) {
@@ -329,7 +321,7 @@ void CSSEMatrix::MaskFilter(CSSEMatrix& result, CSSEMatrix& mask, bool normalise
   for (auto& task : queued) pool.AddTask(task, 1);
   for (auto& task : queued) task->WaitUntilTerminate(0xFFFFFFFFu);
   for (auto& task : queued)
-    if (task->Failed()) task->FilterBand();
+    if (task->HasFailed()) task->FilterBand();
 }
 
 // ---------------------------------------------------------------------------

@@ -97,13 +97,9 @@ class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
         if (m_ullAffinityMask >> cpu & 1u) CPU_SET(cpu, &set);
       pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
     }
-    try {
-      ErodeBand();
-    } catch (...) {
-      m_bFailed = true;
-    }
+    // Should the band fail, the pool records it (HasFailed) and Erode redoes it.
+    ErodeBand();
   }
-  bool Failed() const { return m_bFailed; }
   void ErodeBand();
 
  private:
@@ -129,7 +125,6 @@ class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
   float m_fBackground, m_fRadius;
   bool m_bVectorVariant;
   unsigned long long m_ullAffinityMask;
-  bool m_bFailed = false;
 };
 
 // The disc test asks whether a background element lies within squared
@@ -344,7 +339,7 @@ void CSSEMatrix::Erode(float radius, float background, float newValue, int xFrom
   for (Band& b : bands) b.task->WaitUntilTerminate(0xFFFFFFFFu);
   // Nothing is written until every band is complete.
   for (Band& b : bands)
-    if (b.task->Failed()) {
+    if (b.task->HasFailed()) {
       std::fill(b.near.begin(), b.near.end(), 0);
       b.task->ErodeBand();
     }

@@ -27,6 +27,9 @@ public:
   bool Open(const CString& path, unsigned flags, CFileException* error = nullptr) override;
   void Commit();
   const CString& GetTargetPath() const { return m_target; }
+  // The temporary as a stdio stream, for C libraries that write to one. What
+  // they write is checked by Commit() like every other write.
+  std::FILE* GetStream() const { return handle(); }
 
 private:
   void discard() noexcept;

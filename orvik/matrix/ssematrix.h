@@ -48,8 +48,9 @@ public:
   CbReferenceCounter<unsigned int>& getReferenceCounter() const override { return m_referenceCounter; }
 
   // Sizing and release. Create always starts afresh and clears every lane,
-  // spare lanes included. A negative size throws CbException ("ssematrix") and
-  // leaves the matrix empty.
+  // spare lanes included. A negative size throws CbException ("ssematrix"), a
+  // failed allocation CMemoryException; either leaves the matrix empty (no
+  // memory, sizes 0) and usable.
   void Create(int sizeX, int sizeY);
   // As Create, but the values are undefined until written.
   void CreateNoClear(int sizeX, int sizeY);
@@ -72,13 +73,16 @@ public:
   void CopyFromMatrix(double** rows, int rowCount, int columnCount);
 
   // Element access; x is the column, y the row. The clamping forms move an
-  // outside position to the nearest edge element.
-  float GetPoint(int x, int y) const { return *pointer(clampX(x), clampY(y)); }
+  // outside position to the nearest edge element; on a matrix without elements
+  // (no memory, or a size of 0) they read 0, write nothing and give no address.
+  float GetPoint(int x, int y) const { return hasElements() ? *pointer(clampX(x), clampY(y)) : 0.0f; }
   float GetPointValue(int x, int y) const { return GetPoint(x, y); }
   float GetPointUnsafe(int x, int y) const { return *pointer(x, y); }
-  void SetPoint(int x, int y, float v) { *pointer(clampX(x), clampY(y)) = v; }
+  void SetPoint(int x, int y, float v) {
+    if (hasElements()) *pointer(clampX(x), clampY(y)) = v;
+  }
   void SetPointUnsafe(int x, int y, float v) { *pointer(x, y) = v; }
-  float* GetPointAddress(int x, int y) { return pointer(clampX(x), clampY(y)); }
+  float* GetPointAddress(int x, int y) { return hasElements() ? pointer(clampX(x), clampY(y)) : nullptr; }
   float* GetPointAddressUnsafe(int x, int y) { return pointer(x, y); }
 
   int GetSizeX() const { return m_iSizeX; }
@@ -441,6 +445,7 @@ private:
   // (the temporary gets the old ones); what describes the matrix rather than
   // its values (compression parameters, row processed, from-to array) stays.
   void takeMemoryFrom(CSSEMatrix& temp) noexcept;
+  bool hasElements() const { return m_ppLines && m_iSizeX > 0 && m_iSizeY > 0; }
   int clampX(int x) const { return x < 0 ? 0 : (x >= m_iSizeX ? m_iSizeX - 1 : x); }
   int clampY(int y) const { return y < 0 ? 0 : (y >= m_iSizeY ? m_iSizeY - 1 : y); }
   float* pointer(int x, int y) const {

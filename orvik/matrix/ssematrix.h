@@ -429,9 +429,13 @@ private:
   void encodePNG(CbStreamWriteBinary& stream) const;
   void encodeJPEG(CbStreamWriteBinary& stream) const;
   void encodeMultiPass(CbStreamWriteBinary& stream, unsigned int method) const;
-  void decodeMultiPass(CbStreamReadBinary& stream, unsigned int version);
+  // The decoders give the matrix the stored size only once their data has
+  // shown that it fills it.
+  void decodeMultiPass(CbStreamReadBinary& stream, unsigned int version, int sizeX, int sizeY);
   void encodeCCITT4(CbStreamWriteBinary& stream) const;
-  void decodeCCIT4(CbStreamReadBinary& stream);
+  void decodeCCIT4(CbStreamReadBinary& stream, int sizeX, int sizeY);
+  // Creates the matrix unless it already has this size and memory.
+  void ensureSize(int sizeX, int sizeY);
   void encode(const CbArray<unsigned char>& pixels, CbStreamWriteBinary& stream, EImageContainer container,
               unsigned int bitsPerPixel) const;
   static CbArray<unsigned char> decode(CbStreamReadBinary& stream, unsigned int bitsPerPixel, unsigned int& width,

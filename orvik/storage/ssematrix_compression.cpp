@@ -36,9 +36,11 @@ float maxAbsValue(const CSSEMatrix& m) {
 // Folds one decoded pass into `target`: where `done` is still 0 the pass is
 // subtracted (encoding: what the reader still lacks) or added (decoding); a
 // pass value equal to the invalid value then freezes its pixel for all later
-// passes. `pass` has the size of `target`.
+// passes. `pass` has the size of `target`; `done` is created at that size the
+// first time a pass carries an invalid value, and counts as all 0 before.
 void mergePass(CSSEMatrix& target, const CSSEMatrix& pass, CSSEMatrix& done, bool hasInvalid, float invalidValue,
                bool subtract) {
+  if (hasInvalid && !done.HasMemory()) done.Create(target.GetSizeX(), target.GetSizeY());
   const __m128 zero = _mm_setzero_ps();
   const __m128 one = _mm_set1_ps(1.0f);
   const __m128 invalid = _mm_set1_ps(invalidValue);
@@ -48,10 +50,10 @@ void mergePass(CSSEMatrix& target, const CSSEMatrix& pass, CSSEMatrix& done, boo
   for (int g = 0; g < target.GetSSESizeY(); ++g) {
     for (int x = 0; x < target.GetSSESizeX(); ++x) {
       float* tp = reinterpret_cast<float*>(t[g] + x);
-      float* dp = reinterpret_cast<float*>(d[g] + x);
+      float* dp = d ? reinterpret_cast<float*>(d[g] + x) : nullptr;
       const __m128 value = _mm_load_ps(tp);
       const __m128 contribution = _mm_load_ps(reinterpret_cast<const float*>(p[g] + x));
-      __m128 mask = _mm_load_ps(dp);
+      __m128 mask = dp ? _mm_load_ps(dp) : zero;
       const __m128 merged = subtract ? _mm_sub_ps(value, contribution) : _mm_add_ps(contribution, value);
       _mm_store_ps(tp, _mm_blendv_ps(value, merged, _mm_cmpeq_ps(mask, zero)));
       if (hasInvalid) {
@@ -268,7 +270,6 @@ void CSSEMatrix::encodeMultiPass(CbStreamWriteBinary& stream, unsigned int metho
   stream.WriteUInt32(passes);
   CSSEMatrix residual(*this);
   CSSEMatrix done;
-  done.Create(m_iSizeX, m_iSizeY);
   for (std::uint32_t pass = 0; pass < passes; ++pass) {
     UxSCompressionParameters& rp = residual.m_compressionParameters;
     const bool last = pass + 1 == passes;
@@ -293,27 +294,31 @@ void CSSEMatrix::encodeMultiPass(CbStreamWriteBinary& stream, unsigned int metho
   m_fMaxAbsCompressionError = maxAbsValue(residual);
 }
 
-void CSSEMatrix::decodeMultiPass(CbStreamReadBinary& stream, unsigned int version) {
+// Every pass must be an image of the matrix's own size: the stored sizes are
+// believed only once an image has shown them, so a small file cannot make the
+// reader allocate a large matrix for a tiny pass.
+void CSSEMatrix::decodeMultiPass(CbStreamReadBinary& stream, unsigned int version, int sizeX, int sizeY) {
+  constexpr const char* function = "CSSEMatrix::decodeMultiPass";
   const std::uint32_t passes = version >= 2 ? stream.ReadUInt32() : 0;
-  if (passes > 255) corrupt(__LINE__, "CSSEMatrix::decodeMultiPass", "more than 255 passes");
-  Fill(0.0f);
+  if (passes > 255) corrupt(__LINE__, function, "more than 255 passes");
   CSSEMatrix done;
-  done.Create(m_iSizeX, m_iSizeY);
   for (std::uint32_t pass = 0; pass < passes; ++pass) {
     bool hasInvalid = false;
     float invalidValue = 0.0f;
     CSSEMatrix decoded;
     decoded.decodeCompressed(stream, version, hasInvalid, invalidValue);
-    if (!hasPixels(decoded) || !hasPixels(*this)) continue;
-    if (decoded.m_iSizeX != m_iSizeX || decoded.m_iSizeY != m_iSizeY) {
-      // A pass of another size is read with its coordinates clamped into it.
-      CSSEMatrix fitted;
-      fitted.Create(m_iSizeX, m_iSizeY);
-      for (int y = 0; y < m_iSizeY; ++y)
-        for (int x = 0; x < m_iSizeX; ++x) fitted.SetPointUnsafe(x, y, decoded.GetPoint(x, y));
-      decoded = fitted;
+    const bool pixels = sizeX > 0 && sizeY > 0;
+    if (pixels ? decoded.m_iSizeX != sizeX || decoded.m_iSizeY != sizeY : hasPixels(decoded))
+      corrupt(__LINE__, function, "pass image of another size than the matrix");
+    if (pass == 0) {
+      ensureSize(sizeX, sizeY);
+      Fill(0.0f);
     }
-    mergePass(*this, decoded, done, hasInvalid, invalidValue, false);
+    if (pixels) mergePass(*this, decoded, done, hasInvalid, invalidValue, false);
+  }
+  if (passes == 0) {
+    ensureSize(sizeX, sizeY);
+    Fill(0.0f);
   }
 }
 
@@ -355,23 +360,26 @@ void CSSEMatrix::encodeCCITT4(CbStreamWriteBinary& stream) const {
   encode(bits, block, EImageContainer::TiffG4, 1);
 
   CSSEMatrix decoded;
-  decoded.Create(m_iSizeX, m_iSizeY);
   CbStreamReadBinaryBuffer reader(block.GetArray());
-  decoded.decodeCCIT4(reader);
+  decoded.decodeCCIT4(reader, m_iSizeX, m_iSizeY);
   CSSEMatrix error(*this);
   error.SubMatrix(decoded);
   m_fMaxAbsCompressionError = maxAbsValue(error);
   stream.WriteBuffer(block.GetData(), block.GetCount());
 }
 
-void CSSEMatrix::decodeCCIT4(CbStreamReadBinary& stream) {
+// As with the passes, the mask image must have the matrix's size before the
+// matrix is created.
+void CSSEMatrix::decodeCCIT4(CbStreamReadBinary& stream, int sizeX, int sizeY) {
   const float fill = stream.ReadFloat();
   const float invalidValue = stream.ReadFloat();
   unsigned int width = 0, height = 0;
   const CbArray<unsigned char> bits = decode(stream, 1, width, height);
-  if (width != static_cast<unsigned int>(m_iSizeX) || height != static_cast<unsigned int>(m_iSizeY) ||
-      !hasPixels(*this))
-    return;
+  const bool pixels = sizeX > 0 && sizeY > 0;
+  if (width != static_cast<unsigned int>(pixels ? sizeX : 0) || height != static_cast<unsigned int>(pixels ? sizeY : 0))
+    corrupt(__LINE__, "CSSEMatrix::decodeCCIT4", "mask image of another size than the matrix");
+  ensureSize(sizeX, sizeY);
+  if (!pixels) return;
   const std::size_t stride = (static_cast<std::size_t>(width) + 7) / 8;
   const __m128 fillVector = _mm_set1_ps(fill), invalidVector = _mm_set1_ps(invalidValue);
   for (int g = 0; g < m_iSSESizeY; ++g) {

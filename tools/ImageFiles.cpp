@@ -1,6 +1,7 @@
 #include "ImageFiles.h"
 
 #include <png.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -13,11 +14,13 @@
 #include <memory>
 #include <stdexcept>
 
+#include "orvik/foundation/codecs/ImageCodecs.h"
 #include "orvik/foundation/platform/AtomicFile.h"
 
 namespace orvik::tool {
 
 namespace {
+
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -55,8 +58,8 @@ void pngWarning(png_structp, png_const_charp) {}
 // Decodes a 16-bit PNG into native-order samples of one or three channels. The
 // work that may longjmp touches only plain data, never C++ objects with
 // destructors, so no destructor is skipped.
-bool decodePng16(std::FILE* f, std::vector<std::uint8_t>& out, png_uint_32& w, png_uint_32& h, int& channels,
-                 PngError& err) {
+bool decodePng16(std::FILE* f, std::uint64_t fileSize, std::vector<std::uint8_t>& out, png_uint_32& w,
+                 png_uint_32& h, int& channels, PngError& err) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &err, pngError, pngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -83,6 +86,15 @@ bool decodePng16(std::FILE* f, std::vector<std::uint8_t>& out, png_uint_32& w, p
   png_read_update_info(png, info);
   channels = png_get_channels(png, info);
   const std::size_t rowBytes = png_get_rowbytes(png, info);
+  // The header is not believed beyond what the file can hold: the pixel limit
+  // and the most that deflate can expand the file to.
+  if (static_cast<std::uint64_t>(w) * h > GetMaxImagePixels() ||
+      (static_cast<std::uint64_t>(rowBytes) + 1) * h > orvik::detail::c_uMaxDeflateRatio * fileSize) {
+    std::snprintf(err.message, sizeof err.message, "image size %ux%u out of bounds", static_cast<unsigned>(w),
+                  static_cast<unsigned>(h));
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
   out.resize(rowBytes * h);
   rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * h));
   if (!rows) png_error(png, "out of memory");
@@ -165,11 +177,13 @@ const char* FormatName(FileFormat f) {
 void ReadPng16(const std::string& path, float scale, CSSEMatrix& m) {
   if (!(scale > 0.0f)) throw std::runtime_error("--scale must be positive");
   File f = openFile(path, "rb");
+  struct stat st {};
+  if (::fstat(::fileno(f.get()), &st) != 0) throw std::runtime_error("cannot read '" + path + "'");
   std::vector<std::uint8_t> data;
   png_uint_32 w = 0, h = 0;
   int channels = 0;
   PngError err;
-  if (!decodePng16(f.get(), data, w, h, channels, err))
+  if (!decodePng16(f.get(), static_cast<std::uint64_t>(st.st_size), data, w, h, channels, err))
     throw std::runtime_error("'" + path + "' is not a readable 16-bit PNG: " + err.message);
   if (channels != 1) throw std::runtime_error("'" + path + "' is not a grey PNG");
   m.Create(static_cast<int>(w), static_cast<int>(h));
@@ -213,17 +227,23 @@ void ReadFloatTiff(const std::string& path, CSSEMatrix& m) {
   if (bits != 32 || samples != 1 || format != SAMPLEFORMAT_IEEEFP)
     throw std::runtime_error("'" + path + "' is not a one-channel 32-bit float TIFF");
   if (TIFFIsTiled(tif.get())) throw std::runtime_error("'" + path + "': tiled TIFF files are not supported");
-  if (w == 0 || h == 0 || w > (1u << 20) || h > (1u << 20))
+  if (w == 0 || h == 0 || static_cast<std::uint64_t>(w) * h > GetMaxImagePixels())
     throw std::runtime_error("'" + path + "': implausible image size");
   if (TIFFScanlineSize64(tif.get()) != static_cast<std::uint64_t>(w) * 4)
     throw std::runtime_error("'" + path + "': unexpected row layout");
-  m.Create(static_cast<int>(w), static_cast<int>(h));
-  std::vector<float> row(w);
+  // The rows are collected as they decode and the matrix is created at the
+  // end, so a header whose strips are not in the file costs no more than the
+  // rows that were really there.
+  std::vector<float> pixels;
   for (std::uint32_t y = 0; y < h; ++y) {
-    if (TIFFReadScanline(tif.get(), row.data(), y, 0) < 0)
+    pixels.resize(static_cast<std::size_t>(y + 1) * w);
+    if (TIFFReadScanline(tif.get(), pixels.data() + static_cast<std::size_t>(y) * w, y, 0) < 0)
       throw std::runtime_error("'" + path + "': " + TiffMessage::last);
-    for (std::uint32_t x = 0; x < w; ++x) m.SetPointUnsafe(static_cast<int>(x), static_cast<int>(y), row[x]);
   }
+  m.Create(static_cast<int>(w), static_cast<int>(h));
+  for (std::uint32_t y = 0; y < h; ++y)
+    for (std::uint32_t x = 0; x < w; ++x)
+      m.SetPointUnsafe(static_cast<int>(x), static_cast<int>(y), pixels[static_cast<std::size_t>(y) * w + x]);
 }
 
 void WriteFloatTiff(const std::string& path, const CSSEMatrix& m) {

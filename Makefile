@@ -45,7 +45,9 @@ sanitize-thread: deps
 
 # libFuzzer targets under clang with the address and undefined-behaviour
 # sanitizers; each runs FUZZ_SECONDS from its seed corpus under tests/data.
-# New inputs go to $(BUILD)-fuzz/corpus, never into the repository.
+# New inputs go to $(BUILD)-fuzz/corpus, never into the repository. Declared
+# sizes are not limited by the targets: a single allocation of 128 MB or more
+# from an input of at most 16 KB is a finding.
 FUZZ_SECONDS ?= 60
 fuzz:
 	@scripts/install-deps --fuzz
@@ -56,7 +58,7 @@ fuzz:
 	  name=$${t%%:*}; seeds=tests/data/$${t#*:}; \
 	  mkdir -p $(BUILD)-fuzz/corpus/$$name; \
 	  echo "== fuzz $$name for $(FUZZ_SECONDS) s"; \
-	  $(BUILD)-fuzz/fuzz/orvik_fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -max_len=16384 -rss_limit_mb=2048 \
+	  $(BUILD)-fuzz/fuzz/orvik_fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -max_len=16384 -rss_limit_mb=2048 -malloc_limit_mb=128 \
 	    -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/corpus/$$name $$seeds || exit 1; \
 	done
 

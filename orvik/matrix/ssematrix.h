@@ -393,7 +393,10 @@ public:
   // Writes the version-4 stream form with the body of the compression method
   // (its low 8 bits) and records the error of this serialisation. Throws
   // CbException before writing anything when a multi-pass method asks for more
-  // than 255 passes.
+  // than 255 passes. Methods 1 to 3 store a non-finite height (NaN, ±Inf) as
+  // the invalid value when the first pass carries one (method 2 or 3 with
+  // m_bUseInvalidValue and an invalid value that is not NaN); otherwise such a
+  // height throws CbException before anything is written.
   void Serialize(CbStreamWriteBinary& stream) const;
   // Reads versions 0 to 4. Stored data is untrusted: sizes, pass counts and
   // image blocks are checked before anything is allocated; bad data throws
@@ -418,6 +421,7 @@ private:
   enum class EImageContainer { Png, TiffG4 };
 
   void serialize(CbStreamReadBinary& stream, unsigned int version);
+  void checkQuantisable(unsigned int method) const;
   void writeRawBody(CbStreamWriteBinary& stream) const;
   void readRawBody(CbStreamReadBinary& stream);
   std::unique_ptr<QeFloatingPointQuantization> createAndEncodeQuantizer(bool withInvalid,

@@ -64,6 +64,21 @@ void mergePass(CSSEMatrix& target, const CSSEMatrix& pass, CSSEMatrix& done, boo
   }
 }
 
+// Whether the first pass of a multi-pass method can carry the invalid value:
+// method 1 codes every pass as JPEG, and NaN never compares equal to itself.
+bool passesCarryInvalid(const CSSEMatrix::UxSCompressionParameters& p, unsigned int method) {
+  return method != 1 && p.m_bUseInvalidValue && !std::isnan(p.m_fInvalidValue);
+}
+
+// Calls f(value) for each logical element until it returns true.
+template <typename F>
+bool anyElement(const CSSEMatrix& m, F f) {
+  for (int y = 0; y < m.GetSizeY(); ++y)
+    for (int x = 0; x < m.GetSizeX(); ++x)
+      if (f(m.GetPointUnsafe(x, y))) return true;
+  return false;
+}
+
 [[noreturn]] void corrupt(int line, const char* function, const char* detail) {
   throw CbException("ssematrix", line, function, detail);
 }
@@ -260,6 +275,19 @@ void CSSEMatrix::encodeJPEG(CbStreamWriteBinary& stream) const {
   stream.WriteBuffer(file.GetData(), file.GetCount());
 }
 
+// A quantiser spans the range of the values: one infinity would stretch it to
+// nothing and turn every value into NaN, and NaN has no code. So a non-finite
+// height is stored as the invalid value where a pass can carry it, and refused
+// before anything is written where none can.
+void CSSEMatrix::checkQuantisable(unsigned int method) const {
+  if (method < 1 || method > 3 || !HasMemory() || m_compressionParameters.m_uiNumberOfPasses == 0 ||
+      passesCarryInvalid(m_compressionParameters, method))
+    return;
+  if (anyElement(*this, [](float v) { return !std::isfinite(v); }))
+    throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize",
+                      "non-finite height: a quantised method stores it only as the invalid value");
+}
+
 // Each pass codes what the reader will still lack after the earlier passes,
 // measured against their decoded result rather than against the input, so the
 // lossy steps of one pass are corrected by the next. Every pass but the last
@@ -269,6 +297,10 @@ void CSSEMatrix::encodeMultiPass(CbStreamWriteBinary& stream, unsigned int metho
   const std::uint32_t passes = p.m_uiNumberOfPasses;
   stream.WriteUInt32(passes);
   CSSEMatrix residual(*this);
+  if (passesCarryInvalid(p, method))
+    for (int y = 0; y < m_iSizeY; ++y)
+      for (int x = 0; x < m_iSizeX; ++x)
+        if (!std::isfinite(residual.GetPointUnsafe(x, y))) residual.SetPointUnsafe(x, y, p.m_fInvalidValue);
   CSSEMatrix done;
   for (std::uint32_t pass = 0; pass < passes; ++pass) {
     UxSCompressionParameters& rp = residual.m_compressionParameters;
@@ -328,7 +360,8 @@ void CSSEMatrix::encodeCCITT4(CbStreamWriteBinary& stream) const {
   const std::size_t stride = (static_cast<std::size_t>(m_iSizeX) + 7) / 8;
   CbArray<unsigned char> bits(stride * m_iSizeY);
   // The mean of the valid values, summed in double so that millions of floats
-  // do not lose their low bits.
+  // do not lose their low bits. Non-finite values take no part: one NaN or
+  // infinity would otherwise become the value of every valid pixel.
   __m128d sumLow = _mm_setzero_pd(), sumHigh = _mm_setzero_pd();
   std::uint64_t count = 0;
   for (int g = 0; g < m_iSSESizeY; ++g) {
@@ -338,10 +371,12 @@ void CSSEMatrix::encodeCCITT4(CbStreamWriteBinary& stream) const {
       const __m128 v = _mm_load_ps(reinterpret_cast<const float*>(m_ppLines[g] + x));
       const __m128 isInvalid = _mm_cmpeq_ps(v, invalid);
       const __m128 valid = _mm_andnot_ps(isInvalid, lanes);
-      const __m128 kept = _mm_and_ps(v, valid);
+      const __m128 finite = _mm_cmplt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), v), _mm_set1_ps(INFINITY));
+      const __m128 counted = _mm_and_ps(valid, finite);
+      const __m128 kept = _mm_and_ps(v, counted);
       sumLow = _mm_add_pd(sumLow, _mm_cvtps_pd(kept));
       sumHigh = _mm_add_pd(sumHigh, _mm_cvtps_pd(_mm_movehl_ps(kept, kept)));
-      count += __builtin_popcount(_mm_movemask_ps(valid));
+      count += __builtin_popcount(_mm_movemask_ps(counted));
       const int marks = _mm_movemask_ps(_mm_and_ps(isInvalid, lanes));
       for (int l = 0; l < rows; ++l)
         if (marks & (1 << l))

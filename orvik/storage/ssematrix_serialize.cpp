@@ -34,6 +34,7 @@ void CSSEMatrix::Serialize(CbStreamWriteBinary& stream) const {
     throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize", "more than 255 passes");
   if (method <= 4 && !HasMemory() && m_iSizeX > 0)
     throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize", "matrix without memory");
+  checkQuantisable(method);
 
   stream.WriteVersion(c_uiStreamVersion);
   stream.WriteInt32(m_iSizeX);

@@ -6,6 +6,8 @@
 // always sits below the last row; spare lanes belong to the matrix and whole-
 // matrix operations process them. Lines are allocated in fields of 32 lines,
 // each field one 16-byte-aligned block; a line-pointer table reaches them.
+// Every operation that takes another matrix accepts this matrix itself as that
+// operand and then behaves as if it had been given a copy of it.
 #include <immintrin.h>
 
 #include <cstdint>

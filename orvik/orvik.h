@@ -20,5 +20,7 @@
 #include "orvik/matrix/ImgFromToArray.h"
 #include "orvik/matrix/UxCSSEMatrixIterator.h"
 #include "orvik/matrix/ssematrix.h"
+#include "orvik/polygon/SSE2dPolygon.h"
+#include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/chain/PixelChain.h"

@@ -22,5 +22,7 @@
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/SSE2dPolygon.h"
 #include "orvik/polygon/SSE3dPolygon.h"
+#include "orvik/triangulation/HSimpleBasisFcns.h"
+#include "orvik/triangulation/HPolygonTriangulator.h"
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/chain/PixelChain.h"

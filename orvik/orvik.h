@@ -24,5 +24,6 @@
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 #include "orvik/triangulation/HPolygonTriangulator.h"
+#include "orvik/triangulation/HPolygonTriangulationRefinement.h"
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/chain/PixelChain.h"

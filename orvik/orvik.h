@@ -24,6 +24,8 @@
 #include "orvik/matrix/ImgFromToArray.h"
 #include "orvik/matrix/UxCSSEMatrixIterator.h"
 #include "orvik/matrix/ssematrix.h"
+#include "orvik/triangulation/H2DDelaunay.h"
+#include "orvik/triangulation/HConvexHull3D.h"
 #include "orvik/triangulation/HTriangulation.h"
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/chain/PixelChain.h"

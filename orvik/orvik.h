@@ -28,6 +28,7 @@
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 #include "orvik/triangulation/H2DDelaunay.h"
+#include "orvik/triangulation/HConvexHull2D.h"
 #include "orvik/triangulation/HConvexHull3D.h"
 #include "orvik/triangulation/HPolygonTriangulator.h"
 #include "orvik/triangulation/HPolygonTriangulationRefinement.h"

@@ -354,6 +354,13 @@ public:
   // Makes this ring start at its vertex nearest to other's first point;
   // map (n entries, may be null) is rotated along.
   void FindClosedStartPointAndChange(CSSE3dPolygon* other, int* map);
+  // Replaces this polygon by the outer outline of the union of the closed
+  // rings a and b (SSE3dPolygon_merge.cpp): both are cut where they cross, the
+  // pieces of each that lie outside the other are joined, and of the rings
+  // this gives the one of largest area is kept (a hole is dropped). Rings that
+  // do not cross give the one that holds the other, else a. The result runs
+  // the way b does and is thinned with ReducePoints(false).
+  void CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolygon& b);
 
 private:
   bool valid(int i) const { return i >= 0 && i < m_iNumPoints; }

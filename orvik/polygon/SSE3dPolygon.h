@@ -19,6 +19,11 @@
 #include "orvik/foundation/SSEPoint.h"
 
 class CPixelChain;
+class CSSEMatrix;
+class CSSEcharMatrix;
+namespace orvik::detail {
+class CrossingRuns;
+}
 
 // Per-axis scale factors: x, y, z in f[0], f[1], f[2].
 struct t_resolutiondata {
@@ -189,7 +194,42 @@ public:
   // New point i = old point (i + k) mod n.
   void RotatePolygonIndices(int k);
 
+  // --- Drawing into matrices (SSE3dPolygon_draw.cpp) ---
+  // Point (x, y) is column x, row y of the matrix; pixel (c, r) has its centre
+  // at (c, r). round(v) is trunc(v + 0.5). Writes clamp into the matrix, so a
+  // point beyond it lands on the nearest border pixel; a 3x3 stamp clamps its
+  // centre into 1 .. size - 2.
+  // Every point's z at (round x, round y), or at the four pixels around it.
+  void DrawInMatrix(CSSEMatrix* m, bool fourNeighbours);
+  // `value` for every point: a 3x3 stamp at (round(x + offX), round(z + offY))
+  // when xz; else one pixel at (round z, round y) when zy; else a 3x3 stamp at
+  // (round(x + offX), round(y + offY)).
+  void DrawInMatrix(float value, CSSEMatrix* m, bool zy, float offX, float offY, bool xz);
+  // The open chain with heights interpolated along each segment: both ends,
+  // then k = trunc(2 L + 0.5) samples for a segment of xy length L >= 0.5 (at
+  // most 2^24, so a wild segment ends). Each write replaces the pixel, or
+  // keeps the larger (Max) or smaller (Min) value.
+  void DrawInMatrixFineZ(CSSEMatrix* m);
+  void DrawInMatrixFineZMax(CSSEMatrix* m);
+  void DrawInMatrixFineZMin(CSSEMatrix* m);
+  // Run marking for a densely sampled ring running counter-clockwise (x
+  // right, y up): the outline gets `value`, the interior `value` + 5, found by
+  // walking from each point to the left of its direction until the outline.
+  // Whole blocks of four points take part; the last point of the last whole
+  // block closes the ring, and fewer than four points draw nothing.
+  void DrawInMatrixAndFill(float value, CSSEMatrix* m);
+  // For every point, 3x3 stamps from (round(x + offX), round(w + offY)), w = y
+  // when useY else z, swept along the rows (useY) or the columns towards
+  // index 2 (front) or size - 2 (back), three stamps wide. The sweep visits
+  // only positions inside the matrix; the stamps are those of the full sweep.
+  void DrawInMatrixAndFillToOneSideFront(float value, CSSEMatrix* m, float offX, float offY, bool front, bool useY);
+  // `value` on every pixel (c, r) whose point (c + offset, r + offset) is not
+  // inside this polygon by the crossing test; fewer than three points mark
+  // every pixel.
+  void DrawOutsidePixels(CSSEMatrix& m, float value, float offset);
+
 private:
+  friend class orvik::detail::CrossingRuns;
   bool valid(int i) const { return i >= 0 && i < m_iNumPoints; }
   bool touch(int i) {
     if (!valid(i)) return false;

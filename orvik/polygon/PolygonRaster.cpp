@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace orvik::detail {
@@ -18,7 +19,7 @@ int clampToWindow(double v, int lo, int hi) {
 
 }  // namespace
 
-CrossingRuns::CrossingRuns(const CSSE3dPolygon& polygon, int c0, int c1, int r0, int r1, float offset)
+CrossingRuns::CrossingRuns(const CSSE3dPolygon& polygon, int c0, int c1, int r0, int r1, float offset, int step)
     : m_ring{polygon.m_pfX, polygon.m_pfY, polygon.m_iNumPoints, polygon.m_pXYMin->x, polygon.m_pXYMin->y,
              polygon.m_pXYMax->x, polygon.m_pXYMax->y},
       m_c0(c0),
@@ -26,6 +27,18 @@ CrossingRuns::CrossingRuns(const CSSE3dPolygon& polygon, int c0, int c1, int r0,
       m_r0(r0),
       m_r1(std::max(r0, r1)),
       m_offset(offset) {
+  if (step >= 2 && polygon.m_iNumPoints >= 3) {
+    const int n = polygon.m_iNumPoints;
+    m_thinX.push_back(polygon.m_pfX[n - 1]);
+    m_thinY.push_back(polygon.m_pfY[n - 1]);
+    for (int i = 0; i <= n - step; i += step) {
+      m_thinX.push_back(polygon.m_pfX[i]);
+      m_thinY.push_back(polygon.m_pfY[i]);
+    }
+    m_ring.x = m_thinX.data();
+    m_ring.y = m_thinY.data();
+    m_ring.n = static_cast<int>(m_thinX.size());
+  }
   const Ring& ring = m_ring;
   m_boxR0 = m_boxR1 = m_r0;
   if (ring.n < 3 || c0 >= c1) {
@@ -98,6 +111,18 @@ bool CrossingRuns::column(int c, const std::vector<int>& active, std::vector<uns
   unsigned char running = base;
   for (int k = 0; k < rows; ++k) parity[k] = running ^= parity[k];
   return true;
+}
+
+void markOutside(const CSSE3dPolygon& ring, CSSEMatrix& m, float value, float offset, int step) {
+  if (!m.HasMemory() || m.IsEmpty()) return;
+  const int w = m.GetSizeX(), h = m.GetSizeY();
+  const CrossingRuns runs(ring, 0, w, 0, h, offset, step);
+  // Everything is outside but the runs: mark all, then restore the runs.
+  const CSSEMatrix before(m);
+  m.FillAreaExact(0, 0, w, h, value);
+  runs.forEachRun([&](int c, int from, int to) {
+    for (int r = from; r < to; ++r) m.SetPointUnsafe(c, r, before.GetPointUnsafe(c, r));
+  });
 }
 
 }  // namespace orvik::detail

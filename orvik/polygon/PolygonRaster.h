@@ -20,6 +20,7 @@
 #include <vector>
 
 class CSSE3dPolygon;
+class CSSEMatrix;
 
 namespace orvik::detail {
 
@@ -38,7 +39,10 @@ class CrossingRuns {
 public:
   // The window is columns [c0, c1) and rows [r0, r1); the ring is the
   // polygon's, its box as last calculated (the caller calculates it).
-  CrossingRuns(const CSSE3dPolygon& ring, int c0, int c1, int r0, int r1, float offset);
+  // With step >= 2 the ring is thinned as the per-point test thins it: point
+  // n - 1, then points 0, step, 2 step ... up to n - step, closed back to
+  // point n - 1; the box stays the polygon's. A step below 1 counts as 1.
+  CrossingRuns(const CSSE3dPolygon& ring, int c0, int c1, int r0, int r1, float offset, int step = 1);
 
   // Calls f(c, from, to) for every run of inside rows [from, to) of the
   // columns c0, c0 + step, c0 + 2 step ..., columns ascending, runs ascending
@@ -83,6 +87,12 @@ private:
   int m_boxR0, m_boxR1;  // the window's rows whose test point lies within the box
   float m_offset;
   std::vector<Edge> m_edges;  // by first candidate column
+  std::vector<float> m_thinX, m_thinY;
 };
+
+// Writes value on every pixel of m whose point (c + offset, r + offset) the
+// crossing test (ring thinned by step) does not put inside; fewer than three
+// points mark every pixel. Spare lanes are left alone.
+void markOutside(const CSSE3dPolygon& ring, CSSEMatrix& m, float value, float offset, int step);
 
 }  // namespace orvik::detail

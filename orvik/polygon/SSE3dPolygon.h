@@ -228,7 +228,51 @@ public:
   // every pixel.
   void DrawOutsidePixels(CSSEMatrix& m, float value, float offset);
 
+  // --- Filling (SSE3dPolygon_fill.cpp) ---
+  // The fills read the polygon as a closed ring and test pixels with the
+  // crossing test (PointInLineInnerArea with step 1), answered for a whole
+  // window at once. The per-pixel fills and the threaded fill test against a
+  // working copy: Subsample(5, true) when `subsample`, then
+  // RemoveEqualPointsXY; this polygon only gets its box recalculated. They
+  // scan the region of this polygon's box, its rows limited to yFrom .. yTo,
+  // clamped into the matrix, plus five pixels before and four after in both
+  // directions. Writes clamp into the matrix: inside pixels of the margin
+  // beyond a border land on that border (a polygon wholly left of the matrix
+  // paints column 0).
+  // Inside pixels become `value`. With `fast` and a box wider or taller than
+  // 50 pixels the outline method fills instead (roundFirst: RoundPolygon
+  // first; invert: everything but the inside).
+  void DrawInMatrixAndFillFine(float value, CSSEMatrix* m, bool roundFirst, bool subsample, float yFrom, float yTo,
+                               bool fast, bool invert);
+  // Inside pixels keep the larger (smaller) of their value and `value`.
+  void DrawInMatrixAndFillFineMax(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  void DrawInMatrixAndFillFineMin(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  // Inside pixels become 0 where threshold > pixel - value.
+  void DrawSubInMatrixAndFill(float value, CSSEMatrix* m, float threshold, bool subsample, float yFrom, float yTo);
+  // The region on the byte matrix's sizes; inside pixels become `value`.
+  void DrawInCharMatrixAndFillFine(char value, CSSEcharMatrix* m, bool subsample, float yFrom, float yTo);
+  // Every third column and row of the box (rows limited as above) with nine
+  // pixels of margin, not clamped to the matrix; each inside sample gets a
+  // 3x3 stamp. The work grows with the box, not with the matrix.
+  void DrawInMatrixAndFillCoarse(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  // The per-pixel fill over row bands on one thread per logical processor
+  // (CbCPU::GetCount()), each band into its own band matrix, joined and
+  // copied in band order. Every band ends by the region's last row, so the
+  // result equals the per-pixel fill for any processor count.
+  void DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+
 private:
+  // The outline method: the ring resampled half a pixel apart is plotted into
+  // a scratch matrix over its box, the outside flooded from the scratch's
+  // border, and the rest transferred into m. False, drawing nothing, for
+  // fewer than three points or a box wholly left of or above m.
+  bool drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert);
+  // 4-connected flood from seed (the seed pixel itself is neither tested nor
+  // written): pixels below value - 0.01 become value.
+  void fillFromPoint(CSSEMatrix& m, const SSEPoint& seed, const float& value);
+  // The copy the per-pixel fills test against (box calculated).
+  void workingCopy(CSSE3dPolygon& copy, bool subsample) const;
+
   friend class orvik::detail::CrossingRuns;
   bool valid(int i) const { return i >= 0 && i < m_iNumPoints; }
   bool touch(int i) {

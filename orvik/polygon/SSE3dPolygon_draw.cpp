@@ -173,18 +173,6 @@ void CSSE3dPolygon::DrawInMatrixAndFillToOneSideFront(float value, CSSEMatrix* m
 }
 
 void CSSE3dPolygon::DrawOutsidePixels(CSSEMatrix& m, float value, float offset) {
-  if (!drawable(&m)) return;
-  const int w = m.GetSizeX(), h = m.GetSizeY();
-  if (m_iNumPoints < 3) {
-    m.FillAreaExact(0, 0, w, h, value);
-    return;
-  }
   if (!m_bBoundingBoxCalculated) CalcBoundingBox();
-  const orvik::detail::CrossingRuns runs(*this, 0, w, 0, h, offset);
-  // Everything is outside but the runs: mark all, then restore the runs.
-  CSSEMatrix before(m);
-  m.FillAreaExact(0, 0, w, h, value);
-  runs.forEachRun([&](int c, int from, int to) {
-    for (int r = from; r < to; ++r) m.SetPointUnsafe(c, r, before.GetPointUnsafe(c, r));
-  });
+  orvik::detail::markOutside(*this, m, value, offset, 1);
 }

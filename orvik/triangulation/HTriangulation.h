@@ -200,6 +200,15 @@ public:
   void FastScanConvertTriangulation(CSSEMatrix* image, float offset, bool max);
   void FastScanConvertTriangulation_MinMaxPoint(CSSEMatrix* image, float offset, SSEPoint& minPt, SSEPoint& maxPt,
                                                 bool max);
+  // Single-pixel render on the grid of the mesh scale (pixels of scaleX x
+  // scaleY from the mesh minimum, the image sized from the resolution), then
+  // every pixel whose centre the polygon (thinned to every second point) does
+  // not hold becomes 0. The polygon is moved into pixel units in place and
+  // stays so. Start values lie beyond every sample: above them for Min
+  // (height range + offset + 0.1), below them for Max (offset - 0.1), so that
+  // pixels inside the polygon that no sample reaches keep that value.
+  void ScanConvertThroughLineMax(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset);
+  void ScanConvertThroughLineMin(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset);
   // Fills empty pixels (within 1 of `empty`) that have at least three
   // non-empty direct neighbours with their mean, row by row in place; then a
   // 3x3 median and a cross minimum (Top: maximum) filter; what is still empty
@@ -248,6 +257,7 @@ private:
   void scanConvertCreating(CSSEMatrix* image, float offset, const SSEPoint& minPt, const SSEPoint& maxPt, bool max,
                            float density, bool threaded) const;
   void refineScanConvImage(CSSEMatrix* image, float empty, bool top) const;
+  void scanConvertThroughLine(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset, bool max) const;
   template <class Archive>
   void read(Archive& in);
   template <class Archive>

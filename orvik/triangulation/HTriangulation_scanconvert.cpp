@@ -13,11 +13,13 @@
 
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/matrix/ssematrix_lanes.h"
+#include "orvik/polygon/PolygonRaster.h"
+#include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HTriangulation.h"
 
 namespace {
 
-enum class ESplat { Cross, Box3, Box5 };
+enum class ESplat { Single, Cross, Box3, Box5 };
 
 // Pixels spanned by an extent: trunc(extent / res + 0.5); 0 when the
 // resolution is not positive or the count is below one or beyond int.
@@ -65,7 +67,9 @@ inline void keep(float* p, float v) {
 
 template <ESplat Splat, bool Max>
 inline void splat(__m128** lines, int x, int y, float v) {
-  if constexpr (Splat == ESplat::Cross) {
+  if constexpr (Splat == ESplat::Single) {
+    keep<Max>(pixel(lines, x, y), v);
+  } else if constexpr (Splat == ESplat::Cross) {
     keep<Max>(pixel(lines, x, y - 1), v);
     float* p = pixel(lines, x, y);
     keep<Max>(p - 4, v);
@@ -91,7 +95,7 @@ void sampleTriangle(const Target& t, const SSEPoint& c0, const SSEPoint& s, cons
   const float legS = CSSEFns::vectorlen(s), legT = CSSEFns::vectorlen(tv);
   float h = resXY / std::max(legS, legT);
   if (t.density != 1.0f) h /= t.density;
-  const unsigned inner = Splat == ESplat::Box5 ? 2 : 1;
+  const unsigned inner = Splat == ESplat::Box5 ? 2 : Splat == ESplat::Single ? 0 : 1;
   const unsigned spanX = static_cast<unsigned>(t.sizeX) - 2 * inner, spanY = static_cast<unsigned>(t.sizeY) - 2 * inner;
   const __m128 half = _mm_set1_ps(0.5f);
   for (float b = 0.0f; b < 1.0f;) {
@@ -117,7 +121,7 @@ void sampleTriangle(const Target& t, const SSEPoint& c0, const SSEPoint& s, cons
 template <ESplat Splat, bool Max>
 void sampleRange(const Target& t, const SSEPoint* corners, const SSEPoint* s, const SSEPoint* tv, int first, int last,
                  float resXY) {
-  const int inner = Splat == ESplat::Box5 ? 2 : 1;
+  const int inner = Splat == ESplat::Box5 ? 2 : Splat == ESplat::Single ? 0 : 1;
   if (t.sizeX <= 2 * inner || t.sizeY <= 2 * inner) return;  // no splat fits
   for (int i = first; i <= last; ++i) {
     const SSEPoint& c0 = corners[3 * std::size_t(i)];
@@ -158,6 +162,7 @@ void CHTriangulation::scanConvert(const ScanTarget& t, int first, int last) cons
   };
   const auto withSplat = [&](auto maxKind) {
     switch (t.splat) {
+      case ESplat::Single: return run(std::integral_constant<ESplat, ESplat::Single>(), maxKind);
       case ESplat::Cross: return run(std::integral_constant<ESplat, ESplat::Cross>(), maxKind);
       case ESplat::Box3: return run(std::integral_constant<ESplat, ESplat::Box3>(), maxKind);
       case ESplat::Box5: return run(std::integral_constant<ESplat, ESplat::Box5>(), maxKind);
@@ -304,6 +309,38 @@ void CHTriangulation::ScanConvertTriangulationWithLimitedArea(CSSEMatrix* image,
   t.offset = offset;
   t.max = max;
   scanConvert(t, first, last);
+}
+
+void CHTriangulation::scanConvertThroughLine(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset, bool max) const {
+  if (!image || !polygon) return;
+  polygon->CalcBoundingBox();
+  const SSEPoint lo = *m_pMinPoint, hi = *m_pMaxPoint;
+  const int sizeX = pixelCount(hi.x - lo.x, m_fResX), sizeY = pixelCount(hi.y - lo.y, m_fResY);
+  if (sizeX < 1 || sizeY < 1 || m_nNumTriangles < 1 || !(m_fScaleX > 0.0f) || !(m_fScaleY > 0.0f)) return;
+  // Samples are heights above the minimum plus the offset.
+  const float start = max ? offset - 0.1f : (hi.z - lo.z) + offset + 0.1f;
+  image->CreateNoClear(sizeX, sizeY);
+  image->Fill(start);
+  ScanTarget t;
+  t.lines = image->GetMatrixDataDirectly();
+  t.sizeX = sizeX;
+  t.sizeY = sizeY;
+  t.origin = lo.v;
+  t.resolution = _mm_setr_ps(m_fScaleX, m_fScaleY, 1.0f, 1.0f);
+  t.offset = offset;
+  t.splat = ESplat::Single;
+  t.max = max;
+  scanConvert(t, 0, m_nNumTriangles - 1);
+  polygon->ShiftLine(-lo.x / m_fScaleX, -lo.y / m_fScaleY, 0.0f);
+  orvik::detail::markOutside(*polygon, *image, 0.0f, 0.0f, 2);
+}
+
+void CHTriangulation::ScanConvertThroughLineMax(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset) {
+  scanConvertThroughLine(image, polygon, offset, true);
+}
+
+void CHTriangulation::ScanConvertThroughLineMin(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset) {
+  scanConvertThroughLine(image, polygon, offset, false);
 }
 
 void CHTriangulation::refineScanConvImage(CSSEMatrix* image, float empty, bool top) const {

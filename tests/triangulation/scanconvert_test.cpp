@@ -7,6 +7,7 @@
 
 #include "mesh_helpers.h"
 #include "orvik/matrix/ssematrix.h"
+#include "orvik/polygon/SSE3dPolygon.h"
 #include "support/lanes.h"
 
 using namespace mesh_test;
@@ -357,5 +358,68 @@ TEST(ScanConversion, RefineFillsHolesWithEnoughNeighbours) {
     EXPECT_EQ(b.GetPoint(4, 4), 0.0f);
     EXPECT_EQ(b.GetPoint(4, 1), 5.0f);
     EXPECT_EQ(b.GetPoint(4, 7), 5.0f);
+  }
+}
+
+// Two level rectangles below zero seen through a square outline: inside the
+// outline every pixel holds a sample's relative height plus the offset or the
+// start value beyond all samples; outside it, 0. The outline ends up moved
+// into pixel units.
+TEST(ScanConversion, ThroughLineKeepsThePolygonsInside) {
+  const float ox = 3.0f, oy = 2.0f;  // the mesh minimum
+  std::vector<Tri> tris;
+  rectangle(tris, ox, oy, 40, 20, -10.0f);
+  rectangle(tris, ox + 10, oy + 5, 20, 30, -8.0f);
+  CHTriangulation mesh;
+  build(mesh, tris);  // scale and resolution 1
+  for (bool max : {true, false}) {
+    SCOPED_TRACE(max ? "max" : "min");
+    // The outline over pixels 2 .. 27 x 1 .. 23, sampled one unit apart.
+    std::vector<std::pair<float, float>> ring;
+    for (int x = 2; x < 27; ++x) ring.push_back({float(x), 1.0f});
+    for (int y = 1; y < 23; ++y) ring.push_back({27.0f, float(y)});
+    for (int x = 27; x > 2; --x) ring.push_back({float(x), 23.0f});
+    for (int y = 23; y > 1; --y) ring.push_back({2.0f, float(y)});
+    CSSE3dPolygon outline;
+    outline.Create(static_cast<int>(ring.size()));
+    for (int i = 0; i < outline.GetNumPoints(); ++i)
+      outline.SetPoint(i, ring[i].first + ox, ring[i].second + oy, 0.0f);
+    const float offset = 0.5f, start = max ? offset - 0.1f : 2.0f + offset + 0.1f;
+    CSSEMatrix image;
+    if (max)
+      mesh.ScanConvertThroughLineMax(&image, &outline, offset);
+    else
+      mesh.ScanConvertThroughLineMin(&image, &outline, offset);
+    ASSERT_EQ(image.GetSizeX(), 40);
+    ASSERT_EQ(image.GetSizeY(), 35);
+    int sampled = 0;
+    for (int y = 0; y < 35; ++y)
+      for (int x = 0; x < 40; ++x) {
+        if (x <= 3 || x == 26 || x == 27 || y <= 2 || y == 22 || y == 23) continue;  // near the outline
+        const float v = image.GetPoint(x, y);
+        if (x > 27 || y > 23) {
+          ASSERT_EQ(v, 0.0f) << x << "," << y;
+          continue;
+        }
+        // Pixels one away from a rectangle's edge are left out; the rest lie
+        // under the lower rectangle (rows up to 20), the higher one (columns
+        // 10 .. 30, rows from 5), both or neither.
+        if (x >= 9 && x <= 11 && y >= 4) continue;
+        if ((y >= 4 && y <= 6 && x >= 9) || (y >= 19 && y <= 21)) continue;
+        const bool low = y < 20, high = x > 10 && y > 5;
+        if (v != start) ++sampled;
+        if (!low && !high) {
+          ASSERT_EQ(v, start) << x << "," << y;
+          continue;
+        }
+        // A single pixel per sample leaves holes, through which the other
+        // rectangle may show where they overlap.
+        ASSERT_TRUE(v == start || (low && v == offset) || (high && v == 2.0f + offset)) << x << "," << y << " " << v;
+      }
+    EXPECT_GT(sampled, 150);
+    float x0 = -1.0f, y0 = -1.0f;
+    outline.GetPointXY(0, x0, y0);
+    EXPECT_EQ(x0, 2.0f);
+    EXPECT_EQ(y0, 1.0f);
   }
 }

@@ -2,6 +2,7 @@
 
 #include <png.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +12,8 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+
+#include "orvik/foundation/platform/AtomicFile.h"
 
 namespace orvik::tool {
 
@@ -186,11 +189,12 @@ void WritePng16(const std::string& path, float scale, const CSSEMatrix& m) {
       samples[static_cast<std::size_t>(y) * m.GetSizeX() + x] =
           static_cast<std::uint16_t>(std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 65535.0f));
     }
-  File f = openFile(path, "wb");
+  CAtomicFile file(path.c_str());
   PngError err;
-  if (!encodePng(f.get(), m.GetSizeX(), m.GetSizeY(), 1, 16, reinterpret_cast<const std::uint8_t*>(samples.data()),
-                 err))
+  if (!encodePng(file.GetStream(), m.GetSizeX(), m.GetSizeY(), 1, 16,
+                 reinterpret_cast<const std::uint8_t*>(samples.data()), err))
     throw std::runtime_error("cannot write '" + path + "': " + err.message);
+  file.Commit();
 }
 
 void ReadFloatTiff(const std::string& path, CSSEMatrix& m) {
@@ -226,8 +230,16 @@ void WriteFloatTiff(const std::string& path, const CSSEMatrix& m) {
   checkWritable(m);
   TIFFSetErrorHandler(TiffMessage::handler);
   TIFFSetWarningHandler(nullptr);
-  std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "w"));
-  if (!tif) throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
+  // libtiff writes through its own descriptor on the temporary; Commit() then
+  // syncs the same file.
+  CAtomicFile file(path.c_str());
+  const int fd = ::dup(::fileno(file.GetStream()));
+  if (fd < 0) throw std::runtime_error("cannot write '" + path + "': " + std::strerror(errno));
+  std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpen(fd, path.c_str(), "w"));
+  if (!tif) {
+    ::close(fd);
+    throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
+  }
   TIFF* t = tif.get();
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(m.GetSizeX()));
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(m.GetSizeY()));
@@ -244,6 +256,9 @@ void WriteFloatTiff(const std::string& path, const CSSEMatrix& m) {
     if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0)
       throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
   }
+  if (!TIFFFlush(t)) throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
+  tif.reset();
+  file.Commit();
 }
 
 void ReadRawFloat(const std::string& path, int sizeX, int sizeY, CSSEMatrix& m) {
@@ -267,21 +282,21 @@ void ReadRawFloat(const std::string& path, int sizeX, int sizeY, CSSEMatrix& m) 
 
 void WriteRawFloat(const std::string& path, const CSSEMatrix& m) {
   checkWritable(m);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write '" + path + "'");
+  CAtomicFile file(path.c_str());
   std::vector<float> row(m.GetSizeX());
   for (int y = 0; y < m.GetSizeY(); ++y) {
     for (int x = 0; x < m.GetSizeX(); ++x) row[x] = m.GetPointUnsafe(x, y);
-    out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size() * 4));
+    file.Write(row.data(), row.size() * 4);
   }
-  if (!out) throw std::runtime_error("cannot write '" + path + "'");
+  file.Commit();
 }
 
 void WritePicture(const std::string& path, const Picture& p) {
-  File f = openFile(path, "wb");
+  CAtomicFile file(path.c_str());
   PngError err;
-  if (!encodePng(f.get(), p.width, p.height, p.channels, 8, p.pixels.data(), err))
+  if (!encodePng(file.GetStream(), p.width, p.height, p.channels, 8, p.pixels.data(), err))
     throw std::runtime_error("cannot write '" + path + "': " + err.message);
+  file.Commit();
 }
 
 }  // namespace orvik::tool

@@ -400,6 +400,9 @@ public:
   void Serialize(CArchive& ar);
   // False, with the matrix untouched, when the file cannot be opened.
   bool Load(CString path);
+  // False when the file cannot be created. Writes through CAtomicFile: any later
+  // failure throws CFileException (path and reason) and leaves the previous
+  // file as it was; true means the whole file is on disk.
   bool Store(CString path);
 
   // Largest matrix a reader creates from stored sizes, in SSE vectors (spare

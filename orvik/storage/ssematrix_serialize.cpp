@@ -2,10 +2,12 @@
 // the raw body; the compressed bodies live in ssematrix_compression.cpp.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/platform/Archive.h"
+#include "orvik/foundation/platform/AtomicFile.h"
 #include "orvik/foundation/platform/File.h"
 #include "orvik/foundation/qe/StreamBinaryFile.h"
 #include "orvik/matrix/ssematrix.h"
@@ -161,13 +163,19 @@ bool CSSEMatrix::Load(CString path) {
   return true;
 }
 
+// A file that cannot be created is reported as false, as callers expect; any
+// later failure throws CFileException and keeps the previous file, so true
+// always means the whole matrix is on disk.
 bool CSSEMatrix::Store(CString path) {
-  CFile file;
-  CFileException error;
-  if (!file.Open(path, CFile::modeCreate | CFile::modeWrite, &error)) return false;
-  CArchive ar(&file, CArchive::store, 4096);
+  std::optional<CAtomicFile> file;
+  try {
+    file.emplace(path);
+  } catch (const CFileException&) {
+    return false;
+  }
+  CArchive ar(&*file, CArchive::store, 4096);
   Serialize(ar);
   ar.Close();
-  file.Close();
+  file->Commit();
   return true;
 }

@@ -154,7 +154,10 @@ private:
   }
   // Throws CbException for a map a stored library never holds.
   void checkEntries(const CbMap<CString, SFileInfo>& entries, std::uint64_t bodiesStart, std::uint64_t length) const;
-  // The difference coding that also hands back what a reader decodes.
+  // Plain and difference coding that also hand back what a reader decodes and
+  // measure the error against it.
+  static bool codePlain(CbStreamWriteBinary& stream, const CSSEMatrix& matrix,
+                        const CSSEMatrix::UxSCompressionParameters& parameters, float& error, CSSEMatrix& decoded);
   bool codeDifference(CbStreamWriteBinary& stream, const CSSEMatrix& current, const CSSEMatrix& reference,
                       const UxSCompressionParameters& parameters, float& error, CSSEMatrix& decoded) const;
   // A copy of the matrix with its masked cells in-painted as the difference coding does it.

@@ -27,6 +27,7 @@ float maxAbsDifference(const CSSEMatrix& a, const CSSEMatrix& b) {
   difference.SubMatrix(b);
   float maximum = 0.0f, minimum = 0.0f;
   difference.CalcMinMaxValues(&maximum, &minimum);
+  if (maximum < minimum) return 0.0f;  // nothing but NaN
   return std::max(std::fabs(minimum), std::fabs(maximum));
 }
 
@@ -67,6 +68,19 @@ bool UxCSSEMatrixLibrary::serializeMatrix(CbStreamReadBinary& stream, CSSEMatrix
   } catch (...) {
     return false;
   }
+}
+
+bool UxCSSEMatrixLibrary::codePlain(CbStreamWriteBinary& stream, const CSSEMatrix& matrix,
+                                    const CSSEMatrix::UxSCompressionParameters& parameters, float& error,
+                                    CSSEMatrix& decoded) {
+  CbStreamWriteBinaryBuffer body;
+  float estimate = 0.0f;
+  if (!serializeMatrix(body, matrix, parameters, estimate)) return false;
+  CbStreamReadBinaryBuffer in(body.GetArray());
+  if (!serializeMatrix(in, decoded)) return false;
+  stream.WriteBuffer(body.GetData(), body.GetCount());
+  error = maxAbsDifference(matrix, decoded);
+  return true;
 }
 
 bool UxCSSEMatrixLibrary::serializeMatrix(CbStreamWriteBinary& stream, const CSSEMatrix& matrix,

@@ -64,7 +64,8 @@ void writeStates() {
 // before spans a tenth of a millimetre and fits one pass. With a fixed range
 // of +-0.25 mm for the differences, 0 is the centre of a code, so the cells an
 // edit left alone (a difference within the error bound) all take that code.
-UxCSSEMatrixLibrary::UxSCompressionParameters parameters(int mode, unsigned passes = 2, bool fixedRange = false) {
+UxCSSEMatrixLibrary::UxSCompressionParameters parameters(int mode, unsigned passes = 2,
+                                                         bool fixedRange = false) {
   UxCSSEMatrixLibrary::UxSCompressionParameters p;
   p.m_iMethod = 2;
   p.m_uiNumberOfPasses = passes;
@@ -116,7 +117,8 @@ void BM_StatesInLibrary(benchmark::State& state) {
     if (!library.Store(path.c_str())) state.SkipWithError("store failed");
   const auto bytes = std::filesystem::file_size(path);
   state.counters["bytes"] = static_cast<double>(bytes);
-  if (aloneBytes) state.counters["share_of_alone"] = static_cast<double>(bytes) / static_cast<double>(aloneBytes);
+  if (aloneBytes)
+    state.counters["share_of_alone"] = static_cast<double>(bytes) / static_cast<double>(aloneBytes);
   state.counters["max_error"] = library.GetMaxAbsCompressionError();
 }
 

@@ -2,13 +2,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "large_matrix.h"
 #include "orvik/foundation/platform/Archive.h"
 #include "orvik/foundation/platform/File.h"
 #include "orvik/matrix/ssematrix.h"
 
 namespace {
 
-// Large matrices are valid but slow; see matrix_stream.cpp. The stream form
+// Large matrices are valid but slow (large_matrix.h). The stream form
 // starts after the tag and the version word: the tag is 24 bytes in the wide
 // form (marker, length, 20 bytes), 11 in the 8-bit form (length, 10 bytes);
 // anything else may be a tagless body, sizes first.
@@ -18,11 +19,7 @@ bool tooLarge(const std::uint8_t* data, std::size_t size) {
     at = 28;
   else if (size >= 1 && data[0] == 10)
     at = 15;
-  if (size < at + 8) return false;
-  std::int32_t x, y;
-  std::memcpy(&x, data + at, 4);
-  std::memcpy(&y, data + at + 4, 4);
-  return x >= 0 && y >= 0 && static_cast<std::uint64_t>(x > 0 ? x : 1) * ((y >> 2) + 1) > (1u << 16);
+  return size >= at + 8 && orvik_fuzz::largeMatrix(data + at);
 }
 
 }  // namespace

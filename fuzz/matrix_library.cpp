@@ -4,24 +4,18 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "large_matrix.h"
 #include "orvik/storage/SSEMatrixLibrary.h"
 
 namespace {
 
-// Large matrices are valid input but make every execution slow (the in-painting
-// of a grown reference runs over every cell); the readers' own limits are
-// tested elsewhere.
-bool tooLarge(const std::uint8_t* sizes) {
-  std::int32_t x, y;
-  std::memcpy(&x, sizes, 4);
-  std::memcpy(&y, sizes + 4, 4);
-  return x >= 0 && y >= 0 && static_cast<std::uint64_t>(x > 0 ? x : 1) * ((y >> 2) + 1) > (1u << 14);
-}
+// The in-painting of a grown reference runs over every cell, so the limit is
+// lower than for the matrix readers alone.
+constexpr std::uint64_t c_uVectors = 1u << 14;
 
 // Matrix headers are a version word (0 to 4) and the two sizes; the bodies of
 // version-0 and -1 library files may also be bare sizes without a version.
@@ -30,8 +24,8 @@ bool holdsLargeMatrix(const std::uint8_t* data, std::size_t size) {
   for (std::size_t at = 0; at + 12 <= size; ++at) {
     std::uint32_t version;
     std::memcpy(&version, data + at, 4);
-    if (version <= 4 && tooLarge(data + at + 4)) return true;
-    if (bare && tooLarge(data + at)) return true;
+    if (version <= 4 && orvik_fuzz::largeMatrix(data + at + 4, c_uVectors)) return true;
+    if (bare && orvik_fuzz::largeMatrix(data + at, c_uVectors)) return true;
   }
   return false;
 }
@@ -40,17 +34,21 @@ bool holdsLargeMatrix(const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (holdsLargeMatrix(data, size)) return 0;
-  static const std::string path = [] {
+  // One file per process, rewritten for every input and removed at exit.
+  static char path[512] = {};
+  if (!path[0]) {
     const char* folder = std::getenv("TMPDIR");
-    return std::string(folder ? folder : "/tmp") + "/orvik-fuzz-library-" + std::to_string(::getpid());
-  }();
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::snprintf(path, sizeof path, "%s/orvik-fuzz-library-%d", folder ? folder : "/tmp",
+                  static_cast<int>(::getpid()));
+    std::atexit([] { std::remove(path); });
+  }
+  std::FILE* file = std::fopen(path, "wb");
   if (!file) __builtin_trap();
   const bool written = std::fwrite(data, 1, size, file) == size;
   if (std::fclose(file) != 0 || !written) __builtin_trap();
 
   UxCSSEMatrixLibrary library;
-  if (!library.Init(path.c_str())) {
+  if (!library.Init(path)) {
     if (library.GetNumberOfEntries() != 0) __builtin_trap();
     return 0;
   }

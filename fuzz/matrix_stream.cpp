@@ -4,24 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "large_matrix.h"
 #include "orvik/foundation/Stream.h"
 #include "orvik/matrix/ssematrix.h"
 
-namespace {
-
-// Large matrices are valid input but make every execution slow; the readers'
-// own limit is tested elsewhere.
-bool tooLarge(const std::uint8_t* sizes) {
-  std::int32_t x, y;
-  std::memcpy(&x, sizes, 4);
-  std::memcpy(&y, sizes + 4, 4);
-  return x >= 0 && y >= 0 && static_cast<std::uint64_t>(x > 0 ? x : 1) * ((y >> 2) + 1) > (1u << 16);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size >= 12 && tooLarge(data + 4)) return 0;
+  if (size >= 12 && orvik_fuzz::largeMatrix(data + 4)) return 0;
   CSSEMatrix m;
   try {
     CbStreamReadBinaryBuffer in(data, size);

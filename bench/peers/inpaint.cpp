@@ -6,10 +6,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <random>
-
 #include <opencv2/core.hpp>
 #include <opencv2/photo.hpp>
+#include <random>
 
 #include "orvik/storage/SSEMatrixLibrary.h"
 
@@ -18,7 +17,7 @@ namespace {
 constexpr int c_size = 1024;
 
 class Inpainting : public UxCSSEMatrixLibrary {
-public:
+ public:
   using UxCSSEMatrixLibrary::smooth;
 };
 
@@ -36,7 +35,9 @@ struct Data {
     for (int y = 0; y < c_size; ++y)
       for (int x = 0; x < c_size; ++x) {
         const float u = static_cast<float>(x) / c_size, v = static_cast<float>(y) / c_size;
-        truth.SetPointUnsafe(x, y, 3.0f * std::sin(4.0f * u) * std::cos(3.0f * v) + 2.0f * u * v + std::sin(9.0f * u + 7.0f * v));
+        truth.SetPointUnsafe(
+            x, y,
+            3.0f * std::sin(4.0f * u) * std::cos(3.0f * v) + 2.0f * u * v + std::sin(9.0f * u + 7.0f * v));
       }
     std::mt19937 random(17);
     std::uniform_int_distribution<int> where(0, c_size - 1), radius(2, 12);

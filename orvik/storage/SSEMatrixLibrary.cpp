@@ -5,6 +5,8 @@
 // the entries coded on their own outward, and hand every entry the reference as
 // it was just decoded: a chain of n entries costs n codings, and the error a
 // Store records is the error of the file it wrote.
+#include "orvik/storage/SSEMatrixLibrary.h"
+
 #include <algorithm>
 #include <deque>
 #include <filesystem>
@@ -16,7 +18,6 @@
 #include "orvik/foundation/platform/AtomicFile.h"
 #include "orvik/foundation/qe/Directory.h"
 #include "orvik/foundation/qe/StreamBinaryFile.h"
-#include "orvik/storage/SSEMatrixLibrary.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ bool sameFile(const CString& a, const CString& b) {
 // read (and, when recoding, coded) once, references before the entries coded
 // against them; a value is released as soon as the last entry needing it is done.
 class UxCSSEMatrixLibrary::CChainWalk {
-public:
+ public:
   struct SNode {
     const SFileInfo* info = nullptr;
     std::ptrdiff_t parent = -1;  // the reference, when this entry needs it
@@ -104,7 +105,7 @@ public:
 
   SNode& Get(const CString& id) { return m_nodes[m_index.at(id)]; }
 
-private:
+ private:
   bool needsReference(const SFileInfo& info) const {
     if (info.m_strReferenceID.IsEmpty()) return false;
     return m_recode || (info.m_uiPosition != SFileInfo::c_uNoPosition && m_library.m_uiFileVersion >= 2);
@@ -115,7 +116,9 @@ private:
     if (!m_library.readEntry(*node.info, parent ? &parent->value : nullptr, node.value)) return false;
     if (!m_recode) return true;
     const UxSCompressionParameters& parameters = m_library.parametersOf(*node.info);
-    if (parent) return m_library.codeDifference(node.body, node.value, parent->stored, parameters, node.error, node.stored);
+    if (parent)
+      return m_library.codeDifference(node.body, node.value, parent->stored, parameters, node.error,
+                                      node.stored);
     return codePlain(node.body, node.value, parameters, node.error, node.stored);
   }
 
@@ -141,11 +144,13 @@ bool UxCSSEMatrixLibrary::Init(const CString& path) {
   m_uiFileVersion = 0;
   m_strFilePath.Empty();
   try {
-    if (!m_file.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary | CFile::osRandomAccess))
+    if (!m_file.Open(path,
+                     CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary | CFile::osRandomAccess))
       return false;
     CArchive ar(&m_file, CArchive::load, 4096);
     QeStreamReadBinaryFile stream(ar);
-    if (stream.ReadString() != CString(c_szTag)) damaged(__LINE__, "UxCSSEMatrixLibrary::Init", "not a library file");
+    if (stream.ReadString() != CString(c_szTag))
+      damaged(__LINE__, "UxCSSEMatrixLibrary::Init", "not a library file");
     m_uiFileVersion = stream.ReadAndCompareVersion(c_uiVersion);
     CbMap<CString, SFileInfo> entries(128);
     serializePositionMap(stream, entries);
@@ -216,7 +221,8 @@ bool UxCSSEMatrixLibrary::AddSSEMatrix(const CString& id, const CString& filePat
 }
 
 bool UxCSSEMatrixLibrary::AddSSEMatrix(const CString& id, const CString& filePath) {
-  return AddSSEMatrix(id, filePath, static_cast<const CSSEMatrix::UxSCompressionParameters&>(m_defaultParameters));
+  return AddSSEMatrix(id, filePath,
+                      static_cast<const CSSEMatrix::UxSCompressionParameters&>(m_defaultParameters));
 }
 
 bool UxCSSEMatrixLibrary::LoadSSEMatrix(const CString& id, CSSEMatrix& matrix) const {
@@ -236,7 +242,8 @@ bool UxCSSEMatrixLibrary::loadSSEMatrix(const CString& id, CSSEMatrix& matrix, b
   }
 }
 
-bool UxCSSEMatrixLibrary::readEntry(const SFileInfo& info, const CSSEMatrix* reference, CSSEMatrix& matrix) const {
+bool UxCSSEMatrixLibrary::readEntry(const SFileInfo& info, const CSSEMatrix* reference,
+                                    CSSEMatrix& matrix) const {
   if (info.m_uiPosition == SFileInfo::c_uNoPosition)
     return !info.m_strFilePath.IsEmpty() && matrix.Load(info.m_strFilePath);
   // Version-0 files give every entry position 0; where their bodies lay is unknown.
@@ -323,7 +330,8 @@ void UxCSSEMatrixLibrary::serializePositionMap(CbStreamReadBinary& stream,
   const std::uint32_t count = stream.ReadUInt32();
   // The smallest record: an empty identifier, its position and an empty reference.
   const std::uint64_t smallest = 4 + (m_uiFileVersion >= 1 ? 8 : 0) + (m_uiFileVersion >= 2 ? 4 : 0);
-  if (count * smallest > stream.GetRemaining()) damaged(__LINE__, function, "more entries than the file holds");
+  if (count * smallest > stream.GetRemaining())
+    damaged(__LINE__, function, "more entries than the file holds");
   entries.RemoveAll();
   for (std::uint32_t i = 0; i < count; ++i) {
     SFileInfo info;

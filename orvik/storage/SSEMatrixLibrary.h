@@ -22,7 +22,7 @@
 #include "orvik/matrix/ssematrix.h"
 
 class UxCSSEMatrixLibrary {
-public:
+ public:
   struct UxSCompressionParameters : CSSEMatrix::UxSCompressionParameters {
     UxSCompressionParameters() = default;
     // The matrix part as given, no difference coding options.
@@ -68,7 +68,8 @@ public:
   // or a reference that is not present.
   bool AddSSEMatrix(const CString& id, const CString& filePath, const CString& referenceId,
                     const UxSCompressionParameters& parameters);
-  bool AddSSEMatrix(const CString& id, const CString& filePath, const CSSEMatrix::UxSCompressionParameters& parameters);
+  bool AddSSEMatrix(const CString& id, const CString& filePath,
+                    const CSSEMatrix::UxSCompressionParameters& parameters);
   bool AddSSEMatrix(const CString& id, const CString& filePath);
   bool LoadSSEMatrix(const CString& id, CSSEMatrix& matrix) const;
   // Writes every entry into a new library file; the previous file at `path`
@@ -84,7 +85,7 @@ public:
   // against what a reader of that file decodes.
   float GetMaxAbsCompressionError() const { return m_fMaxAbsCompressionError; }
 
-protected:
+ protected:
   // The library's value of an entry (its matrix file, or its body in the opened
   // library file); with encodeDecode, the entry as a reader of a library stored
   // now will see it, every reference coded as the new file holds it.
@@ -113,7 +114,7 @@ protected:
   // nothing, when their sizes differ; a result of another size is re-created.
   // Only the logical cells are read and written.
   static void createMask(const CSSEMatrix& source, CSSEMatrix& mask, float value);  // 1.0 where equal
-  static bool applyMask(CSSEMatrix& matrix, const CSSEMatrix& mask, float value);    // value where marked
+  static bool applyMask(CSSEMatrix& matrix, const CSSEMatrix& mask, float value);   // value where marked
   // primary, or fallback where primary equals special.
   static bool assembleMatrix(const CSSEMatrix& fallback, const CSSEMatrix& primary, CSSEMatrix& result,
                              float special);
@@ -122,42 +123,47 @@ protected:
   static bool enforceMatrixSize(CSSEMatrix& matrix, int sizeX, int sizeY, const float* fill);
   // Carries the last unmarked value along the rows (alongX) or columns of the
   // region into the marked cells after it, unmarking them in `mask`.
-  static bool extrapolate(CSSEMatrix& matrix, CSSEMatrix& mask, bool alongX, bool forward, int x0, int x1, int y0,
-                          int y1);
+  static bool extrapolate(CSSEMatrix& matrix, CSSEMatrix& mask, bool alongX, bool forward, int x0, int x1,
+                          int y0, int y1);
   // In-painting of the marked cells of the region x0 <= x < x1, y0 <= y < y1
   // (clamped to the matrix): initial values by extrapolation or the mean of the
   // unmarked cells, then Jacobi iterations of the four-neighbour mean.
-  static bool smooth(CSSEMatrix& matrix, const CSSEMatrix& mask, unsigned int iterations, bool extrapolateFirst,
-                     int x0, int x1, int y0, int y1);
-  static bool smooth(CSSEMatrix& matrix, const CSSEMatrix& mask, unsigned int iterations, bool extrapolateFirst);
+  static bool smooth(CSSEMatrix& matrix, const CSSEMatrix& mask, unsigned int iterations,
+                     bool extrapolateFirst, int x0, int x1, int y0, int y1);
+  static bool smooth(CSSEMatrix& matrix, const CSSEMatrix& mask, unsigned int iterations,
+                     bool extrapolateFirst);
   // In-painting limited to 8 x 8 blocks; fully marked blocks take the mean of
   // all unmarked cells.
   static bool smoothBlock(CSSEMatrix& matrix, const CSSEMatrix& mask);
   // Marks the unmarked cells of every 8 x 8 block in which coding with
   // `parameters` (given a fixed range here) errs by more than threshold.
-  static bool createHighEntropyMask(const CSSEMatrix& matrix, CSSEMatrix& highErrorMask, const CSSEMatrix& mask,
-                                    CSSEMatrix::UxSCompressionParameters& parameters, float threshold);
+  static bool createHighEntropyMask(const CSSEMatrix& matrix, CSSEMatrix& highErrorMask,
+                                    const CSSEMatrix& mask, CSSEMatrix::UxSCompressionParameters& parameters,
+                                    float threshold);
   // The invalid value and the mask of cells whose validity differs between
   // current and reference (a validity-mask matrix); reading brings the
   // reference to the stored size and rebuilds both masks.
   bool createAndSerializeDifferenceMask(CbStreamWriteBinary& stream, const CSSEMatrix& current,
                                         const CSSEMatrix& reference, CSSEMatrix& currentMask,
                                         CSSEMatrix& referenceMask, float invalidValue) const;
-  bool createAndSerializeDifferenceMask(CbStreamReadBinary& stream, CSSEMatrix& reference, CSSEMatrix& currentMask,
-                                        CSSEMatrix& referenceMask, float& invalidValue) const;
+  bool createAndSerializeDifferenceMask(CbStreamReadBinary& stream, CSSEMatrix& reference,
+                                        CSSEMatrix& currentMask, CSSEMatrix& referenceMask,
+                                        float& invalidValue) const;
 
-private:
+ private:
   class CChainWalk;
 
   const UxSCompressionParameters& parametersOf(const SFileInfo& info) const {
     return info.m_bUseOwnParameters ? info.m_parameters : m_defaultParameters;
   }
   // Throws CbException for a map a stored library never holds.
-  void checkEntries(const CbMap<CString, SFileInfo>& entries, std::uint64_t bodiesStart, std::uint64_t length) const;
+  void checkEntries(const CbMap<CString, SFileInfo>& entries, std::uint64_t bodiesStart,
+                    std::uint64_t length) const;
   // Plain and difference coding that also hand back what a reader decodes and
   // measure the error against it.
   static bool codePlain(CbStreamWriteBinary& stream, const CSSEMatrix& matrix,
-                        const CSSEMatrix::UxSCompressionParameters& parameters, float& error, CSSEMatrix& decoded);
+                        const CSSEMatrix::UxSCompressionParameters& parameters, float& error,
+                        CSSEMatrix& decoded);
   bool codeDifference(CbStreamWriteBinary& stream, const CSSEMatrix& current, const CSSEMatrix& reference,
                       const UxSCompressionParameters& parameters, float& error, CSSEMatrix& decoded) const;
   // A copy of the matrix with its masked cells in-painted as the difference coding does it.

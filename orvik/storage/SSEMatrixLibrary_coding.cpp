@@ -49,7 +49,8 @@ CSSEMatrix UxCSSEMatrixLibrary::inpainted(const CSSEMatrix& matrix, const CSSEMa
 }
 
 bool UxCSSEMatrixLibrary::serializeMatrix(CbStreamWriteBinary& stream, const CSSEMatrix& matrix,
-                                          const CSSEMatrix::UxSCompressionParameters& parameters, float& error) {
+                                          const CSSEMatrix::UxSCompressionParameters& parameters,
+                                          float& error) {
   try {
     CSSEMatrix copy(matrix);
     copy.SetCompressionParameters(parameters);
@@ -84,15 +85,16 @@ bool UxCSSEMatrixLibrary::codePlain(CbStreamWriteBinary& stream, const CSSEMatri
 }
 
 bool UxCSSEMatrixLibrary::serializeMatrix(CbStreamWriteBinary& stream, const CSSEMatrix& matrix,
-                                          const CSSEMatrix& reference, const UxSCompressionParameters& parameters,
-                                          float& error) const {
+                                          const CSSEMatrix& reference,
+                                          const UxSCompressionParameters& parameters, float& error) const {
   CSSEMatrix decoded;
   return codeDifference(stream, matrix, reference, parameters, error, decoded);
 }
 
 bool UxCSSEMatrixLibrary::codeDifference(CbStreamWriteBinary& stream, const CSSEMatrix& current,
-                                         const CSSEMatrix& reference, const UxSCompressionParameters& parameters,
-                                         float& error, CSSEMatrix& decoded) const {
+                                         const CSSEMatrix& reference,
+                                         const UxSCompressionParameters& parameters, float& error,
+                                         CSSEMatrix& decoded) const {
   const auto mode = static_cast<std::uint8_t>(parameters.m_iDifferenceMode);
   if (mode > 3) return false;
   const float invalid = parameters.m_fInvalidValue;
@@ -102,7 +104,8 @@ bool UxCSSEMatrixLibrary::codeDifference(CbStreamWriteBinary& stream, const CSSE
     // Modes 1 and 2 pad a smaller reference with the invalid value, as their
     // decoding does: new border cells are cells without data on both sides.
     CSSEMatrix resized(reference);
-    if (!enforceMatrixSize(resized, current.GetSizeX(), current.GetSizeY(), mode == 1 || mode == 2 ? &invalid : nullptr))
+    if (!enforceMatrixSize(resized, current.GetSizeX(), current.GetSizeY(),
+                           mode == 1 || mode == 2 ? &invalid : nullptr))
       return false;
     CbStreamWriteBinaryBuffer body;
     body.WriteUInt8(mode);
@@ -116,14 +119,16 @@ bool UxCSSEMatrixLibrary::codeDifference(CbStreamWriteBinary& stream, const CSSE
         break;
       }
       case 1: {
-        if (!createAndSerializeDifferenceMask(body, current, resized, currentMask, referenceMask, invalid)) return false;
+        if (!createAndSerializeDifferenceMask(body, current, resized, currentMask, referenceMask, invalid))
+          return false;
         CSSEMatrix difference = inpainted(current, currentMask);
         difference.SubMatrix(inpainted(resized, referenceMask));
         if (!serializeMatrix(body, difference, matrixPart, partError)) return false;
         break;
       }
       case 2: {
-        if (!createAndSerializeDifferenceMask(body, current, resized, currentMask, referenceMask, invalid)) return false;
+        if (!createAndSerializeDifferenceMask(body, current, resized, currentMask, referenceMask, invalid))
+          return false;
         CSSEMatrix difference(current);
         difference.SubMatrix(inpainted(resized, referenceMask));
         Parameters jpeg = matrixPart;
@@ -131,7 +136,8 @@ bool UxCSSEMatrixLibrary::codeDifference(CbStreamWriteBinary& stream, const CSSE
         jpeg.m_bUseInvalidValue = false;
         jpeg.m_fMaxError = parameters.m_fJPEGMaxError;
         CSSEMatrix highError;
-        if (!createHighEntropyMask(difference, highError, currentMask, jpeg, parameters.m_fMaxError)) return false;
+        if (!createHighEntropyMask(difference, highError, currentMask, jpeg, parameters.m_fMaxError))
+          return false;
         // Exact part: the difference where the JPEG errs too much, the marker elsewhere.
         CSSEMatrix exact(difference), lowError;
         createMask(highError, lowError, 0.0f);
@@ -190,7 +196,8 @@ bool UxCSSEMatrixLibrary::serializeMatrix(CbStreamReadBinary& stream, CSSEMatrix
       case 2: {
         float invalid = 0.0f;
         CSSEMatrix currentMask, referenceMask, difference;
-        if (!createAndSerializeDifferenceMask(stream, resized, currentMask, referenceMask, invalid)) return false;
+        if (!createAndSerializeDifferenceMask(stream, resized, currentMask, referenceMask, invalid))
+          return false;
         if (mode == 1) {
           if (!serializeMatrix(stream, difference)) return false;
         } else {
@@ -199,7 +206,8 @@ bool UxCSSEMatrixLibrary::serializeMatrix(CbStreamReadBinary& stream, CSSEMatrix
               !assembleMatrix(rest, exact, difference, marker))
             return false;
         }
-        if (difference.GetSizeX() != resized.GetSizeX() || difference.GetSizeY() != resized.GetSizeY()) return false;
+        if (difference.GetSizeX() != resized.GetSizeX() || difference.GetSizeY() != resized.GetSizeY())
+          return false;
         CSSEMatrix sum = inpainted(resized, referenceMask);
         sum.AddMatrix(difference);
         applyMask(sum, currentMask, invalid);

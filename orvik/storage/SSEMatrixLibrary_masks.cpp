@@ -50,14 +50,18 @@ void createLike(const CSSEMatrix& input, CSSEMatrix& result) {
 void differenceMask(const CSSEMatrix& a, const CSSEMatrix& b, CSSEMatrix& result) {
   createLike(a, result);
   const __m128 one = _mm_set1_ps(1.0f);
-  writeLogical(result, [&](int g, int x) { return _mm_and_ps(_mm_cmpneq_ps(at(a, g, x), at(b, g, x)), one); });
+  writeLogical(result,
+               [&](int g, int x) { return _mm_and_ps(_mm_cmpneq_ps(at(a, g, x), at(b, g, x)), one); });
 }
 
 // Region x0 <= x < x1, y0 <= y < y1 clamped to the matrix.
 struct Region {
   int x0, x1, y0, y1;
   Region(const CSSEMatrix& m, int xa, int xb, int ya, int yb)
-      : x0(std::max(xa, 0)), x1(std::min(xb, m.GetSizeX())), y0(std::max(ya, 0)), y1(std::min(yb, m.GetSizeY())) {}
+      : x0(std::max(xa, 0)),
+        x1(std::min(xb, m.GetSizeX())),
+        y0(std::max(ya, 0)),
+        y1(std::min(yb, m.GetSizeY())) {}
   bool empty() const { return x0 >= x1 || y0 >= y1; }
   int width() const { return x1 - x0; }
 };
@@ -86,7 +90,7 @@ void fillWithMeanOfUnmarked(CSSEMatrix& matrix, const CSSEMatrix& mask, const Re
 // unmarked ones, which never change. The scratch arrays are kept so that many
 // small regions (the blocks of smoothBlock) reuse one allocation.
 class CInpainting {
-public:
+ public:
   void run(CSSEMatrix& matrix, const CSSEMatrix& mask, unsigned int iterations, const Region& r) {
     index(matrix, mask, r);
     const std::size_t n = m_cells.size();
@@ -97,8 +101,8 @@ public:
       float* dst = m_next.data();
       for (std::size_t k = 0; k < n; ++k) {
         const SCell& c = m_cells[k];
-        const double sum = c.unmarkedSum + src[c.neighbours[0]] + src[c.neighbours[1]] + src[c.neighbours[2]] +
-                           src[c.neighbours[3]];
+        const double sum = c.unmarkedSum + src[c.neighbours[0]] + src[c.neighbours[1]] +
+                           src[c.neighbours[2]] + src[c.neighbours[3]];
         dst[k] = c.count ? static_cast<float>(sum / c.count) : 0.0f;
       }
       m_values.swap(m_next);
@@ -109,7 +113,7 @@ public:
         if (marked(mask, x, y)) matrix.SetPointUnsafe(x, y, m_values[k++]);
   }
 
-private:
+ private:
   struct SCell {
     std::int32_t neighbours[4];
     std::int32_t count;  // neighbours inside the region
@@ -184,12 +188,13 @@ void UxCSSEMatrixLibrary::createMask(const CSSEMatrix& source, CSSEMatrix& mask,
 bool UxCSSEMatrixLibrary::applyMask(CSSEMatrix& matrix, const CSSEMatrix& mask, float value) {
   if (!sameSize(matrix, mask)) return false;
   const __m128 v = _mm_set1_ps(value), zero = _mm_setzero_ps();
-  writeLogical(matrix, [&](int g, int x) { return select(_mm_cmpneq_ps(at(mask, g, x), zero), v, at(matrix, g, x)); });
+  writeLogical(
+      matrix, [&](int g, int x) { return select(_mm_cmpneq_ps(at(mask, g, x), zero), v, at(matrix, g, x)); });
   return true;
 }
 
-bool UxCSSEMatrixLibrary::assembleMatrix(const CSSEMatrix& fallback, const CSSEMatrix& primary, CSSEMatrix& result,
-                                         float special) {
+bool UxCSSEMatrixLibrary::assembleMatrix(const CSSEMatrix& fallback, const CSSEMatrix& primary,
+                                         CSSEMatrix& result, float special) {
   if (!sameSize(fallback, primary)) return false;
   // The result may be one of the inputs: every vector is read before it is written.
   createLike(primary, result);
@@ -227,8 +232,8 @@ bool UxCSSEMatrixLibrary::enforceMatrixSize(CSSEMatrix& matrix, int sizeX, int s
   return true;
 }
 
-bool UxCSSEMatrixLibrary::extrapolate(CSSEMatrix& matrix, CSSEMatrix& mask, bool alongX, bool forward, int x0, int x1,
-                                      int y0, int y1) {
+bool UxCSSEMatrixLibrary::extrapolate(CSSEMatrix& matrix, CSSEMatrix& mask, bool alongX, bool forward, int x0,
+                                      int x1, int y0, int y1) {
   if (!sameSize(matrix, mask)) return false;
   const Region r(matrix, x0, x1, y0, y1);
   if (r.empty()) return true;
@@ -325,7 +330,8 @@ bool UxCSSEMatrixLibrary::smoothBlock(CSSEMatrix& matrix, const CSSEMatrix& mask
 
 bool UxCSSEMatrixLibrary::createHighEntropyMask(const CSSEMatrix& matrix, CSSEMatrix& highErrorMask,
                                                 const CSSEMatrix& mask,
-                                                CSSEMatrix::UxSCompressionParameters& parameters, float threshold) {
+                                                CSSEMatrix::UxSCompressionParameters& parameters,
+                                                float threshold) {
   CSSEMatrix smoothed(matrix);
   if (!smoothBlock(smoothed, mask)) return false;
   float maximum = 0.0f, minimum = 0.0f;
@@ -362,9 +368,11 @@ bool UxCSSEMatrixLibrary::createHighEntropyMask(const CSSEMatrix& matrix, CSSEMa
   return true;
 }
 
-bool UxCSSEMatrixLibrary::createAndSerializeDifferenceMask(CbStreamWriteBinary& stream, const CSSEMatrix& current,
-                                                           const CSSEMatrix& reference, CSSEMatrix& currentMask,
-                                                           CSSEMatrix& referenceMask, float invalidValue) const {
+bool UxCSSEMatrixLibrary::createAndSerializeDifferenceMask(CbStreamWriteBinary& stream,
+                                                           const CSSEMatrix& current,
+                                                           const CSSEMatrix& reference,
+                                                           CSSEMatrix& currentMask, CSSEMatrix& referenceMask,
+                                                           float invalidValue) const {
   if (!sameSize(current, reference)) return false;
   stream.WriteFloat(invalidValue);
   createMask(current, currentMask, invalidValue);

@@ -13,7 +13,7 @@ namespace storage_test {
 
 // The library with its coding steps opened to the tests.
 class Lib : public UxCSSEMatrixLibrary {
-public:
+ public:
   using UxCSSEMatrixLibrary::applyMask;
   using UxCSSEMatrixLibrary::assembleMatrix;
   using UxCSSEMatrixLibrary::createAndSerializeDifferenceMask;
@@ -29,7 +29,7 @@ public:
 
 // A folder of its own for one test, removed with everything in it.
 class ScratchFolder {
-public:
+ public:
   explicit ScratchFolder(const std::string& name)
       : m_path(std::filesystem::temp_directory_path() /
                ("orvik-" + name + "-" + std::to_string(::getpid()))) {
@@ -43,7 +43,7 @@ public:
   CString operator/(const std::string& file) const { return CString((m_path / file).string()); }
   const std::filesystem::path& path() const { return m_path; }
 
-private:
+ private:
   std::filesystem::path m_path;
 };
 

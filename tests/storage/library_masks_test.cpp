@@ -210,8 +210,11 @@ TEST(LibraryMasks, SmoothIsJacobiOverTheMarkedCells) {
     ASSERT_TRUE(Lib::smooth(v, mask, 3, false, 0, 1, 0, 1));
     EXPECT_EQ(toGrid(v), (Grid{{0, 8}, {5, 2}}));
   }
-  for (const auto& [iterations, extrapolateFirst, x0, x1, y0, y1] : std::vector<std::tuple<int, bool, int, int, int, int>>{
-           {1, false, 0, 23, 0, 17}, {2, false, 3, 19, 2, 11}, {7, true, 0, 23, 0, 17}, {100, true, -4, 30, 5, 40}}) {
+  for (const auto& [iterations, extrapolateFirst, x0, x1, y0, y1] :
+       std::vector<std::tuple<int, bool, int, int, int, int>>{{1, false, 0, 23, 0, 17},
+                                                              {2, false, 3, 19, 2, 11},
+                                                              {7, true, 0, 23, 0, 17},
+                                                              {100, true, -4, 30, 5, 40}}) {
     SCOPED_TRACE(testing::Message() << iterations << " iterations, region " << x0 << ".." << x1 << " x " << y0
                                     << ".." << y1);
     CSSEMatrix v, mask;
@@ -313,11 +316,12 @@ TEST(LibraryMasks, HighEntropyMaskMarksTheBlocksAJpegSpoils) {
   std::mt19937 random(5);
   std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
   for (int y = 0; y < 24; ++y)
-    for (int x = 0; x < 32; ++x) v.SetPoint(x, y, 0.01f * x + 0.02f * y + (x >= 8 && x < 16 && y < 8 ? noise(random) : 0));
+    for (int x = 0; x < 32; ++x)
+      v.SetPoint(x, y, 0.01f * x + 0.02f * y + (x >= 8 && x < 16 && y < 8 ? noise(random) : 0));
   Grid g = randomMask(32, 24, 0.0, 0);
   for (int y = 16; y < 24; ++y)
     for (int x = 0; x < 8; ++x) g[y][x] = 1.0f;  // a block without data
-  g[3][10] = 1.0f;                                // one marked cell in the noisy block
+  g[3][10] = 1.0f;                               // one marked cell in the noisy block
   fromGrid(mask, g);
   CSSEMatrix::UxSCompressionParameters p;
   p.m_iMethod = 1;

@@ -145,9 +145,12 @@ TEST(MatrixLibrary, RoundTripsOfEveryMethodAndDifferenceMode) {
     for (int mode : {0, 1, 2, 3}) {
       SCOPED_TRACE(testing::Message() << "method " << method << ", mode " << mode);
       UxCSSEMatrixLibrary lib;
-      ASSERT_TRUE(lib.AddSSEMatrix("s0", matrixFile(folder, "s0.mat", sources["s0"]), parameters(method, mode)));
-      ASSERT_TRUE(lib.AddSSEMatrix("s1", matrixFile(folder, "s1.mat", sources["s1"]), "s0", parameters(method, mode)));
-      ASSERT_TRUE(lib.AddSSEMatrix("s2", matrixFile(folder, "s2.mat", sources["s2"]), "s1", parameters(method, mode)));
+      ASSERT_TRUE(
+          lib.AddSSEMatrix("s0", matrixFile(folder, "s0.mat", sources["s0"]), parameters(method, mode)));
+      ASSERT_TRUE(lib.AddSSEMatrix("s1", matrixFile(folder, "s1.mat", sources["s1"]), "s0",
+                                   parameters(method, mode)));
+      ASSERT_TRUE(lib.AddSSEMatrix("s2", matrixFile(folder, "s2.mat", sources["s2"]), "s1",
+                                   parameters(method, mode)));
       const CString path = folder / "lib.oml";
       ASSERT_TRUE(lib.Store(path));
       // Raw floats lose only the rounding of the difference and its sum.
@@ -232,14 +235,15 @@ TEST(MatrixLibrary, ReferencesOfOtherSizesKeepTheHoles) {
       state(sources["entry"], 2);
       UxCSSEMatrixLibrary lib;
       ASSERT_TRUE(lib.AddSSEMatrix("ref", matrixFile(folder, "r.mat", sources["ref"]), parameters(2, mode)));
-      ASSERT_TRUE(lib.AddSSEMatrix("entry", matrixFile(folder, "e.mat", sources["entry"]), "ref", parameters(2, mode)));
+      ASSERT_TRUE(lib.AddSSEMatrix("entry", matrixFile(folder, "e.mat", sources["entry"]), "ref",
+                                   parameters(2, mode)));
       const CString path = folder / "lib.oml";
       ASSERT_TRUE(lib.Store(path));
       // A border grown from the reference must neither swallow valid cells nor
       // fill holes: the error stays at the bound of the coding.
       EXPECT_LE(lib.GetMaxAbsCompressionError(), 0.0101f);
-      expectStored(path, sources, lib.GetMaxAbsCompressionError(), mode == 0 ? std::set<std::string>{"ref"}
-                                                                             : std::set<std::string>{"ref", "entry"});
+      expectStored(path, sources, lib.GetMaxAbsCompressionError(),
+                   mode == 0 ? std::set<std::string>{"ref"} : std::set<std::string>{"ref", "entry"});
     }
   }
 }
@@ -255,7 +259,8 @@ TEST(MatrixLibrary, ChainsOfFortyStatesCostOneCodingEach) {
   for (int k = 0; k < 40; ++k) {
     const std::string id = "state" + std::to_string(k);
     state(sources[id], k, 32, 24);
-    ASSERT_TRUE(lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]), previous, parameters(3, k % 4)));
+    ASSERT_TRUE(
+        lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]), previous, parameters(3, k % 4)));
     previous = id;
   }
   const CString first = folder / "first.oml", second = folder / "second.oml";
@@ -313,8 +318,8 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
   for (int k = 0; k < 3; ++k) {
     const std::string id = "s" + std::to_string(k);
     state(sources[id], k, 20, 12);
-    ASSERT_TRUE(lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]), k ? "s" + std::to_string(k - 1) : "",
-                                 parameters(2, k)));
+    ASSERT_TRUE(lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]),
+                                 k ? "s" + std::to_string(k - 1) : "", parameters(2, k)));
   }
   const CString good = folder / "good.oml", bad = folder / "bad.oml";
   ASSERT_TRUE(lib.Store(good));
@@ -463,7 +468,8 @@ TEST(SeedCorpus, LibraryFilesReplay) {
   const char* root = std::getenv("ORVIK_TEST_DATA");
   ASSERT_NE(root, nullptr);
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(root) / "storage" / "library")) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::path(root) / "storage" / "library")) {
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     ++files;

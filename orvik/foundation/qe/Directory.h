@@ -3,7 +3,7 @@
 #include "orvik/foundation/platform/String.h"
 
 class UxCDirectory {
-public:
+ public:
   // True when `path` (joined with `name` when that is not empty) names an
   // existing regular file, or a link to one.
   static bool FileExist(const CString& path, const CString& name);

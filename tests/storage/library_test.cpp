@@ -140,7 +140,7 @@ TEST(MatrixLibrary, EntriesAreAddedOnlyWithTheirFileAndReference) {
 TEST(MatrixLibrary, RoundTripsOfEveryMethodAndDifferenceMode) {
   ScratchFolder folder("library-round-trip");
   std::map<std::string, CSSEMatrix> sources;
-  for (int k = 0; k < 3; ++k) state(sources["s" + std::to_string(k)], 3 * k);
+  for (int k = 0; k < 3; ++k) state(sources[std::string("s") + std::to_string(k)], 3 * k);
   for (int method : {0, 1, 2, 3}) {
     for (int mode : {0, 1, 2, 3}) {
       SCOPED_TRACE(testing::Message() << "method " << method << ", mode " << mode);
@@ -257,7 +257,7 @@ TEST(MatrixLibrary, ChainsOfFortyStatesCostOneCodingEach) {
   UxCSSEMatrixLibrary lib;
   std::string previous;
   for (int k = 0; k < 40; ++k) {
-    const std::string id = "state" + std::to_string(k);
+    const std::string id = std::string("state") + std::to_string(k);
     state(sources[id], k, 32, 24);
     ASSERT_TRUE(
         lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]), previous, parameters(3, k % 4)));
@@ -316,10 +316,10 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
   std::map<std::string, CSSEMatrix> sources;
   UxCSSEMatrixLibrary lib;
   for (int k = 0; k < 3; ++k) {
-    const std::string id = "s" + std::to_string(k);
+    const std::string id = std::string("s") + std::to_string(k);
     state(sources[id], k, 20, 12);
     ASSERT_TRUE(lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]),
-                                 k ? "s" + std::to_string(k - 1) : "", parameters(2, k)));
+                                 k ? std::string("s") + std::to_string(k - 1) : "", parameters(2, k)));
   }
   const CString good = folder / "good.oml", bad = folder / "bad.oml";
   ASSERT_TRUE(lib.Store(good));

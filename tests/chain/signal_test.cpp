@@ -9,23 +9,9 @@
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/foundation/Alloc.h"
 #include "orvik/matrix/ssematrix.h"
+#include "support/fields.h"
 
 namespace {
-
-// Every lane of every SSE line, spare lanes included: lane l of column x in
-// line g is "row" 16 g + l here.
-int laneRows(const CSSEcharMatrix& m) { return 16 * m.GetSSESizeY(); }
-
-// Writable through a const reference too, so const matrices read the same way.
-signed char& lane(const CSSEcharMatrix& m, int x, int r) {
-  return reinterpret_cast<signed char*>(const_cast<__m128i*>(m.GetMatrixDataDirectly()[r >> 4] + x))[r & 15];
-}
-
-void randomize(CSSEcharMatrix& m, unsigned seed) {
-  std::mt19937 rng(seed);
-  for (int x = 0; x < m.GetSizeX(); ++x)
-    for (int r = 0; r < laneRows(m); ++r) lane(m, x, r) = static_cast<signed char>(rng() % 256 - 128);
-}
 
 void setColumn(CSSEcharMatrix& m, int x, int v) {
   for (int r = 0; r < laneRows(m); ++r) lane(m, x, r) = static_cast<signed char>(v);

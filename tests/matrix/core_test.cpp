@@ -7,7 +7,7 @@
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/ReferenceCounter.h"
 #include "orvik/matrix/ssematrix.h"
-#include "lanes.h"
+#include "support/lanes.h"
 
 namespace {
 

@@ -6,20 +6,7 @@
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/matrix/ssematrix.h"
-#include "lanes.h"
-
-namespace {
-
-// Distinct values in every lane, spare lanes included.
-void pattern(CSSEMatrix& m) {
-  int i = 0;
-  for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    float* p = reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g]);
-    for (int k = 0; k < 4 * m.GetSSESizeX(); ++k) p[k] = static_cast<float>(++i);
-  }
-}
-
-}  // namespace
+#include "support/fields.h"
 
 TEST(Fill, FillArea) {
   CSSEMatrix m;
@@ -52,7 +39,7 @@ TEST(Fill, FillArea) {
 TEST(Fill, CopyAreaOfMatrix) {
   CSSEMatrix src;
   src.Create(9, 21);
-  pattern(src);
+  pattern(src, 3.0f);
   {
     SCOPED_TRACE("every row offset against an element-by-element copy");
     for (int y0 = 0; y0 < 8; ++y0)
@@ -104,7 +91,6 @@ TEST(Fill, CopyAreaOfMatrix) {
 }
 
 namespace {
-float& laneAt(CSSEMatrix& m, int x, int r) { return reinterpret_cast<float*>(m.GetMatrixDataDirectly()[r >> 2])[4 * x + (r & 3)]; }
 
 void setRow(CSSEMatrix& m, int y, const std::vector<float>& v) {
   for (int x = 0; x < static_cast<int>(v.size()); ++x) m.SetPoint(x, y, v[x]);
@@ -125,13 +111,13 @@ TEST(Fill, FillAreaExactAndApprox) {
     m.Fill(1.0f);
     m.FillAreaExact(-3, 2, 100, 9, 5.0f);
     for (int r = 0; r < 16; ++r)
-      for (int x = 0; x < 7; ++x) EXPECT_EQ(laneAt(m, x, r), (r >= 2 && r < 9) ? 5.0f : 1.0f) << x << "," << r;
+      for (int x = 0; x < 7; ++x) EXPECT_EQ(lane(m, x, r), (r >= 2 && r < 9) ? 5.0f : 1.0f) << x << "," << r;
   }
   {
     SCOPED_TRACE("half-plane with a normal along y");
     m.Fill(0.0f);
     m.FillAreaExact(CbVector2f(3.7f, 2.2f), CbVector2f(0.0f, 1.0f), 4.0f);
-    for (int r = 0; r < 16; ++r) EXPECT_EQ(laneAt(m, 3, r), (r >= 2 && r < 13) ? 4.0f : 0.0f) << r;
+    for (int r = 0; r < 16; ++r) EXPECT_EQ(lane(m, 3, r), (r >= 2 && r < 13) ? 4.0f : 0.0f) << r;
     m.Fill(0.0f);
     m.FillAreaExact(CbVector2f(3.7f, 2.2f), CbVector2f(-2.0f, 0.00001f), 4.0f);  // columns 0 .. 2
     EXPECT_EQ(m.NumValuesAbove(1.0f), 3 * 13);
@@ -172,10 +158,10 @@ TEST(Fill, FillAreaExactAndApprox) {
     a.Create(6, 20);  // 6 lines
     a.FillAreaApprox(1, -100, 4, 100, 2.0f);
     for (int r = 0; r < 24; ++r)
-      for (int x = 0; x < 6; ++x) EXPECT_EQ(laneAt(a, x, r), (r >= 4 && r < 20 && x >= 1 && x < 4) ? 2.0f : 0.0f);
+      for (int x = 0; x < 6; ++x) EXPECT_EQ(lane(a, x, r), (r >= 4 && r < 20 && x >= 1 && x < 4) ? 2.0f : 0.0f);
     a.Fill(0.0f);
     a.FillAreaApprox(0, 9, 6, 9, 2.0f);  // from line 1 + 1 up to line 3: line 2 only
-    for (int r = 0; r < 24; ++r) EXPECT_EQ(laneAt(a, 0, r), (r >= 8 && r < 12) ? 2.0f : 0.0f) << r;
+    for (int r = 0; r < 24; ++r) EXPECT_EQ(lane(a, 0, r), (r >= 8 && r < 12) ? 2.0f : 0.0f) << r;
   }
 }
 
@@ -191,7 +177,7 @@ TEST(Fill, ProfilesRowsAndHoles) {
       for (int rr = 0; rr < 20; ++rr) {
         float expected = 0.0f;
         if (x >= 2 && x < 6 && rr < 16) expected = 0.0f - std::sqrt(std::max(0.0f, r * r - u[x - 2] * u[x - 2]));
-        EXPECT_EQ(laneAt(m, x, rr), expected) << x << "," << rr;
+        EXPECT_EQ(lane(m, x, rr), expected) << x << "," << rr;
       }
   }
   {
@@ -199,14 +185,14 @@ TEST(Fill, ProfilesRowsAndHoles) {
     CSSEMatrix m;
     m.Create(3, 9);
     for (int r = 0; r < 12; ++r)
-      for (int x = 0; x < 3; ++x) laneAt(m, x, r) = static_cast<float>(10 * r + x);
+      for (int x = 0; x < 3; ++x) lane(m, x, r) = static_cast<float>(10 * r + x);
     m.SetRowProcessed(5);
     m.FillMatrixWithProcessedRow();
     for (int r = 0; r < 12; ++r)
-      for (int x = 0; x < 3; ++x) EXPECT_EQ(laneAt(m, x, r), static_cast<float>(10 * std::min(r, 5) + x)) << x << "," << r;
+      for (int x = 0; x < 3; ++x) EXPECT_EQ(lane(m, x, r), static_cast<float>(10 * std::min(r, 5) + x)) << x << "," << r;
     m.SetRowProcessed(-4);  // clamped to row 0
     m.FillMatrixWithProcessedRow();
-    EXPECT_EQ(laneAt(m, 2, 11), 2.0f);
+    EXPECT_EQ(lane(m, 2, 11), 2.0f);
   }
   {
     SCOPED_TRACE("restoration holes");
@@ -313,7 +299,7 @@ TEST(Fill, DrawingUpToASurface) {
     int y = -1;
     m.DrawFirstPointLined(1, 2.0f, true, 8.0f, y, 0, true);
     EXPECT_EQ(y, 9);
-    for (int r = 0; r < 28; ++r) EXPECT_EQ(laneAt(m, 1, r), r == 9 ? 3.0f : (r >= 10 && r < 24 ? 8.0f : 0.0f)) << r;
+    for (int r = 0; r < 28; ++r) EXPECT_EQ(lane(m, 1, r), r == 9 ? 3.0f : (r >= 10 && r < 24 ? 8.0f : 0.0f)) << r;
     m.Fill(0.0f);
     m.SetPoint(1, 9, 3.0f);
     m.DrawFirstPointLined(1, 2.0f, true, 8.0f, y, 0, false);
@@ -345,7 +331,7 @@ TEST(Fill, DrawingUpToASurface) {
     m.SetPoint(0, 13, 1.0f);
     m.DrawFirstPointLinedUseMask(0, 2.0f, false, 8.0f, y, mask, 0);
     EXPECT_EQ(y, 12);
-    for (int r = 0; r < 28; ++r) EXPECT_EQ(laneAt(m, 0, r), r >= 16 && r < 24 ? 8.0f : (r == 13 ? 1.0f : 5.0f)) << r;
+    for (int r = 0; r < 28; ++r) EXPECT_EQ(lane(m, 0, r), r >= 16 && r < 24 ? 8.0f : (r == 13 ? 1.0f : 5.0f)) << r;
   }
   {
     SCOPED_TRACE("byte mask variant");
@@ -370,7 +356,7 @@ TEST(Fill, DrawingUpToASurface) {
 TEST(Fill, CentredCopies) {
   CSSEMatrix src;
   src.Create(9, 14);
-  pattern(src);
+  pattern(src, 3.0f);
   for (int h : {3, 4, 7, 14})
     for (int w : {1, 4, 9}) {
       SCOPED_TRACE(testing::Message() << w << " x " << h);
@@ -387,14 +373,14 @@ TEST(Fill, CentredCopies) {
       for (int r = 0; r < 4 * t.GetSSESizeY(); ++r)
         for (int x = 0; x < w; ++x) {
           if (r >= h) {
-            EXPECT_EQ(laneAt(t, x, r), 0.0f);
-            EXPECT_EQ(laneAt(hi, x, r), 60.0f);
+            EXPECT_EQ(lane(t, x, r), 0.0f);
+            EXPECT_EQ(lane(hi, x, r), 60.0f);
             continue;
           }
           const float s = src.GetPoint(x - (w >> 1) + (9 >> 1), r - (h >> 1) + (14 >> 1));
-          EXPECT_EQ(laneAt(t, x, r), s);
-          EXPECT_EQ(laneAt(hi, x, r), std::max(s, 60.0f));
-          EXPECT_EQ(laneAt(lo, x, r), std::min(s, 60.0f));
+          EXPECT_EQ(lane(t, x, r), s);
+          EXPECT_EQ(lane(hi, x, r), std::max(s, 60.0f));
+          EXPECT_EQ(lane(lo, x, r), std::min(s, 60.0f));
         }
     }
   {

@@ -10,71 +10,8 @@
 
 #include "orvik/foundation/ThreadPool.h"
 #include "orvik/matrix/ssematrix.h"
-
-namespace {
-
-float& lane(CSSEMatrix& m, int x, int row) {
-  return reinterpret_cast<float*>(m.GetMatrixDataDirectly()[row >> 2])[4 * x + (row & 3)];
-}
-
-// Random values in every lane, spare lanes included; with few distinct values
-// when `levels` is set, so that ties occur.
-void randomize(CSSEMatrix& m, unsigned seed, int levels = 0) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> real(-100.0f, 100.0f);
-  std::uniform_int_distribution<int> level(0, std::max(levels - 1, 0));
-  for (int row = 0; row < 4 * m.GetSSESizeY(); ++row)
-    for (int x = 0; x < m.GetSizeX(); ++x)
-      lane(m, x, row) = levels ? static_cast<float>(level(rng)) : real(rng);
-}
-
-// Every lane equal, bit for bit.
-::testing::AssertionResult sameLanes(CSSEMatrix& a, CSSEMatrix& b) {
-  if (a.GetSizeX() != b.GetSizeX() || a.GetSizeY() != b.GetSizeY())
-    return ::testing::AssertionFailure() << "sizes differ";
-  for (int row = 0; row < 4 * a.GetSSESizeY(); ++row)
-    for (int x = 0; x < a.GetSizeX(); ++x)
-      if (std::memcmp(&lane(a, x, row), &lane(b, x, row), sizeof(float)) != 0)
-        return ::testing::AssertionFailure()
-               << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs " << lane(b, x, row);
-  return ::testing::AssertionSuccess();
-}
-
-// The exchange-pass rule written plainly: bubble passes until the last pair
-// of a pass stays, then the middle element.
-float exchangeMedian(std::vector<float> v) {
-  for (;;) {
-    bool lastExchanged = false;
-    for (std::size_t i = 0; i + 1 < v.size(); ++i) {
-      lastExchanged = v[i] > v[i + 1];
-      if (lastExchanged) std::swap(v[i], v[i + 1]);
-    }
-    if (!lastExchanged) return v[v.size() / 2];
-  }
-}
-
-void referenceMedian(CSSEMatrix& src, CSSEMatrix& dst, int h, int xFrom, int xTo, int yFrom, int yTo) {
-  dst.SetAllPixelValuesToZero();
-  for (int b = 0; b < h; ++b) {
-    for (int x = xFrom; x < xTo; ++x) {
-      dst.SetPoint(x, yFrom + b, src.GetPoint(x, yFrom + b));
-      dst.SetPoint(x, yTo - 1 - b, src.GetPoint(x, yTo - 1 - b));
-    }
-    for (int y = yFrom; y < yTo; ++y) {
-      dst.SetPoint(xFrom + b, y, src.GetPoint(xFrom + b, y));
-      dst.SetPoint(xTo - 1 - b, y, src.GetPoint(xTo - 1 - b, y));
-    }
-  }
-  for (int y = yFrom + h; y <= yTo - 1 - h; ++y)
-    for (int x = xFrom + h; x <= xTo - 1 - h; ++x) {
-      std::vector<float> v;
-      for (int j = -h; j <= h; ++j)
-        for (int i = -h; i <= h; ++i) v.push_back(src.GetPoint(x + i, y + j));
-      dst.SetPoint(x, y, exchangeMedian(v));
-    }
-}
-
-}  // namespace
+#include "support/fields.h"
+#include "support/reference.h"
 
 TEST(Median, KnownValuesOfTheExchangeRule) {
   CSSEMatrix m, out;
@@ -111,14 +48,14 @@ TEST(Median, MatchesThePlainRuleOnRectangles) {
         CFilters::Median3x3(src, got, c.xFrom, c.xTo, c.yFrom, c.yTo);
       else
         CFilters::Median5x5(src, got, c.xFrom, c.xTo, c.yFrom, c.yTo);
-      referenceMedian(src, want, h, c.xFrom, c.xTo, c.yFrom, c.yTo);
+      reference::median(src, want, h, c.xFrom, c.xTo, c.yFrom, c.yTo);
       EXPECT_TRUE(sameLanes(got, want));
     }
   CSSEMatrix m, want;
   m.Create(19, 14);
   randomize(m, 5);
   want.Create(19, 14);
-  referenceMedian(m, want, 1, 0, 19, 0, 14);
+  reference::median(m, want, 1, 0, 19, 0, 14);
   m.SimpleMedianFilter();
   EXPECT_TRUE(sameLanes(m, want));
 }
@@ -177,20 +114,6 @@ TEST(BoxFilter, MatchesThePlainTwoPassRule) {
     }
 }
 
-namespace {
-void referenceMask(CSSEMatrix& target, CSSEMatrix& result, CSSEMatrix& mask, bool normalise, float sum) {
-  const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
-  for (int x0 = 0; x0 <= target.GetSizeX() - mW; ++x0)
-    for (int y0 = 0; y0 <= target.GetSizeY() - mH; ++y0) {
-      float s = 0.0f;
-      for (int i = 0; i < mW; ++i)
-        for (int j = 0; j < mH; ++j) s += mask.GetPoint(i, j) * target.GetPoint(x0 + i, y0 + j);
-      if (normalise) s /= sum;
-      result.SetPoint(x0 + (mW - 1) / 2, y0 + (mH - 1) / 2, s);
-    }
-}
-}  // namespace
-
 TEST(MaskFilter, SingleThreadedMatchesThePlainCorrelation) {
   struct Case {
     int sx, sy, mW, mH;
@@ -212,7 +135,7 @@ TEST(MaskFilter, SingleThreadedMatchesThePlainCorrelation) {
     got.Create(c.sx, c.sy);
     randomize(got, 3);  // kept where the mask does not fit
     want.CopyFromSSEMatrix(got);
-    referenceMask(target, want, mask, c.normalise, sum);
+    reference::maskCorrelation(target, want, mask, c.normalise, sum);
     target.MaskFilter(got, mask, c.normalise, false);
     EXPECT_TRUE(sameLanes(got, want));
   }

@@ -8,70 +8,8 @@
 
 #include "orvik/foundation/ThreadPool.h"
 #include "orvik/matrix/ssematrix.h"
-
-namespace {
-
-float& lane(CSSEMatrix& m, int x, int row) {
-  return reinterpret_cast<float*>(m.GetMatrixDataDirectly()[row >> 2])[4 * x + (row & 3)];
-}
-
-// Blobs of 1.0 on 0.0 (every lane), with some elements of other values.
-void blobs(CSSEMatrix& m, unsigned seed, int count, int maxRadius) {
-  std::mt19937 rng(seed);
-  for (int row = 0; row < 4 * m.GetSSESizeY(); ++row)
-    for (int x = 0; x < m.GetSizeX(); ++x) lane(m, x, row) = 0.0f;
-  for (int b = 0; b < count; ++b) {
-    const int cx = static_cast<int>(rng() % m.GetSizeX()),
-              cy = static_cast<int>(rng() % (4 * m.GetSSESizeY()));
-    const int r = 1 + static_cast<int>(rng() % maxRadius);
-    for (int y = cy - r; y <= cy + r; ++y)
-      for (int x = cx - r; x <= cx + r; ++x)
-        if (x >= 0 && x < m.GetSizeX() && y >= 0 && y < 4 * m.GetSSESizeY() &&
-            (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
-          lane(m, x, y) = rng() % 7 ? 1.0f : 2.0f;
-  }
-}
-
-// The disc test of every element, written directly.
-void referenceErode(CSSEMatrix& m, float radius, float bg, float value, int xFrom, int xTo, int yFrom,
-                    int yTo, bool vector) {
-  xFrom = std::max(xFrom, 0);
-  xTo = std::min(xTo, m.GetSizeX() - 1);
-  yFrom = std::max(yFrom, 0);
-  yTo = std::min(yTo, m.GetSizeY() - 1);
-  const CSSEMatrix src(m);
-  const int rowFrom = vector ? yFrom / 4 * 4 : yFrom, rowTo = vector ? yTo / 4 * 4 + 3 : yTo;
-  const int reach = static_cast<int>(std::floor(radius));
-  const float square = radius * radius;
-  for (int y = yFrom; y <= yTo; ++y)
-    for (int x = xFrom; x <= xTo; ++x) {
-      if (src.GetPointUnsafe(x, y) == bg) continue;
-      bool near = false;
-      for (int dy = -reach; dy <= reach; ++dy)
-        for (int dx = -reach; dx <= reach; ++dx) {
-          const int xx = x + dx, yy = y + dy;
-          if (xx < xFrom || xx > xTo || yy < rowFrom || yy > rowTo) continue;
-          const bool inDisc = vector ? static_cast<float>(dx * dx + dy * dy) <= square
-                                     : dx * dx + dy * dy <= static_cast<int>(std::floor(square));
-          near |= inDisc && src.GetPointUnsafe(xx, yy) == bg;
-        }
-      m.SetPointUnsafe(x, y, near ? bg : value);
-    }
-}
-
-bool sameLanes(CSSEMatrix& a, CSSEMatrix& b) {
-  if (a.GetSizeX() != b.GetSizeX() || a.GetSizeY() != b.GetSizeY()) return false;
-  for (int row = 0; row < 4 * a.GetSSESizeY(); ++row)
-    for (int x = 0; x < a.GetSizeX(); ++x)
-      if (lane(a, x, row) != lane(b, x, row)) {
-        ADD_FAILURE() << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs "
-                      << lane(b, x, row);
-        return false;
-      }
-  return true;
-}
-
-}  // namespace
+#include "support/fields.h"
+#include "support/reference.h"
 
 TEST(Erode, BlockShrinksAndDilateIsTheSameCall) {
   CSSEMatrix m;
@@ -113,7 +51,7 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
         m.Create(61, 46);
         blobs(m, seed++, 14, 9);
         CSSEMatrix want(m);
-        referenceErode(want, radius, 0.0f, 5.0f, a.xFrom, a.xTo, a.yFrom, a.yTo, vector);
+        reference::erode(want, radius, 0.0f, 5.0f, a.xFrom, a.xTo, a.yFrom, a.yTo, vector);
         CbCPU::SetCount(cpus);
         m.Erode(radius, 0.0f, 5.0f, a.xFrom, a.xTo, a.yFrom, a.yTo, vector, 0);
         CbCPU::SetCount(0);
@@ -129,7 +67,7 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
       m.Create(300, 21);
       blobs(m, static_cast<unsigned>(radius * 10), 30, 8);
       CSSEMatrix want(m);
-      referenceErode(want, radius, 0.0f, 5.0f, 3, xTo, 1, 19, xTo == 287);
+      reference::erode(want, radius, 0.0f, 5.0f, 3, xTo, 1, 19, xTo == 287);
       CbCPU::SetCount(1);
       m.Erode(radius, 0.0f, 5.0f, 3, xTo, 1, 19, xTo == 287, 0);
       CbCPU::SetCount(0);
@@ -140,7 +78,7 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
   m.Create(40, 33);
   blobs(m, 77, 6, 5);
   CSSEMatrix want(m);
-  referenceErode(want, 3.5f, 1.0f, 9.0f, 0, 39, 0, 32, false);
+  reference::erode(want, 3.5f, 1.0f, 9.0f, 0, 39, 0, 32, false);
   m.Dilate(3.5f, 9.0f, 1.0f, 0, 39, 0, 32, false, 0);
   EXPECT_TRUE(sameLanes(m, want));
 }
@@ -159,7 +97,7 @@ TEST(Erode, SparseBackgroundAtEveryDistance) {
       for (int k = 0; k < (radius > 30.0f ? 1 : 5); ++k)
         m.SetPoint(static_cast<int>(rng() % 100), static_cast<int>(rng() % 72), 0.0f);
       CSSEMatrix want(m);
-      referenceErode(want, radius, 0.0f, 5.0f, 2, 97, 3, 70, vector);
+      reference::erode(want, radius, 0.0f, 5.0f, 2, 97, 3, 70, vector);
       CbCPU::SetCount(2);
       m.Erode(radius, 0.0f, 5.0f, 2, 97, 3, 70, vector, 0);
       CbCPU::SetCount(0);
@@ -273,44 +211,6 @@ TEST(Chamfer, TwoPassesOnBlobsAgainstPlainArrays) {
   }
 }
 
-namespace {
-// Thinning written from the rule, one element at a time.
-std::vector<int> referenceThinning(const CSSEMatrix& m, float threshold) {
-  const int sx = m.GetSizeX(), sy = m.GetSizeY();
-  std::vector<int> a(static_cast<std::size_t>(sx) * sy);
-  for (int y = 0; y < sy; ++y)
-    for (int x = 0; x < sx; ++x) a[y * sx + x] = m.GetPointUnsafe(x, y) > threshold;
-  auto at = [&](int x, int y) { return a[y * sx + x]; };
-  for (int it = 0; it < 1000; ++it) {
-    bool stop = false;
-    for (int pass = 0; pass < 2 && !stop; ++pass) {
-      std::vector<int> marks;
-      for (int y = 1; y <= sy - 2; ++y)
-        for (int x = 1; x <= sx - 2; ++x) {
-          if (!at(x, y)) continue;
-          const int p[8] = {at(x, y - 1), at(x + 1, y - 1), at(x + 1, y), at(x + 1, y + 1),
-                            at(x, y + 1), at(x - 1, y + 1), at(x - 1, y), at(x - 1, y - 1)};
-          int n = 0, t = 0;
-          for (int k = 0; k < 8; ++k) {
-            n += p[k];
-            t += !p[k] && p[(k + 1) % 8];
-          }
-          const bool c = pass == 0 ? (p[0] * p[2] * p[4] == 0 && p[2] * p[4] * p[6] == 0)
-                                   : (p[0] * p[2] * p[6] == 0 && p[0] * p[4] * p[6] == 0);
-          if (t == 1 && n >= 3 && n <= 6 && c) marks.push_back(y * sx + x);
-        }
-      for (int i : marks) a[i] = 0;
-      stop = marks.empty();
-    }
-    if (stop) break;
-  }
-  std::vector<int> out(static_cast<std::size_t>(sx) * sy, 0);
-  for (int y = 1; y <= sy - 2; ++y)
-    for (int x = 1; x <= sx - 2; ++x) out[y * sx + x] = a[y * sx + x];
-  return out;
-}
-}  // namespace
-
 TEST(ZhangSuen, IsolatedElementAndBlobsAgainstThePlainRule) {
   CSSEMatrix m;
   m.Create(7, 6);
@@ -326,7 +226,7 @@ TEST(ZhangSuen, IsolatedElementAndBlobsAgainstThePlainRule) {
     CSSEMatrix b;
     b.Create(45, 38);
     blobs(b, seed, 8, 8);
-    const std::vector<int> want = referenceThinning(b, 0.5f);
+    const std::vector<int> want = reference::thinning(b, 0.5f);
     b.ZhangSuen(0.5f);
     int ones = 0;
     for (int y = 0; y < 38; ++y)

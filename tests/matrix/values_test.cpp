@@ -7,28 +7,7 @@
 
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/matrix/ssematrix.h"
-#include "lanes.h"
-
-namespace {
-
-void setLanes(CSSEMatrix& m, const std::vector<float>& v) {
-  std::size_t i = 0;
-  for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    float* p = reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g]);
-    for (int k = 0; k < 4 * m.GetSSESizeX(); ++k) p[k] = v[i++ % v.size()];
-  }
-}
-
-// A field whose every lane differs: spare lanes get values too.
-void pattern(CSSEMatrix& m, float scale = 1.0f) {
-  int i = 0;
-  for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    float* p = reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g]);
-    for (int k = 0; k < 4 * m.GetSSESizeX(); ++k, ++i) p[k] = scale * static_cast<float>((i * 37) % 101 - 50);
-  }
-}
-
-}  // namespace
+#include "support/fields.h"
 
 TEST(Values, WholeMatrixReplacementsAndScalars) {
   // One vector: lanes 0..2 are rows, lane 3 is spare and takes part.
@@ -255,23 +234,12 @@ TEST(Values, MinMaxAndCounts) {
   }
 }
 
-namespace {
-// Lane r (row r, spare rows included) of column x.
-float& laneAt(CSSEMatrix& m, int x, int r) { return reinterpret_cast<float*>(m.GetMatrixDataDirectly()[r >> 2])[4 * x + (r & 3)]; }
-
-// Values in [0, 1) that vary with position, so that thresholds near 0.5 split them.
-void mixed(CSSEMatrix& m, int seed) {
-  for (int r = 0; r < 4 * m.GetSSESizeY(); ++r)
-    for (int x = 0; x < m.GetSSESizeX(); ++x) laneAt(m, x, r) = static_cast<float>((x * 7 + r * 13 + seed) % 17) / 17.0f;
-}
-}  // namespace
-
 TEST(Values, MaskMatrixAgainstScalarReference) {
   CSSEMatrix mask;
   mask.Create(6, 9);
   mixed(mask, 3);
   for (int x = 0; x < 6; ++x)
-    for (int r = 9; r < 12; ++r) laneAt(mask, x, r) = 7.0f;  // spare lanes: must read as the pad value
+    for (int r = 9; r < 12; ++r) lane(mask, x, r) = 7.0f;  // spare lanes: must read as the pad value
   const auto maskBefore = lanes(mask);
   for (int oy = -9; oy <= 17; ++oy)
     for (int ox : {-7, -2, 0, 3, 8}) {
@@ -285,8 +253,8 @@ TEST(Values, MaskMatrixAgainstScalarReference) {
         for (int x = 0; x < 11; ++x) {
           const int mr = r - oy, mx = x - ox;
           if (mr < 0 || mr >= 4 * mask.GetSSESizeY() || mx < 0 || mx >= 6) continue;
-          const float mv = mr < 9 ? laneAt(mask, mx, mr) : pad;
-          if (mv < threshold) laneAt(expected, x, r) = newValue;
+          const float mv = mr < 9 ? lane(mask, mx, mr) : pad;
+          if (mv < threshold) lane(expected, x, r) = newValue;
         }
       ASSERT_TRUE(target.MaskMatrix(mask, pad, ox, oy, newValue, threshold));
       EXPECT_EQ(lanes(target), lanes(expected));
@@ -311,9 +279,9 @@ TEST(Values, ComputeSumOfTwoMatricesAgainstScalarReference) {
   target.Create(12, 19);
   other.Create(5, 7);
   for (int r = 0; r < 4 * target.GetSSESizeY(); ++r)
-    for (int x = 0; x < 12; ++x) laneAt(target, x, r) = r < 19 ? 0.6f + static_cast<float>((x * 5 + r * 3) % 11) * 0.37f : 0.0f;
+    for (int x = 0; x < 12; ++x) lane(target, x, r) = r < 19 ? 0.6f + static_cast<float>((x * 5 + r * 3) % 11) * 0.37f : 0.0f;
   for (int r = 0; r < 7; ++r)
-    for (int x = 0; x < 5; ++x) laneAt(other, x, r) = static_cast<float>((x * 3 + r * 7) % 13) * 0.25f;
+    for (int x = 0; x < 5; ++x) lane(other, x, r) = static_cast<float>((x * 3 + r * 7) % 13) * 0.25f;
   auto reference = [&](int oy, int ox) {
     float sum = 0.0f;
     for (int g = 0; g < other.GetSSESizeY(); ++g)
@@ -321,8 +289,8 @@ TEST(Values, ComputeSumOfTwoMatricesAgainstScalarReference) {
         float c[4];
         for (int k = 0; k < 4; ++k) {
           const int r = oy + 4 * g + k;
-          const float t = r < 4 * target.GetSSESizeY() ? laneAt(target, x + ox, r) : 0.0f;
-          const float o = laneAt(other, x, 4 * g + k);
+          const float t = r < 4 * target.GetSSESizeY() ? lane(target, x + ox, r) : 0.0f;
+          const float o = lane(other, x, 4 * g + k);
           c[k] = 0.0f;
           if (o > 0.5f) {
             if (!(t > 0.5f)) return -1.0f;
@@ -342,8 +310,8 @@ TEST(Values, ComputeSumOfTwoMatricesAgainstScalarReference) {
     }
   {
     SCOPED_TRACE("a set lane over a low value fails the window");
-    laneAt(target, 4, 6) = 0.5f;
-    laneAt(other, 2, 3) = 1.0f;
+    lane(target, 4, 6) = 0.5f;
+    lane(other, 2, 3) = 1.0f;
     EXPECT_EQ(target.ComputeSumOfTwoMatrices(&other, 3, 2), -1.0f);
   }
   {
@@ -445,12 +413,12 @@ TEST(Values, SumsPatchesAndBoundingBox) {
     m.Create(37, 13);
     mixed(m, 2);
     for (int r = 0; r < 16; ++r)
-      for (int x = 0; x < 37; ++x) laneAt(m, x, r) = (laneAt(m, x, r) - 0.4f) * (r % 2 ? 1e4f : 1e-3f);
+      for (int x = 0; x < 37; ++x) lane(m, x, r) = (lane(m, x, r) - 0.4f) * (r % 2 ? 1e4f : 1e-3f);
     float s[4] = {0, 0, 0, 0}, a[4] = {0, 0, 0, 0}, w[4] = {0, 0, 0, 0};
     for (int g = 0; g < m.GetSSESizeY(); ++g)
       for (int x = 0; x < 37; ++x)
         for (int k = 0; k < 4; ++k) {
-          const float v = laneAt(m, x, 4 * g + k);
+          const float v = lane(m, x, 4 * g + k);
           s[k] += v;
           a[k] += std::fabs(v) * (0.5f * 3.0f);
           if (4 * g + k < 13) w[k] += v;
@@ -505,7 +473,7 @@ TEST(Values, SumsPatchesAndBoundingBox) {
     EXPECT_EQ((std::vector<int>{x0, y0, x1, y1}), (std::vector<int>{0, 0, 0, 0}));
     m.SetPoint(6, 9, 2.0f);
     m.SetPoint(3, 4, 2.0f);
-    laneAt(m, 8, 11) = 5.0f;  // spare lane: not an element
+    lane(m, 8, 11) = 5.0f;  // spare lane: not an element
     m.CalcBoundingBox(x0, y0, x1, y1, 0.5f, true);
     EXPECT_EQ((std::vector<int>{x0, y0, x1, y1}), (std::vector<int>{0, 0, 6, 9}));
     m.Fill(1.0f);

@@ -7,9 +7,9 @@
 #include "orvik/foundation/codecs/ImageCodecs.h"
 #include "orvik/foundation/qe/JPEGWriter.h"
 #include "orvik/foundation/qe/Quantization.h"
-#include "storage_helpers.h"
+#include "support/fields.h"
+#include "support/storage.h"
 
-using namespace storage_test;
 using orvik::detail::DecodeImage;
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "storage_helpers.h"
+#include "support/fields.h"
+#include "support/storage.h"
 
-using namespace storage_test;
 
 namespace {
 
@@ -153,8 +153,7 @@ TEST(MatrixArchive, TagBytesAndTaglessForm) {
   }
   const Bytes b = file.GetData();
   // Unicode length marker and the UTF-16 tag, then the stream form.
-  Bytes head = {0xFF, 0xFE, 0xFF, 0x0A};
-  for (char c : std::string("CSSEMatrix")) head.insert(head.end(), {static_cast<unsigned char>(c), 0});
+  const Bytes head = archiveTag("CSSEMatrix");
   ASSERT_GE(b.size(), 24u);
   EXPECT_EQ(Bytes(b.begin(), b.begin() + 24), head);
   EXPECT_EQ(Bytes(b.begin() + 24, b.end()), serialize(m));

@@ -30,6 +30,34 @@ struct CorrelationLine {
   bool clearOthers;    // the other lanes become 0, else keep their values
 };
 
+// Background runs of one SSE line for the erosion of small radius: levels[0]
+// gets the lanes equal to background (and in the candidate rows), levels[w]
+// (w = 1 .. reach) those with such a lane within w columns. levels[0] has
+// reach vectors of 0.0 before and after its count.
+struct ErosionRuns {
+  const __m128* source;
+  __m128* const* levels;
+  int count;
+  int reach;
+  float background;
+  __m128 candidates;  // all-ones lanes: rows whose background counts
+};
+
+// The erosion of one SSE line from the runs of the lines above, at and below
+// it: an element of target in the area lanes that is not background becomes
+// background when the runs of some row offset dy (-3 .. 3) with reachOf[dy + 3]
+// >= 0 hold background at that level, else newValue.
+struct ErosionLine {
+  const __m128* const* above;
+  const __m128* const* here;
+  const __m128* const* below;
+  int reachOf[7];
+  __m128* target;
+  int count;
+  float background, newValue;
+  __m128 area;  // all-ones lanes: rows of the area
+};
+
 // Element-wise operations on one run of vectors; a, b and c are parameters
 // held in every lane.
 enum class EValueOp {
@@ -54,6 +82,8 @@ struct MatrixKernels {
   void (*median5)(const __m128* prev, const __m128* cur, const __m128* next, __m128* target, int xa, int xb,
                   __m128 keep, __m128* rows);
   void (*correlate)(const CorrelationLine& line);
+  void (*erosionRuns)(const ErosionRuns& job);
+  void (*erosionLine)(const ErosionLine& job);
   // p[0 .. n-1] = op(p, o); o is only read by the two-matrix operations.
   void (*values)(EValueOp op, __m128* p, const __m128* o, int n, float a, float b);
 };

@@ -44,6 +44,12 @@ struct X1 {
   static V blend(V f, V t, M m) { return _mm_blendv_ps(f, t, m); }
   // m ? t : 0
   static V maskz(M m, V t) { return _mm_and_ps(m, t); }
+  // Comparisons and logic on all-ones lanes held as values.
+  static V eqv(V a, V b) { return _mm_cmpeq_ps(a, b); }
+  static V orv(V a, V b) { return _mm_or_ps(a, b); }
+  static V andv(V a, V b) { return _mm_and_ps(a, b); }
+  static V andnotv(V a, V b) { return _mm_andnot_ps(a, b); }  // ~a & b
+  static M toMask(V v) { return v; }
   // The four rows starting S rows into lo and continuing into hi, per column.
   template <int S>
   static V align(V lo, V hi) {
@@ -72,6 +78,11 @@ struct X2 {
   static M lt(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_LT_OS); }
   static V blend(V f, V t, M m) { return _mm256_blendv_ps(f, t, m); }
   static V maskz(M m, V t) { return _mm256_and_ps(m, t); }
+  static V eqv(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
+  static V orv(V a, V b) { return _mm256_or_ps(a, b); }
+  static V andv(V a, V b) { return _mm256_and_ps(a, b); }
+  static V andnotv(V a, V b) { return _mm256_andnot_ps(a, b); }
+  static M toMask(V v) { return v; }
   template <int S>
   static V align(V lo, V hi) {
     if constexpr (S == 0) return lo;
@@ -108,6 +119,11 @@ struct X4 {
   static M lt(V a, V b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OS); }
   static V blend(V f, V t, M m) { return _mm512_mask_blend_ps(m, f, t); }
   static V maskz(M m, V t) { return _mm512_maskz_mov_ps(m, t); }
+  static V eqv(V a, V b) { return _mm512_castsi512_ps(_mm512_movm_epi32(_mm512_cmp_ps_mask(a, b, _CMP_EQ_OQ))); }
+  static V orv(V a, V b) { return _mm512_or_ps(a, b); }
+  static V andv(V a, V b) { return _mm512_and_ps(a, b); }
+  static V andnotv(V a, V b) { return _mm512_andnot_ps(a, b); }
+  static M toMask(V v) { return _mm512_movepi32_mask(_mm512_castps_si512(v)); }
   template <int S>
   static V align(V lo, V hi) {
     if constexpr (S == 0) return lo;
@@ -216,6 +232,43 @@ void correlate(const CorrelationLine& job) {
 }
 
 // ---------------------------------------------------------------------------
+// Erosion of small radius
+
+void erosionRuns(const ErosionRuns& job) {
+  // Level 0: the background of the line; level w: background within w columns.
+  columns(0, job.count, [&]<class R>(int i) {
+    const typename R::V isBg = R::eqv(R::load(job.source + i), R::set1(job.background));
+    R::store(job.levels[0] + i, R::andv(isBg, R::splat(&job.candidates)));
+  });
+  for (int w = 1; w <= job.reach; ++w)
+    columns(0, job.count, [&]<class R>(int i) {
+      const __m128* l0 = job.levels[0] + i;
+      R::store(job.levels[w] + i,
+               R::orv(R::orv(R::load(job.levels[w - 1] + i), R::load(l0 - w)), R::load(l0 + w)));
+    });
+}
+
+void erosionLine(const ErosionLine& job) {
+  const int* w = job.reachOf;
+  columns(0, job.count, [&]<class R>(int i) {
+    auto at = [&](const __m128* const* line, int dy) { return R::load(line[w[dy + 3]] + i); };
+    typename R::V near = R::zero();
+    if (w[0] >= 0) near = R::orv(near, R::template align<1>(at(job.above, -3), at(job.here, -3)));
+    if (w[1] >= 0) near = R::orv(near, R::template align<2>(at(job.above, -2), at(job.here, -2)));
+    if (w[2] >= 0) near = R::orv(near, R::template align<3>(at(job.above, -1), at(job.here, -1)));
+    if (w[3] >= 0) near = R::orv(near, at(job.here, 0));
+    if (w[4] >= 0) near = R::orv(near, R::template align<1>(at(job.here, 1), at(job.below, 1)));
+    if (w[5] >= 0) near = R::orv(near, R::template align<2>(at(job.here, 2), at(job.below, 2)));
+    if (w[6] >= 0) near = R::orv(near, R::template align<3>(at(job.here, 3), at(job.below, 3)));
+    const typename R::V bg = R::set1(job.background);
+    const typename R::V v = R::load(job.target + i);
+    const typename R::V write = R::andnotv(R::eqv(v, bg), R::splat(&job.area));
+    const typename R::V eroded = R::blend(R::set1(job.newValue), bg, R::toMask(near));
+    R::store(job.target + i, R::blend(v, eroded, R::toMask(write)));
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Element-wise operations
 
 template <EValueOp Op>
@@ -247,7 +300,7 @@ void values(EValueOp op, __m128* p, const __m128* o, int n, float a, float b) {
 }  // namespace
 
 constexpr MatrixKernels table(ECpuLevel level) {
-  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &correlate, &values};
+  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &correlate, &erosionRuns, &erosionLine, &values};
 }
 
 }  // namespace orvik::detail::ORVIK_KERNEL_NS

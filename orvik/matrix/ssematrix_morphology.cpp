@@ -1,4 +1,3 @@
-
 // Morphology of CSSEMatrix: disc erosion and dilation over the thread pool,
 // thinning, removal of thin rows, frames and region borders, embedding and
 // extracting windows.

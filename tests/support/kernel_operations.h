@@ -90,6 +90,7 @@ inline std::vector<KernelOperation> kernelOperations() {
       {"MaskFilter 5x5", maskFilter(5, 5, true, false)},
       {"MaskFilter 4x3 threaded", maskFilter(4, 3, false, true)},
       {"MaskFilter 9x7", maskFilter(9, 7, true, true)},
+      {"ScaleMatrix", [](M& m, const M&) { m.ScaleMatrix(m.GetSizeX() * 3 / 2 + 1, m.GetSizeY() * 2 / 3 + 1); }},
       {"BoxFilter", [](M& m, const M& o) { M src(o); m.BoxFilter(src, true); }},
       {"OffsetMatrix", [](M& m, const M&) { m.OffsetMatrix(0.3f); }},
       {"AddMatrix", [](M& m, const M& o) { m.AddMatrix(o); }},

@@ -2,6 +2,7 @@
 // Every public class of the library.
 #include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/Containers.h"
+#include "orvik/foundation/CpuLevel.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/ReferenceCounter.h"
 #include "orvik/foundation/SSEPoint.h"

@@ -34,7 +34,7 @@ TEST(Erode, BlockShrinksAndDilateIsTheSameCall) {
 }
 
 TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
-  const float radii[] = {0.5f, 1.0f, 1.5f, 2.0f, 2.3f, 3.0f, 4.7f, 6.0f, 8.5f, 12.0f, -1.0f, 100.0f};
+  const float radii[] = {0.5f, 1.0f, 1.5f, 1.9999999f, 2.0f, 2.3f, 3.0f, 4.7f, 6.0f, 8.5f, 12.0f, -1.0f, 100.0f};
   struct Area {
     int xFrom, xTo, yFrom, yTo;
   };

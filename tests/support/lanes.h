@@ -63,12 +63,13 @@ template <class Want>
   return ::testing::AssertionSuccess();
 }
 
-// The same over every lane: row runs over the spare lanes too.
-template <class Want>
-::testing::AssertionResult lanesAre(const CSSEMatrix& m, Want want) {
+// The same over every lane of a height field or byte matrix: row runs over the
+// spare lanes too.
+template <class Matrix, class Want>
+::testing::AssertionResult lanesAre(const Matrix& m, Want want) {
   for (int row = 0; row < laneRows(m); ++row)
     for (int x = 0; x < m.GetSizeX(); ++x)
-      if (const float w = want(x, row); !(lane(m, x, row) == w))
-        return ::testing::AssertionFailure() << "lane (" << x << ", " << row << "): " << lane(m, x, row) << " vs " << w;
+      if (const auto w = want(x, row); !(lane(m, x, row) == w))
+        return ::testing::AssertionFailure() << "lane (" << x << ", " << row << "): " << +lane(m, x, row) << " vs " << +w;
   return ::testing::AssertionSuccess();
 }

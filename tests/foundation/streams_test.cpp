@@ -45,10 +45,10 @@ TEST(Streams, TypedValuesRoundTripInLittleEndian) {
 }
 
 TEST(Streams, ReadingPastTheEndThrowsAndNeverReadsOutside) {
-  const unsigned char data[6] = {1, 0, 0, 0, 0xFF, 0xFF};
+  const unsigned char data[7] = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF};
   CbStreamReadBinaryBuffer in(data, sizeof data);
   EXPECT_EQ(in.ReadInt32(), 1);
-  EXPECT_THROW(in.ReadInt32(), CbException) << "int32 with two bytes left";
+  EXPECT_THROW(in.ReadInt32(), CbException) << "int32 with three bytes left";
   EXPECT_EQ(in.GetPosition(), 4u);  // a failed read consumes nothing
   EXPECT_EQ(in.ReadUInt8(), 0xFF);
   unsigned char big[16];

@@ -199,7 +199,8 @@ TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
 }
 
 TEST(Steps, RemoveDownAndUpSteps) {
-  const float row[5] = {5, 5, 3.5f, 5, 4.5f}, want[5] = {5, 5, 0, 5, 4.5f};
+  // A step of exactly the limit stays.
+  const float row[5] = {5, 5, 3.5f, 5, 4.0f}, want[5] = {5, 5, 0, 5, 4.0f};
   // Row 1 mirrored for the up steps.
   CSSEMatrix m = field(5, 2, [&](int x, int y) { return row[y ? 4 - x : x]; }), up(m);
   m.RemoveDownStepsX(1.0f, 0.0f);

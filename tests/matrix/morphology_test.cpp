@@ -104,6 +104,7 @@ TEST(DistanceTransform, ExactCityBlockDistanceWithinTheRectangle) {
     CSSEMatrix got, src = filled(33, 27);
     std::mt19937 rng(r[0] * 100 + r[2]);
     for (int i = 0; i < 6; ++i) src.SetPoint(static_cast<int>(rng() % 33), static_cast<int>(rng() % 27), 1.0f);
+    src.SetPoint(7, 20, 1.0f);   // a seed in the one-column rectangle too
     src.SetPoint(0, 26, 0.99f);  // not above 0.99
     src.DistanceTransform(got, r[0], r[1], r[2], r[3]);
     const int x0 = std::max(r[0], 0), x1 = std::min(r[1], 33), y0 = std::max(r[2], 0), y1 = std::min(r[3], 27);

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "orvik/storage/SSEMatrixLibrary.h"
-#include "storage_helpers.h"
+#include "support/fields.h"
+#include "support/storage.h"
 
 namespace storage_test {
 

@@ -14,10 +14,14 @@
 #include "orvik/foundation/Vectors.h"
 
 class CArchive;
+class CH2DDelaunay;
+class CHConvexHull3D;
 class CSSE3dPolygon;
 class CSSEMatrix;
 class CbStreamReadBinary;
 class CbStreamWriteBinary;
+template <typename T>
+class QeArray2D;
 namespace Geometry {
 class CTriangulation;
 }
@@ -75,6 +79,44 @@ public:
   CHTriangulation(const Geometry::CTriangulation* mesh, float scaleX, float scaleY, float scaleZ);
   ~CHTriangulation() override;
 
+  // ---- Construction from other geometry ---------------------------------------
+  // Each runs BaseInitialization(sx, sy, sz), its build (below) and then the
+  // follow-up steps named; an empty result skips the follow-up steps.
+  // Full field; then bounds and S, T, V.
+  CHTriangulation(CSSEMatrix* field, float threshold, bool above, float sx, float sy, float sz);
+  // Sub-sampled, windowed and polygon-restricted; then bounds and S, T, V.
+  CHTriangulation(CSSEMatrix* field, float threshold, bool above, float sx, float sy, float sz, int dx, int dy);
+  CHTriangulation(CSSEMatrix* field, float threshold, bool above, float sx, float sy, float sz, int dx, int dy,
+                  int xStart, int xEnd, int yStart, int yEnd, bool unused);
+  CHTriangulation(CSSEMatrix* field, float threshold, bool above, float sx, float sy, float sz, int dx, int dy,
+                  CSSE3dPolygon* polygon);
+  // Two fields; then bounds, S, T, V, face normals and neighbours.
+  CHTriangulation(CSSEMatrix* a, CSSEMatrix* b, bool above, float sx, float sy, float sz, int dx, int dy);
+  CHTriangulation(CSSEMatrix* a, CSSEMatrix* b, bool above, float sx, float sy, float sz, int dx, int dy, int xStart,
+                  int xEnd, int yStart, int yEnd);
+  // A fan (fan) or ear clipping with optional refinement; then the corners
+  // scaled, S, T, V, face normals and bounds.
+  CHTriangulation(CSSE3dPolygon* polygon, float sx, float sy, float sz, int step, float refinement, bool fan,
+                  bool refine);
+  // Ear clipping with optional refinement, its heights clamped to the field
+  // (ConstrainWithHeightField); then as above.
+  CHTriangulation(CSSE3dPolygon* polygon, float sx, float sy, float sz, CSSEMatrix* field, bool fromAbove,
+                  float offset, int step, float refinement, bool refine);
+  // The ribbon between two rings of the same point count (scaled lane-wise by
+  // (sx, sy, sz)); rings of different counts give an empty mesh. The second
+  // form passes through `rings` intermediate rings, ring j being a moved
+  // towards b by j / (rings + 1), so (rings + 1) ribbons of 2N triangles; no
+  // ring below 1. Then bounds, S, T, V and face normals. The bools have no effect.
+  CHTriangulation(CSSE3dPolygon* a, CSSE3dPolygon* b, float sx, float sy, float sz, bool, bool);
+  CHTriangulation(CSSE3dPolygon* a, CSSE3dPolygon* b, float sx, float sy, float sz, int rings, bool, bool);
+  // A built Delaunay triangulation or hull; then the corners scaled, S, T, V,
+  // face normals and bounds.
+  CHTriangulation(CH2DDelaunay* delaunay, float sx, float sy, float sz, bool flat);
+  CHTriangulation(CHConvexHull3D* hull, float sx, float sy, float sz, float divisor);
+  // The host mesh's triangles inside the polygon; then bounds, S, T, V and
+  // face normals.
+  CHTriangulation(const Geometry::CTriangulation* mesh, CSSE3dPolygon* polygon, float sx, float sy, float sz);
+
   CbReferenceCounter<unsigned int>& getReferenceCounter() const override { return m_referenceCounter; }
 
   // ---- Storage management (HTriangulation.cpp) -----------------------------
@@ -113,6 +155,64 @@ public:
   // Mean of all 3n corners; an empty mesh keeps its centre.
   void CalcCenterPoint();
 
+  // ---- Meshes of height fields (HTriangulation_fromfield.cpp) -----------------
+  // A cell is the square of pixels P00 = (x, y), P10 = (x + dx, y), P01 =
+  // (x, y + dy), P11 = (x + dx, y + dy) at world (x * scaleX, y * scaleY,
+  // value); a pixel belongs to the surface when its value is above the
+  // threshold (above) or below it. Triangles are counter-clockwise seen from
+  // +z; corner normals are the pixels' gradient normals, negated in below
+  // mode. Cells are visited column by column, rows ascending.
+  //
+  // The cell masks: L has bit 0 for P00 and bit 1 for P01, R bit 0 for P10 and
+  // bit 1 for P11. With `fill` a mask of 1 or 2 counts as 3. Appends at record
+  // `next` and advances it: two triangles split along P00-P11 and linked to
+  // each other for L = R = 3, one for three corners, none otherwise. A cell
+  // that would not fit the records throws CbException and appends nothing.
+  void AppendTriangle(int L, int R, float x0, float x1, float y0, float y1, float z00, float z01, float z10,
+                      float z11, int& next, bool flip, bool fill);
+  // Every cell of step 1, every row pair included: a field of size Y 3 has
+  // cells in rows 0 and 1, and no cell reads the spare rows. The count is
+  // 2 x the number of values that pass the threshold (NumValuesAbove /
+  // NumValuesBelow, the spare lanes included), which no field can exceed; the
+  // records after the last cell stay blank, all corners at the origin, so the
+  // mesh's extent starts at the grid origin (the creating scan conversions
+  // rely on it). No value passing gives an empty mesh.
+  void CreateTriangulationFromSSEField(CSSEMatrix* field, float threshold, bool above);
+  // Cells of step (dx, dy) from the origin while a whole cell fits; the count
+  // is exactly the triangles built. Steps below 1 give an empty mesh.
+  void CreateTriangulationFromSSEFieldSubSampled(CSSEMatrix* field, float threshold, bool above, int dx, int dy);
+  // Cells from (xStart, yStart) while x + dx <= xEnd and y + dy <= yEnd: the
+  // limits are inclusive and clamped into the field. The bool has no effect.
+  void CreateTriangulationFromSSEFieldSubSampled(CSSEMatrix* field, float threshold, bool above, int dx, int dy,
+                                                 int xStart, int xEnd, int yStart, int yEnd, bool unused);
+  // Only pixels inside the polygon (PointInLineInnerArea, step 4) belong.
+  void CreateTriangulationFromSSEFieldSubSampled(CSSEMatrix* field, float threshold, bool above, int dx, int dy,
+                                                 CSSE3dPolygon* polygon);
+  // Heights from a; a pixel belongs where b > a (below) or a > b (above).
+  // Over the part both fields cover.
+  void CreateTriangulationFromSSEFieldSubSampledTwoFields(CSSEMatrix* a, CSSEMatrix* b, bool above, int dx, int dy);
+  void CreateTriangulationFromSSEFieldSubSampledTwoFields(CSSEMatrix* a, CSSEMatrix* b, bool above, int dx, int dy,
+                                                          int xStart, int xEnd, int yStart, int yEnd);
+  // Every corner over a field value h > 0.1 (bilinear at the corner's x, y in
+  // pixels, GetPixelPreciseFloat) becomes min(z, h + offset) from above, else
+  // max(z, h + offset). S, T, V, bounds and normals are left as they were.
+  void ConstrainWithHeightField(bool fromAbove, CSSEMatrix* field, float offset);
+  void ConstrainWithHeightField(bool fromAbove, QeArray2D<float>* field, float offset);
+
+  // ---- Meshes of polygons, hulls and Delaunay (HTriangulation_frompolygon.cpp) -
+  // Ear clipping of every step-th point (CHPolygonTriangulator), refined to
+  // edges of at most 2 x refinement when `refine` (14 passes).
+  void CreateTriangulationFromPolygon(CSSE3dPolygon* polygon, int step, float refinement, bool refine);
+  // N triangles (p[i-1], p[i], centre), the first closing the ring with
+  // p[N-1]; fewer than three points give an empty mesh.
+  void CreateSimpleFanTriangulationFromPolygon(CSSE3dPolygon* polygon);
+  // The lower faces as they are listed, clockwise seen from +z, corners in
+  // world units (the grid of ten units per unit), z = 0 when flat; mark 14.
+  void CreateTriangulationFrom2DDelaunay(CH2DDelaunay* delaunay, bool flat);
+  // The hull's faces with their integer corners divided by `divisor`; a
+  // divisor that is zero or not finite throws CbException.
+  void CreateTriangulationFromHull3D(CHConvexHull3D* hull, float divisor);
+
   // ---- Neighbours (HTriangulation_neighbours.cpp) ---------------------------
   // Triangles are neighbours across an edge whose two corners are equal in x,
   // y and z (either order). Where more than two triangles share an edge, each
@@ -122,6 +222,14 @@ public:
   void CalcNeighbours();
   void CalcNeighboursConstrained() { CalcNeighbours(); }
   void FindBorderTriangles();
+  // Every edge without a neighbour (the links as they stand: run
+  // CalcNeighbours first) enters the stretch list, then the edges are chained
+  // into `out`: the head edge's two ends, then each next point the far end of
+  // an edge touching the current end point. A border of several loops gives
+  // them one after another; where a chain cannot go on, the next remaining
+  // edge starts a new one. One point per edge when every loop closes;
+  // zero-length edges (blank records) take no part. The list ends empty.
+  void FindBorderLine(CSSE3dPolygon* out);
 
   // ---- Transforms and height clipping (HTriangulation_transform.cpp) -------
   void ScaleTriangulation();
@@ -139,6 +247,13 @@ public:
   void RemoveTrianglesAboveZ(float z);
   void RemoveTrianglesBelowZ(float z);
   void RemoveTrianglesBetweenZ(float zLow, float zHigh);
+  // Keeps the first of the triangles whose corner-0 normals agree within 0.05
+  // in every lane (each compared with every earlier one) and drops the others
+  // and those marked 0 already; then neighbours.
+  void RemoveTrianglesWithSameOrientation();
+  // Corners scaled lane-wise by (fx, fy, fz); bounds and S, T, V follow,
+  // normals are left as they were.
+  void BlowTriangulation(float fx, float fy, float fz);
   void CutWithTriangulation(CHTriangulation*) {}
   void MinimumZTriangulation(CHTriangulation*) {}
 
@@ -154,6 +269,9 @@ public:
   // merged into the first such vertex, vertex normals computed.
   Geometry::CTriangulation* CreateCTriangulationFromHTriangulation() const;
   void CreateTriangulationFromCTriangulation(const Geometry::CTriangulation* mesh);
+  // Only the triangles whose three corners lie inside the polygon
+  // (PointInLineInnerArea, step 1).
+  void CreateTriangulationFromCTriangulation(const Geometry::CTriangulation* mesh, CSSE3dPolygon* polygon);
 
   // ---- Scan conversion into height fields (HTriangulation_scanconvert.cpp) ---
   // Every triangle is sampled on a grid of barycentric steps, one pixel

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "orvik/foundation/qe/Triangulation.h"
+#include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HTriangulation.h"
 
 namespace {
@@ -151,11 +152,28 @@ Geometry::CTriangulation* CHTriangulation::CreateCTriangulationFromHTriangulatio
 }
 
 void CHTriangulation::CreateTriangulationFromCTriangulation(const Geometry::CTriangulation* mesh) {
-  CreateTriangulation(static_cast<int>(mesh->GetLiveTriangleCount()));
+  CreateTriangulationFromCTriangulation(mesh, nullptr);
+}
+
+void CHTriangulation::CreateTriangulationFromCTriangulation(const Geometry::CTriangulation* mesh,
+                                                            CSSE3dPolygon* polygon) {
+  // The polygon is in the host mesh's own (unscaled) coordinates.
+  auto taken = [&](unsigned t) {
+    if (mesh->IsTriangleRemoved(t)) return false;
+    if (!polygon) return true;
+    for (unsigned v : mesh->GetTriangle(t)) {
+      const CbVector3f& p = mesh->GetVertex(v);
+      if (!polygon->PointInLineInnerArea(p.x, p.y, 1)) return false;
+    }
+    return true;
+  };
+  int count = 0;
+  for (unsigned t = 0; t < mesh->GetTriangleCount(); ++t) count += taken(t) ? 1 : 0;
+  CreateTriangulation(count);
   const __m128 scale = _mm_setr_ps(m_fScaleX, m_fScaleY, m_fScaleZ, 0.0f);
   int i = 0;
   for (unsigned t = 0; t < mesh->GetTriangleCount(); ++t) {
-    if (mesh->IsTriangleRemoved(t)) continue;
+    if (!taken(t)) continue;
     const auto& tri = mesh->GetTriangle(t);
     for (int k = 0; k < 3; ++k) {
       const CbVector3f& p = mesh->GetVertex(tri[k]);
@@ -170,6 +188,17 @@ CHTriangulation::CHTriangulation(const Geometry::CTriangulation* mesh) : CHTrian
 CHTriangulation::CHTriangulation(const Geometry::CTriangulation* mesh, float scaleX, float scaleY, float scaleZ) {
   BaseInitialization(scaleX, scaleY, scaleZ);
   CreateTriangulationFromCTriangulation(mesh);
+  if (m_nNumTriangles >= 1) {
+    calcBoundsFromCorners();
+    CalcSTV();
+    CalcNormalsFromVertices();
+  }
+}
+
+CHTriangulation::CHTriangulation(const Geometry::CTriangulation* mesh, CSSE3dPolygon* polygon, float scaleX,
+                                 float scaleY, float scaleZ) {
+  BaseInitialization(scaleX, scaleY, scaleZ);
+  CreateTriangulationFromCTriangulation(mesh, polygon);
   if (m_nNumTriangles >= 1) {
     calcBoundsFromCorners();
     CalcSTV();

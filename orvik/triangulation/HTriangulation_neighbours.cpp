@@ -6,8 +6,10 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
+#include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HTriangulation.h"
 
 namespace {
@@ -48,6 +50,14 @@ std::uint64_t hashKey(const EdgeKey& k) {
 }
 
 constexpr std::uint64_t c_none = UINT64_MAX;
+
+struct CornerHash {
+  std::size_t operator()(const CornerBits& c) const {
+    std::uint64_t h = (std::uint64_t(c.x) << 32 | c.y) * 0x9E3779B97F4A7C15ull;
+    h ^= (h >> 29) + c.z * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<std::size_t>(h ^ (h >> 32));
+  }
+};
 
 }  // namespace
 
@@ -124,4 +134,59 @@ void CHTriangulation::FindBorderTriangles() {
     t_htriangle& t = m_pTriangles[i];
     if (!t.neighbour[0] || !t.neighbour[1] || !t.neighbour[2]) t.mark = c_iBorderMark;
   }
+}
+
+void CHTriangulation::FindBorderLine(CSSE3dPolygon* out) {
+  freeStretchList();
+  if (!out) return;
+  for (int i = 0; i < m_nNumTriangles; ++i) {
+    const t_htriangle& t = m_pTriangles[i];
+    for (int k = 0; k < 3; ++k) {
+      if (t.neighbour[k]) continue;
+      SSEPoint* a = t.corner[k];
+      SSEPoint* b = t.corner[(k + 1) % 3];
+      if (a->x == b->x && a->y == b->y && a->z == b->z) continue;
+      AppendStretchToList(new t_stretch{a, b, nullptr, nullptr});
+    }
+  }
+  // The edges in list order, and the edges at each corner in that order.
+  std::vector<t_stretch*> edges;
+  for (t_stretch* s = m_pStretchList; s; s = s->next) edges.push_back(s);
+  std::unordered_map<CornerBits, std::vector<std::size_t>, CornerHash> at;
+  CornerBits key;
+  for (std::size_t e = 0; e < edges.size(); ++e)
+    for (const SSEPoint* p : {edges[e]->start, edges[e]->end})
+      if (cornerBits(*p, key)) at[key].push_back(e);
+  std::vector<char> used(edges.size(), 0);
+  std::vector<SSEPoint> points;
+  points.reserve(edges.size());
+  auto equal = [](const SSEPoint* a, const SSEPoint* b) { return a->x == b->x && a->y == b->y && a->z == b->z; };
+  std::size_t first = 0;
+  while (true) {
+    while (first < edges.size() && used[first]) ++first;
+    if (first == edges.size()) break;
+    used[first] = 1;
+    const SSEPoint* loopStart = edges[first]->start;
+    const SSEPoint* end = edges[first]->end;
+    points.push_back(*loopStart);
+    points.push_back(*end);
+    // Follows the chain until it closes or no unused edge touches its end.
+    while (!equal(end, loopStart)) {
+      const SSEPoint* far = nullptr;
+      if (cornerBits(*end, key))
+        if (const auto it = at.find(key); it != at.end())
+          for (std::size_t e : it->second) {
+            if (used[e]) continue;
+            used[e] = 1;
+            far = equal(edges[e]->start, end) ? edges[e]->end : edges[e]->start;
+            break;
+          }
+      if (!far || equal(far, loopStart)) break;
+      points.push_back(*far);
+      end = far;
+    }
+  }
+  freeStretchList();
+  out->Create(static_cast<int>(points.size()));
+  for (int i = 0; i < out->GetNumPoints(); ++i) out->SetPointSSE(i, points[i]);
 }

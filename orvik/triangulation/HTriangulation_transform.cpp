@@ -1,4 +1,7 @@
 #include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 #include "orvik/triangulation/HTriangulation.h"
 
@@ -124,4 +127,77 @@ void CHTriangulation::RemoveTrianglesBetweenZ(float zLow, float zHigh) {
       if (c->z >= low && c->z <= high) return false;
     return true;
   }, zLow, zHigh);
+}
+
+void CHTriangulation::BlowTriangulation(float fx, float fy, float fz) {
+  const __m128 f = _mm_setr_ps(fx, fy, fz, 0.0f);
+  for (std::size_t i = 0; i < 3 * std::size_t(m_nNumTriangles); ++i) m_pEdgeArray[i].v = _mm_mul_ps(m_pEdgeArray[i].v, f);
+  calcBoundsFromCorners();
+  CalcSTV();
+}
+
+namespace {
+
+// Normals agree when every lane differs by at most this.
+constexpr float c_fSameOrientation = 0.05f;
+
+// Whether some earlier normal agrees with each one, as comparing every pair
+// would find, in about linear time: normals are hashed into cubes (x, y, z)
+// a little larger than the tolerance, so any agreeing pair lies in the same
+// or adjacent cubes whatever the rounding of the division.
+std::vector<bool> agreesWithEarlier(const SSEPoint* normals, int n, int stride) {
+  constexpr double c_cube = 0.0501;
+  struct Key {
+    std::int64_t x, y, z;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const {
+      std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
+      h ^= static_cast<std::uint64_t>(k.y) * 0xC2B2AE3D27D4EB4Full + (h >> 29);
+      h ^= static_cast<std::uint64_t>(k.z) * 0x165667B19E3779F9ull + (h >> 31);
+      return static_cast<std::size_t>(h);
+    }
+  };
+  // Clamped so that huge lanes stay in range; clamping is monotone, so an
+  // agreeing pair still lies in the same or adjacent cubes.
+  auto cube = [](float v) {
+    const double c = std::floor(double(v) / c_cube);
+    return c < -4e18 ? std::int64_t(-4e18) : c > 4e18 ? std::int64_t(4e18) : static_cast<std::int64_t>(c);
+  };
+  auto agree = [](const SSEPoint& a, const SSEPoint& b) {
+    for (int k = 0; k < 4; ++k)
+      if (!(std::fabs(a.f[k] - b.f[k]) <= c_fSameOrientation)) return false;
+    return true;
+  };
+  std::unordered_map<Key, std::vector<int>, KeyHash> cubes;
+  std::vector<bool> result(n, false);
+  for (int j = 0; j < n; ++j) {
+    const SSEPoint& p = normals[std::size_t(j) * stride];
+    // A lane that is not finite agrees with nothing.
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
+    const Key c{cube(p.x), cube(p.y), cube(p.z)};
+    for (std::int64_t x = c.x - 1; x <= c.x + 1 && !result[j]; ++x)
+      for (std::int64_t y = c.y - 1; y <= c.y + 1 && !result[j]; ++y)
+        for (std::int64_t z = c.z - 1; z <= c.z + 1 && !result[j]; ++z) {
+          const auto it = cubes.find({x, y, z});
+          if (it == cubes.end()) continue;
+          for (int i : it->second)
+            if (agree(normals[std::size_t(i) * stride], p)) {
+              result[j] = true;
+              break;
+            }
+        }
+    cubes[c].push_back(j);
+  }
+  return result;
+}
+
+}  // namespace
+
+void CHTriangulation::RemoveTrianglesWithSameOrientation() {
+  const std::vector<bool> drop = agreesWithEarlier(m_pNormalArray, m_nNumTriangles, 3);
+  for (int i = 0; i < m_nNumTriangles; ++i)
+    if (drop[i]) m_pTriangles[i].mark = 0;
+  keepTriangles([](const t_htriangle& t, float, float) { return t.mark != 0; }, 0.0f, 0.0f);
 }

@@ -6,4 +6,5 @@ int RunDemo(int argc, char** argv);
 int RunInfo(int argc, char** argv);
 int RunConvert(int argc, char** argv);
 int RunPreview(int argc, char** argv);
+int RunMesh(int argc, char** argv);
 }  // namespace orvik::tool

@@ -17,6 +17,7 @@ const char* const c_usage =
     "  info      print the header of a stored matrix\n"
     "  convert   convert a height field between stored matrices, PNG, TIFF and raw floats\n"
     "  preview   draw a height field as a PNG picture\n"
+    "  mesh      write the surface of a height field as a PLY, STL or OBJ mesh\n"
     "\n"
     "Run 'orvik <command> --help' for the options of a command.\n";
 
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
   if (command == "info") run = orvik::tool::RunInfo;
   if (command == "convert") run = orvik::tool::RunConvert;
   if (command == "preview") run = orvik::tool::RunPreview;
+  if (command == "mesh") run = orvik::tool::RunMesh;
   if (!run) {
     std::fprintf(stderr, "orvik: unknown command '%s'\n\n%s", command.c_str(), c_usage);
     return 2;

@@ -9,7 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -144,6 +147,198 @@ TEST_F(ToolTest, BadInputsFailWithAMessage) {
     const Outcome r = run(args);
     EXPECT_EQ(r.status, status) << args << "\n" << r.output;
     EXPECT_NE(r.output.find(named), std::string::npos) << args << "\n" << r.output;
+  }
+}
+
+// ---- orvik mesh, its files read back by readers of the published layouts ----
+
+struct Vertex {
+  float x, y, z;
+  auto operator<=>(const Vertex&) const = default;
+};
+struct Mesh {
+  std::vector<Vertex> vertices;
+  std::vector<std::array<int, 3>> faces;
+};
+
+std::vector<char> fileBytes(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Binary little-endian PLY with float x, y, z and uchar/int face lists; the
+// body must fill the file exactly.
+bool readPly(const std::string& file, Mesh& m) {
+  const std::vector<char> b = fileBytes(file);
+  const std::string text(b.begin(), b.end());
+  const std::size_t end = text.find("end_header\n");
+  if (text.compare(0, 4, "ply\n") != 0 || end == std::string::npos) return false;
+  const std::string header = text.substr(0, end);
+  if (header.find("format binary_little_endian 1.0\n") == std::string::npos ||
+      header.find("property float x\nproperty float y\nproperty float z\n") == std::string::npos ||
+      header.find("property list uchar int vertex_indices\n") == std::string::npos)
+    return false;
+  const std::size_t nv = std::stoul(header.substr(header.find("element vertex ") + 15));
+  const std::size_t nf = std::stoul(header.substr(header.find("element face ") + 13));
+  std::size_t at = end + 11;
+  if (b.size() != at + 12 * nv + 13 * nf) return false;
+  m.vertices.resize(nv);
+  std::memcpy(m.vertices.data(), b.data() + at, 12 * nv);
+  at += 12 * nv;
+  for (std::size_t f = 0; f < nf; ++f, at += 13) {
+    if (b[at] != 3) return false;
+    std::array<int, 3> face;
+    std::memcpy(face.data(), b.data() + at + 1, 12);
+    m.faces.push_back(face);
+  }
+  return true;
+}
+
+// Binary STL: 80 bytes, a count, 50 bytes a facet; vertices made shared here
+// by their exact coordinates.
+bool readStl(const std::string& file, Mesh& m) {
+  const std::vector<char> b = fileBytes(file);
+  if (b.size() < 84) return false;
+  std::uint32_t n = 0;
+  std::memcpy(&n, b.data() + 80, 4);
+  if (b.size() != 84 + 50 * std::size_t(n)) return false;
+  std::map<Vertex, int> index;
+  for (std::uint32_t f = 0; f < n; ++f) {
+    std::array<int, 3> face;
+    for (int k = 0; k < 3; ++k) {
+      Vertex v;
+      std::memcpy(&v, b.data() + 84 + 50 * std::size_t(f) + 12 + 12 * k, 12);
+      const auto [it, added] = index.emplace(v, int(m.vertices.size()));
+      if (added) m.vertices.push_back(v);
+      face[k] = it->second;
+    }
+    m.faces.push_back(face);
+  }
+  return true;
+}
+
+bool readObj(const std::string& file, Mesh& m) {
+  std::ifstream in(file);
+  std::string kind;
+  while (in >> kind) {
+    if (kind == "v") {
+      Vertex v;
+      in >> v.x >> v.y >> v.z;
+      m.vertices.push_back(v);
+    } else if (kind == "f") {
+      std::array<int, 3> f;
+      in >> f[0] >> f[1] >> f[2];
+      for (int& i : f) --i;
+      m.faces.push_back(f);
+    } else {
+      std::getline(in, kind);  // a comment
+    }
+  }
+  return !in.bad();
+}
+
+// Faces index real vertices, are counter-clockwise (y up) and distinct; the
+// edges used by one face only form closed loops (every border vertex meets two
+// of them), `loops` of them.
+::testing::AssertionResult wellFormed(const Mesh& m, int loops) {
+  std::map<std::pair<int, int>, int> uses;
+  for (const auto& f : m.faces) {
+    for (int i : f)
+      if (i < 0 || i >= int(m.vertices.size())) return ::testing::AssertionFailure() << "index " << i;
+    const Vertex &a = m.vertices[f[0]], &b = m.vertices[f[1]], &c = m.vertices[f[2]];
+    if (!((b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y) > 0))
+      return ::testing::AssertionFailure() << "a face is not counter-clockwise";
+    for (int k = 0; k < 3; ++k) ++uses[std::minmax(f[k], f[(k + 1) % 3])];
+  }
+  std::map<int, std::vector<int>> open;
+  for (const auto& [e, n] : uses)
+    if (n == 1) {
+      open[e.first].push_back(e.second);
+      open[e.second].push_back(e.first);
+    }
+  for (const auto& [v, next] : open)
+    if (next.size() != 2) return ::testing::AssertionFailure() << "border vertex " << v << " meets " << next.size();
+  std::set<int> seen;
+  int found = 0;
+  for (const auto& [v, next] : open) {
+    if (seen.count(v)) continue;
+    ++found;
+    for (int at = v, from = -1; !seen.count(at);) {
+      seen.insert(at);
+      const int to = open[at][0] == from ? open[at][1] : open[at][0];
+      from = at;
+      at = to;
+    }
+  }
+  if (found != loops) return ::testing::AssertionFailure() << found << " border loops";
+  return ::testing::AssertionSuccess();
+}
+
+TEST_F(ToolTest, MeshFilesOpenInOtherPrograms) {
+  const int w = 13, h = 9;
+  auto height = [](int x, int y) { return 2.0f + 0.25f * float(x) - 0.125f * float(y * y % 5); };
+  {
+    std::ofstream raw(path("in.raw"), std::ios::binary);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        // A disc of low heights for the threshold run.
+        const float v = (x - 6) * (x - 6) + (y - 4) * (y - 4) <= 9 ? 1.0f : height(x, y);
+        raw.write(reinterpret_cast<const char*>(&v), 4);
+      }
+  }
+  auto value = [&](int x, int y) { return (x - 6) * (x - 6) + (y - 4) * (y - 4) <= 9 ? 1.0f : height(x, y); };
+
+  // Every pixel: W * H shared vertices at their pixels, 2 (W - 1)(H - 1)
+  // faces, one border loop around the grid.
+  for (const char* name : {"all.ply", "all.obj", "all.stl"}) {
+    SCOPED_TRACE(name);
+    const Outcome r = run("mesh " + path("in.raw") + " " + path(name) + " --size 13x9 --spacing 0.5");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("117 vertices, 192 triangles"), std::string::npos) << r.output;
+    Mesh m;
+    const std::string ext = std::string(name).substr(4);
+    ASSERT_TRUE(ext == "ply" ? readPly(path(name), m) : ext == "stl" ? readStl(path(name), m) : readObj(path(name), m));
+    ASSERT_EQ(m.vertices.size(), std::size_t(w * h));
+    ASSERT_EQ(m.faces.size(), std::size_t(2 * (w - 1) * (h - 1)));
+    std::set<Vertex> want, got(m.vertices.begin(), m.vertices.end());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) want.insert({0.5f * x, 0.5f * y, value(x, y)});
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(wellFormed(m, 1));
+  }
+
+  // Below the threshold: the disc, cells of three pixels giving one face.
+  Outcome r = run("mesh " + path("in.raw") + " " + path("disc.stl") + " --size 13x9 --threshold 1.5 --below");
+  ASSERT_EQ(r.status, 0) << r.output;
+  Mesh disc;
+  ASSERT_TRUE(readStl(path("disc.stl"), disc));
+  std::size_t faces = 0;
+  for (int y = 0; y + 1 < h; ++y)
+    for (int x = 0; x + 1 < w; ++x) {
+      const int in = (value(x, y) < 1.5f) + (value(x + 1, y) < 1.5f) + (value(x, y + 1) < 1.5f) + (value(x + 1, y + 1) < 1.5f);
+      faces += in == 4 ? 2 : in == 3 ? 1 : 0;
+    }
+  EXPECT_EQ(disc.faces.size(), faces);
+  for (const Vertex& v : disc.vertices) EXPECT_EQ(v.z, 1.0f);
+  EXPECT_TRUE(wellFormed(disc, 1));
+
+  // Every second pixel.
+  r = run("mesh " + path("in.raw") + " " + path("step.ply") + " --size 13x9 --step 2");
+  ASSERT_EQ(r.status, 0) << r.output;
+  Mesh coarse;
+  ASSERT_TRUE(readPly(path("step.ply"), coarse));
+  EXPECT_EQ(coarse.vertices.size(), 7u * 5u);
+  EXPECT_EQ(coarse.faces.size(), 2u * 6u * 4u);
+  EXPECT_TRUE(wellFormed(coarse, 1));
+
+  for (const auto& [args, named] : std::vector<std::pair<std::string, std::string>>{
+           {"mesh " + path("in.raw") + " " + path("x.xyz") + " --size 13x9", ".ply, .stl or .obj"},
+           {"mesh " + path("in.raw") + " " + path("x.ply") + " --size 13x9 --below", "--below needs --threshold"},
+           {"mesh " + path("in.raw") + " " + path("x.ply") + " --size 13x9 --step 0", "--step"}}) {
+    const Outcome bad = run(args);
+    EXPECT_EQ(bad.status, 2) << args << "\n" << bad.output;
+    EXPECT_NE(bad.output.find(named), std::string::npos) << bad.output;
+    EXPECT_FALSE(fs::exists(path("x.ply")));
   }
 }
 

@@ -11,68 +11,42 @@ using Floats = std::vector<float>;
 using Ints = std::vector<int>;
 
 TEST(Values, WholeMatrixReplacementsAndScalars) {
-  // One vector: lanes 0..2 are rows, lane 3 is spare and takes part.
+  // One vector: lanes 0..2 are rows, lane 3 is spare and takes part; two vectors where out says so.
   struct Case {
-    const char* name;
-    Floats in, out;
     void (*op)(CSSEMatrix&);
+    Floats in, out;
   };
   const Case cases[] = {
-      {"TresholdAbove",
-       {0.2f, 0.5f, 0.7f, 0.9f},
-       {0, 0, 1, 1},
-       [](CSSEMatrix& m) { m.TresholdAbove(0.5f, 1.0f); }},
-      {"TresholdAboveKeep",
-       {0.2f, 0.5f, 0.7f, 0.9f},
-       {0.2f, 0.5f, 1, 1},
-       [](CSSEMatrix& m) { m.TresholdAboveKeep(0.5f, 1.0f); }},
-      {"TresholdBelow",
-       {0.2f, 0.5f, 0.7f, NAN},
-       {3, 0, 0, 0},
-       [](CSSEMatrix& m) { m.TresholdBelow(0.5f, 3.0f); }},
-      {"EraseOtherValuePixels",
+      {[](CSSEMatrix& m) { m.TresholdAbove(0.5f, 1.0f); }, {0.2f, 0.5f, 0.7f, 0.9f}, {0, 0, 1, 1}},
+      {[](CSSEMatrix& m) { m.TresholdAboveKeep(0.5f, 1.0f); }, {0.2f, 0.5f, 0.7f, 0.9f}, {0.2f, 0.5f, 1, 1}},
+      {[](CSSEMatrix& m) { m.TresholdBelow(0.5f, 3.0f); }, {0.2f, 0.5f, 0.7f, NAN}, {3, 0, 0, 0}},
+      {[](CSSEMatrix& m) { m.EraseOtherValuePixels(2.0f, 0.1f); },
        {1.95f, 2.05f, 2.2f, 1.8f},
-       {1.95f, 2.05f, 0, 0},
-       [](CSSEMatrix& m) { m.EraseOtherValuePixels(2.0f, 0.1f); }},
-      {"ReplaceValueWithValue",
+       {1.95f, 2.05f, 0, 0}},
+      {[](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f); },
        {1.0015f, 1.003f, 0.9985f, 0.997f},
-       {5, 1.003f, 5, 0.997f},
-       [](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f); }},
-      {"ReplaceValueWithValue tol",
+       {5, 1.003f, 5, 0.997f}},
+      {[](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f, 0.01f); },
        {1.0015f, 1.003f, 0.9f, 1.0099f},
-       {5, 5, 0.9f, 5},
-       [](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f, 0.01f); }},
-      {"ResetPixelsInInterval",
-       {1, 1.5f, 2, 0.5f},
-       {1, 9, 2, 0.5f},
-       [](CSSEMatrix& m) { m.ResetPixelsInInterval(1, 2, 9); }},
-      {"LiftWhereNonZero",
-       {0, 0.004f, 0.25f, -1},
-       {0, 0.004f, 10.25f, -1},
-       [](CSSEMatrix& m) { m.LiftWhereNonZero(10); }},
-      {"OffsetMatrixBelow",
-       {0, 0.004f, 0.25f, -1},
-       {1, 0.004f, 0.25f, 0},
-       [](CSSEMatrix& m) { m.OffsetMatrixBelow(0.001f, 1); }},
-      {"Absolute without overflow",
-       {-1e30f, 1e-30f, -0.0f, -1e-45f},
-       {1e30f, 1e-30f, 0.0f, 1e-45f},
-       [](CSSEMatrix& m) { m.Absolute(); }},
-      {"TresholdAbove clears the leading columns",
+       {5, 5, 0.9f, 5}},
+      {[](CSSEMatrix& m) { m.ResetPixelsInInterval(1, 2, 9); }, {1, 1.5f, 2, 0.5f}, {1, 9, 2, 0.5f}},
+      {[](CSSEMatrix& m) { m.LiftWhereNonZero(10); }, {0, 0.004f, 0.25f, -1}, {0, 0.004f, 10.25f, -1}},
+      {[](CSSEMatrix& m) { m.OffsetMatrixBelow(0.001f, 1); }, {0, 0.004f, 0.25f, -1}, {1, 0.004f, 0.25f, 0}},
+      // Without overflow.
+      {[](CSSEMatrix& m) { m.Absolute(); }, {-1e30f, 1e-30f, -0.0f, -1e-45f}, {1e30f, 1e-30f, 0.0f, 1e-45f}},
+      // The leading columns are cleared.
+      {[](CSSEMatrix& m) { m.TresholdAbove(0.5f, 2.0f, 2); },
        {1},
-       {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 2, 2, 2, 2},
-       [](CSSEMatrix& m) { m.TresholdAbove(0.5f, 2.0f, 2); }},
+       {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 2, 2, 2, 2}},
       // The spare lanes 3 and 7 take part in the subtraction, not in the minimum.
-      {"BinarizeBackground",
+      {[](CSSEMatrix& m) { m.BinarizeBackground(-1.0f, 8.0f); },
        {3, 3.00005f, 4, 2, 5, 3, 3, 7},
-       {-1, -1, 8, -1, 8, -1, -1, 8},
-       [](CSSEMatrix& m) { m.BinarizeBackground(-1.0f, 8.0f); }},
+       {-1, -1, 8, -1, 8, -1, -1, 8}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     CSSEMatrix m = withLanes(c.out.size() / 4, 3, c.in);
     c.op(m);
-    EXPECT_EQ(lanes(m), c.out);
+    EXPECT_EQ(lanes(m), c.out) << "case " << &c - cases;
   }
   SCOPED_TRACE("Absolute equals the square root of the square in the ordinary range");
   CSSEMatrix m = filled(7, 5);

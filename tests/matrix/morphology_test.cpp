@@ -43,7 +43,7 @@ TEST(Erode, BlockShrinksAndDilateIsTheSameCall) {
 TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
   const int areas[][4] = {{0, 60, 0, 45}, {5, 52, 3, 41}, {13, 13, 6, 30}, {-4, 70, 9, 10}, {20, 44, 2, 2}};
   unsigned seed = 1;
-  for (float radius : {0.5f, 1.0f, 1.5f, 2.0f, 2.3f, 3.0f, 4.7f, 6.0f, 8.5f, 12.0f, -1.0f, 100.0f})
+  for (float radius : {0.5f, 1.0f, 1.5f, 1.9999999f, 2.0f, 2.3f, 3.0f, 4.7f, 6.0f, 8.5f, 12.0f, -1.0f, 100.0f})
     for (const auto& a : areas)
       for (bool vector : {false, true}) {
         const int cpus = 1 + static_cast<int>(seed % 3);

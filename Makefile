@@ -56,7 +56,8 @@ fuzz:
 	  -DORVIK_SANITIZE=address -DORVIK_BUILD_TESTS=OFF -DORVIK_BUILD_TOOLS=OFF -DBUILD_SHARED_LIBS=OFF >/dev/null
 	@cmake --build $(BUILD)-fuzz -j $(JOBS)
 	@for t in matrix_stream:storage/stream matrix_archive:storage/archive charmatrix_archive:chain/charmatrix \
-	  mesh_stream:triangulation/stream mesh_archive:triangulation/archive; do \
+	  mesh_stream:triangulation/stream mesh_archive:triangulation/archive \
+	  matrix_library:storage/library; do \
 	  name=$${t%%:*}; seeds=tests/data/$${t#*:}; \
 	  mkdir -p $(BUILD)-fuzz/corpus/$$name $(BUILD)-fuzz/artifacts/$$name; \
 	  echo "== fuzz $$name for $(FUZZ_SECONDS) s"; \

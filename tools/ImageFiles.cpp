@@ -107,8 +107,10 @@ bool decodePng16(std::FILE* f, std::uint64_t fileSize, std::vector<std::uint8_t>
   return true;
 }
 
+// fast: the lowest compression level and one cheap filter, for previews that
+// are looked at rather than kept.
 bool encodePng(std::FILE* f, int width, int height, int channels, int bits, const std::uint8_t* data,
-               PngError& err) {
+               PngError& err, bool fast = false) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, pngError, pngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -117,6 +119,10 @@ bool encodePng(std::FILE* f, int width, int height, int channels, int bits, cons
     return false;
   }
   png_init_io(png, f);
+  if (fast) {
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  }
   png_set_IHDR(png, info, width, height, bits, channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
@@ -314,7 +320,7 @@ void WriteRawFloat(const std::string& path, const CSSEMatrix& m) {
 void WritePicture(const std::string& path, const Picture& p) {
   CAtomicFile file(path.c_str());
   PngError err;
-  if (!encodePng(file.GetStream(), p.width, p.height, p.channels, 8, p.pixels.data(), err))
+  if (!encodePng(file.GetStream(), p.width, p.height, p.channels, 8, p.pixels.data(), err, true))
     throw std::runtime_error("cannot write '" + path + "': " + err.message);
   file.Commit();
 }

@@ -1,6 +1,6 @@
 // Ear clipping of simple polygons of 100, 1,000 and 10,000 points (random star
-// polygons, and outlines traced around the preparation of the orvik program's
-// example and thinned to about those counts) against CGAL's constrained
+// polygons, and the outline traced around the preparation of the orvik
+// program's example, thinned to about those counts) against CGAL's constrained
 // Delaunay triangulation of the same polygon with its faces marked inside or
 // outside, which is what the same result costs a caller of CGAL. Both give
 // n - 2 triangles; the counters show them.
@@ -95,17 +95,22 @@ const Input& star(int n) {
   return cache.emplace(n, inputOf(ring)).first->second;
 }
 
-// The border of the example's preparation (heights 1 mm above the base),
-// traced on a 6144 x 6144 field: about 10,000 pixels, thinned by a step.
+// The border of the example's preparation mask as the orvik program's demo
+// makes it (median filter, heights 0.3 mm above the base, eroded by 4 cells),
+// on a 6144 x 6144 field: about 11,000 pixels, thinned by a step.
 const Input& outline(int n) {
   static CPixelChain chain;
   if (chain.GetCount() == 0) {
-    CSSEMatrix heights;
-    orvik::tool::MakeExampleStump(heights, 6144);
-    for (int y = 0, found = 0; y < heights.GetSizeY() && !found; ++y)
-      for (int x = 0; x < heights.GetSizeX() && !found; ++x)
-        if (heights.GetPointUnsafe(x, y) > 2.0f) {
-          chain.CreatePixelChain(&heights, 2.0f, x, y, 10000000, true, true, 0);
+    constexpr int size = 6144;
+    CSSEMatrix mask;
+    orvik::tool::MakeExampleStump(mask, size);
+    mask.SimpleMedianFilter();
+    mask.TresholdAbove(1.3f, 1.0f);
+    mask.Erode(4.0f, 0.0f, 1.0f, 0, size - 1, 0, size - 1, false, 0);
+    for (int y = 0, found = 0; y < size && !found; ++y)
+      for (int x = 0; x < size && !found; ++x)
+        if (mask.GetPointUnsafe(x, y) > 0.5f) {
+          chain.CreatePixelChain(&mask, 0.5f, x, y, 10000000, true, true, 0);
           found = 1;
         }
   }

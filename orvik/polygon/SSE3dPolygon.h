@@ -21,6 +21,11 @@
 #include "orvik/foundation/Vectors.h"
 
 class CPixelChain;
+class CSSEMatrix;
+class CSSEcharMatrix;
+namespace orvik::detail {
+class CrossingRuns;
+}
 
 // Per-axis scale factors: x, y, z in f[0], f[1], f[2].
 struct t_resolutiondata {
@@ -354,8 +359,94 @@ public:
   // Makes this ring start at its vertex nearest to other's first point;
   // map (n entries, may be null) is rotated along.
   void FindClosedStartPointAndChange(CSSE3dPolygon* other, int* map);
+  // Replaces this polygon by the outer outline of the union of the closed
+  // rings a and b (SSE3dPolygon_merge.cpp): both are cut where they cross, the
+  // pieces of each that lie outside the other are joined, and of the rings
+  // this gives the one of largest area is kept (a hole is dropped). Rings that
+  // do not cross give the one that holds the other, else a. The result runs
+  // the way b does and is thinned with ReducePoints(false).
+  void CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolygon& b);
+
+  // --- Drawing into matrices (SSE3dPolygon_draw.cpp) ---
+  // Point (x, y) is column x, row y of the matrix; pixel (c, r) has its centre
+  // at (c, r). round(v) is trunc(v + 0.5). Writes clamp into the matrix, so a
+  // point beyond it lands on the nearest border pixel; a 3x3 stamp clamps its
+  // centre into 1 .. size - 2.
+  // Every point's z at (round x, round y), or at the four pixels around it.
+  void DrawInMatrix(CSSEMatrix* m, bool fourNeighbours);
+  // `value` for every point: a 3x3 stamp at (round(x + offX), round(z + offY))
+  // when xz; else one pixel at (round z, round y) when zy; else a 3x3 stamp at
+  // (round(x + offX), round(y + offY)).
+  void DrawInMatrix(float value, CSSEMatrix* m, bool zy, float offX, float offY, bool xz);
+  // The open chain with heights interpolated along each segment: both ends,
+  // then k = trunc(2 L + 0.5) samples for a segment of xy length L >= 0.5 (at
+  // most 2^24, so a wild segment ends). Each write replaces the pixel, or
+  // keeps the larger (Max) or smaller (Min) value.
+  void DrawInMatrixFineZ(CSSEMatrix* m);
+  void DrawInMatrixFineZMax(CSSEMatrix* m);
+  void DrawInMatrixFineZMin(CSSEMatrix* m);
+  // Run marking for a densely sampled ring running counter-clockwise (x
+  // right, y up): the outline gets `value`, the interior `value` + 5, found by
+  // walking from each point to the left of its direction until the outline.
+  // Whole blocks of four points take part; the last point of the last whole
+  // block closes the ring, and fewer than four points draw nothing.
+  void DrawInMatrixAndFill(float value, CSSEMatrix* m);
+  // For every point, 3x3 stamps from (round(x + offX), round(w + offY)), w = y
+  // when useY else z, swept along the rows (useY) or the columns towards
+  // index 2 (front) or size - 2 (back), three stamps wide. The sweep visits
+  // only positions inside the matrix; the stamps are those of the full sweep.
+  void DrawInMatrixAndFillToOneSideFront(float value, CSSEMatrix* m, float offX, float offY, bool front, bool useY);
+  // `value` on every pixel (c, r) whose point (c + offset, r + offset) is not
+  // inside this polygon by the crossing test; fewer than three points mark
+  // every pixel.
+  void DrawOutsidePixels(CSSEMatrix& m, float value, float offset);
+
+  // --- Filling (SSE3dPolygon_fill.cpp) ---
+  // The fills read the polygon as a closed ring and test pixels with the
+  // crossing test (PointInLineInnerArea with step 1), answered for a whole
+  // window at once. The per-pixel fills and the threaded fill test against a
+  // working copy: Subsample(5, true) when `subsample`, then
+  // RemoveEqualPointsXY; this polygon only gets its box recalculated. They
+  // scan the region of this polygon's box, its rows limited to yFrom .. yTo,
+  // clamped into the matrix, plus five pixels before and four after in both
+  // directions. Writes clamp into the matrix: inside pixels of the margin
+  // beyond a border land on that border (a polygon wholly left of the matrix
+  // paints column 0).
+  // Inside pixels become `value`. With `fast` and a box wider or taller than
+  // 50 pixels the outline method fills instead (roundFirst: RoundPolygon
+  // first; invert: everything but the inside).
+  void DrawInMatrixAndFillFine(float value, CSSEMatrix* m, bool roundFirst, bool subsample, float yFrom, float yTo,
+                               bool fast, bool invert);
+  // Inside pixels keep the larger (smaller) of their value and `value`.
+  void DrawInMatrixAndFillFineMax(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  void DrawInMatrixAndFillFineMin(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  // Inside pixels become 0 where threshold > pixel - value.
+  void DrawSubInMatrixAndFill(float value, CSSEMatrix* m, float threshold, bool subsample, float yFrom, float yTo);
+  // The region on the byte matrix's sizes; inside pixels become `value`.
+  void DrawInCharMatrixAndFillFine(char value, CSSEcharMatrix* m, bool subsample, float yFrom, float yTo);
+  // Every third column and row of the box (rows limited as above) with nine
+  // pixels of margin, not clamped to the matrix; each inside sample gets a
+  // 3x3 stamp. The work grows with the box, not with the matrix.
+  void DrawInMatrixAndFillCoarse(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  // The per-pixel fill over row bands on one thread per logical processor
+  // (CbCPU::GetCount()), each band into its own band matrix, joined and
+  // copied in band order. Every band ends by the region's last row, so the
+  // result equals the per-pixel fill for any processor count.
+  void DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
 
 private:
+  // The outline method: the ring resampled half a pixel apart is plotted into
+  // a scratch matrix over its box, the outside flooded from the scratch's
+  // border, and the rest transferred into m. False, drawing nothing, for
+  // fewer than three points or a box wholly left of or above m.
+  bool drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert);
+  // 4-connected flood from seed (the seed pixel itself is neither tested nor
+  // written): pixels below value - 0.01 become value.
+  void fillFromPoint(CSSEMatrix& m, const SSEPoint& seed, const float& value);
+  // The copy the per-pixel fills test against (box calculated).
+  void workingCopy(CSSE3dPolygon& copy, bool subsample) const;
+
+  friend class orvik::detail::CrossingRuns;
   bool valid(int i) const { return i >= 0 && i < m_iNumPoints; }
   bool touch(int i) {
     if (!valid(i)) return false;

@@ -70,6 +70,11 @@ inline double distanceToRing(const std::vector<P3>& ring, double x, double y) {
   return best;
 }
 
+inline std::vector<P3> reversedRing(std::vector<P3> r) {
+  std::reverse(r.begin(), r.end());
+  return r;
+}
+
 // Twice the signed xy area of the closed ring, in double.
 inline double area2(const std::vector<P3>& ring) {
   double s = 0.0;

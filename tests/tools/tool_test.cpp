@@ -1,11 +1,9 @@
 // Runs the built orvik program as a user would and checks what it writes.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,27 +13,14 @@
 #include <vector>
 
 #include "orvik/matrix/ssematrix.h"
+#include "support/tool.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;     // exit status, or -1 when the program did not exit normally
-  std::string output;  // stdout and stderr together
-};
-
-Outcome run(const std::string& args) {
-  Outcome r;
-  const std::string command = std::string(ORVIK_TOOL_PATH) + " " + args + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  while (std::fgets(buf.data(), buf.size(), p)) r.output += buf.data();
-  const int status = pclose(p);
-  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  return r;
-}
+using test_support::Outcome;
+using test_support::run;
 
 class ToolTest : public testing::Test {
  protected:

@@ -184,8 +184,8 @@ void CHConvexHull3D::DoubleTriangle() {
   tVertexStructure* v2 = v1->next;
   v0->processed = v1->processed = v2->processed = true;
   tFaceStructure* f0 = MakeFace(v0, v1, v2, nullptr);
-  tFaceStructure* f1 = MakeFace(v2, v1, v0, f0);
-  // MakeFace gave the shared edges f1 as their first face.
+  MakeFace(v2, v1, v0, f0);
+  // The second face took the shared edges as their first face.
   for (tEdgeStructure* e : f0->edge) e->adjface[1] = f0;
   tVertexStructure* v3 = v2->next;
   while (VolumeSign(f0, v3) == 0)

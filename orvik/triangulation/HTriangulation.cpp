@@ -94,7 +94,7 @@ void CHTriangulation::FreeTriangulation() {
   m_nNumTriangles = 0;
 }
 
-void CHTriangulation::CreateTriangulation(int n) {
+void CHTriangulation::allocate(int n) {
   FreeTriangulation();
   if (n < 0) throw CbException("HTriangulation", __LINE__, "CHTriangulation::CreateTriangulation", "negative count");
   const std::size_t count = static_cast<std::size_t>(n);
@@ -106,7 +106,6 @@ void CHTriangulation::CreateTriangulation(int n) {
     SafeAlignedFree(points);
     throw;
   }
-  std::memset(static_cast<void*>(points), 0, c_pointsPerTriangle * count * sizeof(SSEPoint));
   m_pEdgeArray = points;
   m_pNormalArray = points + 3 * count;
   m_pMainNormalArray = points + 6 * count;
@@ -117,10 +116,15 @@ void CHTriangulation::CreateTriangulation(int n) {
   m_pMaxPointArray = points + 11 * count;
   m_pTriangles = triangles;
   m_nNumTriangles = n;
+}
+
+void CHTriangulation::CreateTriangulation(int n) {
+  allocate(n);
+  std::memset(static_cast<void*>(m_pEdgeArray), 0, c_pointsPerTriangle * std::size_t(n) * sizeof(SSEPoint));
   for (int i = 0; i < n; ++i) {
     linkRecord(i);
-    triangles[i].index = i;
-    triangles[i].mark = -1;
+    m_pTriangles[i].index = i;
+    m_pTriangles[i].mark = -1;
   }
 }
 

@@ -177,6 +177,8 @@ public:
 
 private:
   void swapContents(CHTriangulation& other) noexcept;
+  // Releases the arrays and allocates room for n triangles, contents undefined.
+  void allocate(int n);
   // Points record i's links at its own entries; no neighbours, not listed.
   void linkRecord(int i);
   // Copies the per-triangle data of triangle j of `source` into record i

@@ -148,30 +148,17 @@ void CHConvexHull3D::DeleteFace(tFaceStructure* f) { unlink(m_pFaces, f); }
 
 tFaceStructure* CHConvexHull3D::MakeFace(tVertexStructure* v0, tVertexStructure* v1, tVertexStructure* v2,
                                          tFaceStructure* fold) {
-  tEdgeStructure *e0, *e1, *e2;
-  if (!fold) {
-    e0 = MakeNullEdge();
-    e1 = MakeNullEdge();
-    e2 = MakeNullEdge();
-  } else {  // the same edges, run the other way
-    e0 = fold->edge[2];
-    e1 = fold->edge[1];
-    e2 = fold->edge[0];
-  }
-  e0->endpts[0] = v0;
-  e0->endpts[1] = v1;
-  e1->endpts[0] = v1;
-  e1->endpts[1] = v2;
-  e2->endpts[0] = v2;
-  e2->endpts[1] = v0;
+  tVertexStructure* v[3] = {v0, v1, v2};
+  tEdgeStructure* e[3];
+  for (int k = 0; k < 3; ++k) e[k] = fold ? fold->edge[2 - k] : MakeNullEdge();  // fold's edges run the other way
   tFaceStructure* f = MakeNullFace();
-  f->edge[0] = e0;
-  f->edge[1] = e1;
-  f->edge[2] = e2;
-  f->vertex[0] = v0;
-  f->vertex[1] = v1;
-  f->vertex[2] = v2;
-  e0->adjface[0] = e1->adjface[0] = e2->adjface[0] = f;
+  for (int k = 0; k < 3; ++k) {
+    e[k]->endpts[0] = v[k];
+    e[k]->endpts[1] = v[(k + 1) % 3];
+    e[k]->adjface[0] = f;
+    f->edge[k] = e[k];
+    f->vertex[k] = v[k];
+  }
   return f;
 }
 

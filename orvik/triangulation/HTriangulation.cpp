@@ -72,6 +72,15 @@ void CHTriangulation::swapContents(CHTriangulation& o) noexcept {
   std::swap(m_pStretchList, o.m_pStretchList);
 }
 
+void CHTriangulation::takeTriangles(CHTriangulation& result) noexcept {
+  result.m_fResX = m_fResX;
+  result.m_fResY = m_fResY;
+  result.m_fResZ = m_fResZ;
+  result.m_fResXY = m_fResXY;
+  std::swap(result.m_pStretchList, m_pStretchList);
+  swapContents(result);
+}
+
 void CHTriangulation::BaseInitialization(float scaleX, float scaleY, float scaleZ) {
   FreeTriangulation();
   freeStretchList();
@@ -197,12 +206,7 @@ void CHTriangulation::AppendTriangulation(const CHTriangulation* other) {
   relink(*other, n1);
   result.calcBoundsFromCorners();
   *result.m_pCenterPoint = *m_pCenterPoint;
-  result.m_fResX = m_fResX;
-  result.m_fResY = m_fResY;
-  result.m_fResZ = m_fResZ;
-  result.m_fResXY = m_fResXY;
-  std::swap(result.m_pStretchList, m_pStretchList);
-  swapContents(result);
+  takeTriangles(result);
 }
 
 void CHTriangulation::Combine(const CHTriangulation& other, bool reverse) {
@@ -218,12 +222,7 @@ void CHTriangulation::Combine(const CHTriangulation& other, bool reverse) {
   result.CalcSTV();
   result.CalcNormalsFromVertices();
   result.CalcCenterPoint();
-  result.m_fResX = m_fResX;
-  result.m_fResY = m_fResY;
-  result.m_fResZ = m_fResZ;
-  result.m_fResXY = m_fResXY;
-  std::swap(result.m_pStretchList, m_pStretchList);
-  swapContents(result);
+  takeTriangles(result);
 }
 
 void CHTriangulation::AppendStretchToList(t_stretch* node) {

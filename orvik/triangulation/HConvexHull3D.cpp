@@ -1,7 +1,10 @@
 #include "orvik/triangulation/HConvexHull3D.h"
 
+#include <algorithm>
 #include <cmath>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "orvik/foundation/Exception.h"
 
@@ -73,6 +76,8 @@ std::size_t CHConvexHull3D::KeyHash::operator()(const std::array<std::int64_t, 3
   h ^= static_cast<std::uint64_t>(k[2]) * 0x165667B19E3779F9ull + (h >> 31);
   return static_cast<std::size_t>(h ^ (h >> 32));
 }
+
+CHConvexHull3D::CHConvexHull3D() = default;
 
 CHConvexHull3D::~CHConvexHull3D() {
   freeAll(m_pFaces);
@@ -180,7 +185,70 @@ void CHConvexHull3D::DoubleTriangle() {
   m_pVertices = v3;
 }
 
+// The conflict graph: which unprocessed vertices see which faces. A vertex
+// sees exactly the faces listed for it (that are still alive), so an
+// addition finds its visible faces without testing every face, and only the
+// faces it touches are cleaned up. A new cone face can only be seen by a
+// vertex that saw one of the two faces of its horizon edge, so only those
+// are tested. The faces are those of testing every face: the same sets are
+// visible at every step.
+struct CHConvexHull3D::Conflicts {
+  std::unordered_map<const tFaceStructure*, std::uint32_t> id;   // live faces
+  std::vector<tFaceStructure*> face;                             // by id; null once deleted
+  std::vector<std::vector<tVertexStructure*>> seenBy;            // by id
+  std::unordered_map<const tVertexStructure*, std::vector<std::uint32_t>> sees;
+  std::unordered_map<const tVertexStructure*, int> degree;       // live edges at a vertex
+  // What the current addition touched.
+  std::vector<tFaceStructure*> visible;
+  std::vector<tEdgeStructure*> horizon, interior;
+  std::vector<tVertexStructure*> cone;  // vertices whose duplicate edge was set
+  tVertexStructure* added = nullptr;
+  std::vector<tVertexStructure*> inside;  // may have lost their last edge
+
+  std::uint32_t enter(tFaceStructure* f) {
+    const auto i = static_cast<std::uint32_t>(face.size());
+    id[f] = i;
+    face.push_back(f);
+    seenBy.emplace_back();
+    return i;
+  }
+  void link(std::uint32_t f, tVertexStructure* v) {
+    auto& list = sees[v];
+    if (!list.empty() && list.back() == f) return;  // already listed through the other face
+    list.push_back(f);
+    seenBy[f].push_back(v);
+  }
+};
+
 void CHConvexHull3D::ConstructHull() {
+  m_conflicts = std::make_unique<Conflicts>();
+  Conflicts& c = *m_conflicts;
+  tFaceStructure* f = m_pFaces;
+  do {
+    c.enter(f);
+    f = f->next;
+  } while (f != m_pFaces);
+  tEdgeStructure* e = m_pEdges;
+  do {
+    ++c.degree[e->endpts[0]];
+    ++c.degree[e->endpts[1]];
+    e = e->next;
+  } while (e != m_pEdges);
+  // The double triangle is flat: a point in its plane sees neither face yet
+  // may see the faces built on its edges. So the lists start once the first
+  // point (the head, off that plane) has made a solid of it.
+  auto listAll = [&] {
+    tVertexStructure* u = m_pVertices;
+    do {
+      if (!u->processed)
+        for (std::uint32_t i = 0; i < c.face.size(); ++i)
+          if (c.face[i] && VolumeSign(c.face[i], u) < 0) c.link(i, u);
+      u = u->next;
+    } while (u != m_pVertices);
+  };
+  for (std::uint32_t i = 0; i < c.face.size(); ++i)
+    if (VolumeSign(c.face[i], m_pVertices) < 0) c.link(i, m_pVertices);
+  bool listed = false;
   tVertexStructure* v = m_pVertices;
   do {
     tVertexStructure* vnext = v->next;
@@ -188,35 +256,61 @@ void CHConvexHull3D::ConstructHull() {
       v->processed = true;
       AddOne(v);
       CleanUp(&vnext);
-      if (m_bCheck && !Checks())
+      if (!listed) {
+        listAll();
+        listed = true;
+      }
+      if (m_bCheck && !Checks()) {
+        m_conflicts.reset();
         throw CbException("HConvexHull3D", __LINE__, "CHConvexHull3D::ConstructHull", "hull invariant broken");
+      }
     }
     v = vnext;
   } while (v != m_pVertices);
+  m_conflicts.reset();
 }
 
 bool CHConvexHull3D::AddOne(tVertexStructure* p) {
-  bool visible = false;
-  tFaceStructure* f = m_pFaces;
-  do {
-    if (VolumeSign(f, p) < 0) f->visible = visible = true;
-    f = f->next;
-  } while (f != m_pFaces);
-  if (!visible) {
+  Conflicts& c = *m_conflicts;
+  c.visible.clear();
+  c.horizon.clear();
+  c.interior.clear();
+  c.cone.clear();
+  c.added = p;
+  if (auto it = c.sees.find(p); it != c.sees.end()) {
+    for (std::uint32_t i : it->second)
+      if (tFaceStructure* f = c.face[i]) {
+        f->visible = true;
+        c.visible.push_back(f);
+      }
+    c.sees.erase(it);
+  }
+  if (c.visible.empty()) {
     p->onhull = false;
     return false;
   }
-  // Cone edges are appended behind the head; by the time the walk reaches
-  // them both their faces exist and neither is visible.
-  tEdgeStructure* e = m_pEdges;
-  do {
-    tEdgeStructure* next = e->next;
-    if (e->adjface[0]->visible && e->adjface[1]->visible)
-      e->del = true;
-    else if (e->adjface[0]->visible || e->adjface[1]->visible)
+  for (tFaceStructure* f : c.visible)
+    for (tEdgeStructure* e : f->edge) {
+      if (e->adjface[0]->visible && e->adjface[1]->visible) {
+        if (!e->del) c.interior.push_back(e);
+        e->del = true;
+        continue;
+      }
+      if (e->newface) continue;
+      for (tVertexStructure* end : e->endpts)
+        if (!end->duplicate) {
+          c.cone.push_back(end);
+          ++c.degree[end];
+          ++c.degree[p];
+        }
       e->newface = MakeConeFace(e, p);
-    e = next;
-  } while (e != m_pEdges);
+      c.horizon.push_back(e);
+      // Who may see the new face: those that saw either face of its edge.
+      const std::uint32_t cone = c.enter(e->newface);
+      for (const tFaceStructure* old : e->adjface)
+        for (tVertexStructure* q : c.seenBy[c.id[old]])
+          if (q != p && VolumeSign(e->newface, q) < 0) c.link(cone, q);
+    }
   return true;
 }
 
@@ -267,56 +361,47 @@ void CHConvexHull3D::CleanUp(tVertexStructure** pvnext) {
 }
 
 void CHConvexHull3D::CleanEdges() {
-  tEdgeStructure* e = m_pEdges;
-  do {
-    if (e->newface) {
-      (e->adjface[0]->visible ? e->adjface[0] : e->adjface[1]) = e->newface;
-      e->newface = nullptr;
+  Conflicts& c = *m_conflicts;
+  for (tEdgeStructure* e : c.horizon) {
+    (e->adjface[0]->visible ? e->adjface[0] : e->adjface[1]) = e->newface;
+    e->newface = nullptr;
+  }
+  c.inside.assign(1, c.added);
+  for (tEdgeStructure* e : c.interior) {
+    for (tVertexStructure* v : e->endpts) {
+      --c.degree[v];
+      c.inside.push_back(v);
     }
-    e = e->next;
-  } while (e != m_pEdges);
-  while (m_pEdges && m_pEdges->del) DeleteEdge(m_pEdges);
-  e = m_pEdges->next;
-  do {
-    tEdgeStructure* next = e->next;
-    if (e->del) DeleteEdge(e);
-    e = next;
-  } while (e != m_pEdges);
+    DeleteEdge(e);
+  }
 }
 
 void CHConvexHull3D::CleanFaces() {
-  while (m_pFaces && m_pFaces->visible) DeleteFace(m_pFaces);
-  tFaceStructure* f = m_pFaces->next;
-  do {
-    tFaceStructure* next = f->next;
-    if (f->visible) DeleteFace(f);
-    f = next;
-  } while (f != m_pFaces);
+  Conflicts& c = *m_conflicts;
+  for (tFaceStructure* f : c.visible) {
+    const auto it = c.id.find(f);
+    c.face[it->second] = nullptr;
+    std::vector<tVertexStructure*>().swap(c.seenBy[it->second]);
+    c.id.erase(it);
+    DeleteFace(f);
+  }
 }
 
 void CHConvexHull3D::CleanVertices(tVertexStructure** pvnext) {
-  tEdgeStructure* e = m_pEdges;
-  do {
-    e->endpts[0]->onhull = e->endpts[1]->onhull = true;
-    e = e->next;
-  } while (e != m_pEdges);
+  // The vertices that lost their last edge (the new point too, when it saw
+  // no face) are inside the hull now.
+  Conflicts& c = *m_conflicts;
+  std::vector<tVertexStructure*>& inside = c.inside;
   auto drop = [&](tVertexStructure* v) {
     if (v == *pvnext) *pvnext = v->next;
+    c.degree.erase(v);
     DeleteVertex(v);
   };
-  while (m_pVertices && m_pVertices->processed && !m_pVertices->onhull) drop(m_pVertices);
-  tVertexStructure* v = m_pVertices->next;
-  do {
-    tVertexStructure* next = v->next;
-    if (v->processed && !v->onhull) drop(v);
-    v = next;
-  } while (v != m_pVertices);
-  v = m_pVertices;
-  do {
-    v->duplicate = nullptr;
-    v->onhull = false;
-    v = v->next;
-  } while (v != m_pVertices);
+  std::sort(inside.begin(), inside.end());
+  inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
+  for (tVertexStructure* v : inside)
+    if (c.degree[v] == 0) drop(v);
+  for (tVertexStructure* v : c.cone) v->duplicate = nullptr;
 }
 
 void CHConvexHull3D::EdgeOrderOnFaces() {

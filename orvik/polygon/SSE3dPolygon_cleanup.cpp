@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "orvik/polygon/SSE3dPolygon.h"
+#include "orvik/triangulation/HConvexHull2D.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 
 namespace {
@@ -240,4 +241,10 @@ void CSSE3dPolygon::RoundPolygon(bool reparametrizeFirst) {
   for (int i = 0; i < n; ++i) m_pfX[i] = out[i].x, m_pfY[i] = out[i].y;
   m_bBoundingBoxCalculated = false;
   ReducePoints(true);
+}
+
+void CSSE3dPolygon::ReplaceByConvexHullXY() {
+  if (m_iNumPoints < 2) return;
+  const CHConvexHull2D hull(this);
+  hull.ObtainConvexHull3D(this);
 }

@@ -234,7 +234,8 @@ public:
   // min = 1,000,000 and max = -1,000,000 when no whole block is examined.
   void GetMinMaxEuclDistanceXY(float x, float y, int skip, float& min, float& max);
   // Whether some sampled point (every (n / parts)-th) lies at tol or more from
-  // other's normalized points; true for an empty polygon. parts below 1 counts as 1.
+  // other's normalized points; true for an empty polygon or no other. parts
+  // below 1 counts as 1.
   bool IsDifferentFromOtherPolygon(CSSE3dPolygon* other, int parts, float tol);
 
   // --- Crossings (SSE3dPolygon_crossings.cpp) ---

@@ -9,6 +9,7 @@
 #include "orvik/matrix/Filters.h"
 #include "orvik/foundation/SSEPoint.h"
 #include "orvik/matrix/ssematrix.h"
+#include "orvik/matrix/kernels/MatrixKernels.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
 using orvik::detail::alignLanes;
@@ -84,7 +85,7 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
   const int srcFirst = outX0 - hW, srcLast = outX1 - hW + mW - 1, span = srcLast - srcFirst + 1;
   VectorBuffer& windows = scratch.windows;
   const __m128* const* in = src.GetMatrixDataDirectly();
-  constexpr int c_block = 8;
+  const auto correlateLine = orvik::detail::matrixKernels().correlate;
 
   if (clearOutside)
     for (int g = 0; g < lines; ++g) {
@@ -103,35 +104,10 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
       __m128* w = &windows[static_cast<std::size_t>(j) * span];
       realign(lo, hi, w, span, s);
     }
-    const __m128 keep = rowRangeMask(h, outY0, outY1 + 1);
-    const __m128 other = clearOutside ? zero : _mm_castsi128_ps(_mm_set1_epi32(-1));
-    __m128* target = out[h];
-    auto store = [&](int x, __m128 sum) {
-      const __m128 v = normalise ? _mm_div_ps(sum, divisor) : sum;
-      target[x] = _mm_blendv_ps(_mm_and_ps(target[x], other), v, keep);
-    };
-    int x = outX0;
-    for (; x + c_block - 1 <= outX1; x += c_block) {
-      __m128 sum[c_block];
-      for (int k = 0; k < c_block; ++k) sum[k] = zero;
-      for (int i = 0; i < mW; ++i) {
-        for (int j = 0; j < mH; ++j) {
-          const __m128 wgt = weights[i * mH + j];
-          const __m128* w = &windows[static_cast<std::size_t>(j) * span + (x - hW - srcFirst + i)];
-          for (int k = 0; k < c_block; ++k) sum[k] = _mm_add_ps(sum[k], _mm_mul_ps(wgt, w[k]));
-        }
-      }
-      for (int k = 0; k < c_block; ++k) store(x + k, sum[k]);
-    }
-    for (; x <= outX1; ++x) {
-      __m128 sum = zero;
-      for (int i = 0; i < mW; ++i)
-        for (int j = 0; j < mH; ++j)
-          sum = _mm_add_ps(sum,
-                           _mm_mul_ps(weights[i * mH + j],
-                                      windows[static_cast<std::size_t>(j) * span + (x - hW - srcFirst + i)]));
-      store(x, sum);
-    }
+    orvik::detail::CorrelationLine job{windows.data(), static_cast<std::size_t>(span), weights.data(), mW, mH,
+                                       out[h] + outX0, outX1 - outX0 + 1, normalise, divisor,
+                                       rowRangeMask(h, outY0, outY1 + 1), clearOutside};
+    correlateLine(job);
   }
 }
 

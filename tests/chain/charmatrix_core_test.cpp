@@ -80,7 +80,12 @@ TEST(CharMatrix, ArchiveFormAndSeedCorpus) {
     CArchive ar(&source, CArchive::load);
     CSSEcharMatrix back;
     if (!isValidSeed(name)) {
-      EXPECT_THROW(back.Serialize(ar), CArchiveException);
+      try {
+        back.Serialize(ar);
+        ADD_FAILURE() << "accepted";
+      } catch (const CArchiveException& e) {  // a negative size is a bad schema, not a short file
+        EXPECT_EQ(e.m_cause == CArchiveException::badSchema, name.find("negative") != std::string::npos);
+      }
       continue;
     }
     ASSERT_NO_THROW(back.Serialize(ar));

@@ -8,6 +8,30 @@
 
 #include "support/lanes.h"
 
+// A new matrix of the size with every lane `value`.
+inline CSSEMatrix filled(int sizeX, int sizeY, float value = 0.0f) {
+  CSSEMatrix m;
+  m.Create(sizeX, sizeY);
+  if (value != 0.0f) m.Fill(value);
+  return m;
+}
+
+// A new matrix whose lanes repeat `values` in line order.
+inline CSSEMatrix withLanes(int sizeX, int sizeY, const std::vector<float>& values) {
+  CSSEMatrix m = filled(sizeX, sizeY);
+  setLanes(m, values);
+  return m;
+}
+
+// A new matrix with element (x, y) = value(x, y); the spare lanes stay 0.
+template <class Value>
+CSSEMatrix field(int sizeX, int sizeY, Value value) {
+  CSSEMatrix m = filled(sizeX, sizeY);
+  for (int y = 0; y < sizeY; ++y)
+    for (int x = 0; x < sizeX; ++x) m.SetPoint(x, y, static_cast<float>(value(x, y)));
+  return m;
+}
+
 // Uniform values in [-100, 100]; with `levels` set, the integers 0 .. levels - 1
 // instead, so that ties occur.
 inline void randomize(CSSEMatrix& m, unsigned seed, int levels = 0) {

@@ -52,3 +52,24 @@ inline ::testing::AssertionResult sameLanes(const CSSEMatrix& a, const CSSEMatri
                << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs " << lane(b, x, row);
   return ::testing::AssertionSuccess();
 }
+
+// Every element (x, y) of the logical rows equals want(x, y); names the first that differs.
+template <class Want>
+::testing::AssertionResult fieldIs(const CSSEMatrix& m, Want want) {
+  for (int y = 0; y < m.GetSizeY(); ++y)
+    for (int x = 0; x < m.GetSizeX(); ++x)
+      if (const float w = want(x, y); !(m.GetPoint(x, y) == w))
+        return ::testing::AssertionFailure() << "(" << x << ", " << y << "): " << m.GetPoint(x, y) << " vs " << w;
+  return ::testing::AssertionSuccess();
+}
+
+// The same over every lane of a height field or byte matrix: row runs over the
+// spare lanes too.
+template <class Matrix, class Want>
+::testing::AssertionResult lanesAre(const Matrix& m, Want want) {
+  for (int row = 0; row < laneRows(m); ++row)
+    for (int x = 0; x < m.GetSizeX(); ++x)
+      if (const auto w = want(x, row); !(lane(m, x, row) == w))
+        return ::testing::AssertionFailure() << "lane (" << x << ", " << row << "): " << +lane(m, x, row) << " vs " << +w;
+  return ::testing::AssertionSuccess();
+}

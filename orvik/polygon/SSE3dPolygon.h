@@ -337,6 +337,10 @@ public:
   // Moves every point to a nearby integer position on the outer side of the
   // outline, then drops the duplicates this makes.
   void RoundPolygon(bool reparametrizeFirst);
+  // The xy convex hull of the points, counter-clockwise from the lowest, with
+  // their z; points within the collinearity tolerance of a hull edge are
+  // dropped. Fewer than two points stay as they are.
+  void ReplaceByConvexHullXY();
 
   // --- Heights, noise and pairing (SSE3dPolygon_heights.cpp) ---
   // Running mean of three z values, in place and in order around the ring.

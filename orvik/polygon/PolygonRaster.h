@@ -61,19 +61,20 @@ public:
       // that meet where two changes cancel.
       std::size_t k = 0;
       for (; k < flips.size() && flips[k] <= m_boxR0; ++k) parity ^= 1;
-      int pos = m_boxR0, open = -1;
+      int pos = m_boxR0, from = 0;
+      bool open = false;
       for (;;) {
         const int end = k < flips.size() ? std::min(flips[k], m_boxR1) : m_boxR1;
-        if (parity && open < 0) open = pos;
-        if (!parity && open >= 0) {
-          if (open < pos) f(c, open, pos);
-          open = -1;
+        if (parity && !open) open = true, from = pos;
+        if (!parity && open) {
+          f(c, from, pos);
+          open = false;
         }
         if (end >= m_boxR1) break;
         pos = end;
         for (; k < flips.size() && flips[k] == pos; ++k) parity ^= 1;
       }
-      if (open >= 0 && open < m_boxR1) f(c, open, m_boxR1);
+      if (open) f(c, from, m_boxR1);
     }
   }
 

@@ -48,24 +48,73 @@ Region fillRegion(CSSE3dPolygon& p, int w, int h, float yFrom, float yTo) {
 
 bool drawable(const CSSEMatrix* m) { return m && m->HasMemory() && !m->IsEmpty(); }
 
-// Applies op to the rows [from, to) of column c, clamped into the matrix the
-// way single clamped writes would land: a run reaching beyond a border ends
-// on it.
-template <class Op>
-void applyRun(CSSEMatrix& m, int c, int from, int to, Op op) {
-  const int x = std::clamp(c, 0, m.GetSizeX() - 1);
-  const int y0 = std::clamp(from, 0, m.GetSizeY() - 1), y1 = std::clamp(to - 1, 0, m.GetSizeY() - 1) + 1;
-  __m128** lines = m.GetMatrixDataDirectly();
-  for (int g = y0 >> 2; g <= (y1 - 1) >> 2; ++g) {
-    __m128* p = lines[g] + x;
-    *p = orvik::detail::select(orvik::detail::rowRangeMask(g, y0, y1), op(*p), *p);
+// Inside runs gathered per matrix column, clamped into the matrix the way
+// single clamped writes would land (a run beyond a border ends on it), then
+// applied line by line: the matrix is written in memory order, four rows per
+// vector, instead of one 32 KB stride per vector down each column.
+class ColumnRuns {
+public:
+  explicit ColumnRuns(const CSSEMatrix& m) : m_w(m.GetSizeX()), m_h(m.GetSizeY()), m_start(m_w + 1, 0) {}
+
+  // Runs arrive with columns ascending (CrossingRuns::forEachRun); clamped
+  // columns therefore gather at the ends.
+  void add(int c, int from, int to) {
+    const int x = std::clamp(c, 0, m_w - 1);
+    m_runs.push_back({x, std::clamp(from, 0, m_h - 1), std::clamp(to - 1, 0, m_h - 1) + 1});
   }
-}
+  void append(const ColumnRuns& other) { m_runs.insert(m_runs.end(), other.m_runs.begin(), other.m_runs.end()); }
+
+  template <class Op>
+  void apply(CSSEMatrix& m, Op op) {
+    if (m_runs.empty()) return;
+    // Sorted by column and start; overlapping runs of one column may remain
+    // (the border columns, several bands), and cost only a second blend.
+    std::stable_sort(m_runs.begin(), m_runs.end(), [](const Run& a, const Run& b) {
+      return a.x != b.x ? a.x < b.x : a.from < b.from;
+    });
+    std::fill(m_start.begin(), m_start.end(), 0);
+    for (const Run& r : m_runs) ++m_start[r.x + 1];
+    for (int x = 0; x < m_w; ++x) m_start[x + 1] += m_start[x];
+    const int x0 = m_runs.front().x, x1 = m_runs.back().x + 1;
+    int yLo = m_h, yHi = 0;
+    for (const Run& r : m_runs) yLo = std::min(yLo, r.from), yHi = std::max(yHi, r.to);
+    std::vector<int> cursor(m_start.begin() + x0, m_start.begin() + x1);
+    __m128** lines = m.GetMatrixDataDirectly();
+    for (int g = yLo >> 2; g <= (yHi - 1) >> 2; ++g) {
+      const int top = 4 * g, bottom = top + 4;
+      __m128* line = lines[g];
+      for (int x = x0; x < x1; ++x) {
+        int& k = cursor[x - x0];
+        const int end = m_start[x + 1];
+        while (k < end && m_runs[k].to <= top) ++k;  // runs that ended above this line
+        if (k == end || m_runs[k].from >= bottom) continue;
+        if (m_runs[k].from <= top && m_runs[k].to >= bottom) {
+          line[x] = op(line[x]);
+          continue;
+        }
+        __m128 mask = _mm_setzero_ps();
+        for (int j = k; j < end && m_runs[j].from < bottom; ++j)
+          mask = _mm_or_ps(mask, orvik::detail::rowRangeMask(g, m_runs[j].from, m_runs[j].to));
+        line[x] = orvik::detail::select(mask, op(line[x]), line[x]);
+      }
+    }
+  }
+
+private:
+  struct Run {
+    int x, from, to;
+  };
+  int m_w, m_h;
+  std::vector<int> m_start;
+  std::vector<Run> m_runs;
+};
 
 template <class Op>
 void fillWindow(const CSSE3dPolygon& copy, CSSEMatrix& m, const Region& r, Op op) {
   const CrossingRuns runs(copy, r.colFirst(), r.colEnd(), r.rowFirst(), r.rowEnd(), 0.0f);
-  runs.forEachRun([&](int c, int from, int to) { applyRun(m, c, from, to, op); });
+  ColumnRuns gathered(m);
+  runs.forEachRun([&](int c, int from, int to) { gathered.add(c, from, to); });
+  gathered.apply(m, op);
 }
 
 }  // namespace
@@ -168,46 +217,36 @@ void CSSE3dPolygon::DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, b
   if (width < 1) return;
 
   // Bands overlap by the margin and the last one takes the rest; every band
-  // ends by the window's last row however many workers share few rows.
+  // ends by the window's last row however many workers share few rows. Each
+  // worker gathers its band's inside runs privately (its band image) and
+  // shares the working copy read-only; the caller joins them in band order
+  // and writes them.
   struct Band {
     int first, end;
-    CSSEMatrix inside;  // 1.0 where the pixel is inside
+    ColumnRuns inside;
   };
-  std::vector<Band> bands(static_cast<std::size_t>(workers));
+  std::vector<Band> bands;
+  bands.reserve(static_cast<std::size_t>(workers));
   for (int k = 0; k < workers; ++k) {
-    Band& b = bands[k];
-    b.first = r.rowFirst() + k * band;
-    b.end = k + 1 < workers ? std::min(r.r0 + (k + 1) * band, r.rowEnd()) : r.rowEnd();
-    if (b.end > b.first) b.inside.Create(width, b.end - b.first);  // before any thread starts
+    const int first = r.rowFirst() + k * band;
+    const int end = k + 1 < workers ? std::min(r.r0 + (k + 1) * band, r.rowEnd()) : r.rowEnd();
+    bands.push_back({first, end, ColumnRuns(*m)});
   }
-  // The workers share the working copy read-only; each writes its own band.
   std::vector<std::jthread> threads;
   threads.reserve(bands.size());
-  const __m128 one = _mm_set1_ps(1.0f);
   for (Band& b : bands)
-    threads.emplace_back([&copy, &b, colFirst, width, one] {
+    threads.emplace_back([&copy, &b, colFirst, width] {
       if (b.end <= b.first) return;
       const CrossingRuns runs(copy, colFirst, colFirst + width, b.first, b.end, 0.0f);
-      runs.forEachRun([&](int c, int from, int to) {
-        applyRun(b.inside, c - colFirst, from - b.first, to - b.first, [one](__m128) { return one; });
-      });
+      runs.forEachRun([&](int c, int from, int to) { b.inside.add(c, from, to); });
     });
-  const __m128 v = _mm_set1_ps(value);
+  ColumnRuns all(*m);
   for (std::size_t k = 0; k < bands.size(); ++k) {
     threads[k].join();
-    const Band& b = bands[k];
-    if (b.end <= b.first) continue;
-    for (int i = 0; i < width; ++i) {
-      int j = 0;
-      const int rows = b.end - b.first;
-      while (j < rows) {
-        while (j < rows && b.inside.GetPointUnsafe(i, j) != 1.0f) ++j;
-        const int from = j;
-        while (j < rows && b.inside.GetPointUnsafe(i, j) == 1.0f) ++j;
-        if (from < j) applyRun(*m, colFirst + i, b.first + from, b.first + j, [v](__m128) { return v; });
-      }
-    }
+    all.append(bands[k].inside);
   }
+  const __m128 v = _mm_set1_ps(value);
+  all.apply(*m, [v](__m128) { return v; });
 }
 
 bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert) {

@@ -434,9 +434,9 @@ public:
   // 3x3 stamp. The work grows with the box, not with the matrix.
   void DrawInMatrixAndFillCoarse(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
   // The per-pixel fill over row bands on one thread per logical processor
-  // (CbCPU::GetCount()), each band into its own band matrix, joined and
-  // copied in band order. Every band ends by the region's last row, so the
-  // result equals the per-pixel fill for any processor count.
+  // (CbCPU::GetCount()), each band's inside runs gathered privately, joined
+  // and written in band order. Every band ends by the region's last row, so
+  // the result equals the per-pixel fill for any processor count.
   void DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
 
 private:

@@ -5,11 +5,11 @@
 #include <limits>
 
 #include "orvik/foundation/Exception.h"
-#include "storage/storage_helpers.h"
+#include "support/fields.h"
+#include "support/storage.h"
 
 namespace {
 
-using namespace storage_test;
 
 constexpr float c_inf = std::numeric_limits<float>::infinity();
 constexpr float c_invalid = -1000.0f;

@@ -10,13 +10,13 @@
 #include "orvik/foundation/codecs/ImageCodecs.h"
 
 #include "orvik/foundation/platform/Exceptions.h"
-#include "storage/storage_helpers.h"
+#include "support/fields.h"
+#include "support/storage.h"
 #include "support/file_limits.h"
 #include "support/peak_memory.h"
 
 namespace {
 
-using namespace storage_test;
 using test_support::ReadBytes;
 using test_support::ScratchFolder;
 

@@ -28,16 +28,16 @@ CSSEMatrix& CSSEMatrix::operator=(const CSSEMatrix& other) {
 }
 
 void CSSEMatrix::allocate(int sizeX, int sizeY) {
-  FreeImageMemoryOnly();
-  if (sizeX < 0 || sizeY < 0) {
-    Reset();
-    throw CbException("ssematrix", __LINE__, "CSSEMatrix::Create", "negative size");
-  }
+  // Empty until the memory exists: a failed allocation must not leave sizes
+  // that promise elements.
+  Reset();
+  if (sizeX < 0 || sizeY < 0) throw CbException("ssematrix", __LINE__, "CSSEMatrix::Create", "negative size");
+  const int lines = (sizeY >> 2) + 1;
+  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, lines, sizeX, c_iLinesPerField);
   m_iSizeX = sizeX;
   m_iSizeY = sizeY;
   m_iSSESizeX = sizeX;
-  m_iSSESizeY = (sizeY >> 2) + 1;
-  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, m_iSSESizeY, sizeX, c_iLinesPerField);
+  m_iSSESizeY = lines;
 }
 
 void CSSEMatrix::Create(int sizeX, int sizeY) {

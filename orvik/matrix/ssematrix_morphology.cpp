@@ -1,8 +1,6 @@
 // Morphology of CSSEMatrix: disc erosion and dilation over the thread pool,
 // thinning, removal of thin rows, frames and region borders, embedding and
 // extracting windows.
-#include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <cmath>
@@ -113,13 +111,9 @@ class CSSEMatrix::QeTaskErodeMatrixArea : public CbTask {
   ~QeTaskErodeMatrixArea() override = default;
 
   void Execute() override {
-    if (m_ullAffinityMask >= 1 && m_ullAffinityMask < 0x7FFFFFFFull) {
-      cpu_set_t set;
-      CPU_ZERO(&set);
-      for (int cpu = 0; cpu < 64 && cpu < CPU_SETSIZE; ++cpu)
-        if (m_ullAffinityMask >> cpu & 1u) CPU_SET(cpu, &set);
-      pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
-    }
+    // The mask applies to this call's band only; the worker gets its own back.
+    const bool pinned = m_ullAffinityMask >= 1 && m_ullAffinityMask < 0x7FFFFFFFull;
+    const orvik::detail::ScopedThreadAffinity affinity(pinned ? m_ullAffinityMask : 0);
     // Should the band fail, the pool records it (HasFailed) and Erode redoes it.
     ErodeBand();
   }

@@ -430,6 +430,11 @@ inline int stencilPosition(int c, float scale, int size) {
 }  // namespace
 
 void CSSEMatrix::Stencil(CSSEMatrix& stencil, float scaleX, float scaleY) {
+  if (&stencil == this && !(scaleX == 1.0f && scaleY == 1.0f)) {  // scaled reads meet elements already cleared
+    CSSEMatrix copy(stencil);
+    Stencil(copy, scaleX, scaleY);
+    return;
+  }
   if (scaleX == 1.0f && scaleY == 1.0f) {
     const __m128 five = _mm_set1_ps(5.0f);
     eachPair(*this, stencil, [=](__m128 v, __m128 s) { return _mm_andnot_ps(_mm_cmplt_ps(s, five), v); });
@@ -457,6 +462,10 @@ void CSSEMatrix::Stencil(CSSEcharMatrix& stencil, float scaleX, float scaleY) {
 
 bool CSSEMatrix::MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX, int offsetY, float newValue,
                             float threshold) {
+  if (&mask == this) {  // an offset mask would read elements already replaced
+    const CSSEMatrix copy(mask);
+    return MaskMatrix(copy, padValue, offsetX, offsetY, newValue, threshold);
+  }
   if (offsetX > m_iSizeX || offsetY > m_iSizeY || m_iSizeX < 1 || m_iSizeY < 1) return false;
   if (!mask.HasMemory() || !HasMemory()) return false;
   // The mask covers all lanes of its lines; those below its last row read as
@@ -493,6 +502,11 @@ bool CSSEMatrix::MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX,
 
 void CSSEMatrix::MaskOutWithValue(const CSSEMatrix& mask, float offsetX, float offsetY, float threshold, float value,
                                   bool flag) {
+  if (&mask == this) {  // an offset mask would read elements already replaced
+    const CSSEMatrix copy(mask);
+    MaskOutWithValue(copy, offsetX, offsetY, threshold, value, flag);
+    return;
+  }
   if (!mask.HasMemory() || !HasMemory() || IsEmpty() || mask.IsEmpty()) return;
   // Offsets beyond any matrix size cover nothing (and would not fit an int).
   if (!(std::fabs(offsetX) < 1e9f && std::fabs(offsetY) < 1e9f)) return;

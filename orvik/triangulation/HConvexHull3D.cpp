@@ -1,0 +1,414 @@
+#include "orvik/triangulation/HConvexHull3D.h"
+
+#include <cmath>
+#include <utility>
+
+#include "orvik/foundation/Exception.h"
+
+namespace {
+
+using i128 = __int128;
+
+constexpr std::int64_t c_limit3D = std::int64_t{1} << 39;
+constexpr std::int64_t c_limit2D = std::int64_t{1} << 19;
+
+// floor(v + 0.5) as an integer, or false when it is not finite or beyond the limit.
+bool quantise(double v, std::int64_t limit, std::int64_t& out) {
+  const double r = std::floor(v + 0.5);
+  if (!(r >= -double(limit) && r <= double(limit))) return false;
+  out = static_cast<std::int64_t>(r);
+  return true;
+}
+
+int sign(i128 v) { return v > 0 ? 1 : v < 0 ? -1 : 0; }
+
+// Circular doubly linked lists: insert before the head (at the end), unlink.
+template <class T>
+void add(T*& head, T* p) {
+  if (head) {
+    p->next = head;
+    p->prev = head->prev;
+    head->prev = p;
+    p->prev->next = p;
+  } else {
+    head = p;
+    head->next = head->prev = p;
+  }
+}
+
+template <class T>
+void unlink(T*& head, T* p) {
+  if (head == p && p->next == p) {
+    head = nullptr;
+  } else {
+    if (head == p) head = p->next;
+    p->next->prev = p->prev;
+    p->prev->next = p->next;
+  }
+  delete p;
+}
+
+template <class T>
+void freeAll(T*& head) {
+  while (head) unlink(head, head);
+}
+
+template <class T>
+int countList(T* head) {
+  int n = 0;
+  if (T* p = head) do {
+      ++n;
+      p = p->next;
+    } while (p != head);
+  return n;
+}
+
+[[noreturn]] void degenerate(int line) { throw CbException("HConvexHull3D", line, "CHConvexHull3D::DoubleTriangle"); }
+
+}  // namespace
+
+std::size_t CHConvexHull3D::KeyHash::operator()(const std::array<std::int64_t, 3>& k) const noexcept {
+  std::uint64_t h = static_cast<std::uint64_t>(k[0]) * 0x9E3779B97F4A7C15ull;
+  h ^= static_cast<std::uint64_t>(k[1]) * 0xC2B2AE3D27D4EB4Full + (h >> 29);
+  h ^= static_cast<std::uint64_t>(k[2]) * 0x165667B19E3779F9ull + (h >> 31);
+  return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
+CHConvexHull3D::~CHConvexHull3D() {
+  freeAll(m_pFaces);
+  freeAll(m_pEdges);
+  freeAll(m_pVertices);
+}
+
+int CHConvexHull3D::VolumeSign(tFaceStructure* f, tVertexStructure* p) {
+  const i128 ax = f->vertex[0]->v[0] - p->v[0], ay = f->vertex[0]->v[1] - p->v[1], az = f->vertex[0]->v[2] - p->v[2];
+  const i128 bx = f->vertex[1]->v[0] - p->v[0], by = f->vertex[1]->v[1] - p->v[1], bz = f->vertex[1]->v[2] - p->v[2];
+  const i128 cx = f->vertex[2]->v[0] - p->v[0], cy = f->vertex[2]->v[1] - p->v[1], cz = f->vertex[2]->v[2] - p->v[2];
+  return sign(ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx));
+}
+
+bool CHConvexHull3D::Collinear(tVertexStructure* a, tVertexStructure* b, tVertexStructure* c) {
+  const i128 bx = b->v[0] - a->v[0], by = b->v[1] - a->v[1], bz = b->v[2] - a->v[2];
+  const i128 cx = c->v[0] - a->v[0], cy = c->v[1] - a->v[1], cz = c->v[2] - a->v[2];
+  return by * cz - bz * cy == 0 && bz * cx - bx * cz == 0 && bx * cy - by * cx == 0;
+}
+
+tVertexStructure* CHConvexHull3D::appendVertex(std::int64_t x, std::int64_t y, std::int64_t z) {
+  if (!m_listed.insert({x, y, z}).second) return nullptr;
+  tVertexStructure* v = MakeNullVertex();
+  v->v[0] = x;
+  v->v[1] = y;
+  v->v[2] = z;
+  ++m_iVertexCounter;
+  return v;
+}
+
+void CHConvexHull3D::AppendVertex3D(float x, float y, float z, float scale) {
+  if (m_bBuilt) return;
+  std::int64_t q[3];
+  if (!quantise(double(x * scale), c_limit3D, q[0]) || !quantise(double(y * scale), c_limit3D, q[1]) ||
+      !quantise(double(z * scale), c_limit3D, q[2]))
+    throw CbException("HConvexHull3D", __LINE__, "CHConvexHull3D::AppendVertex3D", "coordinate out of range");
+  if (tVertexStructure* v = appendVertex(q[0], q[1], q[2])) v->vnum = 0;
+}
+
+void CHConvexHull3D::AppendVertex2D(float x, float y, int index, bool flag) {
+  if (m_bBuilt) return;
+  std::int64_t X, Y;
+  if (!quantise(double(x * 10.0f), c_limit2D, X) || !quantise(double(y * 10.0f), c_limit2D, Y))
+    throw CbException("HConvexHull3D", __LINE__, "CHConvexHull3D::AppendVertex2D", "coordinate out of range");
+  const int number = index == -1 ? m_iVertexCounter : index;
+  if (tVertexStructure* v = appendVertex(X, Y, X * X + Y * Y)) {
+    v->vnum = number;
+    v->flag = flag;
+  }
+}
+
+tVertexStructure* CHConvexHull3D::MakeNullVertex() {
+  auto* v = new tVertexStructure{{0, 0, 0}, 0, nullptr, nullptr, nullptr, false, false, false};
+  add(m_pVertices, v);
+  return v;
+}
+
+tEdgeStructure* CHConvexHull3D::MakeNullEdge() {
+  auto* e = new tEdgeStructure{{nullptr, nullptr}, {nullptr, nullptr}, nullptr, nullptr, nullptr, false};
+  add(m_pEdges, e);
+  return e;
+}
+
+tFaceStructure* CHConvexHull3D::MakeNullFace() {
+  auto* f = new tFaceStructure{{nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}, nullptr, nullptr, false};
+  add(m_pFaces, f);
+  return f;
+}
+
+void CHConvexHull3D::DeleteVertex(tVertexStructure* v) { unlink(m_pVertices, v); }
+void CHConvexHull3D::DeleteEdge(tEdgeStructure* e) { unlink(m_pEdges, e); }
+void CHConvexHull3D::DeleteFace(tFaceStructure* f) { unlink(m_pFaces, f); }
+
+tFaceStructure* CHConvexHull3D::MakeFace(tVertexStructure* v0, tVertexStructure* v1, tVertexStructure* v2,
+                                         tFaceStructure* fold) {
+  tEdgeStructure *e0, *e1, *e2;
+  if (!fold) {
+    e0 = MakeNullEdge();
+    e1 = MakeNullEdge();
+    e2 = MakeNullEdge();
+  } else {  // the same edges, run the other way
+    e0 = fold->edge[2];
+    e1 = fold->edge[1];
+    e2 = fold->edge[0];
+  }
+  e0->endpts[0] = v0;
+  e0->endpts[1] = v1;
+  e1->endpts[0] = v1;
+  e1->endpts[1] = v2;
+  e2->endpts[0] = v2;
+  e2->endpts[1] = v0;
+  tFaceStructure* f = MakeNullFace();
+  f->edge[0] = e0;
+  f->edge[1] = e1;
+  f->edge[2] = e2;
+  f->vertex[0] = v0;
+  f->vertex[1] = v1;
+  f->vertex[2] = v2;
+  e0->adjface[0] = e1->adjface[0] = e2->adjface[0] = f;
+  return f;
+}
+
+void CHConvexHull3D::DoubleTriangle() {
+  tVertexStructure* v0 = m_pVertices;
+  if (!v0) degenerate(294);
+  while (Collinear(v0, v0->next, v0->next->next))
+    if ((v0 = v0->next) == m_pVertices) degenerate(294);
+  tVertexStructure* v1 = v0->next;
+  tVertexStructure* v2 = v1->next;
+  v0->processed = v1->processed = v2->processed = true;
+  tFaceStructure* f0 = MakeFace(v0, v1, v2, nullptr);
+  tFaceStructure* f1 = MakeFace(v2, v1, v0, f0);
+  // MakeFace gave the shared edges f1 as their first face.
+  for (tEdgeStructure* e : f0->edge) e->adjface[1] = f0;
+  tVertexStructure* v3 = v2->next;
+  while (VolumeSign(f0, v3) == 0)
+    if ((v3 = v3->next) == v0) degenerate(332);
+  m_pVertices = v3;
+}
+
+void CHConvexHull3D::ConstructHull() {
+  tVertexStructure* v = m_pVertices;
+  do {
+    tVertexStructure* vnext = v->next;
+    if (!v->processed) {
+      v->processed = true;
+      AddOne(v);
+      CleanUp(&vnext);
+      if (m_bCheck && !Checks())
+        throw CbException("HConvexHull3D", __LINE__, "CHConvexHull3D::ConstructHull", "hull invariant broken");
+    }
+    v = vnext;
+  } while (v != m_pVertices);
+}
+
+bool CHConvexHull3D::AddOne(tVertexStructure* p) {
+  bool visible = false;
+  tFaceStructure* f = m_pFaces;
+  do {
+    if (VolumeSign(f, p) < 0) f->visible = visible = true;
+    f = f->next;
+  } while (f != m_pFaces);
+  if (!visible) {
+    p->onhull = false;
+    return false;
+  }
+  // Cone edges are appended behind the head; by the time the walk reaches
+  // them both their faces exist and neither is visible.
+  tEdgeStructure* e = m_pEdges;
+  do {
+    tEdgeStructure* next = e->next;
+    if (e->adjface[0]->visible && e->adjface[1]->visible)
+      e->del = true;
+    else if (e->adjface[0]->visible || e->adjface[1]->visible)
+      e->newface = MakeConeFace(e, p);
+    e = next;
+  } while (e != m_pEdges);
+  return true;
+}
+
+tFaceStructure* CHConvexHull3D::MakeConeFace(tEdgeStructure* e, tVertexStructure* p) {
+  tEdgeStructure* newEdge[2];
+  for (int i = 0; i < 2; ++i)
+    if (!(newEdge[i] = e->endpts[i]->duplicate)) {
+      newEdge[i] = MakeNullEdge();
+      newEdge[i]->endpts[0] = e->endpts[i];
+      newEdge[i]->endpts[1] = p;
+      e->endpts[i]->duplicate = newEdge[i];
+    }
+  tFaceStructure* f = MakeNullFace();
+  f->edge[0] = e;
+  f->edge[1] = newEdge[0];
+  f->edge[2] = newEdge[1];
+  MakeCcw(f, e, p);
+  for (auto* ne : newEdge)
+    for (auto& adj : ne->adjface)
+      if (!adj) {
+        adj = f;
+        break;
+      }
+  return f;
+}
+
+void CHConvexHull3D::MakeCcw(tFaceStructure* f, tEdgeStructure* e, tVertexStructure* p) {
+  // The cone face runs through e as the visible face did, so that it runs
+  // through it against the invisible face that stays.
+  tFaceStructure* fv = e->adjface[0]->visible ? e->adjface[0] : e->adjface[1];
+  int i = 0;
+  while (fv->vertex[i] != e->endpts[0]) ++i;
+  if (fv->vertex[(i + 1) % 3] != e->endpts[1]) {
+    f->vertex[0] = e->endpts[1];
+    f->vertex[1] = e->endpts[0];
+  } else {
+    f->vertex[0] = e->endpts[0];
+    f->vertex[1] = e->endpts[1];
+    std::swap(f->edge[1], f->edge[2]);
+  }
+  f->vertex[2] = p;
+}
+
+void CHConvexHull3D::CleanUp(tVertexStructure** pvnext) {
+  CleanEdges();
+  CleanFaces();
+  CleanVertices(pvnext);
+}
+
+void CHConvexHull3D::CleanEdges() {
+  tEdgeStructure* e = m_pEdges;
+  do {
+    if (e->newface) {
+      (e->adjface[0]->visible ? e->adjface[0] : e->adjface[1]) = e->newface;
+      e->newface = nullptr;
+    }
+    e = e->next;
+  } while (e != m_pEdges);
+  while (m_pEdges && m_pEdges->del) DeleteEdge(m_pEdges);
+  e = m_pEdges->next;
+  do {
+    tEdgeStructure* next = e->next;
+    if (e->del) DeleteEdge(e);
+    e = next;
+  } while (e != m_pEdges);
+}
+
+void CHConvexHull3D::CleanFaces() {
+  while (m_pFaces && m_pFaces->visible) DeleteFace(m_pFaces);
+  tFaceStructure* f = m_pFaces->next;
+  do {
+    tFaceStructure* next = f->next;
+    if (f->visible) DeleteFace(f);
+    f = next;
+  } while (f != m_pFaces);
+}
+
+void CHConvexHull3D::CleanVertices(tVertexStructure** pvnext) {
+  tEdgeStructure* e = m_pEdges;
+  do {
+    e->endpts[0]->onhull = e->endpts[1]->onhull = true;
+    e = e->next;
+  } while (e != m_pEdges);
+  auto drop = [&](tVertexStructure* v) {
+    if (v == *pvnext) *pvnext = v->next;
+    DeleteVertex(v);
+  };
+  while (m_pVertices && m_pVertices->processed && !m_pVertices->onhull) drop(m_pVertices);
+  tVertexStructure* v = m_pVertices->next;
+  do {
+    tVertexStructure* next = v->next;
+    if (v->processed && !v->onhull) drop(v);
+    v = next;
+  } while (v != m_pVertices);
+  v = m_pVertices;
+  do {
+    v->duplicate = nullptr;
+    v->onhull = false;
+    v = v->next;
+  } while (v != m_pVertices);
+}
+
+void CHConvexHull3D::EdgeOrderOnFaces() {
+  tFaceStructure* f = m_pFaces;
+  if (!f) return;
+  do {
+    for (int i = 0; i < 3; ++i) {
+      auto joins = [&](const tEdgeStructure* e) {
+        const tVertexStructure *a = f->vertex[i], *b = f->vertex[(i + 1) % 3];
+        return (e->endpts[0] == a && e->endpts[1] == b) || (e->endpts[0] == b && e->endpts[1] == a);
+      };
+      if (joins(f->edge[i])) continue;
+      for (int j = 0; j < 3; ++j)
+        if (joins(f->edge[j])) {
+          std::swap(f->edge[i], f->edge[j]);
+          break;
+        }
+    }
+    f = f->next;
+  } while (f != m_pFaces);
+}
+
+void CHConvexHull3D::CalcNumFaces() { m_iNumFaces = countList(m_pFaces); }
+void CHConvexHull3D::CalcNumEdges() { m_iNumEdges = countList(m_pEdges); }
+void CHConvexHull3D::CalcNumVertices() { m_iNumVertices = countList(m_pVertices); }
+
+void CHConvexHull3D::CalcConvexHull() {
+  if (m_bBuilt) return;
+  DoubleTriangle();
+  ConstructHull();
+  EdgeOrderOnFaces();
+  CalcNumFaces();
+  CalcNumEdges();
+  CalcNumVertices();
+  m_bBuilt = true;
+}
+
+bool CHConvexHull3D::Consistency() {
+  tEdgeStructure* e = m_pEdges;
+  if (!e) return true;
+  do {
+    // The two faces of an edge run through it in opposite directions.
+    int i = 0, j = 0;
+    const tFaceStructure *f0 = e->adjface[0], *f1 = e->adjface[1];
+    if (!f0 || !f1) return false;
+    while (i < 3 && f0->vertex[i] != e->endpts[0]) ++i;
+    while (j < 3 && f1->vertex[j] != e->endpts[0]) ++j;
+    if (i == 3 || j == 3) return false;
+    if ((f0->vertex[(i + 1) % 3] == f1->vertex[(j + 1) % 3]) || (f0->vertex[(i + 2) % 3] == f1->vertex[(j + 2) % 3]))
+      return false;
+    e = e->next;
+  } while (e != m_pEdges);
+  return true;
+}
+
+bool CHConvexHull3D::Convexity() {
+  tFaceStructure* f = m_pFaces;
+  if (!f) return true;
+  do {
+    tVertexStructure* v = m_pVertices;
+    do {
+      if (v->processed && VolumeSign(f, v) < 0) return false;
+      v = v->next;
+    } while (v != m_pVertices);
+    f = f->next;
+  } while (f != m_pFaces);
+  return true;
+}
+
+bool CHConvexHull3D::Checks() { return Consistency() && Convexity(); }
+
+SSEPoint CHConvexHull3D::GetVertexFromFace(tFaceStructure* f, int k) const {
+  const tVertexStructure* v = f->vertex[k];
+  return _mm_div_ps(_mm_setr_ps(float(v->v[0]), float(v->v[1]), float(v->v[2]), 0.0f), _mm_set1_ps(10.0f));
+}
+
+SSEPoint CHConvexHull3D::GetVertexFromFace3D(tFaceStructure* f, int k, SSEPoint& divisor) const {
+  const tVertexStructure* v = f->vertex[k];
+  SSEPoint p = _mm_div_ps(_mm_setr_ps(float(v->v[0]), float(v->v[1]), float(v->v[2]), 0.0f), divisor.v);
+  p.w = 0.0f;  // whatever the divisor's w
+  return p;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// Stored bytes as the suites write, read, inspect and corrupt them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "orvik/foundation/Stream.h"
+#include "orvik/foundation/platform/Archive.h"
+#include "orvik/foundation/platform/File.h"
+#include "orvik/matrix/ssematrix.h"
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes serialize(const CSSEMatrix& m) {
+  CbStreamWriteBinaryBuffer out;
+  m.Serialize(out);
+  return Bytes(out.GetData(), out.GetData() + out.GetCount());
+}
+
+inline void deserialize(CSSEMatrix& m, const Bytes& bytes) {
+  CbStreamReadBinaryBuffer in(bytes.data(), bytes.size());
+  m.Serialize(in);
+}
+
+inline void loadArchive(CSSEMatrix& m, const Bytes& bytes) {
+  CMemFile file(bytes);
+  CArchive ar(&file, CArchive::load);
+  m.Serialize(ar);
+}
+
+// The archive form's head: Unicode length marker, then the class name in UTF-16.
+inline Bytes archiveTag(const std::string& name) {
+  Bytes b = {0xFF, 0xFE, 0xFF, static_cast<unsigned char>(name.size())};
+  for (char c : name) b.insert(b.end(), {static_cast<unsigned char>(c), 0});
+  return b;
+}
+
+// True when the reader accepted the bytes, false when it threw one of its
+// documented exceptions; anything else escaping fails the test.
+template <class Read>
+bool accepted(Read read, const Bytes& bytes) {
+  CSSEMatrix m;
+  try {
+    read(m, bytes);
+    return true;
+  } catch (const CbException&) {
+  } catch (const CArchiveException&) {
+  }
+  return false;
+}
+
+inline std::uint32_t u32(const Bytes& b, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+inline float f32(const Bytes& b, std::size_t at) {
+  float v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+// The files of a seed-corpus folder under the test data (ORVIK_TEST_DATA), by
+// name. Files named valid_* were written by the library and must read; the
+// others are stored findings.
+inline std::vector<std::pair<std::string, Bytes>> seedFiles(const std::string& folder) {
+  std::vector<std::pair<std::string, Bytes>> out;
+  const char* root = std::getenv("ORVIK_TEST_DATA");
+  EXPECT_NE(root, nullptr);
+  if (!root) return out;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(root) / folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    out.push_back({entry.path().filename().string(), Bytes(std::istreambuf_iterator<char>(in), {})});
+  }
+  EXPECT_FALSE(out.empty()) << folder;
+  return out;
+}
+
+inline bool isValidSeed(const std::string& name) { return name.rfind("valid_", 0) == 0; }

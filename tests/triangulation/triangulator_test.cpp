@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <set>
+#include <string>
+
+#include "orvik/chain/PixelChain.h"
+#include "orvik/matrix/ssematrix.h"
+#include "orvik/triangulation/HPolygonTriangulator.h"
+#include "polygons.h"
+
+using namespace testpolygons;
+
+namespace {
+
+std::vector<std::array<int, 3>> trianglesOf(const CHPolygonTriangulator& t) {
+  std::vector<std::array<int, 3>> v(t.GetNumTriangles());
+  for (int i = 0; i < t.GetNumTriangles(); ++i) EXPECT_TRUE(t.GetTriangleIndices(i, v[i][0], v[i][1], v[i][2]));
+  return v;
+}
+
+// A complete triangulation of the ring: n - 2 counter-clockwise triangles of
+// distinct vertices, inside the ring (centroid inside, no edge crossing the
+// boundary), no vertex strictly inside a triangle, areas summing to the ring's.
+void expectTriangulates(const CHPolygonTriangulator& t, const Ring& ring, bool strictlyPositive = true) {
+  const int n = static_cast<int>(ring.size());
+  ASSERT_EQ(t.GetNumTriangles(), n - 2);
+  EXPECT_EQ(t.GetNumDiagonals(), n - 2);
+  double sum = 0;
+  for (const auto& tri : trianglesOf(t)) {
+    const Pt &a = ring[tri[0]], &b = ring[tri[1]], &c = ring[tri[2]];
+    ASSERT_TRUE(tri[0] != tri[1] && tri[1] != tri[2] && tri[0] != tri[2]);
+    const double A = orient(a, b, c);
+    ASSERT_GT(A, strictlyPositive ? 0.0 : -1e-3);
+    sum += A;
+    if (A > 1e-3) {
+      ASSERT_TRUE(inside(ring, (double(a.x) + b.x + c.x) / 3, (double(a.y) + b.y + c.y) / 3));
+    }
+    for (int v = 0; v < n; ++v) {
+      const Pt& p = ring[v];
+      ASSERT_FALSE(orient(a, b, p) > 0 && orient(b, c, p) > 0 && orient(c, a, p) > 0) << "vertex " << v;
+      const Pt& q = ring[(v + 1) % n];
+      ASSERT_FALSE(properCross(a, b, p, q) || properCross(b, c, p, q) || properCross(c, a, p, q));
+    }
+  }
+  EXPECT_NEAR(sum, std::fabs(area2(ring)), 1e-9 * std::fabs(area2(ring)));
+}
+
+// The clipping order of the triangulator, with every edge of the ring tested
+// for every diagonal: the reference for its edge index.
+std::vector<std::array<int, 3>> referenceClip(const Ring& ring, bool is3D) {
+  using F = CHSimpleBasisFcns;
+  const int n = static_cast<int>(ring.size());
+  std::vector<t_hvertex> v(n);
+  const int forward = area2(ring) >= 0 ? 1 : n - 1;
+  for (int i = 0; i < n; ++i) {
+    v[i].x = ring[i].x, v[i].y = ring[i].y, v[i].vnum = i;
+    v[i].next = &v[(i + forward) % n];
+    v[i].prev = &v[(i + n - forward) % n];
+  }
+  t_hvertex* head = &v[0];
+  const auto diagonal = [&](const t_hvertex* a, const t_hvertex* b) {
+    if (!F::InCone(a, b) || !F::InCone(b, a)) return false;
+    const t_hvertex* c = head;
+    do {
+      if (c != a && c->next != a && c != b && c->next != b && F::Intersect(a, b, c, c->next)) return false;
+      c = c->next;
+    } while (c != head);
+    return true;
+  };
+  for (t_hvertex& e : v) e.ear = diagonal(e.prev, e.next);
+  std::vector<std::array<int, 3>> out;
+  for (int remaining = n; remaining >= 3; --remaining) {
+    t_hvertex* e = is3D ? head->next : head;
+    for (int k = 0; remaining > 3 && k < remaining && !e->ear; ++k) e = e->next;
+    if (remaining > 3 && !e->ear) break;
+    t_hvertex *p = e->prev, *q = e->next;
+    out.push_back({p->vnum, e->vnum, q->vnum});
+    if (remaining > 3) p->ear = diagonal(p->prev, q), q->ear = diagonal(p, q->next);
+    p->next = q, q->prev = p, head = q;
+  }
+  return out;
+}
+
+// The border of a pixel disc, traced: runs of collinear points.
+Ring pixelOutline(int radius) {
+  CSSEMatrix m;
+  m.Create(2 * radius + 8, 2 * radius + 8);
+  int x0 = -1, y0 = -1;
+  for (int y = 0; y < m.GetSizeY(); ++y)
+    for (int x = 0; x < m.GetSizeX(); ++x) {
+      const int dx = x - radius - 4, dy = y - radius - 4;
+      if (dx * dx + dy * dy > radius * radius) continue;
+      m.SetPoint(x, y, 1.0f);
+      if (x0 < 0) x0 = x, y0 = y;
+    }
+  CPixelChain chain;
+  chain.CreatePixelChain(&m, 0.5f, x0, y0, 1000000, true, true, 0);
+  Ring r;
+  for (int i = 0; i < chain.GetCount(); ++i) r.push_back({float(chain.GetPixelData()[i].x), float(chain.GetPixelData()[i].y)});
+  return r;
+}
+
+}  // namespace
+
+TEST(PolygonTriangulator, EdgeIndexGivesTheReferenceTriangles) {
+  struct Case {
+    std::string name;
+    Ring ring;
+  };
+  std::vector<Case> cases = {{"comb 40", comb(40, 6)}, {"pixel disc 30", pixelOutline(30)},
+                             {"pixel disc 5", pixelOutline(5)}};
+  for (int n : {47, 48, 200, 1500}) cases.push_back({"star " + std::to_string(n), star(n, n)});
+  // Edges that are almost vertical reach far across under the tolerance.
+  Ring steep = star(300, 77);
+  for (std::size_t i = 0; i + 1 < steep.size(); i += 5) steep[i + 1].x = steep[i].x + 1e-5f;
+  cases.push_back({"steep edges", steep});
+  // The vertex (0, 40) counts as lying on the edge from (1e-5, 10) to (0, 0),
+  // 30 units beyond its end: |A| = 0.0004 is within the tolerance.
+  Ring reach = {{-10, -10}};
+  for (int k = 0; k <= 50; ++k) reach.push_back({10 + 0.5f * std::sin(float(k)), -10 + 70 * k / 50.0f});
+  reach.insert(reach.end(), {{-10, 60}, {-10, 45}, {0, 40}, {-10, 35}, {-10, 12}, {1e-5f, 10}, {0, 0}});
+  cases.push_back({"tolerance reach", reach});
+  for (const Case& c : cases)
+    for (bool is3D : {false, true}) {
+      SCOPED_TRACE(c.name + (is3D ? " 3D" : " 2D"));
+      CSSE3dPolygon p = toPolygon(c.ring);
+      CHPolygonTriangulator t(&p, 1, 1, 1, 1, is3D);
+      EXPECT_EQ(trianglesOf(t), referenceClip(c.ring, is3D));
+      if (c.name.rfind("pixel", 0) == 0) expectTriangulates(t, c.ring, false);
+    }
+}
+
+TEST(PolygonTriangulator, CompleteTriangulationsInBothOrientations) {
+  struct Case {
+    std::string name;
+    Ring ring;
+  };
+  std::vector<Case> cases = {{"square", square()}, {"L", lShape()}, {"comb 2", comb(2, 5)}, {"comb 7", comb(7, 3)},
+                             {"comb 20", comb(20, 10)}};
+  for (unsigned seed = 1; seed <= 40; ++seed) cases.push_back({"star " + std::to_string(seed), star(5 + seed * 7, seed)});
+  cases.push_back({"star 600", star(600, 99)});
+  for (const Case& c : cases)
+    for (bool backwards : {false, true})
+      for (bool is3D : {false, true}) {
+        SCOPED_TRACE(c.name + (backwards ? " clockwise" : "") + (is3D ? " 3D" : " 2D"));
+        const Ring ring = backwards ? reversed(c.ring) : c.ring;
+        CSSE3dPolygon p = toPolygon(ring);
+        CHPolygonTriangulator t(&p, 1, 1, 1, 1, is3D);
+        EXPECT_EQ(t.Is3DTriangulation(), is3D);
+        expectTriangulates(t, ring);
+        // The plane polygon gives the same triangles.
+        CSSE2dPolygon q;
+        q.Create(static_cast<int>(ring.size()));
+        for (int i = 0; i < q.GetNumPoints(); ++i) q.SetPoint(i, ring[i].x, ring[i].y);
+        EXPECT_EQ(trianglesOf(CHPolygonTriangulator(&q, 1, 1, 1, is3D)), trianglesOf(t));
+      }
+}
+
+TEST(PolygonTriangulator, StepScalesAndPoints) {
+  // Every second point of a doubled star: the step picks the star back.
+  const Ring ring = star(60, 5);
+  Ring doubled;
+  for (const Pt& p : ring) doubled.insert(doubled.end(), {p, {p.x + 1000, p.y}});
+  CSSE3dPolygon p = toPolygon(doubled, 2.0f);
+  CHPolygonTriangulator t(&p, 2, 2.0f, -0.5f, 3.0f, false);
+  EXPECT_EQ(t.GetScaleZ(), 3.0f);
+  Ring scaled;
+  for (const Pt& q : ring) scaled.push_back({q.x * 2.0f, q.y * -0.5f});
+  expectTriangulates(t, scaled);
+  int a, b, c;
+  ASSERT_TRUE(t.GetTriangleIndices(0, a, b, c));
+  SSEPoint pa, pb, pc;
+  ASSERT_TRUE(t.GetTriangle3D(0, pa, pb, pc));
+  EXPECT_TRUE(pa.x == ring[a].x && pa.y == ring[a].y && pa.z == 2.0f + 0.25f * 2 * a && pa.w == 0);
+  EXPECT_TRUE(pc.x == ring[c].x && pc.y == ring[c].y);
+  float x = 0, y = 0;
+  ASSERT_TRUE(t.GetPoint(b, x, y));
+  EXPECT_TRUE(x == scaled[b].x && y == scaled[b].y);
+  float x1, y1, x2, y2;
+  ASSERT_TRUE(t.GetDiagonalPoints(0, x1, y1, x2, y2));
+  EXPECT_TRUE(x1 == scaled[a].x && y1 == scaled[a].y && x2 == scaled[c].x && y2 == scaled[c].y);
+}
+
+TEST(PolygonTriangulator, NothingToBuildAndOutOfRange) {
+  CSSE3dPolygon sq = toPolygon(square());
+  CSSE3dPolygon two = toPolygon({{0, 0}, {1, 0}});
+  struct Case {
+    const char* name;
+    CSSE3dPolygon* p;
+    int step;
+  };
+  for (const Case& c : {Case{"null", nullptr, 1}, Case{"two points", &two, 1}, Case{"step 0", &sq, 0},
+                        Case{"step -1", &sq, -1}, Case{"step 2", &sq, 2}, Case{"step 5", &sq, 5}}) {
+    SCOPED_TRACE(c.name);
+    CHPolygonTriangulator t(c.p, c.step, 1, 1, 1, true);
+    EXPECT_EQ(t.GetNumTriangles(), 0);
+    SSEPoint a(7, 7, 7, 7), b, d;
+    EXPECT_FALSE(t.GetTriangle3D(0, a, b, d));
+    EXPECT_EQ(a.x, 7.0f);
+    float x = 7, y = 7, x2 = 7, y2 = 7;
+    EXPECT_FALSE(t.GetPoint(0, x, y));
+    EXPECT_FALSE(t.DiagonalExists(0));
+    EXPECT_FALSE(t.GetDiagonalPoints(0, x, y, x2, y2));
+    EXPECT_EQ(x + y + x2 + y2, 28.0f);
+  }
+  CHPolygonTriangulator t(&sq, 1, 1, 1, 1, true);
+  SSEPoint a(7, 7, 7, 7), b, c;
+  float x = 7, y = 7;
+  EXPECT_FALSE(t.GetTriangle3D(2, a, b, c));
+  EXPECT_FALSE(t.GetTriangle3D(-1, a, b, c));
+  EXPECT_FALSE(t.GetPoint(4, x, y));
+  EXPECT_FALSE(t.DiagonalExists(2));
+  EXPECT_TRUE(t.DiagonalExists(1));
+  EXPECT_EQ(a.x + x + y, 21.0f);
+  // The plane polygon has no points in space.
+  CSSE2dPolygon q;
+  q.Create(3);
+  for (int i = 0; i < 3; ++i) q.SetPoint(i, float(i == 1), float(i == 2));
+  CHPolygonTriangulator t2(&q, 1, 1, 1, false);
+  EXPECT_EQ(t2.GetNumTriangles(), 1);
+  EXPECT_FALSE(t2.GetTriangle3D(0, a, b, c));
+}

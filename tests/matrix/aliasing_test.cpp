@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "orvik/matrix/ssematrix.h"
-#include "lanes.h"
+#include "support/lanes.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "orvik/foundation/ThreadPool.h"
 #include "orvik/matrix/ssematrix.h"
-#include "lanes.h"
+#include "support/lanes.h"
 
 namespace {
 

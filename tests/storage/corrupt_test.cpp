@@ -67,7 +67,7 @@ TEST(CorruptInput, FlippedBytesNeverCrash) {
 TEST(CorruptInput, ImageBlocksThatDoNotMatchTheHeader) {
   // A pass or mask image of another size than the header announces is corrupt:
   // stretching it would let a tiny file stand for a huge matrix.
-  CSSEMatrix small, mask, back;
+  CSSEMatrix small, mask;
   surface(small, 5, 3, 4.0f);
   small.GetCompressionParameters().m_iMethod = 2;
   Bytes b = serialize(small);

@@ -52,7 +52,6 @@ protected:
   // Takes over an open stream; the file then reports errors under `path`.
   void adopt(std::FILE* file, const CString& path);
   std::FILE* handle() const { return m_file; }
-  const CString& path() const { return m_path; }
   [[noreturn]] void fail(int cause, int osError) const;
 
 private:

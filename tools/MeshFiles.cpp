@@ -175,4 +175,23 @@ Geometry::CTriangulation* MeshOfHeightField(const CSSEMatrix& field, int step, f
   return cells.CreateCTriangulationFromHTriangulation();
 }
 
+Geometry::CTriangulation* SharedVertexMesh(const CHTriangulation& mesh) {
+  auto blank = [&](int i) {
+    const t_htriangle& t = *mesh.GetTriangle(i);
+    return t.corner[0]->x == t.corner[1]->x && t.corner[0]->x == t.corner[2]->x && t.corner[0]->y == t.corner[1]->y &&
+           t.corner[0]->y == t.corner[2]->y && t.corner[0]->z == t.corner[1]->z && t.corner[0]->z == t.corner[2]->z;
+  };
+  int kept = 0;
+  for (int i = 0; i < mesh.GetNumTriangles(); ++i) kept += blank(i) ? 0 : 1;
+  if (kept == mesh.GetNumTriangles()) return mesh.CreateCTriangulationFromHTriangulation();
+  CHTriangulation cells(kept, 1.0f, 1.0f, 1.0f);
+  int j = 0;
+  for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
+    if (blank(i)) continue;
+    for (int k = 0; k < 3; ++k) *cells.GetTriangle(j)->corner[k] = *mesh.GetTriangle(i)->corner[k];
+    ++j;
+  }
+  return cells.CreateCTriangulationFromHTriangulation();
+}
+
 }  // namespace orvik::tool

@@ -28,4 +28,9 @@ void WriteMesh(const std::string& path, const Geometry::CTriangulation& mesh);
 Geometry::CTriangulation* MeshOfHeightField(const CSSEMatrix& field, int step, float threshold, bool below,
                                             float spacing);
 
+// The shared-vertex form of a mesh without its blank records (a full build's
+// records after the last cell, all corners at one point), which would add a
+// vertex at the origin.
+Geometry::CTriangulation* SharedVertexMesh(const CHTriangulation& mesh);
+
 }  // namespace orvik::tool

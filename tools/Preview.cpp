@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "orvik/polygon/SSE3dPolygon.h"
+
 namespace orvik::tool {
 
 namespace {
@@ -62,6 +64,28 @@ Picture RenderMask(const CSSEMatrix& m) {
     for (int x = 0; x < p.width; ++x)
       p.pixels[static_cast<std::size_t>(y) * p.width + x] = m.GetPointUnsafe(x, y) != 0.0f ? 255 : 0;
   return p;
+}
+
+void DrawOutline(Picture& p, const CSSE3dPolygon& outline) {
+  const int n = outline.GetNumPoints();
+  auto plot = [&](double x, double y) {
+    const double cx = std::floor(x + 0.5), cy = std::floor(y + 0.5);
+    if (!(cx >= 0 && cy >= 0 && cx < p.width && cy < p.height)) return;
+    unsigned char* px = &p.pixels[(static_cast<std::size_t>(cy) * p.width + static_cast<std::size_t>(cx)) * p.channels];
+    std::fill(px, px + p.channels, 255);
+  };
+  for (int i = 0; i < n; ++i) {
+    float ax = 0, ay = 0, az = 0, bx = 0, by = 0, bz = 0;
+    outline.GetPoint(i, ax, ay, az);
+    outline.GetPoint((i + 1) % n, bx, by, bz);
+    // Half-pixel steps along the edge, at most the picture's size of them.
+    const double length = std::min(std::hypot(double(bx) - ax, double(by) - ay), double(p.width) + p.height);
+    const int steps = std::max(1, static_cast<int>(2 * length));
+    for (int k = 0; k < steps; ++k) {
+      const double t = double(k) / steps;
+      plot(ax + t * (double(bx) - ax), ay + t * (double(by) - ay));
+    }
+  }
 }
 
 }  // namespace orvik::tool

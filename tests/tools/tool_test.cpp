@@ -50,19 +50,6 @@ bool pngSize(const std::string& file, int& w, int& h) {
   return ok;
 }
 
-TEST_F(ToolTest, DemoReportsAndWritesPreviews) {
-  const Outcome r = run("demo --size 96 --out " + dir.string());
-  ASSERT_EQ(r.status, 0) << r.output;
-  for (const char* word :
-       {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask"})
-    EXPECT_NE(r.output.find(word), std::string::npos) << word << "\n" << r.output;
-  for (const char* name :
-       {"heights-raw.png", "heights.png", "mask.png", "margin.png", "distance.png", "decoded-method3.png"}) {
-    int w = 0, h = 0;
-    EXPECT_TRUE(pngSize(path(name), w, h) && w == 96 && h == 96) << name << " " << w << " x " << h;
-  }
-}
-
 TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
   // A 16-bit PNG made by the tool itself from a raw field with known values.
   const int w = 37, h = 23;
@@ -328,6 +315,27 @@ TEST_F(ToolTest, MeshFilesOpenInOtherPrograms) {
     EXPECT_NE(bad.output.find(named), std::string::npos) << bad.output;
     EXPECT_FALSE(fs::exists(path("x.ply")));
   }
+}
+
+// The whole sequence on a small example: its report, previews, the mesh of the
+// masked field (one surface with one border) and the matrix library.
+TEST_F(ToolTest, DemoReportsAndWritesPreviews) {
+  const Outcome r = run("demo --size 96 --out " + dir.string());
+  ASSERT_EQ(r.status, 0) << r.output;
+  for (const char* word : {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask",
+                           "outline traced", "mesh of the masked field", "round trip", "cap:", "matrix library"})
+    EXPECT_NE(r.output.find(word), std::string::npos) << word << "\n" << r.output;
+  for (const char* name : {"heights-raw.png", "heights.png", "mask.png", "margin.png", "distance.png",
+                           "decoded-method3.png", "masked.png"}) {
+    int w = 0, h = 0;
+    EXPECT_TRUE(pngSize(path(name), w, h) && w == 96 && h == 96) << name << " " << w << " x " << h;
+  }
+  Mesh mesh;
+  ASSERT_TRUE(readPly(path("mesh.ply"), mesh));
+  EXPECT_GT(mesh.faces.size(), 1000u);
+  EXPECT_TRUE(wellFormed(mesh, 1));
+  EXPECT_GT(fs::file_size(path("demo.ssemlib")), 0u);
+  EXPECT_EQ(r.output.find("could not be stored"), std::string::npos) << r.output;
 }
 
 }  // namespace

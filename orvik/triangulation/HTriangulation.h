@@ -176,7 +176,8 @@ public:
   // NumValuesBelow, the spare lanes included), which no field can exceed; the
   // records after the last cell stay blank, all corners at the origin, so the
   // mesh's extent starts at the grid origin (the creating scan conversions
-  // rely on it). No value passing gives an empty mesh.
+  // rely on it). No value passing, or a field narrower or lower than two
+  // pixels, gives an empty mesh.
   void CreateTriangulationFromSSEField(CSSEMatrix* field, float threshold, bool above);
   // Cells of step (dx, dy) from the origin while a whole cell fits; the count
   // is exactly the triangles built. Steps below 1 give an empty mesh.

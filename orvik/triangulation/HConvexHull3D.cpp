@@ -195,8 +195,11 @@ void CHConvexHull3D::DoubleTriangle() {
 struct CHConvexHull3D::Conflicts {
   std::unordered_map<const tFaceStructure*, std::uint32_t> id;   // live faces
   std::vector<tFaceStructure*> face;                             // by id; null once deleted
-  std::vector<std::vector<tVertexStructure*>> seenBy;            // by id
-  std::unordered_map<const tVertexStructure*, std::vector<std::uint32_t>> sees;
+  std::vector<std::vector<std::uint32_t>> seenBy;                // by face id: vertex numbers
+  // The unprocessed vertices get dense numbers for their lists.
+  std::vector<tVertexStructure*> vertex;
+  std::unordered_map<const tVertexStructure*, std::uint32_t> number;
+  std::vector<std::vector<std::uint32_t>> sees;                  // by vertex number: face ids
   std::unordered_map<const tVertexStructure*, int> degree;       // live edges at a vertex
   // What the current addition touched.
   std::vector<tFaceStructure*> visible;
@@ -212,7 +215,7 @@ struct CHConvexHull3D::Conflicts {
     seenBy.emplace_back();
     return i;
   }
-  void link(std::uint32_t f, tVertexStructure* v) {
+  void link(std::uint32_t f, std::uint32_t v) {
     auto& list = sees[v];
     if (!list.empty() && list.back() == f) return;  // already listed through the other face
     list.push_back(f);
@@ -237,17 +240,25 @@ void CHConvexHull3D::ConstructHull() {
   // The double triangle is flat: a point in its plane sees neither face yet
   // may see the faces built on its edges. So the lists start once the first
   // point (the head, off that plane) has made a solid of it.
-  auto listAll = [&] {
+  {
     tVertexStructure* u = m_pVertices;
     do {
-      if (!u->processed)
-        for (std::uint32_t i = 0; i < c.face.size(); ++i)
-          if (c.face[i] && VolumeSign(c.face[i], u) < 0) c.link(i, u);
+      if (!u->processed) {
+        c.number[u] = static_cast<std::uint32_t>(c.vertex.size());
+        c.vertex.push_back(u);
+      }
       u = u->next;
     } while (u != m_pVertices);
+    c.sees.resize(c.vertex.size());
+  }
+  auto listAll = [&] {
+    for (std::uint32_t n = 0; n < c.vertex.size(); ++n)
+      if (!c.vertex[n]->processed)
+        for (std::uint32_t i = 0; i < c.face.size(); ++i)
+          if (c.face[i] && VolumeSign(c.face[i], c.vertex[n]) < 0) c.link(i, n);
   };
   for (std::uint32_t i = 0; i < c.face.size(); ++i)
-    if (VolumeSign(c.face[i], m_pVertices) < 0) c.link(i, m_pVertices);
+    if (VolumeSign(c.face[i], m_pVertices) < 0) c.link(i, c.number[m_pVertices]);
   bool listed = false;
   tVertexStructure* v = m_pVertices;
   do {
@@ -277,14 +288,13 @@ bool CHConvexHull3D::AddOne(tVertexStructure* p) {
   c.interior.clear();
   c.cone.clear();
   c.added = p;
-  if (auto it = c.sees.find(p); it != c.sees.end()) {
-    for (std::uint32_t i : it->second)
-      if (tFaceStructure* f = c.face[i]) {
-        f->visible = true;
-        c.visible.push_back(f);
-      }
-    c.sees.erase(it);
-  }
+  const std::uint32_t self = c.number.at(p);
+  for (std::uint32_t i : c.sees[self])
+    if (tFaceStructure* f = c.face[i]) {
+      f->visible = true;
+      c.visible.push_back(f);
+    }
+  std::vector<std::uint32_t>().swap(c.sees[self]);
   if (c.visible.empty()) {
     p->onhull = false;
     return false;
@@ -308,8 +318,8 @@ bool CHConvexHull3D::AddOne(tVertexStructure* p) {
       // Who may see the new face: those that saw either face of its edge.
       const std::uint32_t cone = c.enter(e->newface);
       for (const tFaceStructure* old : e->adjface)
-        for (tVertexStructure* q : c.seenBy[c.id[old]])
-          if (q != p && VolumeSign(e->newface, q) < 0) c.link(cone, q);
+        for (std::uint32_t q : c.seenBy[c.id[old]])
+          if (q != self && VolumeSign(e->newface, c.vertex[q]) < 0) c.link(cone, q);
     }
   return true;
 }
@@ -381,7 +391,7 @@ void CHConvexHull3D::CleanFaces() {
   for (tFaceStructure* f : c.visible) {
     const auto it = c.id.find(f);
     c.face[it->second] = nullptr;
-    std::vector<tVertexStructure*>().swap(c.seenBy[it->second]);
+    std::vector<std::uint32_t>().swap(c.seenBy[it->second]);
     c.id.erase(it);
     DeleteFace(f);
   }

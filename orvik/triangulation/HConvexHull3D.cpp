@@ -86,10 +86,28 @@ CHConvexHull3D::~CHConvexHull3D() {
 }
 
 int CHConvexHull3D::VolumeSign(tFaceStructure* f, tVertexStructure* p) {
-  const i128 ax = f->vertex[0]->v[0] - p->v[0], ay = f->vertex[0]->v[1] - p->v[1], az = f->vertex[0]->v[2] - p->v[2];
-  const i128 bx = f->vertex[1]->v[0] - p->v[0], by = f->vertex[1]->v[1] - p->v[1], bz = f->vertex[1]->v[2] - p->v[2];
-  const i128 cx = f->vertex[2]->v[0] - p->v[0], cy = f->vertex[2]->v[1] - p->v[1], cz = f->vertex[2]->v[2] - p->v[2];
-  return sign(ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx));
+  const std::int64_t* a = f->vertex[0]->v;
+  const std::int64_t* b = f->vertex[1]->v;
+  const std::int64_t* c = f->vertex[2]->v;
+  const std::int64_t* q = p->v;
+  // Differences stay below 2^41 and are exact as doubles. The determinant in
+  // doubles has the exact sign unless it lies within the error bound of the
+  // orientation test (7.8e-16 of the sum of the terms' magnitudes); only
+  // then is it computed exactly in 128 bits.
+  const double ax = double(a[0] - q[0]), ay = double(a[1] - q[1]), az = double(a[2] - q[2]);
+  const double bx = double(b[0] - q[0]), by = double(b[1] - q[1]), bz = double(b[2] - q[2]);
+  const double cx = double(c[0] - q[0]), cy = double(c[1] - q[1]), cz = double(c[2] - q[2]);
+  const double m1 = by * cz, m2 = bz * cy, m3 = bz * cx, m4 = bx * cz, m5 = bx * cy, m6 = by * cx;
+  const double det = ax * (m1 - m2) + ay * (m3 - m4) + az * (m5 - m6);
+  const double bound = 7.8e-16 * (std::fabs(ax) * (std::fabs(m1) + std::fabs(m2)) +
+                                   std::fabs(ay) * (std::fabs(m3) + std::fabs(m4)) +
+                                   std::fabs(az) * (std::fabs(m5) + std::fabs(m6)));
+  if (det > bound) return 1;
+  if (det < -bound) return -1;
+  const i128 Ax = a[0] - q[0], Ay = a[1] - q[1], Az = a[2] - q[2];
+  const i128 Bx = b[0] - q[0], By = b[1] - q[1], Bz = b[2] - q[2];
+  const i128 Cx = c[0] - q[0], Cy = c[1] - q[1], Cz = c[2] - q[2];
+  return sign(Ax * (By * Cz - Bz * Cy) + Ay * (Bz * Cx - Bx * Cz) + Az * (Bx * Cy - By * Cx));
 }
 
 bool CHConvexHull3D::Collinear(tVertexStructure* a, tVertexStructure* b, tVertexStructure* c) {

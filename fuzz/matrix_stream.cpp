@@ -2,26 +2,13 @@
 // writer codes must read back again: the writer has to cope with every value a
 // reader can produce (NaN, infinities, odd sizes).
 #include <cstdint>
-#include <cstring>
 
 #include "orvik/foundation/Stream.h"
 #include "orvik/matrix/ssematrix.h"
-
-namespace {
-
-// Large matrices are valid input but make every execution slow; the readers'
-// own limit is tested elsewhere.
-bool tooLarge(const std::uint8_t* sizes) {
-  std::int32_t x, y;
-  std::memcpy(&x, sizes, 4);
-  std::memcpy(&y, sizes + 4, 4);
-  return x >= 0 && y >= 0 && static_cast<std::uint64_t>(x > 0 ? x : 1) * ((y >> 2) + 1) > (1u << 16);
-}
-
-}  // namespace
+#include "stored_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size >= 12 && tooLarge(data + 4)) return 0;
+  if (declaresLargeMatrixWithoutBody(data, size, 0)) return 0;
   CSSEMatrix m;
   try {
     CbStreamReadBinaryBuffer in(data, size);

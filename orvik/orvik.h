@@ -2,6 +2,7 @@
 // Every public class of the library.
 #include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/Containers.h"
+#include "orvik/foundation/CpuLevel.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/ReferenceCounter.h"
 #include "orvik/foundation/SSEPoint.h"
@@ -13,6 +14,7 @@
 #include "orvik/foundation/platform/File.h"
 #include "orvik/foundation/platform/String.h"
 #include "orvik/foundation/qe/Array2D.h"
+#include "orvik/foundation/qe/Directory.h"
 #include "orvik/foundation/qe/Field2D.h"
 #include "orvik/foundation/qe/HermiteSpline.h"
 #include "orvik/foundation/qe/JPEGWriter.h"
@@ -24,6 +26,7 @@
 #include "orvik/matrix/ImgFromToArray.h"
 #include "orvik/matrix/UxCSSEMatrixIterator.h"
 #include "orvik/matrix/ssematrix.h"
+#include "orvik/storage/SSEMatrixLibrary.h"
 #include "orvik/polygon/SSE2dPolygon.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"

@@ -151,7 +151,8 @@ float MaxAbsDifference(const CSSEMatrix& a, const CSSEMatrix& b) {
   for (int y = 0; y < a.GetSizeY(); ++y)
     for (int x = 0; x < a.GetSizeX(); ++x) {
       const float u = a.GetPointUnsafe(x, y), v = b.GetPointUnsafe(x, y);
-      if (std::isnan(u) && std::isnan(v)) continue;
+      // Equal infinities are no error, though their difference is NaN.
+      if (u == v || (std::isnan(u) && std::isnan(v))) continue;
       const float d = std::fabs(u - v);
       worst = std::isnan(d) ? std::numeric_limits<float>::infinity() : std::max(worst, d);
     }

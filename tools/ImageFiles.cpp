@@ -1,7 +1,9 @@
 #include "ImageFiles.h"
 
 #include <png.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +14,13 @@
 #include <memory>
 #include <stdexcept>
 
+#include "orvik/foundation/codecs/ImageCodecs.h"
+#include "orvik/foundation/platform/AtomicFile.h"
+
 namespace orvik::tool {
 
 namespace {
+
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -52,8 +58,8 @@ void pngWarning(png_structp, png_const_charp) {}
 // Decodes a 16-bit PNG into native-order samples of one or three channels. The
 // work that may longjmp touches only plain data, never C++ objects with
 // destructors, so no destructor is skipped.
-bool decodePng16(std::FILE* f, std::vector<std::uint8_t>& out, png_uint_32& w, png_uint_32& h, int& channels,
-                 PngError& err) {
+bool decodePng16(std::FILE* f, std::uint64_t fileSize, std::vector<std::uint8_t>& out, png_uint_32& w,
+                 png_uint_32& h, int& channels, PngError& err) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &err, pngError, pngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -80,6 +86,15 @@ bool decodePng16(std::FILE* f, std::vector<std::uint8_t>& out, png_uint_32& w, p
   png_read_update_info(png, info);
   channels = png_get_channels(png, info);
   const std::size_t rowBytes = png_get_rowbytes(png, info);
+  // The header is not believed beyond what the file can hold: the pixel limit
+  // and the most that deflate can expand the file to.
+  if (static_cast<std::uint64_t>(w) * h > GetMaxImagePixels() ||
+      (static_cast<std::uint64_t>(rowBytes) + 1) * h > orvik::detail::c_uMaxDeflateRatio * fileSize) {
+    std::snprintf(err.message, sizeof err.message, "image size %ux%u out of bounds", static_cast<unsigned>(w),
+                  static_cast<unsigned>(h));
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
   out.resize(rowBytes * h);
   rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * h));
   if (!rows) png_error(png, "out of memory");
@@ -92,8 +107,10 @@ bool decodePng16(std::FILE* f, std::vector<std::uint8_t>& out, png_uint_32& w, p
   return true;
 }
 
+// fast: the lowest compression level and one cheap filter, for previews that
+// are looked at rather than kept.
 bool encodePng(std::FILE* f, int width, int height, int channels, int bits, const std::uint8_t* data,
-               PngError& err) {
+               PngError& err, bool fast = false) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, pngError, pngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -102,6 +119,10 @@ bool encodePng(std::FILE* f, int width, int height, int channels, int bits, cons
     return false;
   }
   png_init_io(png, f);
+  if (fast) {
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  }
   png_set_IHDR(png, info, width, height, bits, channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
@@ -162,11 +183,13 @@ const char* FormatName(FileFormat f) {
 void ReadPng16(const std::string& path, float scale, CSSEMatrix& m) {
   if (!(scale > 0.0f)) throw std::runtime_error("--scale must be positive");
   File f = openFile(path, "rb");
+  struct stat st {};
+  if (::fstat(::fileno(f.get()), &st) != 0) throw std::runtime_error("cannot read '" + path + "'");
   std::vector<std::uint8_t> data;
   png_uint_32 w = 0, h = 0;
   int channels = 0;
   PngError err;
-  if (!decodePng16(f.get(), data, w, h, channels, err))
+  if (!decodePng16(f.get(), static_cast<std::uint64_t>(st.st_size), data, w, h, channels, err))
     throw std::runtime_error("'" + path + "' is not a readable 16-bit PNG: " + err.message);
   if (channels != 1) throw std::runtime_error("'" + path + "' is not a grey PNG");
   m.Create(static_cast<int>(w), static_cast<int>(h));
@@ -186,11 +209,12 @@ void WritePng16(const std::string& path, float scale, const CSSEMatrix& m) {
       samples[static_cast<std::size_t>(y) * m.GetSizeX() + x] =
           static_cast<std::uint16_t>(std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 65535.0f));
     }
-  File f = openFile(path, "wb");
+  CAtomicFile file(path.c_str());
   PngError err;
-  if (!encodePng(f.get(), m.GetSizeX(), m.GetSizeY(), 1, 16, reinterpret_cast<const std::uint8_t*>(samples.data()),
-                 err))
+  if (!encodePng(file.GetStream(), m.GetSizeX(), m.GetSizeY(), 1, 16,
+                 reinterpret_cast<const std::uint8_t*>(samples.data()), err))
     throw std::runtime_error("cannot write '" + path + "': " + err.message);
+  file.Commit();
 }
 
 void ReadFloatTiff(const std::string& path, CSSEMatrix& m) {
@@ -209,25 +233,39 @@ void ReadFloatTiff(const std::string& path, CSSEMatrix& m) {
   if (bits != 32 || samples != 1 || format != SAMPLEFORMAT_IEEEFP)
     throw std::runtime_error("'" + path + "' is not a one-channel 32-bit float TIFF");
   if (TIFFIsTiled(tif.get())) throw std::runtime_error("'" + path + "': tiled TIFF files are not supported");
-  if (w == 0 || h == 0 || w > (1u << 20) || h > (1u << 20))
+  if (w == 0 || h == 0 || static_cast<std::uint64_t>(w) * h > GetMaxImagePixels())
     throw std::runtime_error("'" + path + "': implausible image size");
   if (TIFFScanlineSize64(tif.get()) != static_cast<std::uint64_t>(w) * 4)
     throw std::runtime_error("'" + path + "': unexpected row layout");
-  m.Create(static_cast<int>(w), static_cast<int>(h));
-  std::vector<float> row(w);
+  // The rows are collected as they decode and the matrix is created at the
+  // end, so a header whose strips are not in the file costs no more than the
+  // rows that were really there.
+  std::vector<float> pixels;
   for (std::uint32_t y = 0; y < h; ++y) {
-    if (TIFFReadScanline(tif.get(), row.data(), y, 0) < 0)
+    pixels.resize(static_cast<std::size_t>(y + 1) * w);
+    if (TIFFReadScanline(tif.get(), pixels.data() + static_cast<std::size_t>(y) * w, y, 0) < 0)
       throw std::runtime_error("'" + path + "': " + TiffMessage::last);
-    for (std::uint32_t x = 0; x < w; ++x) m.SetPointUnsafe(static_cast<int>(x), static_cast<int>(y), row[x]);
   }
+  m.Create(static_cast<int>(w), static_cast<int>(h));
+  for (std::uint32_t y = 0; y < h; ++y)
+    for (std::uint32_t x = 0; x < w; ++x)
+      m.SetPointUnsafe(static_cast<int>(x), static_cast<int>(y), pixels[static_cast<std::size_t>(y) * w + x]);
 }
 
 void WriteFloatTiff(const std::string& path, const CSSEMatrix& m) {
   checkWritable(m);
   TIFFSetErrorHandler(TiffMessage::handler);
   TIFFSetWarningHandler(nullptr);
-  std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "w"));
-  if (!tif) throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
+  // libtiff writes through its own descriptor on the temporary; Commit() then
+  // syncs the same file.
+  CAtomicFile file(path.c_str());
+  const int fd = ::dup(::fileno(file.GetStream()));
+  if (fd < 0) throw std::runtime_error("cannot write '" + path + "': " + std::strerror(errno));
+  std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpen(fd, path.c_str(), "w"));
+  if (!tif) {
+    ::close(fd);
+    throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
+  }
   TIFF* t = tif.get();
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(m.GetSizeX()));
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(m.GetSizeY()));
@@ -244,6 +282,9 @@ void WriteFloatTiff(const std::string& path, const CSSEMatrix& m) {
     if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0)
       throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
   }
+  if (!TIFFFlush(t)) throw std::runtime_error("cannot write '" + path + "': " + TiffMessage::last);
+  tif.reset();
+  file.Commit();
 }
 
 void ReadRawFloat(const std::string& path, int sizeX, int sizeY, CSSEMatrix& m) {
@@ -267,21 +308,21 @@ void ReadRawFloat(const std::string& path, int sizeX, int sizeY, CSSEMatrix& m) 
 
 void WriteRawFloat(const std::string& path, const CSSEMatrix& m) {
   checkWritable(m);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write '" + path + "'");
+  CAtomicFile file(path.c_str());
   std::vector<float> row(m.GetSizeX());
   for (int y = 0; y < m.GetSizeY(); ++y) {
     for (int x = 0; x < m.GetSizeX(); ++x) row[x] = m.GetPointUnsafe(x, y);
-    out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size() * 4));
+    file.Write(row.data(), row.size() * 4);
   }
-  if (!out) throw std::runtime_error("cannot write '" + path + "'");
+  file.Commit();
 }
 
 void WritePicture(const std::string& path, const Picture& p) {
-  File f = openFile(path, "wb");
+  CAtomicFile file(path.c_str());
   PngError err;
-  if (!encodePng(f.get(), p.width, p.height, p.channels, 8, p.pixels.data(), err))
+  if (!encodePng(file.GetStream(), p.width, p.height, p.channels, 8, p.pixels.data(), err, true))
     throw std::runtime_error("cannot write '" + path + "': " + err.message);
+  file.Commit();
 }
 
 }  // namespace orvik::tool

@@ -33,6 +33,7 @@ struct Picture {
   int channels = 1;
   std::vector<std::uint8_t> pixels;
 };
+// Written fast rather than small: pictures are previews.
 void WritePicture(const std::string& path, const Picture& p);
 
 }  // namespace orvik::tool

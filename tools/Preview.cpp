@@ -11,12 +11,14 @@ namespace {
 constexpr unsigned char c_stops[7][3] = {{48, 18, 59},  {65, 105, 225}, {30, 170, 200}, {60, 200, 100},
                                          {190, 220, 50}, {250, 180, 40}, {250, 240, 150}};
 
+// Values are rounded by adding one half and truncating: they are never
+// negative, and a preview does not need a library call per channel.
 void colourOf(float t, unsigned char* rgb) {
   t = std::clamp(t, 0.0f, 1.0f) * 6.0f;
   const int i = std::min(static_cast<int>(t), 5);
   const float f = t - static_cast<float>(i);
   for (int c = 0; c < 3; ++c)
-    rgb[c] = static_cast<unsigned char>(std::lround(c_stops[i][c] + f * (c_stops[i + 1][c] - c_stops[i][c])));
+    rgb[c] = static_cast<unsigned char>(c_stops[i][c] + f * (c_stops[i + 1][c] - c_stops[i][c]) + 0.5f);
 }
 }  // namespace
 
@@ -45,7 +47,7 @@ Picture RenderHeights(const CSSEMatrix& m, bool colour) {
       if (colour)
         colourOf(t, px);
       else
-        *px = static_cast<unsigned char>(std::lround(t * 255.0f));
+        *px = static_cast<unsigned char>(t * 255.0f + 0.5f);
     }
   return p;
 }

@@ -2,6 +2,7 @@
 // margin of the preparation, measure distances from it, and store the result
 // with every compression method, reporting what each step costs and keeps.
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -32,19 +33,29 @@ public:
   template <typename F>
   void Run(const std::string& name, F&& work) {
     const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
     work();
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    m_rows.push_back({name, ms});
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    m_rows.push_back({name, ms, cpuMs});
   }
+  // The processor time (every thread of the process) beside the wall time,
+  // which on a busy machine also counts the waiting.
   void Print() const {
-    std::printf("%-44s %10s\n", "step", "time [ms]");
-    for (const auto& r : m_rows) std::printf("%-44s %10.2f\n", r.name.c_str(), r.ms);
+    std::printf("%-44s %10s %10s\n", "step", "time [ms]", "cpu [ms]");
+    double total = 0.0, totalCpu = 0.0;
+    for (const auto& r : m_rows) {
+      std::printf("%-44s %10.2f %10.2f\n", r.name.c_str(), r.ms, r.cpuMs);
+      total += r.ms;
+      totalCpu += r.cpuMs;
+    }
+    std::printf("%-44s %10.2f %10.2f\n", "all steps", total, totalCpu);
   }
 
 private:
   struct Row {
     std::string name;
-    double ms;
+    double ms, cpuMs;
   };
   std::vector<Row> m_rows;
 };
@@ -145,15 +156,19 @@ int RunDemo(int argc, char** argv) {
     }
     steps.Run(std::string("store with method ") + me.label,
               [&] { stored.push_back(store(ofMask ? mask : heights, me.label, p, decoded)); });
-    if (me.method == 3) WritePicture((dir / "decoded-method3.png").string(), RenderHeights(decoded, true));
+    if (me.method == 3)
+      steps.Run("preview decoded-method3.png",
+                [&] { WritePicture((dir / "decoded-method3.png").string(), RenderHeights(decoded, true)); });
     progress.Update(0.3 + 0.6 * static_cast<double>(i + 1) / std::size(methods));
   }
 
-  WritePicture((dir / "heights-raw.png").string(), RenderHeights(raw, true));
-  WritePicture((dir / "heights.png").string(), RenderHeights(heights, true));
-  WritePicture((dir / "mask.png").string(), RenderMask(mask));
-  WritePicture((dir / "margin.png").string(), RenderMask(margin));
-  WritePicture((dir / "distance.png").string(), RenderHeights(distance, true));
+  steps.Run("previews (five PNG pictures)", [&] {
+    WritePicture((dir / "heights-raw.png").string(), RenderHeights(raw, true));
+    WritePicture((dir / "heights.png").string(), RenderHeights(heights, true));
+    WritePicture((dir / "mask.png").string(), RenderMask(mask));
+    WritePicture((dir / "margin.png").string(), RenderMask(margin));
+    WritePicture((dir / "distance.png").string(), RenderHeights(distance, true));
+  });
   progress.Update(1.0);
 
   float hi = 0, lo = 0;

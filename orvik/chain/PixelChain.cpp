@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orvik/foundation/Alloc.h"
+#include "orvik/foundation/platform/AtomicFile.h"
 #include "orvik/matrix/ssematrix.h"
 
 namespace {
@@ -358,18 +359,23 @@ void CPixelChain::ExportPixelChain(const CString& name) const {
 #else
   const std::string path = std::string("Export/PixelChain/") + name.str() + ".txt";
 #endif
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) return;
-  std::fprintf(f, "Length: %d\n", m_iCount);
-  std::fputs("Index\tXPos\tYPos\tValue\n", f);
-  // %3.3f of the largest float needs 43 characters; the line stays well
-  // within the buffer.
-  char line[128];
-  for (int i = 0; i < m_iCount; ++i) {
-    const pixel& p = m_points[i];
-    std::snprintf(line, sizeof line, "%d\t%d\t%d\t%3.3f\n", i, p.x, p.y, static_cast<double>(p.value));
-    std::replace(line, line + std::strlen(line), '.', ',');
-    std::fputs(line, f);
+  // Through the atomic writer, so that a failed export keeps the previous
+  // table; as documented, nothing is reported either way.
+  try {
+    CAtomicFile file{CString(path)};
+    std::FILE* f = file.GetStream();
+    std::fprintf(f, "Length: %d\n", m_iCount);
+    std::fputs("Index\tXPos\tYPos\tValue\n", f);
+    // %3.3f of the largest float needs 43 characters; the line stays well
+    // within the buffer.
+    char line[128];
+    for (int i = 0; i < m_iCount; ++i) {
+      const pixel& p = m_points[i];
+      std::snprintf(line, sizeof line, "%d\t%d\t%d\t%3.3f\n", i, p.x, p.y, static_cast<double>(p.value));
+      std::replace(line, line + std::strlen(line), '.', ',');
+      std::fputs(line, f);
+    }
+    file.Commit();
+  } catch (const CFileException&) {
   }
-  std::fclose(f);
 }

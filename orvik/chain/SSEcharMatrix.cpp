@@ -26,14 +26,15 @@ CSSEcharMatrix& CSSEcharMatrix::operator=(const CSSEcharMatrix& other) {
 
 void CSSEcharMatrix::Create(int sizeX, int sizeY) {
   Free();
-  if (sizeX < 0 || sizeY < 0) {
-    m_iSizeX = m_iSizeY = m_iSSESizeX = m_iSSESizeY = 0;
+  // Empty until the memory exists, so that a failed allocation leaves no sizes behind.
+  m_iSizeX = m_iSizeY = m_iSSESizeX = m_iSSESizeY = 0;
+  if (sizeX < 0 || sizeY < 0)
     throw CbException("SSEcharMatrix", __LINE__, "CSSEcharMatrix::Create", "negative size");
-  }
+  const int lines = (sizeY >> 4) + 1;
+  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, lines, sizeX, c_iLinesPerField);
   m_iSizeX = m_iSSESizeX = sizeX;
   m_iSizeY = sizeY;
-  m_iSSESizeY = (sizeY >> 4) + 1;
-  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, m_iSSESizeY, sizeX, c_iLinesPerField);
+  m_iSSESizeY = lines;
   Clear(0);
 }
 

@@ -1,11 +1,17 @@
 #include "orvik/foundation/ThreadPool.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 
 namespace {
 std::atomic<int> g_cpuOverride{0};
+// The pool whose worker the calling thread is, if any.
+thread_local CbThreadPool* t_pool = nullptr;
 }
 
 int CbCPU::GetCount() {
@@ -17,13 +23,32 @@ int CbCPU::GetCount() {
 
 void CbCPU::SetCount(int count) { g_cpuOverride.store(count > 0 ? count : 0); }
 
+bool CbTask::finished() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_finished;
+}
+
 bool CbTask::WaitUntilTerminate(std::uint32_t timeoutMs) {
+  const bool forever = timeoutMs == 0xFFFFFFFFu;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+  if (t_pool) {
+    // A worker helps instead of blocking. When nothing is queued the task runs
+    // on another thread, which helps in turn; short waits let this one pick
+    // up what that task may still queue.
+    for (;;) {
+      if (finished()) return true;
+      if (!forever && std::chrono::steady_clock::now() >= deadline) return false;
+      if (t_pool->runQueuedTask()) continue;
+      std::unique_lock<std::mutex> lock(m_mutex);
+      if (m_done.wait_for(lock, std::chrono::milliseconds(1), [this] { return m_finished; })) return true;
+    }
+  }
   std::unique_lock<std::mutex> lock(m_mutex);
-  if (timeoutMs == 0xFFFFFFFFu) {
+  if (forever) {
     m_done.wait(lock, [this] { return m_finished; });
     return true;
   }
-  return m_done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_finished; });
+  return m_done.wait_until(lock, deadline, [this] { return m_finished; });
 }
 
 bool CbTask::HasFailed() const {
@@ -83,7 +108,20 @@ bool CbThreadPool::AddTask(CbSmartPointer<CbTask> task, int priority) {
   return true;
 }
 
+bool CbThreadPool::runQueuedTask() {
+  CbSmartPointer<CbTask> task;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_queue.empty()) return false;
+    task = std::move(m_queue.front().task);
+    m_queue.pop_front();
+  }
+  task->run();
+  return true;
+}
+
 void CbThreadPool::work() {
+  t_pool = this;
   for (;;) {
     CbSmartPointer<CbTask> task;
     {
@@ -96,3 +134,27 @@ void CbThreadPool::work() {
     task->run();
   }
 }
+
+namespace orvik::detail {
+
+ScopedThreadAffinity::ScopedThreadAffinity(unsigned long long mask) {
+  if (mask == 0) return;
+  cpu_set_t previous;
+  if (pthread_getaffinity_np(pthread_self(), sizeof previous, &previous) != 0) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int cpu = 0; cpu < 64 && cpu < CPU_SETSIZE; ++cpu)
+    if (mask >> cpu & 1u) CPU_SET(cpu, &set);
+  if (pthread_setaffinity_np(pthread_self(), sizeof set, &set) != 0) return;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&previous);
+  m_saved.assign(bytes, bytes + sizeof previous);
+}
+
+ScopedThreadAffinity::~ScopedThreadAffinity() {
+  if (m_saved.empty()) return;
+  cpu_set_t previous;
+  std::memcpy(&previous, m_saved.data(), sizeof previous);
+  pthread_setaffinity_np(pthread_self(), sizeof previous, &previous);
+}
+
+}  // namespace orvik::detail

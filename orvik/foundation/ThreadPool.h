@@ -41,7 +41,10 @@ public:
   virtual void onException(const IException*) {}
 
   // Blocks until the task has run (or was cancelled); 0xFFFFFFFF waits without
-  // limit, any other value is milliseconds. Returns false on time-out.
+  // limit, any other value is milliseconds. Returns false on time-out. Called
+  // from a pool worker, the wait runs queued tasks meanwhile, so a task that
+  // queues tasks and waits for them cannot starve the pool: with every worker
+  // waiting, nobody else would run them.
   bool WaitUntilTerminate(std::uint32_t timeoutMs);
   // True when Execute ended with an exception.
   bool HasFailed() const;
@@ -49,6 +52,7 @@ public:
 private:
   friend class CbThreadPool;
   void run();
+  bool finished() const;
 
   mutable CbReferenceCounter<unsigned int> m_counter;
   mutable std::mutex m_mutex;
@@ -69,11 +73,14 @@ public:
   int GetWorkerCount() const { return static_cast<int>(m_workers.size()); }
 
 private:
+  friend class CbTask;
   struct Entry {
     CbSmartPointer<CbTask> task;
     int priority;
   };
   void work();
+  // Runs the first queued task on the calling thread; false when none is queued.
+  bool runQueuedTask();
 
   std::mutex m_mutex;
   std::condition_variable m_wake;
@@ -90,3 +97,22 @@ public:
     return instance;
   }
 };
+
+namespace orvik::detail {
+
+// Pins the calling thread to the processors of `mask` (bit n: processor n)
+// for the lifetime of the object and then restores the processors it had, so
+// a pool worker that ran one call's task is not left pinned for every later
+// call. A mask of 0 changes nothing.
+class ScopedThreadAffinity {
+public:
+  explicit ScopedThreadAffinity(unsigned long long mask);
+  ~ScopedThreadAffinity();
+  ScopedThreadAffinity(const ScopedThreadAffinity&) = delete;
+  ScopedThreadAffinity& operator=(const ScopedThreadAffinity&) = delete;
+
+private:
+  std::vector<unsigned char> m_saved;  // the previous cpu_set_t, empty when nothing was changed
+};
+
+}  // namespace orvik::detail

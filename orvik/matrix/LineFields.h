@@ -12,23 +12,31 @@
 
 namespace orvik::detail {
 
+template <typename V>
+void FreeLineFields(V**& table, std::vector<void*>& fields, std::int32_t& fieldCount);
+
 // Allocates `lines` lines of `vectorsPerLine` vectors (contents undefined) and
-// points table[g] at line g. fieldCount follows every field allocated, so that
-// when an allocation fails part way FreeLineFields still releases what exists.
+// points table[g] at line g. When an allocation fails part way, what exists is
+// released (table null, no fields) before the exception goes on.
 template <typename V>
 void AllocateLineFields(V**& table, std::vector<void*>& fields, std::int32_t& fieldCount, int lines,
                         int vectorsPerLine, int linesPerField) {
   const int count = (lines + linesPerField - 1) / linesPerField;
   const std::size_t lineBytes = static_cast<std::size_t>(vectorsPerLine) * sizeof(V);
-  fields.assign(count, nullptr);
-  table = static_cast<V**>(SafeAlignedAlloc(sizeof(V*) * lines, 16));
-  for (int f = 0; f < count; ++f) {
-    const int first = f * linesPerField;
-    const int n = std::min(linesPerField, lines - first);
-    auto* field = static_cast<V*>(SafeAlignedAlloc(lineBytes * n, 16));
-    fields[f] = field;
-    fieldCount = f + 1;
-    for (int l = 0; l < n; ++l) table[first + l] = field + static_cast<std::size_t>(l) * vectorsPerLine;
+  try {
+    fields.assign(count, nullptr);
+    table = static_cast<V**>(SafeAlignedAlloc(sizeof(V*) * lines, 16));
+    for (int f = 0; f < count; ++f) {
+      const int first = f * linesPerField;
+      const int n = std::min(linesPerField, lines - first);
+      auto* field = static_cast<V*>(SafeAlignedAlloc(lineBytes * n, 16));
+      fields[f] = field;
+      fieldCount = f + 1;
+      for (int l = 0; l < n; ++l) table[first + l] = field + static_cast<std::size_t>(l) * vectorsPerLine;
+    }
+  } catch (...) {
+    FreeLineFields(table, fields, fieldCount);
+    throw;
   }
 }
 

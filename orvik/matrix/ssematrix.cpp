@@ -1,5 +1,6 @@
 #include "orvik/matrix/ssematrix.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -11,7 +12,7 @@ CSSEMatrix::CSSEMatrix() = default;
 CSSEMatrix::CSSEMatrix(const CSSEMatrix& other) : IReferenceCounted() {
   if (this == &other) return;
   if (other.HasMemory()) {
-    Create(other.m_iSizeX, other.m_iSizeY);
+    CreateNoClear(other.m_iSizeX, other.m_iSizeY);  // every lane is copied
     copyValuesFrom(other);
   }
   m_compressionParameters = other.m_compressionParameters;
@@ -27,16 +28,16 @@ CSSEMatrix& CSSEMatrix::operator=(const CSSEMatrix& other) {
 }
 
 void CSSEMatrix::allocate(int sizeX, int sizeY) {
-  FreeImageMemoryOnly();
-  if (sizeX < 0 || sizeY < 0) {
-    Reset();
-    throw CbException("ssematrix", __LINE__, "CSSEMatrix::Create", "negative size");
-  }
+  // Empty until the memory exists: a failed allocation must not leave sizes
+  // that promise elements.
+  Reset();
+  if (sizeX < 0 || sizeY < 0) throw CbException("ssematrix", __LINE__, "CSSEMatrix::Create", "negative size");
+  const int lines = (sizeY >> 2) + 1;
+  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, lines, sizeX, c_iLinesPerField);
   m_iSizeX = sizeX;
   m_iSizeY = sizeY;
   m_iSSESizeX = sizeX;
-  m_iSSESizeY = (sizeY >> 2) + 1;
-  orvik::detail::AllocateLineFields(m_ppLines, m_fields, m_iFields, m_iSSESizeY, sizeX, c_iLinesPerField);
+  m_iSSESizeY = lines;
 }
 
 void CSSEMatrix::Create(int sizeX, int sizeY) {
@@ -100,7 +101,7 @@ void CSSEMatrix::CopyFromSSEMatrix(const CSSEMatrix& src) {
   if (this == &src) return;
   if (src.HasMemory()) {
     if (!(HasMemory() && m_iSizeX == src.m_iSizeX && m_iSizeY == src.m_iSizeY))
-      Create(src.m_iSizeX, src.m_iSizeY);
+      CreateNoClear(src.m_iSizeX, src.m_iSizeY);  // every lane is copied
     copyValuesFrom(src);
   }
   m_compressionParameters = src.m_compressionParameters;
@@ -109,6 +110,9 @@ void CSSEMatrix::CopyFromSSEMatrix(const CSSEMatrix& src) {
 void CSSEMatrix::CopyFromField(const QeField2D<float, 1>& field) {
   CreateNoClear(field.GetWidth(), field.GetHeight());
   if (field.GetWidth() < 1) return;
+  // The rows below are written one by one; the spare lanes of the last line
+  // are not among them.
+  std::fill(m_ppLines[m_iSSESizeY - 1], m_ppLines[m_iSSESizeY - 1] + m_iSSESizeX, _mm_setzero_ps());
   const float* data = field.GetData();
   const int w = field.GetWidth();
   for (int y = 0; y < m_iSizeY; ++y)

@@ -6,6 +6,8 @@
 // always sits below the last row; spare lanes belong to the matrix and whole-
 // matrix operations process them. Lines are allocated in fields of 32 lines,
 // each field one 16-byte-aligned block; a line-pointer table reaches them.
+// Every operation that takes another matrix accepts this matrix itself as that
+// operand and then behaves as if it had been given a copy of it.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "orvik/matrix/ImgFromToArray.h"
 
 class CArchive;
+class CSSE3dPolygon;
 class CSSEcharMatrix;
 class QeFloatingPointQuantization;
 
@@ -48,8 +51,9 @@ public:
   CbReferenceCounter<unsigned int>& getReferenceCounter() const override { return m_referenceCounter; }
 
   // Sizing and release. Create always starts afresh and clears every lane,
-  // spare lanes included. A negative size throws CbException ("ssematrix") and
-  // leaves the matrix empty.
+  // spare lanes included. A negative size throws CbException ("ssematrix"), a
+  // failed allocation CMemoryException; either leaves the matrix empty (no
+  // memory, sizes 0) and usable.
   void Create(int sizeX, int sizeY);
   // As Create, but the values are undefined until written.
   void CreateNoClear(int sizeX, int sizeY);
@@ -72,13 +76,16 @@ public:
   void CopyFromMatrix(double** rows, int rowCount, int columnCount);
 
   // Element access; x is the column, y the row. The clamping forms move an
-  // outside position to the nearest edge element.
-  float GetPoint(int x, int y) const { return *pointer(clampX(x), clampY(y)); }
+  // outside position to the nearest edge element; on a matrix without elements
+  // (no memory, or a size of 0) they read 0, write nothing and give no address.
+  float GetPoint(int x, int y) const { return hasElements() ? *pointer(clampX(x), clampY(y)) : 0.0f; }
   float GetPointValue(int x, int y) const { return GetPoint(x, y); }
   float GetPointUnsafe(int x, int y) const { return *pointer(x, y); }
-  void SetPoint(int x, int y, float v) { *pointer(clampX(x), clampY(y)) = v; }
+  void SetPoint(int x, int y, float v) {
+    if (hasElements()) *pointer(clampX(x), clampY(y)) = v;
+  }
   void SetPointUnsafe(int x, int y, float v) { *pointer(x, y) = v; }
-  float* GetPointAddress(int x, int y) { return pointer(clampX(x), clampY(y)); }
+  float* GetPointAddress(int x, int y) { return hasElements() ? pointer(clampX(x), clampY(y)) : nullptr; }
   float* GetPointAddressUnsafe(int x, int y) { return pointer(x, y); }
 
   int GetSizeX() const { return m_iSizeX; }
@@ -257,6 +264,11 @@ public:
   // Every row below the row processed (clamped) becomes a copy of it, the spare
   // lanes included.
   void FillMatrixWithProcessedRow();
+  // (orvik/polygon/ssematrix_polygons.cpp) The bow is resampled in place half
+  // a pixel apart; then below every bow point (column and row rounded), from
+  // row y + s + offset on, s = max(row processed - bow's max y, 1), as many
+  // rows as lie from y to the last row become v, rows clamped into the matrix.
+  void RemoveImageValuesLeftOfBow(CSSE3dPolygon& bow, float v, int offset);
   // Along each row, holes of one to three columns lying more than depth below
   // the level before them and closed again within the row take that level.
   void FillRestorationHoles(float depth);
@@ -389,7 +401,10 @@ public:
   // Writes the version-4 stream form with the body of the compression method
   // (its low 8 bits) and records the error of this serialisation. Throws
   // CbException before writing anything when a multi-pass method asks for more
-  // than 255 passes.
+  // than 255 passes. Methods 1 to 3 store a non-finite height (NaN, ±Inf) as
+  // the invalid value when the first pass carries one (method 2 or 3 with
+  // m_bUseInvalidValue and an invalid value that is not NaN); otherwise such a
+  // height throws CbException before anything is written.
   void Serialize(CbStreamWriteBinary& stream) const;
   // Reads versions 0 to 4. Stored data is untrusted: sizes, pass counts and
   // image blocks are checked before anything is allocated; bad data throws
@@ -400,6 +415,9 @@ public:
   void Serialize(CArchive& ar);
   // False, with the matrix untouched, when the file cannot be opened.
   bool Load(CString path);
+  // False when the file cannot be created. Writes through CAtomicFile: any later
+  // failure throws CFileException (path and reason) and leaves the previous
+  // file as it was; true means the whole file is on disk.
   bool Store(CString path);
 
   // Largest matrix a reader creates from stored sizes, in SSE vectors (spare
@@ -411,6 +429,7 @@ private:
   enum class EImageContainer { Png, TiffG4 };
 
   void serialize(CbStreamReadBinary& stream, unsigned int version);
+  void checkQuantisable(unsigned int method) const;
   void writeRawBody(CbStreamWriteBinary& stream) const;
   void readRawBody(CbStreamReadBinary& stream);
   std::unique_ptr<QeFloatingPointQuantization> createAndEncodeQuantizer(bool withInvalid,
@@ -422,9 +441,13 @@ private:
   void encodePNG(CbStreamWriteBinary& stream) const;
   void encodeJPEG(CbStreamWriteBinary& stream) const;
   void encodeMultiPass(CbStreamWriteBinary& stream, unsigned int method) const;
-  void decodeMultiPass(CbStreamReadBinary& stream, unsigned int version);
+  // The decoders give the matrix the stored size only once their data has
+  // shown that it fills it.
+  void decodeMultiPass(CbStreamReadBinary& stream, unsigned int version, int sizeX, int sizeY);
   void encodeCCITT4(CbStreamWriteBinary& stream) const;
-  void decodeCCIT4(CbStreamReadBinary& stream);
+  void decodeCCIT4(CbStreamReadBinary& stream, int sizeX, int sizeY);
+  // Creates the matrix unless it already has this size and memory.
+  void ensureSize(int sizeX, int sizeY);
   void encode(const CbArray<unsigned char>& pixels, CbStreamWriteBinary& stream, EImageContainer container,
               unsigned int bitsPerPixel) const;
   static CbArray<unsigned char> decode(CbStreamReadBinary& stream, unsigned int bitsPerPixel, unsigned int& width,
@@ -438,6 +461,7 @@ private:
   // (the temporary gets the old ones); what describes the matrix rather than
   // its values (compression parameters, row processed, from-to array) stays.
   void takeMemoryFrom(CSSEMatrix& temp) noexcept;
+  bool hasElements() const { return m_ppLines && m_iSizeX > 0 && m_iSizeY > 0; }
   int clampX(int x) const { return x < 0 ? 0 : (x >= m_iSizeX ? m_iSizeX - 1 : x); }
   int clampY(int y) const { return y < 0 ? 0 : (y >= m_iSizeY ? m_iSizeY - 1 : y); }
   float* pointer(int x, int y) const {

@@ -438,6 +438,11 @@ bool coversCentred(const CSSEMatrix& m, const CSSEMatrix& src) {
 }  // namespace
 
 void CSSEMatrix::CopyFromSSEMatrixCentered(CSSEMatrix& src) {
+  if (&src == this) {  // the clearing below would erase the source
+    CSSEMatrix copy(src);
+    CopyFromSSEMatrixCentered(copy);
+    return;
+  }
   SetAllPixelValuesToZero();
   if (!coversCentred(*this, src)) return;
   centred(*this, src, [](__m128, __m128 s, __m128 rows) { return _mm_and_ps(rows, s); });

@@ -8,11 +8,13 @@
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/foundation/SSEPoint.h"
 #include "orvik/matrix/ssematrix.h"
+#include "orvik/matrix/kernels/MatrixKernels.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
 namespace {
 
 using orvik::detail::absolute;
+using orvik::detail::EValueOp;
 using orvik::detail::select;
 
 // Applies f to every vector of every line, spare lanes included.
@@ -42,6 +44,24 @@ void eachPair(CSSEMatrix& m, const CSSEMatrix& other, F f) {
     const float* o = reinterpret_cast<const float*>(otherLines[g]);
     for (int x = 0; x < sizeX; ++x, p += 4, o += 4) _mm_store_ps(p, f(_mm_load_ps(p), _mm_load_ps(o)));
   }
+}
+
+// The operations with a kernel per instruction-set level, over the same
+// vectors as eachVector and eachPair.
+void eachVector(CSSEMatrix& m, EValueOp op, float a, float b = 0.0f) {
+  if (!m.HasMemory()) return;
+  const auto values = orvik::detail::matrixKernels().values;
+  for (int g = 0; g < m.GetSSESizeY(); ++g)
+    values(op, m.GetMatrixDataDirectly()[g], nullptr, m.GetSSESizeX(), a, b);
+}
+
+void eachPair(CSSEMatrix& m, const CSSEMatrix& other, EValueOp op) {
+  if (!m.HasMemory() || !other.HasMemory()) return;
+  const auto values = orvik::detail::matrixKernels().values;
+  const int lineCount = std::min(m.GetSSESizeY(), other.GetSSESizeY());
+  const int sizeX = std::min(m.GetSSESizeX(), other.GetSSESizeX());
+  for (int g = 0; g < lineCount; ++g)
+    values(op, m.GetMatrixDataDirectly()[g], other.GetMatrixDataDirectly()[g], sizeX, 0.0f, 0.0f);
 }
 
 // sqrt(a^2 + b^2) as single-precision arithmetic gives it, except in lanes where
@@ -175,26 +195,22 @@ void CSSEMatrix::Set11x11BoxPointMax(int x, int y, float v) {
 namespace {
 // value > t (or < t) ? v : 0 in one pass, with columns 0 .. n-1 of every line
 // cleared whatever their value.
-template <class Cmp>
-void threshold(CSSEMatrix& m, float t, float v, int n, Cmp cmp) {
+void threshold(CSSEMatrix& m, float t, float v, int n, EValueOp op) {
   if (!m.HasMemory()) return;
   n = std::clamp(n, 0, m.GetSSESizeX());
-  const __m128 tt = _mm_set1_ps(t), vv = _mm_set1_ps(v), zero = _mm_setzero_ps();
+  const auto values = orvik::detail::matrixKernels().values;
   for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    float* p = reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g]);
-    int x = 0;
-    for (; x < n; ++x, p += 4) _mm_store_ps(p, zero);
-    for (; x < m.GetSSESizeX(); ++x, p += 4) _mm_store_ps(p, _mm_and_ps(cmp(_mm_load_ps(p), tt), vv));
+    __m128* line = m.GetMatrixDataDirectly()[g];
+    std::fill(line, line + n, _mm_setzero_ps());
+    values(op, line + n, nullptr, m.GetSSESizeX() - n, t, v);
   }
 }
-constexpr auto greater = [](__m128 a, __m128 b) { return _mm_cmpgt_ps(a, b); };
-constexpr auto less = [](__m128 a, __m128 b) { return _mm_cmplt_ps(a, b); };
 }  // namespace
 
-void CSSEMatrix::TresholdAbove(float t, float v) { threshold(*this, t, v, 0, greater); }
-void CSSEMatrix::TresholdAbove(float t, float v, int n) { threshold(*this, t, v, n, greater); }
-void CSSEMatrix::TresholdBelow(float t, float v) { threshold(*this, t, v, 0, less); }
-void CSSEMatrix::TresholdBelow(float t, float v, int n) { threshold(*this, t, v, n, less); }
+void CSSEMatrix::TresholdAbove(float t, float v) { threshold(*this, t, v, 0, EValueOp::Threshold); }
+void CSSEMatrix::TresholdAbove(float t, float v, int n) { threshold(*this, t, v, n, EValueOp::Threshold); }
+void CSSEMatrix::TresholdBelow(float t, float v) { threshold(*this, t, v, 0, EValueOp::ThresholdBelow); }
+void CSSEMatrix::TresholdBelow(float t, float v, int n) { threshold(*this, t, v, n, EValueOp::ThresholdBelow); }
 
 void CSSEMatrix::TresholdAboveKeep(float t, float v) {
   const __m128 tt = _mm_set1_ps(t), vv = _mm_set1_ps(v);
@@ -265,10 +281,7 @@ void CSSEMatrix::ScalarMultiply(float s) {
   eachVector(*this, [=](__m128 a) { return _mm_mul_ps(a, ss); });
 }
 
-void CSSEMatrix::OffsetMatrix(float a) {
-  const __m128 aa = _mm_set1_ps(a);
-  eachVector(*this, [=](__m128 e) { return _mm_add_ps(e, aa); });
-}
+void CSSEMatrix::OffsetMatrix(float a) { eachVector(*this, EValueOp::Offset, a); }
 
 void CSSEMatrix::OffsetMatrixAbove(float t, float a) {
   const __m128 tt = _mm_set1_ps(t), aa = _mm_set1_ps(a);
@@ -285,9 +298,7 @@ void CSSEMatrix::LiftWhereNonZero(float a) { OffsetMatrixAbove(0.005f, a); }
 // ---------------------------------------------------------------------------
 // Arithmetic and combination with another matrix
 
-void CSSEMatrix::AddMatrix(const CSSEMatrix& other) {
-  eachPair(*this, other, [](__m128 v, __m128 o) { return _mm_add_ps(v, o); });
-}
+void CSSEMatrix::AddMatrix(const CSSEMatrix& other) { eachPair(*this, other, EValueOp::Add); }
 
 void CSSEMatrix::AddMatrixOffseted(const CSSEMatrix& other, float a) {
   const __m128 aa = _mm_set1_ps(a), zero = _mm_setzero_ps();
@@ -330,13 +341,9 @@ void CSSEMatrix::CombineMultiplicative(const CSSEMatrix& other, bool absoluteVal
     eachPair(*this, other, [](__m128 v, __m128 o) { return _mm_mul_ps(v, o); });
 }
 
-void CSSEMatrix::MaximumOf(const CSSEMatrix& other) {
-  eachPair(*this, other, [](__m128 v, __m128 o) { return _mm_max_ps(o, v); });
-}
+void CSSEMatrix::MaximumOf(const CSSEMatrix& other) { eachPair(*this, other, EValueOp::Maximum); }
 
-void CSSEMatrix::MinimumOf(const CSSEMatrix& other) {
-  eachPair(*this, other, [](__m128 v, __m128 o) { return _mm_min_ps(o, v); });
-}
+void CSSEMatrix::MinimumOf(const CSSEMatrix& other) { eachPair(*this, other, EValueOp::Minimum); }
 
 void CSSEMatrix::CalcDifferenceMatrixConstrained(const CSSEMatrix& a, const CSSEMatrix& b, bool clearNegative,
                                                  bool clearPositive) {
@@ -423,6 +430,11 @@ inline int stencilPosition(int c, float scale, int size) {
 }  // namespace
 
 void CSSEMatrix::Stencil(CSSEMatrix& stencil, float scaleX, float scaleY) {
+  if (&stencil == this && !(scaleX == 1.0f && scaleY == 1.0f)) {  // scaled reads meet elements already cleared
+    CSSEMatrix copy(stencil);
+    Stencil(copy, scaleX, scaleY);
+    return;
+  }
   if (scaleX == 1.0f && scaleY == 1.0f) {
     const __m128 five = _mm_set1_ps(5.0f);
     eachPair(*this, stencil, [=](__m128 v, __m128 s) { return _mm_andnot_ps(_mm_cmplt_ps(s, five), v); });
@@ -450,6 +462,10 @@ void CSSEMatrix::Stencil(CSSEcharMatrix& stencil, float scaleX, float scaleY) {
 
 bool CSSEMatrix::MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX, int offsetY, float newValue,
                             float threshold) {
+  if (&mask == this) {  // an offset mask would read elements already replaced
+    const CSSEMatrix copy(mask);
+    return MaskMatrix(copy, padValue, offsetX, offsetY, newValue, threshold);
+  }
   if (offsetX > m_iSizeX || offsetY > m_iSizeY || m_iSizeX < 1 || m_iSizeY < 1) return false;
   if (!mask.HasMemory() || !HasMemory()) return false;
   // The mask covers all lanes of its lines; those below its last row read as
@@ -486,6 +502,11 @@ bool CSSEMatrix::MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX,
 
 void CSSEMatrix::MaskOutWithValue(const CSSEMatrix& mask, float offsetX, float offsetY, float threshold, float value,
                                   bool flag) {
+  if (&mask == this) {  // an offset mask would read elements already replaced
+    const CSSEMatrix copy(mask);
+    MaskOutWithValue(copy, offsetX, offsetY, threshold, value, flag);
+    return;
+  }
   if (!mask.HasMemory() || !HasMemory() || IsEmpty() || mask.IsEmpty()) return;
   // Offsets beyond any matrix size cover nothing (and would not fit an int).
   if (!(std::fabs(offsetX) < 1e9f && std::fabs(offsetY) < 1e9f)) return;

@@ -14,11 +14,18 @@
 // CalcGeometricCenter store them, every coordinate setter marks the box stale,
 // and nothing recalculates either of them behind the caller's back.
 #include <cstdint>
+#include <vector>
 
 #include "orvik/foundation/ReferenceCounter.h"
 #include "orvik/foundation/SSEPoint.h"
+#include "orvik/foundation/Vectors.h"
 
 class CPixelChain;
+class CSSEMatrix;
+class CSSEcharMatrix;
+namespace orvik::detail {
+class CrossingRuns;
+}
 
 // Per-axis scale factors: x, y, z in f[0], f[1], f[2].
 struct t_resolutiondata {
@@ -29,6 +36,9 @@ struct t_resolutiondata {
 
 class CSSE3dPolygon : public IReferenceCounted {
 public:
+  // Where a point lies with respect to the ring (PointStatusWithRespectToPolygon).
+  enum EPointStatus : std::int32_t { ePointInside = 0, ePointOnVertex = 1, ePointOnEdge = 2, ePointOutside = 3 };
+
   // --- Lifetime (SSE3dPolygon.cpp) ---
   CSSE3dPolygon();
   CSSE3dPolygon(const CSSE3dPolygon& other);
@@ -189,7 +199,259 @@ public:
   // New point i = old point (i + k) mod n.
   void RotatePolygonIndices(int k);
 
+  // --- Closest points and distances (SSE3dPolygon_queries.cpp) ---
+  // Index results are -1 when no point qualifies. Every search starts from a
+  // best value of 10,000,000 (squared for the XY, YZ and WithLast forms) and
+  // takes strictly better candidates, so the first of equal ones wins.
+  // 3D distance over all points; the w lane of p takes part.
+  int ClosestPoint(SSEPoint& p);
+  // These examine the even indices below n - 1 only.
+  int ClosestPointX(float x);
+  int ClosestPointY(float y);
+  int ClosestPointZ(float z);
+  int ClosestPointXWithZLimitation(float x, float zMin);  // points with z > zMin
+  int ClosestPointYZ(float y, float z);
+  // Indices 0, step, 2 step, ... below n - 1, or below n WithLast; a step
+  // below 1 counts as 1.
+  int ClosestPointXY(float x, float y, int step) const;
+  int ClosestPointXYWithLast(float x, float y, int step);
+  // Among points with |x_i - x| < tol, the one with the largest (smallest) y.
+  int ClosestPointXWithMaximalY(float x, float tol);
+  int ClosestPointXWithMinimalY(float x, float tol);
+  // The point nearest to p in xy; the first one closer than 0.0001 ends the search.
+  int FindIndexOfPoint(const SSEPoint& p);
+  // Whether one of the first count points (at most n - 1 of them) lies within
+  // tol of p in |dx| + |dy|.
+  bool PointAlreadyThereInArrayXY(int count, SSEPoint& p, float tol);
+  // The indices of the points strictly inside the xy rectangle, in order;
+  // out must hold n entries.
+  void GetPointsInPatch(SSEPoint& upper, SSEPoint& lower, int* out, int& count);
+
+  // Distances to the normalized points (NormalizeXYZ), 1,000,000 when none is
+  // examined. The block forms look at whole blocks of four: block 0, then
+  // every (skip + 1)-th (a skip below 0 counts as 0); withTail adds the n mod 4
+  // points after the last block. With index, every point is examined and
+  // index gets the last one at the minimum (within 1.1920929e-7), or -1.
+  float GetMinEuclDistance(float x, float y, float z, int skip, bool withTail, int* index = nullptr);
+  // As the block form, in xy only when |z| <= 0.001.
+  float GetMinEuclDistanceSpecial(float x, float y, float z, int skip);
+  float GetMinEuclDistanceXY(float x, float y, int skip);
+  // min = 1,000,000 and max = -1,000,000 when no whole block is examined.
+  void GetMinMaxEuclDistanceXY(float x, float y, int skip, float& min, float& max);
+  // Whether some sampled point (every (n / parts)-th) lies at tol or more from
+  // other's normalized points; true for an empty polygon or no other. parts
+  // below 1 counts as 1.
+  bool IsDifferentFromOtherPolygon(CSSE3dPolygon* other, int parts, float tol);
+
+  // --- Crossings (SSE3dPolygon_crossings.cpp) ---
+  // The first closed edge i -> i + 1 that meets the segment a-b: index = i + 1
+  // (n for the closing edge), out the crossing with z = 0.
+  bool FindIntersection(const SSEPoint& a, const SSEPoint& b, SSEPoint& out, int& index) const;
+  // Casts a ray 100,000 long up (+y) or down from p; of the edges it meets,
+  // the start index of the one met farthest along the ray, or -1.
+  int FindNearestPointOnLine(SSEPoint p, bool up);
+  // Casts a ray 100,000 long in +x from p; the start index of the edge met
+  // nearest beyond p (closing edge only when closed), or 2,147,483,647.
+  int FindNearestPointOnLineX(SSEPoint p, bool closed);
+  // Whether a point lies in the xy band of half-width r around the segment
+  // a-b (between the perpendiculars at a and b); true when a = b.
+  bool IntersectsPolygonWithCylinderXYPlane(const CbVector3f& a, const CbVector3f& b, float r) const;
+  // Whether an edge of this ring meets an edge of other's ring; out receives
+  // the crossing on the first such edge of this ring (in index order) with the
+  // first edge of other that it meets. Linear in the edges near each other.
+  bool FindIntersectionWithAnotherPolygon(const CSSE3dPolygon& other, SSEPoint& out) const;
+
+  // --- Inside tests and reshaping (SSE3dPolygon_inside.cpp) ---
+  // Even-odd crossing count (half-open in x, edges strictly beyond the point
+  // in +y) on the ring n - 1, 0, step, 2 step, ... closed back to n - 1;
+  // false for n < 3 or outside the xy box (bounds included). A step below 1
+  // counts as 1.
+  bool PointInLineInnerArea(float x, float y, int step);
+  bool PointInLineInnerArea(SSEPoint& p, int step);
+  // The same on the normalized coordinates (a point beyond their box always
+  // has an even count, so no box is needed).
+  bool PointInLineInnerAreaNormalized(float x, float y, int step);
+  bool PointInLineInnerAreaNormalized(SSEPoint& p, int step);
+  // The same with only the vertices inside the rectangle taking part; the
+  // first edge still starts at n - 1 and, for step >= 2, the ring closes there.
+  bool PointInLineInnerAreaBoxed(SSEPoint& p, float minX, float minY, float maxX, float maxY, int step);
+  bool PointInLineInnerAreaBoxed(float x, float y, float minX, float minY, float maxX, float maxY, int step);
+  // Inside, on a vertex, on an edge or outside, from the parities of crossings
+  // of a right and a left ray.
+  EPointStatus PointStatusWithRespectToPolygon(const SSEPoint& p);
+  // Whether every point of other is inside (PointInLineInnerArea, step 1);
+  // with delta, a point outside also passes within delta (xy) of this
+  // polygon's normalized points. False when either is empty.
+  bool PolygonInThisPolygon(CSSE3dPolygon& other);
+  bool PolygonInThisPolygonWithDeltaDistance(CSSE3dPolygon& other, float delta);
+  // Pulls every point farther than r from the origin (xy) onto the circle, z = 0.
+  void IntersectPolygonAreaWithCircle(const float& r);
+  // Clips the ring to the closed half-plane of the line through a and b that
+  // holds side; the line is infinite. A ring wholly outside stays as it is.
+  void IntersectPolygonAreaWithLine(const SSEPoint& a, const SSEPoint& b, const SSEPoint& side);
+
+  // --- Resampling and thinning (SSE3dPolygon_resample.cpp) ---
+  // Unless noted, these read the polygon as a closed ring, build the result
+  // aside and leave the box stale and the normalized coordinates unset.
+  //
+  // Splits every edge whose x or y extent exceeds step into k = trunc(extent /
+  // step) pieces of d / (k + 0.5), so gaps stay below 2 step; drawing relies on
+  // exactly this placement. A step that is not positive changes nothing.
+  void ReParametrize(float step);
+  // With open, the edges 0 .. n - 2 only, and the last point is kept at the end.
+  void ReParametrize(float step, bool open);
+  // map (n entries) receives where each input point went.
+  void ReParametrize(float step, int* map);
+  // The same with the z extent taking part.
+  void ReParametrizeXYZ(float step);
+  // Keeps points 0, k, 2k, ... (m = (n - k + 1) / k of them), then the
+  // midpoint of the first and the last kept point, or the old last point when
+  // it was not kept. With m < 1 the old last point alone. k < 1 does nothing.
+  void Subsample(int k, bool closeWithMidpoint);
+  // Drops points that lie almost on the chord from the last kept point: while
+  // chord / path >= ratio and chord <= the length limit (maxLen, and a tenth of
+  // the box diagonal when ratio < 0.999). Distances are 3D; the last point stays.
+  void SubSampleAdaptive(float ratio, float maxLen);
+  // Drops points closer than 0.0001 (xy) to the last kept one and, unless
+  // onlyDuplicates, points where the xy direction does not change.
+  void ReducePoints(bool onlyDuplicates);
+
+  // --- Clean-up (SSE3dPolygon_cleanup.cpp) ---
+  // Removes point i when an earlier input point lies closer than 1 in
+  // |dx| + |dy|, unless point i - 1 was removed. Linear time (a grid of half
+  // cells), the same answer as comparing every pair.
+  void RemoveEqualPointsXY();
+  // Cuts off the first self-intersection loop found from edge `start` on (no
+  // crossing point is inserted) and keeps the part that carries the ring's
+  // orientation; start becomes where to look next. False when none crosses.
+  bool RemoveLoopInXYPlane(int& start);
+  void RemoveAllLoopsInXYPlane();
+  // Scales every point (about the origin, or about the geometric centre), then
+  // ReParametrize(0.6) when asked.
+  void BlowLine(float sx, float sy, float sz, bool reparametrize);
+  void BlowLineAroundCenter(float sx, float sy, float sz, bool reparametrize);
+  // Replaces pixel staircases (runs and unit steps left by tracing) by their
+  // diagonal: a staircase of at least two stairs of similar height (ratio below
+  // tol) loses one corner per stair. A window below 2 only drops the points on
+  // straight chords.
+  void SmoothPixelCausedSteps(int window, float tol);
+  // Moves every point to a nearby integer position on the outer side of the
+  // outline, then drops the duplicates this makes.
+  void RoundPolygon(bool reparametrizeFirst);
+  // The xy convex hull of the points, counter-clockwise from the lowest, with
+  // their z; points within the collinearity tolerance of a hull edge are
+  // dropped. Fewer than two points stay as they are.
+  void ReplaceByConvexHullXY();
+
+  // --- Heights, noise and pairing (SSE3dPolygon_heights.cpp) ---
+  // Running mean of three z values, in place and in order around the ring.
+  void FilterZValues();
+  // Median, maximum, minimum of z over each point and its two neighbours.
+  void FilterMedian3();
+  void FilterMaximum3();
+  void FilterMinimum3();
+  void AdaptToHighestZValue();
+  void AdaptToLowestZValue();
+  // Adds uniform noise in [-a/2, a/2] to x and y from a private generator
+  // seeded the same way on every call: the same polygon and amplitude always
+  // give the same result, and the caller's rand() sequence is left alone.
+  void AddNoiseXY(float a);
+  // Point i becomes (1 - t) P_i + t Q_i; Q_i = 0 beyond other's points.
+  void MoveTowardsPolygon(CSSE3dPolygon* other, float t);
+  // Resamples whichever of the two has fewer points to the other's count,
+  // every new point on the old outline. Equal counts or an empty one: nothing.
+  void AdaptPolygons(CSSE3dPolygon* other);
+  // Makes this ring start at its vertex nearest to other's first point;
+  // map (n entries, may be null) is rotated along.
+  void FindClosedStartPointAndChange(CSSE3dPolygon* other, int* map);
+  // Replaces this polygon by the outer outline of the union of the closed
+  // rings a and b (SSE3dPolygon_merge.cpp): both are cut where they cross, the
+  // pieces of each that lie outside the other are joined, and of the rings
+  // this gives the one of largest area is kept (a hole is dropped). Rings that
+  // do not cross give the one that holds the other, else a. The result runs
+  // the way b does and is thinned with ReducePoints(false).
+  void CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolygon& b);
+
+  // --- Drawing into matrices (SSE3dPolygon_draw.cpp) ---
+  // Point (x, y) is column x, row y of the matrix; pixel (c, r) has its centre
+  // at (c, r). round(v) is trunc(v + 0.5). Writes clamp into the matrix, so a
+  // point beyond it lands on the nearest border pixel; a 3x3 stamp clamps its
+  // centre into 1 .. size - 2.
+  // Every point's z at (round x, round y), or at the four pixels around it.
+  void DrawInMatrix(CSSEMatrix* m, bool fourNeighbours);
+  // `value` for every point: a 3x3 stamp at (round(x + offX), round(z + offY))
+  // when xz; else one pixel at (round z, round y) when zy; else a 3x3 stamp at
+  // (round(x + offX), round(y + offY)).
+  void DrawInMatrix(float value, CSSEMatrix* m, bool zy, float offX, float offY, bool xz);
+  // The open chain with heights interpolated along each segment: both ends,
+  // then k = trunc(2 L + 0.5) samples for a segment of xy length L >= 0.5 (at
+  // most 2^24, so a wild segment ends). Each write replaces the pixel, or
+  // keeps the larger (Max) or smaller (Min) value.
+  void DrawInMatrixFineZ(CSSEMatrix* m);
+  void DrawInMatrixFineZMax(CSSEMatrix* m);
+  void DrawInMatrixFineZMin(CSSEMatrix* m);
+  // Run marking for a densely sampled ring running counter-clockwise (x
+  // right, y up): the outline gets `value`, the interior `value` + 5, found by
+  // walking from each point to the left of its direction until the outline.
+  // Whole blocks of four points take part; the last point of the last whole
+  // block closes the ring, and fewer than four points draw nothing.
+  void DrawInMatrixAndFill(float value, CSSEMatrix* m);
+  // For every point, 3x3 stamps from (round(x + offX), round(w + offY)), w = y
+  // when useY else z, swept along the rows (useY) or the columns towards
+  // index 2 (front) or size - 2 (back), three stamps wide. The sweep visits
+  // only positions inside the matrix; the stamps are those of the full sweep.
+  void DrawInMatrixAndFillToOneSideFront(float value, CSSEMatrix* m, float offX, float offY, bool front, bool useY);
+  // `value` on every pixel (c, r) whose point (c + offset, r + offset) is not
+  // inside this polygon by the crossing test; fewer than three points mark
+  // every pixel.
+  void DrawOutsidePixels(CSSEMatrix& m, float value, float offset);
+
+  // --- Filling (SSE3dPolygon_fill.cpp) ---
+  // The fills read the polygon as a closed ring and test pixels with the
+  // crossing test (PointInLineInnerArea with step 1), answered for a whole
+  // window at once. The per-pixel fills and the threaded fill test against a
+  // working copy: Subsample(5, true) when `subsample`, then
+  // RemoveEqualPointsXY; this polygon only gets its box recalculated. They
+  // scan the region of this polygon's box, its rows limited to yFrom .. yTo,
+  // clamped into the matrix, plus five pixels before and four after in both
+  // directions. Writes clamp into the matrix: inside pixels of the margin
+  // beyond a border land on that border (a polygon wholly left of the matrix
+  // paints column 0).
+  // Inside pixels become `value`. With `fast` and a box wider or taller than
+  // 50 pixels the outline method fills instead (roundFirst: RoundPolygon
+  // first; invert: everything but the inside).
+  void DrawInMatrixAndFillFine(float value, CSSEMatrix* m, bool roundFirst, bool subsample, float yFrom, float yTo,
+                               bool fast, bool invert);
+  // Inside pixels keep the larger (smaller) of their value and `value`.
+  void DrawInMatrixAndFillFineMax(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  void DrawInMatrixAndFillFineMin(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  // Inside pixels become 0 where threshold > pixel - value.
+  void DrawSubInMatrixAndFill(float value, CSSEMatrix* m, float threshold, bool subsample, float yFrom, float yTo);
+  // The region on the byte matrix's sizes; inside pixels become `value`.
+  void DrawInCharMatrixAndFillFine(char value, CSSEcharMatrix* m, bool subsample, float yFrom, float yTo);
+  // Every third column and row of the box (rows limited as above) with nine
+  // pixels of margin, not clamped to the matrix; each inside sample gets a
+  // 3x3 stamp. The work grows with the box, not with the matrix.
+  void DrawInMatrixAndFillCoarse(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+  // The per-pixel fill over row bands on one thread per logical processor
+  // (CbCPU::GetCount()), each band's inside runs gathered privately, joined
+  // and written in band order. Every band ends by the region's last row, so
+  // the result equals the per-pixel fill for any processor count.
+  void DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
+
 private:
+  // The outline method: the ring resampled half a pixel apart is plotted into
+  // a scratch matrix over its box, the outside flooded from the scratch's
+  // border, and the rest transferred into m. False, drawing nothing, for
+  // fewer than three points or a box wholly left of or above m.
+  bool drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert);
+  // 4-connected flood from seed (the seed pixel itself is neither tested nor
+  // written): pixels below value - 0.01 become value.
+  void fillFromPoint(CSSEMatrix& m, const SSEPoint& seed, const float& value);
+  // The copy the per-pixel fills test against (box calculated).
+  void workingCopy(CSSE3dPolygon& copy, bool subsample) const;
+
+  friend class orvik::detail::CrossingRuns;
   bool valid(int i) const { return i >= 0 && i < m_iNumPoints; }
   bool touch(int i) {
     if (!valid(i)) return false;
@@ -200,6 +462,11 @@ private:
   void copyCacheFrom(const CSSE3dPolygon& other);
   // Exchanges points and caches with a polygon built aside.
   void takePointsFrom(CSSE3dPolygon& temp) noexcept;
+  // Keeps the points whose flag is set, in order (SSE3dPolygon_resample.cpp).
+  void keepPoints(const std::vector<char>& keep);
+  void reParametrize(float step, bool withZ, bool closed, int* map);
+  // z_i = f(z_(i-1), z_i, z_(i+1)) from the unchanged input (SSE3dPolygon_heights.cpp).
+  void filterZ3(float (*f)(float, float, float));
 
   mutable CbReferenceCounter<unsigned int> m_referenceCounter;
   float* m_pfX = nullptr;

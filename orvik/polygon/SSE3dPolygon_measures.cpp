@@ -70,24 +70,34 @@ double shoelace(const float* a, const float* b, int n) {
   return sum;
 }
 
-// Largest and smallest value of an array, from the box's start values. The
-// array element is the first operand of max/min, so a NaN element loses to
-// the running value and is passed over.
-void extremes(const float* a, int n, float& lowest, float& highest) {
-  __m128 mx = _mm_set1_ps(-c_fBoxLimit), mn = _mm_set1_ps(c_fBoxLimit);
+// Smallest and largest x, y and z from the box's start values, in one pass
+// over the three arrays, eight points per step into two sets of running
+// values so that consecutive maxima do not wait for each other. The array
+// element is the first operand of max/min, so a NaN element loses to the
+// running value and is passed over.
+void extremes(const float* const* a, int n, float* lowest, float* highest) {
+  __m128 mx[2][3], mn[2][3];
+  for (int s = 0; s < 2; ++s)
+    for (int k = 0; k < 3; ++k) mx[s][k] = _mm_set1_ps(-c_fBoxLimit), mn[s][k] = _mm_set1_ps(c_fBoxLimit);
   int i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const __m128 v = _mm_load_ps(a + i);
-    mx = _mm_max_ps(v, mx);
-    mn = _mm_min_ps(v, mn);
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 3; ++k) {
+      const __m128 v0 = _mm_load_ps(a[k] + i), v1 = _mm_load_ps(a[k] + i + 4);
+      mx[0][k] = _mm_max_ps(v0, mx[0][k]);
+      mn[0][k] = _mm_min_ps(v0, mn[0][k]);
+      mx[1][k] = _mm_max_ps(v1, mx[1][k]);
+      mn[1][k] = _mm_min_ps(v1, mn[1][k]);
+    }
+  for (; i < n; ++i)
+    for (int k = 0; k < 3; ++k) {
+      const __m128 v = _mm_set1_ps(a[k][i]);
+      mx[0][k] = _mm_max_ps(v, mx[0][k]);
+      mn[0][k] = _mm_min_ps(v, mn[0][k]);
+    }
+  for (int k = 0; k < 3; ++k) {
+    CSSEFns::max_of_m128(_mm_max_ps(mx[0][k], mx[1][k]), highest + k);
+    CSSEFns::min_of_m128(_mm_min_ps(mn[0][k], mn[1][k]), lowest + k);
   }
-  for (; i < n; ++i) {
-    const __m128 v = _mm_set1_ps(a[i]);
-    mx = _mm_max_ps(v, mx);
-    mn = _mm_min_ps(v, mn);
-  }
-  CSSEFns::max_of_m128(mx, &highest);
-  CSSEFns::min_of_m128(mn, &lowest);
 }
 
 int truncToInt(float v) {
@@ -117,9 +127,8 @@ float interpolate(const float* x, const float* y, const float* z, int n, float p
 
 void CSSE3dPolygon::CalcBoundingBox() {
   float lo[3], hi[3];
-  extremes(m_pfX, m_iNumPoints, lo[0], hi[0]);
-  extremes(m_pfY, m_iNumPoints, lo[1], hi[1]);
-  extremes(m_pfZ, m_iNumPoints, lo[2], hi[2]);
+  const float* const arrays[3] = {m_pfX, m_pfY, m_pfZ};
+  extremes(arrays, m_iNumPoints, lo, hi);
   *m_pTopRight = SSEPoint(hi[0], hi[1], hi[2], 0.0f);
   *m_pBottomLeft = SSEPoint(lo[0], lo[1], lo[2], 0.0f);
   *m_pXYMax = SSEPoint(hi[0], hi[1], 0.0f, 0.0f);

@@ -36,9 +36,11 @@ float maxAbsValue(const CSSEMatrix& m) {
 // Folds one decoded pass into `target`: where `done` is still 0 the pass is
 // subtracted (encoding: what the reader still lacks) or added (decoding); a
 // pass value equal to the invalid value then freezes its pixel for all later
-// passes. `pass` has the size of `target`.
+// passes. `pass` has the size of `target`; `done` is created at that size the
+// first time a pass carries an invalid value, and counts as all 0 before.
 void mergePass(CSSEMatrix& target, const CSSEMatrix& pass, CSSEMatrix& done, bool hasInvalid, float invalidValue,
                bool subtract) {
+  if (hasInvalid && !done.HasMemory()) done.Create(target.GetSizeX(), target.GetSizeY());
   const __m128 zero = _mm_setzero_ps();
   const __m128 one = _mm_set1_ps(1.0f);
   const __m128 invalid = _mm_set1_ps(invalidValue);
@@ -48,10 +50,10 @@ void mergePass(CSSEMatrix& target, const CSSEMatrix& pass, CSSEMatrix& done, boo
   for (int g = 0; g < target.GetSSESizeY(); ++g) {
     for (int x = 0; x < target.GetSSESizeX(); ++x) {
       float* tp = reinterpret_cast<float*>(t[g] + x);
-      float* dp = reinterpret_cast<float*>(d[g] + x);
+      float* dp = d ? reinterpret_cast<float*>(d[g] + x) : nullptr;
       const __m128 value = _mm_load_ps(tp);
       const __m128 contribution = _mm_load_ps(reinterpret_cast<const float*>(p[g] + x));
-      __m128 mask = _mm_load_ps(dp);
+      __m128 mask = dp ? _mm_load_ps(dp) : zero;
       const __m128 merged = subtract ? _mm_sub_ps(value, contribution) : _mm_add_ps(contribution, value);
       _mm_store_ps(tp, _mm_blendv_ps(value, merged, _mm_cmpeq_ps(mask, zero)));
       if (hasInvalid) {
@@ -60,6 +62,21 @@ void mergePass(CSSEMatrix& target, const CSSEMatrix& pass, CSSEMatrix& done, boo
       }
     }
   }
+}
+
+// Whether the first pass of a multi-pass method can carry the invalid value:
+// method 1 codes every pass as JPEG, and NaN never compares equal to itself.
+bool passesCarryInvalid(const CSSEMatrix::UxSCompressionParameters& p, unsigned int method) {
+  return method != 1 && p.m_bUseInvalidValue && !std::isnan(p.m_fInvalidValue);
+}
+
+// Calls f(value) for each logical element until it returns true.
+template <typename F>
+bool anyElement(const CSSEMatrix& m, F f) {
+  for (int y = 0; y < m.GetSizeY(); ++y)
+    for (int x = 0; x < m.GetSizeX(); ++x)
+      if (f(m.GetPointUnsafe(x, y))) return true;
+  return false;
 }
 
 [[noreturn]] void corrupt(int line, const char* function, const char* detail) {
@@ -258,6 +275,19 @@ void CSSEMatrix::encodeJPEG(CbStreamWriteBinary& stream) const {
   stream.WriteBuffer(file.GetData(), file.GetCount());
 }
 
+// A quantiser spans the range of the values: one infinity would stretch it to
+// nothing and turn every value into NaN, and NaN has no code. So a non-finite
+// height is stored as the invalid value where a pass can carry it, and refused
+// before anything is written where none can.
+void CSSEMatrix::checkQuantisable(unsigned int method) const {
+  if (method < 1 || method > 3 || !HasMemory() || m_compressionParameters.m_uiNumberOfPasses == 0 ||
+      passesCarryInvalid(m_compressionParameters, method))
+    return;
+  if (anyElement(*this, [](float v) { return !std::isfinite(v); }))
+    throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize",
+                      "non-finite height: a quantised method stores it only as the invalid value");
+}
+
 // Each pass codes what the reader will still lack after the earlier passes,
 // measured against their decoded result rather than against the input, so the
 // lossy steps of one pass are corrected by the next. Every pass but the last
@@ -267,8 +297,11 @@ void CSSEMatrix::encodeMultiPass(CbStreamWriteBinary& stream, unsigned int metho
   const std::uint32_t passes = p.m_uiNumberOfPasses;
   stream.WriteUInt32(passes);
   CSSEMatrix residual(*this);
+  if (passesCarryInvalid(p, method))
+    for (int y = 0; y < m_iSizeY; ++y)
+      for (int x = 0; x < m_iSizeX; ++x)
+        if (!std::isfinite(residual.GetPointUnsafe(x, y))) residual.SetPointUnsafe(x, y, p.m_fInvalidValue);
   CSSEMatrix done;
-  done.Create(m_iSizeX, m_iSizeY);
   for (std::uint32_t pass = 0; pass < passes; ++pass) {
     UxSCompressionParameters& rp = residual.m_compressionParameters;
     const bool last = pass + 1 == passes;
@@ -293,27 +326,31 @@ void CSSEMatrix::encodeMultiPass(CbStreamWriteBinary& stream, unsigned int metho
   m_fMaxAbsCompressionError = maxAbsValue(residual);
 }
 
-void CSSEMatrix::decodeMultiPass(CbStreamReadBinary& stream, unsigned int version) {
+// Every pass must be an image of the matrix's own size: the stored sizes are
+// believed only once an image has shown them, so a small file cannot make the
+// reader allocate a large matrix for a tiny pass.
+void CSSEMatrix::decodeMultiPass(CbStreamReadBinary& stream, unsigned int version, int sizeX, int sizeY) {
+  constexpr const char* function = "CSSEMatrix::decodeMultiPass";
   const std::uint32_t passes = version >= 2 ? stream.ReadUInt32() : 0;
-  if (passes > 255) corrupt(__LINE__, "CSSEMatrix::decodeMultiPass", "more than 255 passes");
-  Fill(0.0f);
+  if (passes > 255) corrupt(__LINE__, function, "more than 255 passes");
   CSSEMatrix done;
-  done.Create(m_iSizeX, m_iSizeY);
   for (std::uint32_t pass = 0; pass < passes; ++pass) {
     bool hasInvalid = false;
     float invalidValue = 0.0f;
     CSSEMatrix decoded;
     decoded.decodeCompressed(stream, version, hasInvalid, invalidValue);
-    if (!hasPixels(decoded) || !hasPixels(*this)) continue;
-    if (decoded.m_iSizeX != m_iSizeX || decoded.m_iSizeY != m_iSizeY) {
-      // A pass of another size is read with its coordinates clamped into it.
-      CSSEMatrix fitted;
-      fitted.Create(m_iSizeX, m_iSizeY);
-      for (int y = 0; y < m_iSizeY; ++y)
-        for (int x = 0; x < m_iSizeX; ++x) fitted.SetPointUnsafe(x, y, decoded.GetPoint(x, y));
-      decoded = fitted;
+    const bool pixels = sizeX > 0 && sizeY > 0;
+    if (pixels ? decoded.m_iSizeX != sizeX || decoded.m_iSizeY != sizeY : hasPixels(decoded))
+      corrupt(__LINE__, function, "pass image of another size than the matrix");
+    if (pass == 0) {
+      ensureSize(sizeX, sizeY);
+      Fill(0.0f);
     }
-    mergePass(*this, decoded, done, hasInvalid, invalidValue, false);
+    if (pixels) mergePass(*this, decoded, done, hasInvalid, invalidValue, false);
+  }
+  if (passes == 0) {
+    ensureSize(sizeX, sizeY);
+    Fill(0.0f);
   }
 }
 
@@ -323,7 +360,8 @@ void CSSEMatrix::encodeCCITT4(CbStreamWriteBinary& stream) const {
   const std::size_t stride = (static_cast<std::size_t>(m_iSizeX) + 7) / 8;
   CbArray<unsigned char> bits(stride * m_iSizeY);
   // The mean of the valid values, summed in double so that millions of floats
-  // do not lose their low bits.
+  // do not lose their low bits. Non-finite values take no part: one NaN or
+  // infinity would otherwise become the value of every valid pixel.
   __m128d sumLow = _mm_setzero_pd(), sumHigh = _mm_setzero_pd();
   std::uint64_t count = 0;
   for (int g = 0; g < m_iSSESizeY; ++g) {
@@ -333,10 +371,12 @@ void CSSEMatrix::encodeCCITT4(CbStreamWriteBinary& stream) const {
       const __m128 v = _mm_load_ps(reinterpret_cast<const float*>(m_ppLines[g] + x));
       const __m128 isInvalid = _mm_cmpeq_ps(v, invalid);
       const __m128 valid = _mm_andnot_ps(isInvalid, lanes);
-      const __m128 kept = _mm_and_ps(v, valid);
+      const __m128 finite = _mm_cmplt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), v), _mm_set1_ps(INFINITY));
+      const __m128 counted = _mm_and_ps(valid, finite);
+      const __m128 kept = _mm_and_ps(v, counted);
       sumLow = _mm_add_pd(sumLow, _mm_cvtps_pd(kept));
       sumHigh = _mm_add_pd(sumHigh, _mm_cvtps_pd(_mm_movehl_ps(kept, kept)));
-      count += __builtin_popcount(_mm_movemask_ps(valid));
+      count += __builtin_popcount(_mm_movemask_ps(counted));
       const int marks = _mm_movemask_ps(_mm_and_ps(isInvalid, lanes));
       for (int l = 0; l < rows; ++l)
         if (marks & (1 << l))
@@ -355,23 +395,26 @@ void CSSEMatrix::encodeCCITT4(CbStreamWriteBinary& stream) const {
   encode(bits, block, EImageContainer::TiffG4, 1);
 
   CSSEMatrix decoded;
-  decoded.Create(m_iSizeX, m_iSizeY);
   CbStreamReadBinaryBuffer reader(block.GetArray());
-  decoded.decodeCCIT4(reader);
+  decoded.decodeCCIT4(reader, m_iSizeX, m_iSizeY);
   CSSEMatrix error(*this);
   error.SubMatrix(decoded);
   m_fMaxAbsCompressionError = maxAbsValue(error);
   stream.WriteBuffer(block.GetData(), block.GetCount());
 }
 
-void CSSEMatrix::decodeCCIT4(CbStreamReadBinary& stream) {
+// As with the passes, the mask image must have the matrix's size before the
+// matrix is created.
+void CSSEMatrix::decodeCCIT4(CbStreamReadBinary& stream, int sizeX, int sizeY) {
   const float fill = stream.ReadFloat();
   const float invalidValue = stream.ReadFloat();
   unsigned int width = 0, height = 0;
   const CbArray<unsigned char> bits = decode(stream, 1, width, height);
-  if (width != static_cast<unsigned int>(m_iSizeX) || height != static_cast<unsigned int>(m_iSizeY) ||
-      !hasPixels(*this))
-    return;
+  const bool pixels = sizeX > 0 && sizeY > 0;
+  if (width != static_cast<unsigned int>(pixels ? sizeX : 0) || height != static_cast<unsigned int>(pixels ? sizeY : 0))
+    corrupt(__LINE__, "CSSEMatrix::decodeCCIT4", "mask image of another size than the matrix");
+  ensureSize(sizeX, sizeY);
+  if (!pixels) return;
   const std::size_t stride = (static_cast<std::size_t>(width) + 7) / 8;
   const __m128 fillVector = _mm_set1_ps(fill), invalidVector = _mm_set1_ps(invalidValue);
   for (int g = 0; g < m_iSSESizeY; ++g) {

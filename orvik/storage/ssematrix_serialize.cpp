@@ -2,10 +2,12 @@
 // the raw body; the compressed bodies live in ssematrix_compression.cpp.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/platform/Archive.h"
+#include "orvik/foundation/platform/AtomicFile.h"
 #include "orvik/foundation/platform/File.h"
 #include "orvik/foundation/qe/StreamBinaryFile.h"
 #include "orvik/matrix/ssematrix.h"
@@ -32,6 +34,7 @@ void CSSEMatrix::Serialize(CbStreamWriteBinary& stream) const {
     throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize", "more than 255 passes");
   if (method <= 4 && !HasMemory() && m_iSizeX > 0)
     throw CbException("ssematrix", __LINE__, "CSSEMatrix::Serialize", "matrix without memory");
+  checkQuantisable(method);
 
   stream.WriteVersion(c_uiStreamVersion);
   stream.WriteInt32(m_iSizeX);
@@ -70,28 +73,52 @@ void CSSEMatrix::serialize(CbStreamReadBinary& stream, unsigned int version) {
   const std::uint64_t vectors = static_cast<std::uint64_t>(sizeX) * lines;
   if (std::max<std::uint64_t>(sizeX, 1) * lines > c_uMaxStoredVectors) throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "size too large");
   const unsigned int method = version >= 2 ? stream.ReadUInt8() : 0;
-  // A raw body's size is known: refuse it before allocating when the data
-  // cannot hold it.
-  if (method == 0 && vectors * sizeof(__m128) > stream.GetRemaining())
+  // Nothing is allocated for the matrix before the data that fills it is known
+  // to be there: a raw body must be present in full, and the compressed bodies
+  // create the matrix only once their first image has decoded at its size.
+  const std::uint64_t rawBytes = vectors * sizeof(__m128);
+  const std::uint64_t remaining = stream.GetRemaining();
+  if (method == 0 && rawBytes > remaining)
     throw CbException("ssematrix", __LINE__, "CSSEMatrix::serialize", "raw body longer than the data");
 
-  if (sizeX != m_iSizeX || sizeY != m_iSizeY || !HasMemory()) Create(sizeX, sizeY);
   m_compressionParameters.m_iMethod = static_cast<std::int32_t>(method);
   switch (method) {
     case 0:
-      readRawBody(stream);
+      if (remaining == UINT64_MAX && rawBytes > 0) {
+        // A source that cannot tell its length: collect the body first, in
+        // steps, so that a short source ends before the matrix is created.
+        std::vector<unsigned char> body;
+        constexpr std::size_t chunk = std::size_t(1) << 20;
+        for (std::size_t done = 0; done < rawBytes;) {
+          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, rawBytes - done));
+          body.resize(done + n);
+          stream.ReadBuffer(body.data() + done, n);
+          done += n;
+        }
+        ensureSize(sizeX, sizeY);
+        CbStreamReadBinaryBuffer collected(body.data(), body.size());
+        readRawBody(collected);
+      } else {
+        ensureSize(sizeX, sizeY);
+        readRawBody(stream);
+      }
       break;
     case 1:
     case 2:
     case 3:
-      decodeMultiPass(stream, version);
+      decodeMultiPass(stream, version, sizeX, sizeY);
       break;
     case 4:
-      decodeCCIT4(stream);
+      decodeCCIT4(stream, sizeX, sizeY);
       break;
     default:
+      ensureSize(sizeX, sizeY);
       break;
   }
+}
+
+void CSSEMatrix::ensureSize(int sizeX, int sizeY) {
+  if (sizeX != m_iSizeX || sizeY != m_iSizeY || !HasMemory()) Create(sizeX, sizeY);
 }
 
 // The raw body runs column by column, each column top to bottom over the SSE
@@ -161,13 +188,19 @@ bool CSSEMatrix::Load(CString path) {
   return true;
 }
 
+// A file that cannot be created is reported as false, as callers expect; any
+// later failure throws CFileException and keeps the previous file, so true
+// always means the whole matrix is on disk.
 bool CSSEMatrix::Store(CString path) {
-  CFile file;
-  CFileException error;
-  if (!file.Open(path, CFile::modeCreate | CFile::modeWrite, &error)) return false;
-  CArchive ar(&file, CArchive::store, 4096);
+  std::optional<CAtomicFile> file;
+  try {
+    file.emplace(path);
+  } catch (const CFileException&) {
+    return false;
+  }
+  CArchive ar(&*file, CArchive::store, 4096);
   Serialize(ar);
   ar.Close();
-  file.Close();
+  file->Commit();
   return true;
 }

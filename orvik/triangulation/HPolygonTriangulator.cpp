@@ -1,11 +1,15 @@
 #include "orvik/triangulation/HPolygonTriangulator.h"
 
+#include "orvik/triangulation/EdgeGrid.h"
+
 namespace {
 
 void readXY(const CSSE3dPolygon& p, int i, float& x, float& y) { p.GetPointXY(i, x, y); }
 void readXY(const CSSE2dPolygon& p, int i, float& x, float& y) { p.GetPoint(i, x, y); }
 
 using F = CHSimpleBasisFcns;
+
+constexpr int c_iGridFrom = 48;
 
 }  // namespace
 
@@ -19,6 +23,8 @@ CHPolygonTriangulator::CHPolygonTriangulator(CSSE2dPolygon* polygon, int step, f
     : m_p2dPolygon(polygon), m_iStep(step), m_fScaleX(sx), m_fScaleY(sy), m_bIs3D(is3D) {
   if (polygon) build(*polygon);
 }
+
+CHPolygonTriangulator::~CHPolygonTriangulator() = default;
 
 template <typename Polygon>
 void CHPolygonTriangulator::build(const Polygon& polygon) {
@@ -54,14 +60,29 @@ void CHPolygonTriangulator::triangulate() {
   const int n = m_iNumVertices;
   m_diagonals.assign(n, t_hdiagonal{});
   m_triangles.reserve(3 * static_cast<std::size_t>(n - 2));
+  // Small rings are quicker to test edge by edge than to file.
+  if (n >= c_iGridFrom) {
+    std::vector<const t_h2dpoint*> points(n);
+    for (int i = 0; i < n; ++i) points[i] = &m_vertices[i];
+    m_pGrid = std::make_unique<orvik::detail::EdgeGrid>();
+    if (m_pGrid->Build(points.data(), n, CHSimpleBasisFcns::c_dTolerance)) {
+      for (const t_hvertex& v : m_vertices) m_pGrid->Insert(&v, v.next, v.vnum, v.next->vnum);
+      m_clipped.assign(n, 0);
+    } else {
+      m_pGrid.reset();
+    }
+  }
   earInit();
-  for (int remaining = n; remaining > 3; --remaining) {
+  int remaining = n;
+  for (; remaining > 3; --remaining) {
     t_hvertex* ear = findEar(m_bIs3D ? m_pHead->next : m_pHead, remaining);
-    if (!ear) return;
+    if (!ear) break;
     clip(ear, true);
   }
   // Three vertices left are the last triangle; none of them needs to be an ear.
-  clip(m_bIs3D ? m_pHead->next : m_pHead, false);
+  if (remaining == 3) clip(m_bIs3D ? m_pHead->next : m_pHead, false);
+  m_pGrid.reset();
+  m_clipped.clear();
 }
 
 void CHPolygonTriangulator::earInit() {
@@ -69,6 +90,14 @@ void CHPolygonTriangulator::earInit() {
 }
 
 bool CHPolygonTriangulator::diagonalie(const t_hvertex* a, const t_hvertex* b) const {
+  if (m_pGrid) {
+    const auto current = [this](int c, int c1) { return !m_clipped[c] && m_vertices[c].next == &m_vertices[c1]; };
+    return !m_pGrid->AnyNear(a, b, current, [&](int ci, int c1i) {
+      const t_hvertex* c = &m_vertices[ci];
+      const t_hvertex* c1 = &m_vertices[c1i];
+      return c != a && c1 != a && c != b && c1 != b && F::Intersect(a, b, c, c1);
+    });
+  }
   const t_hvertex* c = m_pHead;
   do {
     const t_hvertex* c1 = c->next;
@@ -104,6 +133,10 @@ void CHPolygonTriangulator::clip(t_hvertex* ear, bool updateNeighbours) {
   p->next = n;
   n->prev = p;
   m_pHead = n;
+  if (m_pGrid) {
+    m_clipped[ear->vnum] = 1;
+    m_pGrid->Insert(p, n, p->vnum, n->vnum);
+  }
 }
 
 bool CHPolygonTriangulator::GetTriangleIndices(int i, int& a, int& b, int& c) const {

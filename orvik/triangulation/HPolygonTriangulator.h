@@ -10,12 +10,17 @@
 // The triangulator reads the polygon it was built on (GetTriangle3D) and does
 // not own it: keep the polygon alive while the triangulator is in use.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "orvik/foundation/SSEPoint.h"
 #include "orvik/polygon/SSE2dPolygon.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
+
+namespace orvik::detail {
+class EdgeGrid;
+}
 
 class CHPolygonTriangulator {
 public:
@@ -34,6 +39,9 @@ public:
   // no triangles. The 2D form has a z scale of 1.
   CHPolygonTriangulator(CSSE3dPolygon* polygon, int step, float sx, float sy, float sz, bool is3D);
   CHPolygonTriangulator(CSSE2dPolygon* polygon, int step, float sx, float sy, bool is3D);
+  ~CHPolygonTriangulator();
+  CHPolygonTriangulator(const CHPolygonTriangulator&) = delete;
+  CHPolygonTriangulator& operator=(const CHPolygonTriangulator&) = delete;
 
   int GetNumTriangles() const { return m_iNumTriangles; }
   int GetNumVertices() const { return m_iNumVertices; }
@@ -78,4 +86,8 @@ private:
   std::vector<std::int32_t> m_triangles;  // three vertex numbers per triangle
   std::int32_t m_iNumTriangles = 0;
   bool m_bIs3D = false;
+  // While clipping: the ring's edges by position, so that a diagonal is tested
+  // against the edges near it only, and the vertices already cut off.
+  std::unique_ptr<orvik::detail::EdgeGrid> m_pGrid;
+  std::vector<char> m_clipped;
 };

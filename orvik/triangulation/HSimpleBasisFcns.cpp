@@ -15,6 +15,15 @@ double area2(const t_h2dpoint* a, const t_h2dpoint* b, const t_h2dpoint* c) {
 
 constexpr double tol = CHSimpleBasisFcns::c_dTolerance;
 
+bool collinear(double A) { return A >= -tol && A <= tol; }
+
+// c within the segment a-b, for a c already found collinear with it.
+bool inRange(const t_h2dpoint* a, const t_h2dpoint* b, const t_h2dpoint* c) {
+  if (a->x == b->x && a->y == b->y) return c->x == a->x && c->y == a->y;
+  if (a->x != b->x) return (a->x <= c->x && c->x <= b->x) || (b->x <= c->x && c->x <= a->x);
+  return (a->y <= c->y && c->y <= b->y) || (b->y <= c->y && c->y <= a->y);
+}
+
 }  // namespace
 
 float CHSimpleBasisFcns::AreaSign(const t_h2dpoint* a, const t_h2dpoint* b, const t_h2dpoint* c) {
@@ -31,15 +40,11 @@ bool CHSimpleBasisFcns::LeftOn(const t_h2dpoint* a, const t_h2dpoint* b, const t
 }
 
 bool CHSimpleBasisFcns::Collinear(const t_h2dpoint* a, const t_h2dpoint* b, const t_h2dpoint* c) {
-  const double A = area2(a, b, c);
-  return A >= -tol && A <= tol;
+  return collinear(area2(a, b, c));
 }
 
 bool CHSimpleBasisFcns::Between(const t_h2dpoint* a, const t_h2dpoint* b, const t_h2dpoint* c) {
-  if (!Collinear(a, b, c)) return false;
-  if (a->x == b->x && a->y == b->y) return c->x == a->x && c->y == a->y;
-  if (a->x != b->x) return (a->x <= c->x && c->x <= b->x) || (b->x <= c->x && c->x <= a->x);
-  return (a->y <= c->y && c->y <= b->y) || (b->y <= c->y && c->y <= a->y);
+  return Collinear(a, b, c) && inRange(a, b, c);
 }
 
 bool CHSimpleBasisFcns::IntersectProp(const t_h2dpoint* a, const t_h2dpoint* b, const t_h2dpoint* c,
@@ -48,9 +53,14 @@ bool CHSimpleBasisFcns::IntersectProp(const t_h2dpoint* a, const t_h2dpoint* b, 
   return Left(a, b, c) != Left(a, b, d) && Left(c, d, a) != Left(c, d, b);
 }
 
+// IntersectProp or one of the four Between tests, from the four areas computed once.
 bool CHSimpleBasisFcns::Intersect(const t_h2dpoint* a, const t_h2dpoint* b, const t_h2dpoint* c,
                                   const t_h2dpoint* d) {
-  return IntersectProp(a, b, c, d) || Between(a, b, c) || Between(a, b, d) || Between(c, d, a) || Between(c, d, b);
+  const double abc = area2(a, b, c), abd = area2(a, b, d), cda = area2(c, d, a), cdb = area2(c, d, b);
+  const bool cabc = collinear(abc), cabd = collinear(abd), ccda = collinear(cda), ccdb = collinear(cdb);
+  if (!cabc && !cabd && !ccda && !ccdb) return (abc > tol) != (abd > tol) && (cda > tol) != (cdb > tol);
+  return (cabc && inRange(a, b, c)) || (cabd && inRange(a, b, d)) || (ccda && inRange(c, d, a)) ||
+         (ccdb && inRange(c, d, b));
 }
 
 bool CHSimpleBasisFcns::InCone(const t_hvertex* a, const t_hvertex* b) {

@@ -14,10 +14,15 @@
 #include "orvik/foundation/Vectors.h"
 
 class CArchive;
+class CSSE3dPolygon;
+class CSSEMatrix;
 class CbStreamReadBinary;
 class CbStreamWriteBinary;
 namespace Geometry {
 class CTriangulation;
+}
+namespace orvik::detail {
+struct ScanTarget;
 }
 
 // One triangle (144 bytes, the stored record). Every pointer links into the
@@ -150,6 +155,67 @@ public:
   Geometry::CTriangulation* CreateCTriangulationFromHTriangulation() const;
   void CreateTriangulationFromCTriangulation(const Geometry::CTriangulation* mesh);
 
+  // ---- Scan conversion into height fields (HTriangulation_scanconvert.cpp) ---
+  // Every triangle is sampled on a grid of barycentric steps, one pixel
+  // diagonal along its longer leg (S and T must be current), and each sample
+  // is splatted into a small neighbourhood with keep-larger (Max: upper
+  // envelope) or keep-smaller (Min: lower envelope). A sample lands on the
+  // pixel whose centre is nearest (centres at whole multiples of the
+  // resolution from the grid origin); samples whose splat would leave the
+  // image are dropped, so the outermost rows and columns are reached only as
+  // neighbours. The splat does not close every gap inside triangles much
+  // larger than a pixel: RefineScanConvImage fills what is left. A resolution
+  // not above 0 leaves the image untouched.
+  static constexpr float c_fScanConvEmptyMax = -999999.875f;
+  static constexpr float c_fScanConvEmptyMin = 999999.875f;
+  static constexpr int c_iScanConvWorkers = 10;
+  // Resolution in world units per pixel; the pixel diagonal follows.
+  void SetScanConvResolution(float resX, float resY, float resZ);
+  // The creating forms size the image from the mesh extent (or maxPt - minPt)
+  // as trunc(extent / resolution + 0.5) pixels; a field of W samples spanning
+  // W - 1 pixels therefore comes back with W - 1 columns. An empty mesh or a
+  // size below one pixel leaves the image untouched. Heights are relative to
+  // the origin (the mesh minimum, or minPt) plus offset; pixels no triangle
+  // reached hold 0. A density not above 0 counts as 1.
+  void ScanConvertTriangulationMax(CSSEMatrix* image, float offset);
+  void ScanConvertTriangulationMin(CSSEMatrix* image, float offset, float density);
+  void ScanConvertTriangulationMax_MinMaxPoint(CSSEMatrix* image, float offset, SSEPoint& minPt, SSEPoint& maxPt);
+  void ScanConvertTriangulationMin_MinMaxPoint(CSSEMatrix* image, float offset, SSEPoint& minPt, SSEPoint& maxPt);
+  // Accumulate into the caller's image (neither resized nor cleared) with the
+  // world origin and absolute heights, over the pixels up to the mesh maximum
+  // that the image has. The splat is a cross, a 3x3 box when `box`, a 5x5 box
+  // when `box` and `large`.
+  void ScanConvertTriangulationMaxNoDelete(CSSEMatrix* image, bool box, bool large);
+  void ScanConvertTriangulationMinNoDelete(CSSEMatrix* image, bool box, bool large);
+  // Only triangles whose corner 0 lies strictly between yLow and yHigh.
+  void ScanConvertTriangulationMaxNoDeleteInYArea(CSSEMatrix* image, float yLow, float yHigh);
+  void ScanConvertTriangulationMinNoDeleteInYArea(CSSEMatrix* image, float yLow, float yHigh);
+  // Triangles first .. last (clamped to those there are) into the caller's
+  // image, relative to origin (a null origin is the world origin).
+  void ScanConvertTriangulationWithLimitedArea(CSSEMatrix* image, int first, int last, float offset, SSEPoint* origin,
+                                               bool max);
+  // The creating render on ten threads: each renders a tenth of the triangles
+  // into its own full-size image, and the images are merged in order. The
+  // result equals ScanConvertTriangulationMax / Min (density 1) bit for bit.
+  void FastScanConvertTriangulation(CSSEMatrix* image, float offset, bool max);
+  void FastScanConvertTriangulation_MinMaxPoint(CSSEMatrix* image, float offset, SSEPoint& minPt, SSEPoint& maxPt,
+                                                bool max);
+  // Single-pixel render on the grid of the mesh scale (pixels of scaleX x
+  // scaleY from the mesh minimum, the image sized from the resolution), then
+  // every pixel whose centre the polygon (thinned to every second point) does
+  // not hold becomes 0. The polygon is moved into pixel units in place and
+  // stays so. Start values lie beyond every sample: above them for Min
+  // (height range + offset + 0.1), below them for Max (offset - 0.1), so that
+  // pixels inside the polygon that no sample reaches keep that value.
+  void ScanConvertThroughLineMax(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset);
+  void ScanConvertThroughLineMin(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset);
+  // Fills empty pixels (within 1 of `empty`) that have at least three
+  // non-empty direct neighbours with their mean, row by row in place; then a
+  // 3x3 median and a cross minimum (Top: maximum) filter; what is still empty
+  // becomes 0.
+  void RefineScanConvImage(CSSEMatrix* image, float empty);
+  void RefineScanConvImageTop(CSSEMatrix* image, float empty);
+
   // ---- Getters ---------------------------------------------------------------
   int GetNumTriangles() const { return m_nNumTriangles; }
   t_htriangle* GetTriangles() const { return m_pTriangles; }
@@ -191,6 +257,12 @@ private:
   void keepTriangles(bool (*keep)(const t_htriangle&, float, float), float a, float b);
   void rotate(const t_ssematrix3& r, const SSEPoint& centre);
   void freeStretchList();
+  // The render behind every scan conversion; see HTriangulation_scanconvert.cpp.
+  void scanConvert(const orvik::detail::ScanTarget& target, int first, int last) const;
+  void scanConvertCreating(CSSEMatrix* image, float offset, const SSEPoint& minPt, const SSEPoint& maxPt, bool max,
+                           float density, bool threaded) const;
+  void refineScanConvImage(CSSEMatrix* image, float empty, bool top) const;
+  void scanConvertThroughLine(CSSEMatrix* image, CSSE3dPolygon* polygon, float offset, bool max) const;
   template <class Archive>
   void read(Archive& in);
   template <class Archive>

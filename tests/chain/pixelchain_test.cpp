@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "orvik/matrix/ssematrix.h"
+#include "support/fields.h"
 
 namespace {
 
 using Cell = std::pair<int, int>;
 using Cells = std::vector<Cell>;
+using Floats = std::vector<float>;
+using Marks = std::vector<std::pair<Cell, float>>;
 
 Cells cells(const CPixelChain& c) {
   Cells v;
@@ -25,8 +28,8 @@ Cells cells(const CPixelChain& c) {
   return v;
 }
 
-std::vector<float> values(const CPixelChain& c) {
-  std::vector<float> v;
+Floats values(const CPixelChain& c) {
+  Floats v;
   for (int i = 0; i < c.GetCount(); ++i) v.push_back(c.GetPixelData()[i].value);
   return v;
 }
@@ -38,8 +41,8 @@ CPixelChain chainOf(const std::vector<pixel>& points) {
 }
 
 // Every cell of a matrix that is not 0, with its value.
-std::vector<std::pair<Cell, float>> nonZero(const CSSEMatrix& m) {
-  std::vector<std::pair<Cell, float>> v;
+Marks nonZero(const CSSEMatrix& m) {
+  Marks v;
   for (int y = 0; y < m.GetSizeY(); ++y)
     for (int x = 0; x < m.GetSizeX(); ++x)
       if (m.GetPoint(x, y) != 0.0f) v.push_back({Cell(x, y), m.GetPoint(x, y)});
@@ -49,7 +52,7 @@ std::vector<std::pair<Cell, float>> nonZero(const CSSEMatrix& m) {
 }  // namespace
 
 TEST(PixelChainTrace, SmallCases) {
-  CSSEMatrix m;
+  CSSEMatrix m = filled(20, 20);
   CPixelChain c;
   const auto trace = [&](float threshold, int x, int y, long steps = 1000, bool above = true,
                          bool exact = true, int nearAfter = 0) {
@@ -58,18 +61,16 @@ TEST(PixelChainTrace, SmallCases) {
   };
   // A 3 x 3 block at (5..7, 5..7) with value inside + x + 10 y.
   const auto block = [&m](float inside, float outside) {
-    m.Create(20, 20);
-    m.Fill(outside);
+    m = filled(20, 20, outside);
     for (int y = 5; y <= 7; ++y)
       for (int x = 5; x <= 7; ++x) m.SetPoint(x, y, inside + static_cast<float>(x + 10 * y));
   };
   const Cells ring = {{5, 5}, {6, 5}, {7, 5}, {7, 6}, {7, 7}, {6, 7}, {5, 7}, {5, 6}};
   const auto first = [&ring](int n) { return Cells(ring.begin(), ring.begin() + n); };
 
-  m.Create(20, 20);
   m.SetPoint(10, 10, 5.0f);
   EXPECT_EQ(trace(1.0f, 10, 10), Cells{Cell(10, 10)}) << "isolated cell";
-  EXPECT_EQ(values(c), std::vector<float>{5.0f});
+  EXPECT_EQ(values(c), Floats{5.0f});
 
   block(100.0f, 0.0f);
   EXPECT_EQ(trace(50.0f, 5, 5), ring) << "3 x 3 block: its border once, the start not repeated";
@@ -87,7 +88,7 @@ TEST(PixelChainTrace, SmallCases) {
   m.SetPoint(6, 5, 50.0f);
   EXPECT_EQ(trace(50.0f, 5, 5).at(1), Cell(6, 6)) << "a value equal to the threshold is outside";
 
-  m.Create(20, 20);
+  m = filled(20, 20);
   for (const Cell& p : Cells{{6, 7}, {6, 8}, {8, 8}, {5, 9}, {7, 9}}) m.SetPoint(p.first, p.second, 1.0f);
   EXPECT_EQ(trace(0.5f, 6, 7), (Cells{{6, 7}, {6, 8}, {7, 9}, {8, 8}, {7, 9}, {6, 8}, {5, 9}, {6, 8}}))
       << "one-cell-wide branches are walked out and back";
@@ -98,19 +99,11 @@ TEST(PixelChainTrace, SmallCases) {
 }
 
 TEST(PixelChainTrace, LeavesTheFrameInTheMatrix) {
-  CSSEMatrix m;
-  m.Create(20, 22);  // six SSE lines, the last holding rows 20 and 21 and two spare lanes
-  m.Fill(9.0f);
+  CSSEMatrix m = filled(20, 22, 9.0f);  // six SSE lines, the last holding rows 20 and 21 and two spare lanes
   CPixelChain c;
   c.CreatePixelChain(&m, 3.5f, 10, 10, 100, true, true, 0);
-  const int lines = m.GetSSESizeY(), width = m.GetSizeX();
-  for (int g = 0; g < lines; ++g)
-    for (int x = 0; x < width; ++x)
-      for (int l = 0; l < 4; ++l) {
-        const bool framed = g == 0 || g == lines - 1 || x < 3 || x >= width - 3;
-        ASSERT_EQ(reinterpret_cast<const float*>(m.GetMatrixDataDirectly()[g] + x)[l], framed ? 3.5f : 9.0f)
-            << "x " << x << " row " << 4 * g + l;
-      }
+  EXPECT_TRUE(
+      lanesAre(m, [](int x, int row) { return row < 4 || row >= 20 || x < 3 || x >= 17 ? 3.5f : 9.0f; }));
 }
 
 // A smooth irregular blob traced from its first cell in raster order visits
@@ -129,14 +122,13 @@ TEST(PixelChainTrace, IrregularRegionAgainstBorderCells) {
       const float r = 80.0f + 22.0f * std::sin(3.0f * a + p1) + 9.0f * std::cos(5.0f * a + p2);
       return dx * dx + dy * dy < r * r;
     };
-    CSSEMatrix m;
-    m.Create(size, size);
+    CSSEMatrix m =
+        field(size, size, [&](int x, int y) { return inside(x, y) ? 1.0f + static_cast<float>(x) : 0.0f; });
     std::set<Cell> border;
     Cell start(-1, -1);
     for (int y = 0; y < size; ++y)
       for (int x = 0; x < size; ++x) {
         if (!inside(x, y)) continue;
-        m.SetPoint(x, y, 1.0f + static_cast<float>(x));
         if (start.first < 0) start = Cell(x, y);
         if (!inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1))
           border.insert(Cell(x, y));
@@ -164,12 +156,11 @@ TEST(PixelChain, ExtremesCentresAndCapacity) {
   const auto centres = [](CPixelChain& c) {
     c.CalculateGeomCenter_norm();
     c.CalculateGeomCenter_precis();
-    return std::vector<float>{float(c.GetCenterX()), float(c.GetCenterY()), c.GetCenterXprecis(),
-                              c.GetCenterYprecis()};
+    return Floats{float(c.GetCenterX()), float(c.GetCenterY()), c.GetCenterXprecis(), c.GetCenterYprecis()};
   };
   CPixelChain c;
   EXPECT_EQ(extremes(c), (std::vector<double>{268435455, 268435455, 0, 0, 1000000, -1000000})) << "empty";
-  EXPECT_EQ(centres(c), (std::vector<float>{0, 0, 0, 0})) << "empty";
+  EXPECT_EQ(centres(c), (Floats{0, 0, 0, 0})) << "empty";
   EXPECT_EQ(c.FindNearestPoint(0, 0), -1);
 
   c = chainOf({{-3, -5, 2.0f}, {-1, -2, -4.0f}});
@@ -181,12 +172,11 @@ TEST(PixelChain, ExtremesCentresAndCapacity) {
 
   // Centres round half up after the float mean.
   c = chainOf({{0, 0, 0}, {1, 1, 0}});
-  EXPECT_EQ(centres(c), (std::vector<float>{1, 1, 0.5f, 0.5f}));
+  EXPECT_EQ(centres(c), (Floats{1, 1, 0.5f, 0.5f}));
   c = chainOf({{0, 0, 0}, {1, 0, 0}, {2, 1, 0}});
   long cx = -1, cy = -1;
   c.CalculateGeomCenter_norm(&cx, &cy);
-  EXPECT_EQ(cx, 1);
-  EXPECT_EQ(cy, 0);  // 1/3 + 0.5 truncates to 0
+  EXPECT_EQ(Cell(cx, cy), Cell(1, 0));  // 1/3 + 0.5 truncates to 0
 
   // Fixed capacity; copies are deep.
   for (int i = 0; i < CPixelChain::c_iMaxPoints + 5; ++i) c.AddPoint(i, -i, static_cast<float>(i));
@@ -201,12 +191,11 @@ TEST(PixelChain, ExtremesCentresAndCapacity) {
 
 TEST(PixelChain, NearestPoints) {
   const CPixelChain c = chainOf({{0, 0, 0}, {4, 0, 0}, {2, 3, 0}, {2, -3, 0}});
-  EXPECT_EQ(c.FindNearestPoint(2, 0), 0) << "the earlier on ties";
-  EXPECT_EQ(c.FindNearestPoint(2, 2), 2);
-  EXPECT_EQ(c.FindNearestPoint(3, -2), 3);
-  EXPECT_EQ(c.FindNearestPointLimited(5, 0), 2) << "only points below the row";
-  EXPECT_EQ(c.FindNearestPointLimited(5, -1), 1);
-  EXPECT_EQ(c.FindNearestPointLimited(0, 3), -1);
+  // The earlier point on ties; the limited search only takes points below the row.
+  EXPECT_EQ((std::vector<int>{c.FindNearestPoint(2, 0), c.FindNearestPoint(2, 2), c.FindNearestPoint(3, -2),
+                              c.FindNearestPointLimited(5, 0), c.FindNearestPointLimited(5, -1),
+                              c.FindNearestPointLimited(0, 3)}),
+            (std::vector<int>{0, 2, 3, 2, 1, -1}));
 
   // Centre (5, 10): the band of the lower search is the rows 4 .. 9, that of
   // the upper search the rows 11 .. y - 1.
@@ -227,81 +216,65 @@ TEST(PixelChain, NearestPoints) {
 }
 
 TEST(PixelChain, ValuesFromAndIntoMatrix) {
-  CSSEMatrix m;
-  m.Create(30, 30);
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 30; ++x) m.SetPoint(x, y, static_cast<float>(100 * y + x));
   {
     SCOPED_TRACE("sampling six cells beside each step; a point equal to its successor keeps its value");
+    const CSSEMatrix m = field(30, 30, [](int x, int y) { return 100 * y + x; });
     CPixelChain c = chainOf({{10, 10, 0}, {12, 10, 0}, {10, 10, -7.0f}, {10, 10, 0}, {13, 14, 0}});
     c.GetInnerValueForPixelChain(&m, 1000.0f, true);
     // (10,10)->(12,10): (10, 16); (12,10)->(10,10): (12, 10 + trunc(-5.5)) = (12, 5);
     // (10,10)->(13,14): (10 + trunc(-4.3), 10 + trunc(4.1)) = (6, 14);
     // (13,14)->(10,10): (13 + trunc(5.3), 14 + trunc(-3.1)) = (18, 11).
-    EXPECT_EQ(values(c), (std::vector<float>{1000.0f, 512.0f, -7.0f, 1000.0f, 1000.0f}));
+    EXPECT_EQ(values(c), (Floats{1000.0f, 512.0f, -7.0f, 1000.0f, 1000.0f}));
     c.GetInnerValueForPixelChain(&m, 1000.0f, false);
-    EXPECT_EQ(values(c), (std::vector<float>{1610.0f, 1000.0f, -7.0f, 1406.0f, 1118.0f}));
+    EXPECT_EQ(values(c), (Floats{1610.0f, 1000.0f, -7.0f, 1406.0f, 1118.0f}));
   }
   {
     SCOPED_TRACE("InsertSingle writes 1.25 cells to the other side");
-    CSSEMatrix t;
-    t.Create(30, 30);
+    CSSEMatrix t = filled(30, 30);
     chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}, {0, 0, 3.0f}, {0, 5, 4.0f}}).InsertSingle(&t);
     // (10,10)->(12,10): (10, 9.25); (12,10)->(0,0): (12 - 0.80 + 0.5, 10 + 0.96 + 0.5);
     // (0,0)->(0,5): (1.75, 0.5) limited to (1, 1); (0,5)->(10,10): (0 + 0.56 + 0.5, 5 - 1.12 + 0.5).
     EXPECT_EQ(nonZero(t),
-              (std::vector<std::pair<Cell, float>>{
-                  {Cell(1, 1), 3.0f}, {Cell(1, 4), 4.0f}, {Cell(10, 9), 1.0f}, {Cell(11, 11), 2.0f}}));
+              (Marks{{Cell(1, 1), 3.0f}, {Cell(1, 4), 4.0f}, {Cell(10, 9), 1.0f}, {Cell(11, 11), 2.0f}}));
   }
   {
     SCOPED_TRACE("Insert writes 5 x 5 blocks three cells aside, limited to the matrix");
-    const auto square = [](CSSEMatrix& e, int x0, int y0, float v) {
-      for (int k = 0; k < 25; ++k) e.SetPoint(x0 + k % 5, y0 + k / 5, v);
+    const auto squares = [](int size, Marks corners) {
+      CSSEMatrix e = filled(size, size);  // later squares are written over earlier ones
+      for (const auto& [c, v] : corners)
+        for (int k = 0; k < 25; ++k) e.SetPoint(c.first + k % 5, c.second + k / 5, v);
+      return nonZero(e);
     };
-    CSSEMatrix t, e;
-    t.Create(30, 30);
-    e.Create(30, 30);
+    CSSEMatrix t = filled(30, 30), edge = filled(10, 10);
     chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}}).Insert(&t);
-    square(e, 8, 5, 1.0f);
-    square(e, 10, 11, 2.0f);
-    EXPECT_EQ(nonZero(t), nonZero(e));
-    CSSEMatrix edge;
-    edge.Create(10, 10);
+    EXPECT_EQ(nonZero(t), squares(30, {{Cell(8, 5), 1.0f}, {Cell(10, 11), 2.0f}}));
     chainOf({{0, 0, 5.0f}, {5, 0, 6.0f}}).Insert(&edge);  // centres (0, -2) limited to (2, 2), and (5, 3)
-    e.Create(10, 10);
-    square(e, 0, 0, 5.0f);
-    square(e, 3, 1, 6.0f);  // written later, over the first
-    EXPECT_EQ(nonZero(edge), nonZero(e));
+    EXPECT_EQ(nonZero(edge), squares(10, {{Cell(0, 0), 5.0f}, {Cell(3, 1), 6.0f}}));
   }
-  {
-    SCOPED_TRACE("InsertSingle with a threshold writes qualifying neighbours only");
-    CSSEMatrix t;
-    t.Create(12, 12);
-    t.SetPoint(4, 4, 3.0f);
-    t.SetPoint(6, 6, 0.5f);
-    t.SetPoint(5, 5, 7.0f);
-    const CPixelChain c = chainOf({{5, 5, 9.0f}});
-    CSSEMatrix above(t), below(t);
-    c.InsertSingle(&above, true, 1.0f);
-    c.InsertSingle(&below, false, 0.6f);
-    EXPECT_EQ(nonZero(above), (std::vector<std::pair<Cell, float>>{
-                                  {Cell(4, 4), 9.0f}, {Cell(5, 5), 7.0f}, {Cell(6, 6), 0.5f}}));
-    std::vector<std::pair<Cell, float>> expected;  // every neighbour but (4, 4) below 0.6
-    for (int k = 0; k < 9; ++k) expected.push_back({Cell(4 + k % 3, 4 + k / 3), 9.0f});
-    expected[0].second = 3.0f;
-    expected[4].second = 7.0f;
-    EXPECT_EQ(nonZero(below), expected);
-  }
+  SCOPED_TRACE("InsertSingle with a threshold writes qualifying neighbours only");
+  CSSEMatrix t = filled(12, 12);
+  t.SetPoint(4, 4, 3.0f);
+  t.SetPoint(6, 6, 0.5f);
+  t.SetPoint(5, 5, 7.0f);
+  const CPixelChain c = chainOf({{5, 5, 9.0f}});
+  CSSEMatrix above(t), below(t);
+  c.InsertSingle(&above, true, 1.0f);
+  c.InsertSingle(&below, false, 0.6f);
+  EXPECT_EQ(nonZero(above), (Marks{{Cell(4, 4), 9.0f}, {Cell(5, 5), 7.0f}, {Cell(6, 6), 0.5f}}));
+  Marks expected;  // every neighbour but (4, 4) below 0.6
+  for (int k = 0; k < 9; ++k)
+    expected.push_back({Cell(4 + k % 3, 4 + k / 3), k == 0 ? 3.0f : k == 4 ? 7.0f : 9.0f});
+  EXPECT_EQ(nonZero(below), expected);
 }
 
 TEST(PixelChain, ValueFilters) {
   CPixelChain c = chainOf({{0, 0, 1}, {1, 0, 5}, {2, 0, 2}, {3, 0, 8}});
   CPixelChain d(c);
   c.MaximumFilterChain();
-  EXPECT_EQ(values(c), (std::vector<float>{8, 5, 8, 8})) << "cyclic three-point maximum";
+  EXPECT_EQ(values(c), (Floats{8, 5, 8, 8})) << "cyclic three-point maximum";
   d.MinimumFilterChain();
   d.OffsetChain(0.5f);
-  EXPECT_EQ(values(d), (std::vector<float>{1.5f, 1.5f, 2.5f, 1.5f})) << "cyclic minimum, offset";
+  EXPECT_EQ(values(d), (Floats{1.5f, 1.5f, 2.5f, 1.5f})) << "cyclic minimum, offset";
 
   c = chainOf({{0, 0, 0}});
   const CPixelChain other = chainOf({{1, 0, 10}, {0, 2, 5}});

@@ -39,33 +39,25 @@ int wrap(int v) { return static_cast<signed char>(static_cast<unsigned char>(v &
 }  // namespace
 
 TEST(ByteSignal, DerivativeAndPDAgainstScalarReference) {
-  {
-    SCOPED_TRACE("ramp and saturation");
-    CSSEcharMatrix m(5, 5);
-    const int columns[5] = {0, 100, 120, -100, 100};
-    for (int x = 0; x < 5; ++x) setColumn(m, x, columns[x]);
-    m.CalcDerivative();
-    for (int r = 0; r < laneRows(m); ++r)
-      for (int x = 0; x < 5; ++x) ASSERT_EQ(lane(m, x, r), (std::vector<int>{0, 120, -128, -20, 0}[x])) << x;
-    setColumn(m, 0, -100);
-    setColumn(m, 2, 100);
-    m.CalcDerivative();
-    EXPECT_EQ(lane(m, 1, 7), 127);
-  }
-  CSSEcharMatrix m(37, 41);
+  CSSEcharMatrix steps(5, 5), m(37, 41);
+  const int columns[5] = {0, 100, 120, -100, 100}, ramp[5] = {0, 120, -128, -20, 0};  // saturated
+  for (int x = 0; x < 5; ++x) setColumn(steps, x, columns[x]);
+  steps.CalcDerivative();
+  EXPECT_TRUE(lanesAre(steps, [&](int x, int) { return ramp[x]; }));
+  setColumn(steps, 0, -100);
+  setColumn(steps, 2, 100);
+  steps.CalcDerivative();
+  EXPECT_EQ(lane(steps, 1, 7), 127);
   randomize(m, 7);
   const CSSEcharMatrix source(m);
   CSSEcharMatrix d(m);
   d.CalcDerivative();
   m.CalcPDResult();  // wrapping difference, saturating sum
-  for (int x = 0; x < 37; ++x)
-    for (int r = 0; r < laneRows(m); ++r) {
-      const bool outer = x == 0 || x == 36;
-      const int l = outer ? 0 : lane(source, x - 1, r), h = outer ? 0 : lane(source, x + 1, r);
-      const int s = lane(source, x, r);
-      ASSERT_EQ(lane(d, x, r), outer ? 0 : saturate(h - l)) << x << "," << r;
-      ASSERT_EQ(lane(m, x, r), outer ? s : saturate(s + wrap(h - l))) << x << "," << r;
-    }
+  const auto difference = [&](int x, int r) { return lane(source, x + 1, r) - lane(source, x - 1, r); };
+  EXPECT_TRUE(lanesAre(d, [&](int x, int r) { return x == 0 || x == 36 ? 0 : saturate(difference(x, r)); }));
+  EXPECT_TRUE(lanesAre(m, [&](int x, int r) {
+    return x == 0 || x == 36 ? lane(source, x, r) : saturate(lane(source, x, r) + wrap(difference(x, r)));
+  }));
 }
 
 TEST(ByteSignal, TimeVarianceAgainstScalarReference) {
@@ -74,17 +66,13 @@ TEST(ByteSignal, TimeVarianceAgainstScalarReference) {
   for (int x = 0; x < 23; ++x) lane(m, x, 5) = 17;  // a constant lane: -63
   const CSSEcharMatrix s(m);
   m.CalcTimeVariance(m);  // in place
-  for (int x = 0; x < 23; ++x)
-    for (int r = 0; r < laneRows(s); ++r) {
-      int expected = 0;
-      if (x >= 2 && x < 21) {
-        int sum = 0;
-        for (int k = -2; k <= 2; ++k) sum += lane(s, x + k, r);
-        const double dev = lane(s, x - 2, r) - sum / 5;  // mean toward zero
-        expected = std::clamp(static_cast<int>(std::sqrt(5.0 * dev * dev)) - 63, -63, 63);
-      }
-      ASSERT_EQ(lane(m, x, r), expected) << x << "," << r;
-    }
+  EXPECT_TRUE(lanesAre(m, [&](int x, int r) {
+    if (x < 2 || x >= 21) return 0;
+    int sum = 0;
+    for (int k = -2; k <= 2; ++k) sum += lane(s, x + k, r);
+    const double dev = lane(s, x - 2, r) - sum / 5;  // mean toward zero
+    return std::clamp(static_cast<int>(std::sqrt(5.0 * dev * dev)) - 63, -63, 63);
+  }));
 }
 
 TEST(ByteSignal, IntegralVectorAndSyllables) {
@@ -135,30 +123,25 @@ TEST(ByteSignal, StackingAndResizing) {
     const CSSEcharMatrix first = rows(4, 5, 0), second = rows(3, 20, 10), third = rows(5, 2, -30);
     CSSEcharMatrix m;
     m.CombineYDir(first, second, &third);
-    ASSERT_EQ(m.GetSizeX(), 3);
-    ASSERT_EQ(m.GetSizeY(), 27);
-    for (int x = 0; x < 3; ++x)
-      for (int y = 0; y < 27; ++y) {
-        const int expected = y < 5 ? y : (y < 25 ? 10 + y - 5 : -30 + y - 25);
-        ASSERT_EQ(m.GetPoint(x, y), expected + 50 * (x & 1)) << x << "," << y;
-      }
+    Grid want(27);
+    for (int y = 0; y < 27; ++y)
+      for (int x = 0; x < 3; ++x)
+        want[y].push_back((y < 5 ? y : (y < 25 ? 10 + y - 5 : -30 + y - 25)) + 50 * (x & 1));
+    EXPECT_EQ(grid(m), want);
     CSSEcharMatrix a = rows(3, 4, 0);
     a.CombineYDir(a, second, nullptr);  // the first is the target itself
     ASSERT_EQ(a.GetSizeY(), 24);
-    EXPECT_EQ(a.GetPoint(1, 3), 53);
-    EXPECT_EQ(a.GetPoint(1, 4), 60);
-    EXPECT_EQ(a.GetPoint(0, 23), 29);
+    EXPECT_EQ((std::vector<int>{a.GetPoint(1, 3), a.GetPoint(1, 4), a.GetPoint(0, 23)}),
+              (std::vector<int>{53, 60, 29}));
   }
   {
     SCOPED_TRACE("CombineYDirFast keeps the first's spare lanes between");
     CSSEcharMatrix first = rows(2, 5, 0), m;
     for (int r = 5; r < 16; ++r) lane(first, 0, r) = 99;
     m.CombineYDirFast(first, rows(3, 3, 20));
-    ASSERT_EQ(m.GetSizeX(), 2);
-    ASSERT_EQ(m.GetSizeY(), 32);
-    EXPECT_EQ((std::vector<int>{m.GetPoint(0, 4), m.GetPoint(0, 5), m.GetPoint(0, 15), m.GetPoint(0, 16),
-                                m.GetPoint(1, 18), m.GetPoint(0, 19)}),
-              (std::vector<int>{4, 99, 99, 20, 72, 0}));
+    EXPECT_EQ((std::vector<int>{m.GetSizeX(), m.GetSizeY(), m.GetPoint(0, 4), m.GetPoint(0, 5),
+                                m.GetPoint(0, 15), m.GetPoint(0, 16), m.GetPoint(1, 18), m.GetPoint(0, 19)}),
+              (std::vector<int>{2, 32, 4, 99, 99, 20, 72, 0}));
   }
   {
     SCOPED_TRACE("InterpolateUp");
@@ -173,7 +156,7 @@ TEST(ByteSignal, StackingAndResizing) {
     SCOPED_TRACE("ElongateLeft and ElongateRight");
     CSSEcharMatrix m = rows(3, 2, 1);
     m.ElongateLeft(2);
-    for (int r = 0; r < 16; ++r) ASSERT_TRUE(lane(m, 0, r) == 1 && lane(m, 1, r) == 1) << r;
+    EXPECT_TRUE(lanesAre(CSSEcharMatrix(m, 0, 1), [](int, int) { return 1; }));
     m.ElongateRight(1);
     m.ElongateLeft(0);
     m.ElongateRight(-3);
@@ -193,24 +176,19 @@ TEST(ByteSignal, StackingAndResizing) {
 }
 
 TEST(ByteSignal, ThresholdFromHeightField) {
-  CSSEMatrix f;
-  f.Create(5, 37);
-  std::mt19937 rng(3);
-  for (int y = 0; y < 37; ++y)
-    for (int x = 0; x < 5; ++x) f.SetPoint(x, y, static_cast<float>(rng() % 9));
+  CSSEMatrix f = filled(5, 37);
+  randomize(f, 3, 9);
   for (int x = 0; x < 5; ++x)  // spare lanes of the height field must not leak in
-    for (int y = 37; y < 40; ++y) f.GetMatrixDataDirectly()[y >> 2][x][y & 3] = 100.0f;
+    for (int y = 37; y < 40; ++y) lane(f, x, y) = 100.0f;
   for (const bool above : {true, false}) {
     SCOPED_TRACE(above ? "above" : "below");
     CSSEcharMatrix m;
     above ? m.CopyAndTresholdAbove(f, 4.0f, -3) : m.CopyAndTresholdBelow(f, 4.0f, -3);
-    ASSERT_EQ(m.GetSizeX(), 5);
-    ASSERT_EQ(m.GetSizeY(), 37);
-    for (int x = 0; x < 5; ++x)
-      for (int r = 0; r < laneRows(m); ++r) {
-        const float v = r < 37 ? f.GetPoint(x, r) : 4.0f;
-        ASSERT_EQ(lane(m, x, r), (above ? v > 4.0f : v < 4.0f) ? -3 : 0) << x << "," << r;
-      }
+    EXPECT_EQ((std::vector<int>{m.GetSizeX(), m.GetSizeY()}), (std::vector<int>{5, 37}));
+    EXPECT_TRUE(lanesAre(m, [&](int x, int r) {
+      const float v = r < 37 ? f.GetPoint(x, r) : 4.0f;
+      return (above ? v > 4.0f : v < 4.0f) ? -3 : 0;
+    }));
   }
 }
 
@@ -218,11 +196,15 @@ TEST(ByteCorrelation, Correlate) {
   CSSEcharMatrix m(20, 20);
   randomize(m, 5);
   int best = -1;
-  EXPECT_EQ(m.Correlate(CSSEcharMatrix(m, 5, 9), best, 10), 5) << "exact copy of columns 5 to 9";
-  EXPECT_EQ(best, 0);
-  EXPECT_EQ(m.GetLastCorrelationError(), 0);
+  // Shift, best error, last error.
+  const auto correlate = [&](const CSSEcharMatrix& p, int limit) {
+    const int shift = m.Correlate(p, best, limit);
+    return std::vector<int>{shift, best, m.GetLastCorrelationError()};
+  };
+  EXPECT_EQ(correlate(CSSEcharMatrix(m, 5, 9), 10), (std::vector<int>{5, 0, 0}))
+      << "exact copy of columns 5 to 9";
   best = -1;
-  EXPECT_EQ(m.Correlate(CSSEcharMatrix(m, 5, 9), best, 0), -1) << "0 is not below 0";
+  EXPECT_EQ(correlate(CSSEcharMatrix(m, 5, 9), 0)[0], -1) << "0 is not below 0";
   EXPECT_EQ(best, 0);
   best = 123;
   EXPECT_EQ(m.Correlate(m, best, 1000000), -1) << "pattern as wide as the matrix";
@@ -242,9 +224,8 @@ TEST(ByteCorrelation, Correlate) {
       e.push_back(static_cast<int>(sum / 6));
     }
     const int expectedShift = static_cast<int>(std::min_element(e.begin(), e.end()) - e.begin());
-    EXPECT_EQ(m.Correlate(pattern, best, 2000000000), expectedShift);
-    EXPECT_EQ(best, e[expectedShift]);
-    EXPECT_EQ(m.GetLastCorrelationError(), e[expectedShift]);
+    EXPECT_EQ(correlate(pattern, 2000000000),
+              (std::vector<int>{expectedShift, e[expectedShift], e[expectedShift]}));
   }
 }
 
@@ -258,29 +239,34 @@ TEST(ByteCorrelation, Ambiguity) {
     setColumn(m, x, c);
   const CSSEcharMatrix pattern(1, 16);
   int best = -1, ambiguity = -1;
+  // Shift, best error, ambiguity.
+  const auto all = [&](int limit) {
+    const int shift = m.CorrelateAmbiguity(pattern, best, ambiguity, limit);
+    return std::vector<int>{shift, best, ambiguity};
+  };
+  const auto between = [&](int limit, int start, int end) {
+    const int shift = m.CorrelateAmbiguityStartEnd(pattern, best, ambiguity, limit, start, end);
+    return std::vector<int>{shift, best, ambiguity};
+  };
   // Three passes excluding 19 shifts around each minimum; the dip at 20 lies
   // within the first exclusion.
-  EXPECT_EQ(m.CorrelateAmbiguity(pattern, best, ambiguity, 1), 10);
-  EXPECT_EQ(best, 0);
-  EXPECT_EQ(ambiguity, 64 + 96 + 128);
-  EXPECT_EQ(m.CorrelateAmbiguity(pattern, best, ambiguity, 0), -1);
+  EXPECT_EQ(all(1), (std::vector<int>{10, 0, 64 + 96 + 128}));
+  EXPECT_EQ(all(0)[0], -1);
   // Start and end: five passes excluding 7 shifts; next minima 96, 128, 160,
   // then only the plateau of 3200 is left.
-  EXPECT_EQ(m.CorrelateAmbiguityStartEnd(pattern, best, ambiguity, 1000, 30, 170), 40);
-  EXPECT_EQ(best, 64);
+  EXPECT_EQ(between(1000, 30, 170), (std::vector<int>{40, 64, 32 + 64 + 96 + 3136 + 3136}));
   EXPECT_EQ(m.GetLastCorrelationError(), 64);
-  EXPECT_EQ(ambiguity, 32 + 64 + 96 + 3136 + 3136);
-  EXPECT_EQ(m.CorrelateAmbiguityStartEnd(pattern, best, ambiguity, 1000, -50, 12), 10);
+  EXPECT_EQ(between(1000, -50, 12)[0], 10);
   EXPECT_EQ(best, 0);
-  EXPECT_EQ(m.CorrelateAmbiguityStartEnd(pattern, best, ambiguity, 64, 30, 170), -1);
+  EXPECT_EQ(between(64, 30, 170)[0], -1);
   EXPECT_EQ(best, 64);
   // End is limited to the second-to-last shift; an empty range finds nothing.
   m.Clear(100);
   setColumn(m, 198, 0);
   setColumn(m, 197, 1);
-  EXPECT_EQ(m.CorrelateAmbiguityStartEnd(pattern, best, ambiguity, 1000, 150, 1000), 197);
+  EXPECT_EQ(between(1000, 150, 1000)[0], 197);
   EXPECT_EQ(best, 32);
-  EXPECT_EQ(m.CorrelateAmbiguity(pattern, best, ambiguity, 1000), 198);
-  EXPECT_EQ(m.CorrelateAmbiguityStartEnd(pattern, best, ambiguity, 1000, 60, 60), -1);
+  EXPECT_EQ(all(1000)[0], 198);
+  EXPECT_EQ(between(1000, 60, 60)[0], -1);
   EXPECT_EQ(ambiguity, 0);
 }

@@ -16,10 +16,8 @@ namespace {
 
 TEST(Exception, NamesFileLineAndFunction) {
   const CbException e("ssematrix", 8097, "CSSEMatrix::FillAreaExact");
-  const std::string what = e.what();
-  EXPECT_NE(what.find("ssematrix"), std::string::npos);
-  EXPECT_NE(what.find("8097"), std::string::npos);
-  EXPECT_NE(what.find("CSSEMatrix::FillAreaExact"), std::string::npos);
+  for (const char* part : {"ssematrix", "8097", "CSSEMatrix::FillAreaExact"})
+    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << part;
   const IException& base = e;
   EXPECT_EQ(base.GetLine(), 8097);
   EXPECT_THROW(throw CbExceptionContainer("c", 1, "f"), IException);
@@ -94,16 +92,14 @@ TEST(ThreadPool, RunsEveryTaskAndReportsFailures) {
   EXPECT_FALSE(pool.AddTask(CbSmartPointer<CbTask>(), 1));
 }
 
-TEST(Cpu, CountCanBePinned) {
+TEST(Allocation, AlignedAndFailingLoudlyAndTheCountOfProcessors) {
   const int real = CbCPU::GetCount();
   EXPECT_GE(real, 1);
   CbCPU::SetCount(3);
   EXPECT_EQ(CbCPU::GetCount(), 3);
   CbCPU::SetCount(0);
   EXPECT_EQ(CbCPU::GetCount(), real);
-}
 
-TEST(Allocation, AlignedAndFailingLoudly) {
   void* p = SafeAlignedAlloc(100, 16);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
   SafeAlignedFree(p);
@@ -140,31 +136,30 @@ TEST(SSEFns, LaneSumOrderAndVectorHelpers) {
   EXPECT_EQ(CSSEFns::scalarproduct(SSEPoint(1e8f, -1e8f, 1.0f, 1.0f), SSEPoint(1, 1, 1, 1)), 0.0f);
 
   const SSEPoint x(1, 0, 0), y(0, 1, 0), z(0, 0, 1);
-  const SSEPoint c = CSSEFns::vectorproduct(x, y);
-  EXPECT_EQ(c.x, 0.0f);
-  EXPECT_EQ(c.y, 0.0f);
-  EXPECT_EQ(c.z, 1.0f);
-  EXPECT_EQ(c.w, 0.0f);
+  const auto lanes = [](const SSEPoint& p) { return std::vector<float>{p.x, p.y, p.z, p.w}; };
+  EXPECT_EQ(lanes(CSSEFns::vectorproduct(x, y)), (std::vector<float>{0, 0, 1, 0}));
+  EXPECT_EQ(lanes(CSSEFns::vectorproduct(SSEPoint(1, 2, 3), SSEPoint(4, 5, 7))),
+            (std::vector<float>{-1, 5, -3, 0}));
   EXPECT_EQ(CSSEFns::volume(x, y, z), 1.0f);
   EXPECT_EQ(CSSEFns::vectorlen(SSEPoint(3, 4, 0)), 5.0f);
   EXPECT_EQ(CSSEFns::euclideansqr(SSEPoint(1, 1, 1), SSEPoint(2, 3, 4)), 14.0f);
-  const SSEPoint n = CSSEFns::normalizevector(SSEPoint(0, 0, 2));
-  EXPECT_EQ(n.z, 1.0f);
+  EXPECT_EQ(CSSEFns::normalizevector(SSEPoint(0, 0, 2)).z, 1.0f);
   EXPECT_TRUE(std::isnan(CSSEFns::normalizevector(SSEPoint()).x));
-  float hi = 0, lo = 0;
-  CSSEFns::max_of_m128(SSEPoint(1, 7, -2, 3), &hi);
-  CSSEFns::min_of_m128(SSEPoint(1, 7, -2, 3), &lo);
-  EXPECT_EQ(hi, 7.0f);
-  EXPECT_EQ(lo, -2.0f);
+  // Every lane can hold the extreme.
+  for (int k = 0; k < 4; ++k) {
+    alignas(16) float v[4] = {1, 1, 1, 1};
+    v[k] = 7.0f;
+    float hi = 0, lo = 0;
+    CSSEFns::max_of_m128(_mm_load_ps(v), &hi);
+    v[k] = -2.0f;
+    CSSEFns::min_of_m128(_mm_load_ps(v), &lo);
+    EXPECT_EQ((std::vector<float>{hi, lo}), (std::vector<float>{7, -2})) << k;
+  }
   t_ssematrix3 m;
   m.row[0] = SSEPoint(0, 1, 0);
   m.row[1] = SSEPoint(1, 0, 0);
   m.row[2] = SSEPoint(0, 0, 2);
-  const SSEPoint t = CSSEFns::transform(SSEPoint(5, 6, 7, 9), m);
-  EXPECT_EQ(t.x, 6.0f);
-  EXPECT_EQ(t.y, 5.0f);
-  EXPECT_EQ(t.z, 14.0f);
-  EXPECT_EQ(t.w, 0.0f);
+  EXPECT_EQ(lanes(CSSEFns::transform(SSEPoint(5, 6, 7, 9), m)), (std::vector<float>{6, 5, 14, 0}));
 }
 
 }  // namespace

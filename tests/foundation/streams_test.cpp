@@ -8,9 +8,7 @@
 
 namespace {
 
-std::vector<unsigned char> bytesOf(const CbStreamWriteBinaryBuffer& s) {
-  return std::vector<unsigned char>(s.GetData(), s.GetData() + s.GetCount());
-}
+using Bytes = std::vector<unsigned char>;
 
 TEST(Streams, TypedValuesRoundTripInLittleEndian) {
   CbStreamWriteBinaryBuffer out;
@@ -24,17 +22,12 @@ TEST(Streams, TypedValuesRoundTripInLittleEndian) {
   out.WriteString(CString("Höhe"));
   const unsigned char raw[3] = {9, 8, 7};
   out.WriteBuffer(raw, 3);
-
-  const auto bytes = bytesOf(out);
-  // version word, bool, int8, int32, uint32, uint64, float, string (4 + 5), raw
-  ASSERT_EQ(bytes.size(), 4u + 1 + 1 + 4 + 4 + 8 + 4 + 4 + 5 + 3);
-  EXPECT_EQ(bytes[0], 4);
-  EXPECT_EQ(bytes[1], 0);  // the version word is a little-endian uint32
-  EXPECT_EQ(bytes[4], 1);
-  EXPECT_EQ(bytes[5], 0xFE);
-  EXPECT_EQ(bytes[10], 0xEF);  // uint32 low byte first
-  EXPECT_EQ(bytes[14], 0x08);  // uint64 low byte first
-  EXPECT_EQ(bytes[26], 5);     // UTF-8 byte length of the string
+  // Version word, bool, int8, int32, uint32 and uint64 low byte first, float,
+  // string as its UTF-8 byte length and bytes, raw block.
+  const Bytes bytes(out.GetData(), out.GetData() + out.GetCount());
+  EXPECT_EQ(bytes,
+            (Bytes{4, 0, 0, 0, 1, 0xFE, 0xC0, 0x1D, 0xFE, 0xFF, 0xEF, 0xBE, 0xAD, 0xDE, 8,   7,   6, 5, 4,
+                   3, 2, 1, 0, 0, 0xC0, 0x3F, 5,    0,    0,    0,    'H',  0xC3, 0xB6, 'h', 'e', 9, 8, 7}));
 
   CbStreamReadBinaryBuffer in(out.GetArray());
   EXPECT_EQ(in.ReadAndCompareVersion(4), 4u);
@@ -52,35 +45,24 @@ TEST(Streams, TypedValuesRoundTripInLittleEndian) {
 }
 
 TEST(Streams, ReadingPastTheEndThrowsAndNeverReadsOutside) {
-  const unsigned char data[6] = {1, 0, 0, 0, 0xFF, 0xFF};
-  {
-    SCOPED_TRACE("int32 with two bytes left");
-    CbStreamReadBinaryBuffer in(data, sizeof data);
-    EXPECT_EQ(in.ReadInt32(), 1);
-    EXPECT_THROW(in.ReadInt32(), CbException);
-    EXPECT_EQ(in.GetPosition(), 4u);  // a failed read consumes nothing
-    EXPECT_EQ(in.ReadUInt8(), 0xFF);
-  }
-  {
-    SCOPED_TRACE("string whose length exceeds the data");
-    const unsigned char s[6] = {0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b'};
-    CbStreamReadBinaryBuffer in(s, sizeof s);
-    EXPECT_THROW(in.ReadString(), CbException);
-  }
-  {
-    SCOPED_TRACE("raw block beyond the end");
-    CbStreamReadBinaryBuffer in(data, sizeof data);
-    unsigned char big[16];
-    EXPECT_THROW(in.ReadBuffer(big, sizeof big), CbException);
-  }
-}
-
-TEST(Streams, NewerVersionIsRefused) {
+  const unsigned char data[7] = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF};
+  CbStreamReadBinaryBuffer in(data, sizeof data);
+  EXPECT_EQ(in.ReadInt32(), 1);
+  EXPECT_THROW(in.ReadInt32(), CbException) << "int32 with three bytes left";
+  EXPECT_EQ(in.GetPosition(), 4u);  // a failed read consumes nothing
+  EXPECT_EQ(in.ReadUInt8(), 0xFF);
+  unsigned char big[16];
+  CbStreamReadBinaryBuffer whole(data, sizeof data);
+  EXPECT_THROW(whole.ReadBuffer(big, sizeof big), CbException) << "raw block beyond the end";
+  const unsigned char s[6] = {0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b'};
+  CbStreamReadBinaryBuffer text(s, sizeof s);
+  EXPECT_THROW(text.ReadString(), CbException) << "string whose length exceeds the data";
+  // A version above the maximum was written by a newer library.
   CbStreamWriteBinaryBuffer out;
   out.WriteVersion(5);
-  CbStreamReadBinaryBuffer in(out.GetArray());
+  CbStreamReadBinaryBuffer newer(out.GetArray());
   try {
-    in.ReadAndCompareVersion(4);
+    newer.ReadAndCompareVersion(4);
     FAIL() << "a version above the maximum must throw";
   } catch (const CbException& e) {
     EXPECT_STREQ(e.GetFunction(), "CbStreamRead::ReadAndCompareVersion");
@@ -103,10 +85,7 @@ TEST(Archive, TypedValuesAndEndOfFile) {
   std::uint8_t b = 0;
   double d = 0;
   ar >> i >> f >> b >> d;
-  EXPECT_EQ(i, -7);
-  EXPECT_EQ(f, 2.5f);
-  EXPECT_EQ(b, 200);
-  EXPECT_EQ(d, 1.25);
+  EXPECT_TRUE(i == -7 && f == 2.5f && b == 200 && d == 1.25);
   EXPECT_EQ(ar.GetRemaining(), 0u);
   try {
     ar >> i;
@@ -122,37 +101,31 @@ TEST(Archive, UnicodeStringForm) {
     CArchive ar(&file, CArchive::store);
     ar << CString("CSSEMatrix");
   }
-  const auto& bytes = file.GetData();
-  const std::vector<unsigned char> head = {0xFF, 0xFE, 0xFF, 0x0A, 'C', 0, 'S', 0};
+  const Bytes& bytes = file.GetData();
   ASSERT_EQ(bytes.size(), 4u + 20);
-  EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin()));
-
+  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 8), (Bytes{0xFF, 0xFE, 0xFF, 0x0A, 'C', 0, 'S', 0}));
   file.Seek(0, CFile::begin);
   CArchive ar(&file, CArchive::load);
   CString s;
   ar >> s;
   EXPECT_EQ(s, CString("CSSEMatrix"));
-
   {
     SCOPED_TRACE("long strings switch to the 16-bit length");
     CMemFile f2;
     CArchive w(&f2, CArchive::store);
     AfxWriteStringLength(w, 300, true);
-    const std::vector<unsigned char> marker = {0xFF, 0xFE, 0xFF, 0xFF, 0x2C, 0x01};
-    EXPECT_EQ(f2.GetData(), marker);
+    EXPECT_EQ(f2.GetData(), (Bytes{0xFF, 0xFE, 0xFF, 0xFF, 0x2C, 0x01}));
     f2.Seek(0, CFile::begin);
     CArchive r(&f2, CArchive::load);
     int charSize = 0;
     EXPECT_EQ(AfxReadStringLength(r, charSize), 300u);
     EXPECT_EQ(charSize, 2);
   }
-  {
-    SCOPED_TRACE("a length beyond the data ends in endOfFile");
-    const unsigned char bad[] = {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'a', 0};
-    CMemFile f3(bad, sizeof bad);
-    CArchive r(&f3, CArchive::load);
-    EXPECT_THROW(r >> s, CArchiveException);
-  }
+  // A length beyond the data ends in endOfFile.
+  const unsigned char bad[] = {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'a', 0};
+  CMemFile f3(bad, sizeof bad);
+  CArchive r(&f3, CArchive::load);
+  EXPECT_THROW(r >> s, CArchiveException);
 }
 
 TEST(File, MissingFileReportsNotFound) {

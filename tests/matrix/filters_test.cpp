@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <random>
 #include <vector>
 
 #include "orvik/foundation/ThreadPool.h"
@@ -14,93 +12,71 @@
 #include "support/reference.h"
 
 TEST(Median, KnownValuesOfTheExchangeRule) {
-  CSSEMatrix m, out;
-  m.Create(3, 3);
-  out.Create(3, 3);
-  const float down[9] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
-  for (int i = 0; i < 9; ++i) m.SetPoint(i % 3, i / 3, down[i]);
+  CSSEMatrix out = filled(3, 3), m = field(3, 3, [](int x, int y) { return 9 - x - 3 * y; });
   CFilters::Median3x3(m, out, 0, 3, 0, 3);
-  EXPECT_EQ(out.GetPoint(1, 1), 3.0f);  // two passes, not the true median
-  EXPECT_EQ(out.GetPoint(0, 0), 9.0f);  // border copied
-  EXPECT_EQ(out.GetPoint(2, 2), 1.0f);
-  for (int i = 0; i < 9; ++i) m.SetPoint(i % 3, i / 3, static_cast<float>(i + 1));
+  // Two passes, not the true median; the border copied.
+  EXPECT_EQ((std::vector<float>{out.GetPoint(1, 1), out.GetPoint(0, 0), out.GetPoint(2, 2)}),
+            (std::vector<float>{3, 9, 1}));
+  m = field(3, 3, [](int x, int y) { return 1 + x + 3 * y; });
   CFilters::Median3x3(m, out, 0, 3, 0, 3);
   EXPECT_EQ(out.GetPoint(1, 1), 5.0f);
 }
 
 TEST(Median, MatchesThePlainRuleOnRectangles) {
-  struct Case {
-    int sx, sy, xFrom, xTo, yFrom, yTo, levels;
-  };
-  const Case cases[] = {{9, 9, 0, 9, 0, 9, 0},     {17, 13, 2, 15, 1, 12, 3}, {12, 16, 1, 12, 3, 16, 0},
-                        {23, 30, 4, 20, 5, 27, 2}, {8, 7, 0, 8, 2, 7, 0},     {40, 21, 0, 40, 0, 21, 5}};
+  // Size X, size Y, the rectangle xFrom, xTo, yFrom, yTo, and the levels of the values (0: any).
+  const int cases[][7] = {{9, 9, 0, 9, 0, 9, 0},     {17, 13, 2, 15, 1, 12, 3}, {12, 16, 1, 12, 3, 16, 0},
+                          {23, 30, 4, 20, 5, 27, 2}, {8, 7, 0, 8, 2, 7, 0},     {40, 21, 0, 40, 0, 21, 5}};
   for (int h = 1; h <= 2; ++h)
-    for (const Case& c : cases) {
-      SCOPED_TRACE(::testing::Message() << "half " << h << " size " << c.sx << "x" << c.sy << " rect "
-                                        << c.xFrom << ".." << c.xTo << ", " << c.yFrom << ".." << c.yTo);
-      CSSEMatrix src, got, want;
-      src.Create(c.sx, c.sy);
-      randomize(src, c.sx * 31 + c.sy, c.levels);
-      got.Create(c.sx, c.sy);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(::testing::Message() << "half " << h << " size " << c[0] << "x" << c[1] << " rect " << c[2]
+                                        << ".." << c[3] << ", " << c[4] << ".." << c[5]);
+      CSSEMatrix src = filled(c[0], c[1]), got = filled(c[0], c[1]), want = filled(c[0], c[1]);
+      randomize(src, c[0] * 31 + c[1], c[6]);
       randomize(got, 7);  // the filter clears it first
-      want.Create(c.sx, c.sy);
-      if (h == 1)
-        CFilters::Median3x3(src, got, c.xFrom, c.xTo, c.yFrom, c.yTo);
-      else
-        CFilters::Median5x5(src, got, c.xFrom, c.xTo, c.yFrom, c.yTo);
-      reference::median(src, want, h, c.xFrom, c.xTo, c.yFrom, c.yTo);
+      (h == 1 ? CFilters::Median3x3 : CFilters::Median5x5)(src, got, c[2], c[3], c[4], c[5]);
+      reference::median(src, want, h, c[2], c[3], c[4], c[5]);
       EXPECT_TRUE(sameLanes(got, want));
     }
-  CSSEMatrix m, want;
-  m.Create(19, 14);
+  CSSEMatrix m = filled(19, 14), want = filled(19, 14);
   randomize(m, 5);
-  want.Create(19, 14);
   reference::median(m, want, 1, 0, 19, 0, 14);
   m.SimpleMedianFilter();
   EXPECT_TRUE(sameLanes(m, want));
 }
 
 TEST(CrossFilters, MaximumAndMinimumAgainstThePlainRule) {
-  for (int sy : {3, 4, 7, 8, 13}) {
-    SCOPED_TRACE(::testing::Message() << "size Y " << sy);
-    CSSEMatrix src;
-    src.Create(11, sy);
-    randomize(src, sy, sy == 3 ? 0 : 4);
+  for (int sy : {3, 4, 7, 8, 13})
     for (bool max : {true, false}) {
-      CSSEMatrix got(src), want;
-      want.Create(11, sy);
+      SCOPED_TRACE(::testing::Message() << "size Y " << sy << (max ? " maximum" : " minimum"));
+      CSSEMatrix src = filled(11, sy);
+      randomize(src, sy, sy == 3 ? 0 : 4);
+      CSSEMatrix got(src), want = filled(11, sy);
       for (int y = 1; y <= sy - 2; ++y)
         for (int x = 1; x <= 9; ++x) {
           const float n[4] = {src.GetPoint(x, y - 1), src.GetPoint(x, y + 1), src.GetPoint(x - 1, y),
                               src.GetPoint(x + 1, y)};
-          const float v = src.GetPoint(x, y);
-          const float e = max ? *std::max_element(n, n + 4) : *std::min_element(n, n + 4);
+          const float v = src.GetPoint(x, y),
+                      e = max ? *std::max_element(n, n + 4) : *std::min_element(n, n + 4);
           want.SetPoint(x, y, max ? (e > v ? e : v) : (e < v ? e : v));
         }
       max ? got.SimpleMaximumFilter() : got.SimpleMinimumFilter();
-      EXPECT_TRUE(sameLanes(got, want)) << (max ? "maximum" : "minimum");
+      EXPECT_TRUE(sameLanes(got, want));
     }
-  }
 }
 
 TEST(BoxFilter, MatchesThePlainTwoPassRule) {
-  struct Case {
-    int tx, ty, sx, sy;
-  };
-  const Case cases[] = {{10, 8, 10, 8}, {10, 7, 10, 7}, {9, 5, 9, 5}, {12, 6, 12, 6},
-                        {8, 12, 10, 4}, {10, 4, 7, 13}, {6, 1, 6, 1}};
+  // Target size, source size.
+  const int cases[][4] = {{10, 8, 10, 8}, {10, 7, 10, 7}, {9, 5, 9, 5}, {12, 6, 12, 6},
+                          {8, 12, 10, 4}, {10, 4, 7, 13}, {6, 1, 6, 1}};
   for (bool shiftDown : {false, true})
-    for (const Case& c : cases) {
-      SCOPED_TRACE(::testing::Message() << "target " << c.tx << "x" << c.ty << " src " << c.sx << "x" << c.sy
+    for (const auto& c : cases) {
+      SCOPED_TRACE(::testing::Message() << "target " << c[0] << "x" << c[1] << " src " << c[2] << "x" << c[3]
                                         << " shift " << shiftDown);
-      CSSEMatrix src, got, want;
-      src.Create(c.sx, c.sy);
-      randomize(src, c.sx + 3 * c.sy);
-      got.Create(c.tx, c.ty);
+      CSSEMatrix src = filled(c[2], c[3]), got = filled(c[0], c[1]);
+      randomize(src, c[2] + 3 * c[3]);
       randomize(got, 99);
-      want.CopyFromSSEMatrix(got);
-      const int lines = std::min(src.GetSSESizeY(), want.GetSSESizeY());
-      const int width = std::min(c.sx, c.tx);
+      CSSEMatrix want(got);
+      const int lines = std::min(src.GetSSESizeY(), want.GetSSESizeY()), width = std::min(c[2], c[0]);
       for (int row = 0; row < 4 * lines; ++row)
         for (int x = 1; x < width - 1; ++x)
           lane(want, x, row) = ((lane(src, x + 1, row) + lane(src, x, row)) + lane(src, x - 1, row)) / 3.0f;
@@ -115,77 +91,58 @@ TEST(BoxFilter, MatchesThePlainTwoPassRule) {
 }
 
 TEST(MaskFilter, SingleThreadedMatchesThePlainCorrelation) {
-  struct Case {
-    int sx, sy, mW, mH;
-    bool normalise;
-  };
-  const Case cases[] = {{64, 64, 5, 5, true}, {37, 23, 4, 3, false},  {29, 18, 6, 6, true},
-                        {20, 9, 1, 1, false}, {31, 30, 15, 15, true}, {13, 17, 2, 7, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.sx << "x" << c.sy << " mask " << c.mW << "x" << c.mH);
-    CSSEMatrix target, mask, got, want;
-    target.Create(c.sx, c.sy);
-    randomize(target, c.sx * c.sy);
-    mask.Create(c.mW, c.mH);
-    for (int j = 0; j < c.mH; ++j)
-      for (int i = 0; i < c.mW; ++i) mask.SetPoint(i, j, static_cast<float>((i * 7 + j * 3) % 5) - 1.5f);
+  // Target size, mask size, normalised.
+  const int cases[][5] = {{64, 64, 5, 5, 1}, {37, 23, 4, 3, 0},   {29, 18, 6, 6, 1},
+                          {20, 9, 1, 1, 0},  {31, 30, 15, 15, 1}, {13, 17, 2, 7, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c[0] << "x" << c[1] << " mask " << c[2] << "x" << c[3]);
+    CSSEMatrix target = filled(c[0], c[1]), got = filled(c[0], c[1]);
+    randomize(target, c[0] * c[1]);
+    CSSEMatrix mask =
+        field(c[2], c[3], [](int i, int j) { return static_cast<float>((i * 7 + j * 3) % 5) - 1.5f; });
     float sum = 0.0f;
-    for (int j = 0; j < c.mH; ++j)
-      for (int i = 0; i < c.mW; ++i) sum += std::abs(mask.GetPoint(i, j));
-    got.Create(c.sx, c.sy);
+    for (int j = 0; j < c[3]; ++j)
+      for (int i = 0; i < c[2]; ++i) sum += std::abs(mask.GetPoint(i, j));
     randomize(got, 3);  // kept where the mask does not fit
-    want.CopyFromSSEMatrix(got);
-    reference::maskCorrelation(target, want, mask, c.normalise, sum);
-    target.MaskFilter(got, mask, c.normalise, false);
+    CSSEMatrix want(got);
+    reference::maskCorrelation(target, want, mask, c[4], sum);
+    target.MaskFilter(got, mask, c[4], false);
     EXPECT_TRUE(sameLanes(got, want));
   }
 }
 
 TEST(MaskFilter, ThreadedEqualsSingleThreadedForAnyProcessorCount) {
-  struct Case {
-    int sx, sy, mW, mH;
-  };
-  const Case cases[] = {{64, 64, 5, 5}, {50, 21, 4, 3}, {41, 16, 6, 2}, {33, 40, 3, 9}, {12, 12, 5, 5}};
-  for (const Case& c : cases)
+  const int cases[][4] = {{64, 64, 5, 5}, {50, 21, 4, 3}, {41, 16, 6, 2}, {33, 40, 3, 9}, {12, 12, 5, 5}};
+  for (const auto& c : cases)
     for (int cpus : {1, 2, 3, 5, 8}) {
       SCOPED_TRACE(::testing::Message()
-                   << c.sx << "x" << c.sy << " mask " << c.mW << "x" << c.mH << " cpus " << cpus);
-      CSSEMatrix target, mask, single, threaded;
-      target.Create(c.sx, c.sy);
-      randomize(target, c.sx + c.sy);
-      mask.Create(c.mW, c.mH);
-      randomize(mask, c.mW * 10 + c.mH, 5);
-      single.Create(c.sx, c.sy);
+                   << c[0] << "x" << c[1] << " mask " << c[2] << "x" << c[3] << " cpus " << cpus);
+      CSSEMatrix target = filled(c[0], c[1]), mask = filled(c[2], c[3]), single = filled(c[0], c[1]),
+                 threaded = filled(c[0], c[1]);
+      randomize(target, c[0] + c[1]);
+      randomize(mask, c[2] * 10 + c[3], 5);
       randomize(single, 11);
-      threaded.Create(c.sx, c.sy);
       randomize(threaded, 12);
       target.MaskFilter(single, mask, true, false);
       CbCPU::SetCount(cpus);
       target.MaskFilter(threaded, mask, true, true);
       CbCPU::SetCount(0);
-      const int hW = (c.mW - 1) / 2, hH = (c.mH - 1) / 2;
-      for (int y = 0; y < c.sy; ++y)
-        for (int x = 0; x < c.sx; ++x) {
-          const bool interior = x >= hW && x <= c.sx - c.mW + hW && y >= hH && y <= c.sy - c.mH + hH;
-          ASSERT_EQ(threaded.GetPoint(x, y), interior ? single.GetPoint(x, y) : 0.0f) << x << ", " << y;
-        }
+      const int hW = (c[2] - 1) / 2, hH = (c[3] - 1) / 2;
+      EXPECT_TRUE(fieldIs(threaded, [&](int x, int y) {
+        const bool interior = x >= hW && x <= c[0] - c[2] + hW && y >= hH && y <= c[1] - c[3] + hH;
+        return interior ? single.GetPoint(x, y) : 0.0f;
+      }));
     }
   // Ones 5x5: the interior is the plain mean (S = 25).
-  CSSEMatrix target, mask, result;
-  target.Create(64, 64);
-  for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x) target.SetPoint(x, y, static_cast<float>(x + 2 * y));
-  mask.Create(5, 5);
-  mask.Fill(1.0f);
+  CSSEMatrix result, target = field(64, 64, [](int x, int y) { return x + 2 * y; }),
+                     mask = filled(5, 5, 1.0f);
   // The spare lanes of the mask count in the weight sum; keep them at 0.
   for (int x = 0; x < 5; ++x) lane(mask, x, 5) = lane(mask, x, 6) = lane(mask, x, 7) = 0.0f;
   target.MaskFilter(result, mask, true, true);
   EXPECT_FLOAT_EQ(result.GetPoint(10, 20), 50.0f);
   EXPECT_EQ(result.GetPoint(1, 20), 0.0f);
   // A mask as wide as the target leaves result alone.
-  CSSEMatrix wide, untouched;
-  wide.Create(64, 3);
-  untouched.Create(2, 2);
+  CSSEMatrix wide = filled(64, 3), untouched = filled(2, 2);
   target.MaskFilter(untouched, wide, false, true);
   EXPECT_EQ(untouched.GetSizeX(), 2);
 }
@@ -193,39 +150,29 @@ TEST(MaskFilter, ThreadedEqualsSingleThreadedForAnyProcessorCount) {
 TEST(Derivatives, ForwardDifferencesKeepTheLastRowAndColumn) {
   for (int sy : {7, 8, 5, 4}) {
     SCOPED_TRACE(::testing::Message() << "size Y " << sy);
-    CSSEMatrix m;
-    m.Create(6, sy);
-    for (int y = 0; y < sy; ++y)
-      for (int x = 0; x < 6; ++x) m.SetPoint(x, y, static_cast<float>(x * x + 10 * y * y));
-    CSSEMatrix dy(m);
+    const CSSEMatrix m = field(6, sy, [](int x, int y) { return x * x + 10 * y * y; });
+    CSSEMatrix dy(m), dx(m);
     dy.CalcDerivativeY();
+    dx.CalcDerivativeX();
     // Rows of the last SSE line keep their values, and so does the last row.
     const int changed = 4 * (sy >> 2) - ((sy & 3) == 0 ? 1 : 0);
-    for (int y = 0; y < sy; ++y)
-      for (int x = 0; x < 6; ++x)
-        ASSERT_EQ(dy.GetPoint(x, y), y < changed ? 10.0f * (2 * y + 1) : m.GetPoint(x, y)) << x << ", " << y;
-    CSSEMatrix dx(m);
-    dx.CalcDerivativeX();
-    for (int y = 0; y < sy; ++y)
-      for (int x = 0; x < 6; ++x)
-        ASSERT_EQ(dx.GetPoint(x, y), x < 5 ? static_cast<float>(2 * x + 1) : m.GetPoint(x, y))
-            << x << ", " << y;
+    EXPECT_TRUE(
+        fieldIs(dy, [&](int x, int y) { return y < changed ? 10.0f * (2 * y + 1) : m.GetPoint(x, y); }));
+    EXPECT_TRUE(
+        fieldIs(dx, [&](int x, int y) { return x < 5 ? static_cast<float>(2 * x + 1) : m.GetPoint(x, y); }));
   }
 }
 
 TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
   // The last sizes span several fields of lines, before and after.
-  const int sizes[][4] = {{10, 7, 20, 14}, {16, 16, 8, 8}, {13, 9, 5, 22}, {7, 12, 7, 12}, {9, 11, 4, 3},
-                          {40, 150, 37, 290}, {33, 260, 20, 9}};
+  const int sizes[][4] = {{10, 7, 20, 14}, {16, 16, 8, 8},     {13, 9, 5, 22},  {7, 12, 7, 12},
+                          {9, 11, 4, 3},   {40, 150, 37, 290}, {33, 260, 20, 9}};
   for (const auto& s : sizes) {
     SCOPED_TRACE(::testing::Message() << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3]);
-    CSSEMatrix src;
-    src.Create(s[0], s[1]);
+    CSSEMatrix src = filled(s[0], s[1]), want = filled(s[2], s[3]);
     randomize(src, s[0] * s[2]);
     const float sx = static_cast<float>(s[0]) / static_cast<float>(s[2]);
     const float sy = static_cast<float>(s[1]) / static_cast<float>(s[3]);
-    CSSEMatrix want;
-    want.Create(s[2], s[3]);
     want.Fill(src.GetPoint(0, 0));
     for (int y = 0; y < s[3]; ++y)
       for (int x = 0; x < s[2]; ++x) {
@@ -249,10 +196,9 @@ TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
     EXPECT_EQ(a.GetCompressionParameters().m_iMethod, 3);
     EXPECT_EQ(a.GetRowProcessed(), 5);
   }
-  CSSEMatrix m;
-  m.Create(4, 4);
+  CSSEMatrix m = filled(4, 4);
   randomize(m, 1);
-  CSSEMatrix before(m);
+  const CSSEMatrix before(m);
   m.ScaleMatrix(0, 5);
   m.ScaleMatrix_SSE(3, -1);
   EXPECT_TRUE(sameLanes(m, before));
@@ -261,26 +207,20 @@ TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
 }
 
 TEST(Steps, RemoveDownAndUpSteps) {
-  CSSEMatrix m;
-  m.Create(5, 2);
-  const float row[5] = {5, 5, 3.5f, 5, 4.5f};
-  for (int x = 0; x < 5; ++x) {
-    m.SetPoint(x, 0, row[x]);
-    m.SetPoint(4 - x, 1, row[x]);  // mirrored for the up steps
-  }
-  CSSEMatrix up(m);
+  // A step of exactly the limit stays.
+  const float row[5] = {5, 5, 3.5f, 5, 4.0f}, want[5] = {5, 5, 0, 5, 4.0f};
+  // Row 1 mirrored for the up steps.
+  CSSEMatrix m = field(5, 2, [&](int x, int y) { return row[y ? 4 - x : x]; }), up(m);
   m.RemoveDownStepsX(1.0f, 0.0f);
-  const float want[5] = {5, 5, 0, 5, 4.5f};
-  for (int x = 0; x < 5; ++x) EXPECT_EQ(m.GetPoint(x, 0), want[x]) << x;
   up.RemoveUpStepsX(1.0f, 0.0f);
-  for (int x = 0; x < 5; ++x) EXPECT_EQ(up.GetPoint(4 - x, 1), want[x]) << x;
+  for (int x = 0; x < 5; ++x) {
+    EXPECT_EQ(m.GetPoint(x, 0), want[x]) << x;
+    EXPECT_EQ(up.GetPoint(4 - x, 1), want[x]) << x;
+  }
 }
 
 TEST(Elongate, NewColumnsTakeTheCornerValue) {
-  CSSEMatrix m;
-  m.Create(3, 5);
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 3; ++x) m.SetPoint(x, y, static_cast<float>(10 * x + y + 1));
+  CSSEMatrix m = field(3, 5, [](int x, int y) { return 10 * x + y + 1; });
   m.GetCompressionParameters().m_iMethod = 2;
   CSSEMatrix left(m), right(m);
   left.ElongateLeft(2);
@@ -288,8 +228,6 @@ TEST(Elongate, NewColumnsTakeTheCornerValue) {
   ASSERT_EQ(left.GetSizeX(), 5);
   ASSERT_EQ(right.GetSizeX(), 6);
   EXPECT_EQ(left.GetCompressionParameters().m_iMethod, 2);
-  for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(left.GetPoint(x, y), x < 2 ? 1.0f : m.GetPoint(x - 2, y));
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(right.GetPoint(x, y), x < 3 ? m.GetPoint(x, y) : 21.0f);
-  }
+  EXPECT_TRUE(fieldIs(left, [&](int x, int y) { return x < 2 ? 1.0f : m.GetPoint(x - 2, y); }));
+  EXPECT_TRUE(fieldIs(right, [&](int x, int y) { return x < 3 ? m.GetPoint(x, y) : 21.0f; }));
 }

@@ -10,39 +10,11 @@
 #include "orvik/foundation/Exception.h"
 #include "orvik/polygon/SSE2dPolygon.h"
 #include "orvik/polygon/SSE3dPolygon.h"
+#include "polygon/polygon_points.h"
 
 namespace {
 
-struct P3 {
-  float x, y, z;
-};
-
-CSSE3dPolygon polygonOf(const std::vector<P3>& points) {
-  CSSE3dPolygon p;
-  p.Create(static_cast<int>(points.size()));
-  for (int i = 0; i < p.GetNumPoints(); ++i) p.SetPoint(i, points[i].x, points[i].y, points[i].z);
-  return p;
-}
-
-std::vector<P3> pointsOf(const CSSE3dPolygon& p) {
-  std::vector<P3> v(p.GetNumPoints());
-  for (int i = 0; i < p.GetNumPoints(); ++i) p.GetPoint(i, v[i].x, v[i].y, v[i].z);
-  return v;
-}
-
-bool same(const std::vector<P3>& a, const std::vector<P3>& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const P3& p, const P3& q) {
-           return p.x == q.x && p.y == q.y && p.z == q.z;
-         });
-}
-
-std::vector<P3> randomPoints(int n, unsigned seed, float range) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> u(-range, range);
-  std::vector<P3> v(n);
-  for (P3& p : v) p = {u(rng), u(rng), u(rng)};
-  return v;
-}
+using namespace polytest;
 
 const std::vector<P3> c_square = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
 

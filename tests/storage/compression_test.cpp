@@ -11,6 +11,7 @@
 #include "support/storage.h"
 
 using orvik::detail::DecodeImage;
+using Floats = std::vector<float>;
 
 namespace {
 
@@ -19,7 +20,15 @@ namespace {
 constexpr std::size_t c_passCount = 13, c_minimum = 17, c_maximum = 21, c_scale = 25, c_hasInvalid = 29,
                       c_invalid = 30;
 
-CSSEMatrix::UxSCompressionParameters& params(CSSEMatrix& m) { return m.GetCompressionParameters(); }
+// Sets the method, the passes and the invalid value (NaN: none) of the coding.
+CSSEMatrix& coding(CSSEMatrix& m, int method, unsigned passes = 1, float invalid = NAN) {
+  auto& p = m.GetCompressionParameters();
+  p.m_iMethod = method;
+  p.m_uiNumberOfPasses = passes;
+  p.m_bUseInvalidValue = !std::isnan(invalid);
+  if (p.m_bUseInvalidValue) p.m_fInvalidValue = invalid;
+  return m;
+}
 
 // The quantiser headers and image blocks of a stream of passes, as the reader meets them.
 struct Pass {
@@ -46,6 +55,12 @@ std::vector<Pass> passesOf(const Bytes& b) {
 bool isJpeg(const Bytes& image) { return image.size() > 3 && image[0] == 0xFF && image[1] == 0xD8; }
 bool isPng(const Bytes& image) { return image.size() > 8 && image[0] == 0x89 && image[1] == 'P'; }
 
+CSSEMatrix read(const Bytes& b) {
+  CSSEMatrix m;
+  deserialize(m, b);
+  return m;
+}
+
 }  // namespace
 
 TEST(Quantizers, MapAndUnmapContract) {
@@ -60,58 +75,39 @@ TEST(Quantizers, MapAndUnmapContract) {
     ASSERT_LE(std::fabs(uniform.Unmap(a) - v), 0.5f / uniform.GetScale() * 1.0001f) << v;
     ASSERT_LE(std::fabs(withInvalid.Unmap(b) - v), 0.5f / scale * 1.0001f) << v;
   }
-  EXPECT_EQ(uniform.Map(minimum), 0u);
-  EXPECT_EQ(uniform.Map(maximum), 255u);
-  EXPECT_EQ(withInvalid.Map(maximum), 254u);
-  EXPECT_EQ(withInvalid.Map(-999.0f), 255u);
-  EXPECT_EQ(withInvalid.Unmap(255), -999.0f);
-  // Values outside the range and NaN stay within the codes.
-  EXPECT_EQ(uniform.Map(-1e30f), 0u);
-  EXPECT_EQ(uniform.Map(1e30f), 255u);
-  EXPECT_EQ(uniform.Map(NAN), 0u);
-  EXPECT_EQ(withInvalid.Map(1e30f), 254u);
-  // An invalid value inside the range keeps its own code.
+  // The ends of the range, values outside it and NaN stay within the codes;
+  // the invalid value has its own, also inside the range.
   const QeFloatingPointQuantizationUniformWithInvalid inside(0.0f, 10.0f, 25.3999f, 5.0f);
-  EXPECT_EQ(inside.Map(5.0f), 255u);
+  EXPECT_EQ((std::vector<unsigned>{uniform.Map(minimum), uniform.Map(maximum), withInvalid.Map(maximum),
+                                   withInvalid.Map(-999.0f), uniform.Map(-1e30f), uniform.Map(1e30f),
+                                   uniform.Map(NAN), withInvalid.Map(1e30f), inside.Map(5.0f)}),
+            (std::vector<unsigned>{0, 255, 254, 255, 0, 255, 0, 254, 255}));
+  EXPECT_EQ(withInvalid.Unmap(255), -999.0f);
   EXPECT_EQ(inside.Unmap(255), 5.0f);
   EXPECT_NE(inside.Map(5.01f), 255u);
 }
 
 TEST(Compression, QuantiserHeaders) {
-  CSSEMatrix ramp, back;  // values 0 .. 10
-  ramp.Create(11, 3);
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 11; ++x) ramp.SetPoint(x, y, static_cast<float>(x));
-  params(ramp).m_iMethod = 2;
-  struct Case {
-    const char* name;
-    float maxError, scale;
-  };
-  for (const Case& c :
-       {Case{"finest scale 25.4999", 0.0f, (1.0f / 10.0f) * 254.999f},
-        Case{"the error limit when coarser", 0.1f, 0.5f / 0.1f},
-        Case{"an error limit finer than the range allows", 0.001f, (1.0f / 10.0f) * 254.999f}}) {
-    SCOPED_TRACE(c.name);
-    params(ramp).m_fMaxError = c.maxError;
+  CSSEMatrix ramp = field(11, 3, [](int x, int) { return x; });  // values 0 .. 10
+  coding(ramp, 2);
+  // The finest scale, the error limit when coarser, an error limit finer than the range allows.
+  for (const auto& [maxError, scale] :
+       {std::pair{0.0f, (1.0f / 10.0f) * 254.999f}, std::pair{0.1f, 0.5f / 0.1f},
+        std::pair{0.001f, (1.0f / 10.0f) * 254.999f}}) {
+    SCOPED_TRACE(maxError);
+    ramp.GetCompressionParameters().m_fMaxError = maxError;
     const Bytes b = serialize(ramp);
     EXPECT_EQ(u32(b, c_passCount), 1u);
-    EXPECT_EQ(f32(b, c_minimum), 0.0f);
-    EXPECT_EQ(f32(b, c_maximum), 10.0f);
-    EXPECT_EQ(f32(b, c_scale), c.scale);
-    EXPECT_EQ(b[c_hasInvalid], 0);
+    EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale), float(b[c_hasInvalid])}),
+              (Floats{0.0f, 10.0f, scale, 0.0f}));
   }
-  params(ramp).m_fMaxError = 0.0f;
+  ramp.GetCompressionParameters().m_fMaxError = 0.0f;
   {
     SCOPED_TRACE("all values equal: scale 1");
-    CSSEMatrix flat;
-    flat.Create(4, 4);
-    flat.Fill(2.5f);
-    params(flat).m_iMethod = 2;
-    const Bytes b = serialize(flat);
-    EXPECT_EQ(std::vector<float>({f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale)}),
-              std::vector<float>({2.5f, 2.5f, 1.0f}));
-    deserialize(back, b);
-    EXPECT_EQ(back.GetPoint(3, 3), 2.5f);
+    CSSEMatrix flat = filled(4, 4, 2.5f);
+    const Bytes b = serialize(coding(flat, 2));
+    EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale)}), (Floats{2.5f, 2.5f, 1.0f}));
+    EXPECT_EQ(read(b).GetPoint(3, 3), 2.5f);
     EXPECT_EQ(flat.GetMaxAbsCompressionError(), 0.0f);
   }
   for (int method : {2, 3}) {
@@ -120,61 +116,42 @@ TEST(Compression, QuantiserHeaders) {
     CSSEMatrix m(ramp);
     m.SetPoint(4, 1, -50.0f);
     m.SetPoint(10, 2, -50.0f);
-    params(m).m_iMethod = method;
-    params(m).m_bUseInvalidValue = true;
-    params(m).m_fInvalidValue = -50.0f;
-    params(m).m_uiNumberOfPasses = 3;
-    const Bytes b = serialize(m);
-    EXPECT_EQ(std::vector<float>({f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale), f32(b, c_invalid)}),
-              std::vector<float>({0.0f, 10.0f, (1.0f / 10.0f) * 253.999f, -50.0f}));
-    EXPECT_EQ(b[c_hasInvalid], 1);
+    const Bytes b = serialize(coding(m, method, 3, -50.0f));
+    EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale), f32(b, c_invalid),
+                      float(b[c_hasInvalid])}),
+              (Floats{0.0f, 10.0f, (1.0f / 10.0f) * 253.999f, -50.0f, 1.0f}));
     EXPECT_FALSE(passesOf(b)[1].hasInvalid);  // later passes keep the invalid cells frozen
-    deserialize(back, b);
-    EXPECT_EQ(back.GetPoint(4, 1), -50.0f);
-    EXPECT_EQ(back.GetPoint(10, 2), -50.0f);
+    const CSSEMatrix back = read(b);
+    EXPECT_EQ((Floats{back.GetPoint(4, 1), back.GetPoint(10, 2)}), (Floats{-50.0f, -50.0f}));
     EXPECT_NEAR(maxAbsDifference(m, back), m.GetMaxAbsCompressionError(), 1e-4f);
   }
-  {
-    SCOPED_TRACE("method 1 never carries an invalid value");
-    CSSEMatrix m(ramp);
-    params(m).m_iMethod = 1;
-    params(m).m_bUseInvalidValue = true;
-    params(m).m_fInvalidValue = 3.0f;
-    params(m).m_uiNumberOfPasses = 2;
-    for (const Pass& p : passesOf(serialize(m))) EXPECT_FALSE(p.hasInvalid);
-  }
-  params(ramp).m_uiNumberOfPasses = 0;  // no passes: only the count; zeros come back
-  const Bytes b = serialize(ramp);
+  CSSEMatrix m(ramp);
+  for (const Pass& p : passesOf(serialize(coding(m, 1, 2, 3.0f)))) EXPECT_FALSE(p.hasInvalid) << "method 1";
+  // No passes: only the count; zeros come back.
+  const Bytes b = serialize(coding(ramp, 2, 0));
   EXPECT_EQ(b.size(), 17u);
   EXPECT_EQ(ramp.GetMaxAbsCompressionError(), 10.0f);
-  back.Fill(1.0f);
+  CSSEMatrix back = filled(11, 3, 1.0f);
   deserialize(back, b);
   EXPECT_EQ(back.GetPoint(10, 2), 0.0f);
 }
 
 TEST(Compression, FixedRangeClampsOnlyValidValues) {
-  CSSEMatrix m, back;
-  m.Create(6, 2);
-  const float values[6] = {-5.0f, 0.0f, 1.0f, 2.0f, 9.0f, -100.0f};
-  for (int k = 0; k < 12; ++k) m.SetPoint(k % 6, k / 6, values[k % 6]);
-  params(m).m_iMethod = 2;
-  params(m).m_bFixedRange = true;
-  params(m).m_fRangeMin = 0.0f;
-  params(m).m_fRangeMax = 2.0f;
+  const float values[6] = {-5.0f, 0.0f, 1.0f, 2.0f, 9.0f, -100.0f}, clamped[6] = {0, 0, 1, 2, 2, 0};
+  CSSEMatrix m = field(6, 2, [&](int x, int) { return values[x]; });
+  auto& p = coding(m, 2).GetCompressionParameters();
+  p.m_bFixedRange = true;
+  p.m_fRangeMin = 0.0f;
+  p.m_fRangeMax = 2.0f;
   Bytes b = serialize(m);  // without an invalid value every value is clamped
-  EXPECT_EQ(f32(b, c_minimum), 0.0f);
-  EXPECT_EQ(f32(b, c_maximum), 2.0f);
-  deserialize(back, b);
-  const float clamped[6] = {0.0f, 0.0f, 1.0f, 2.0f, 2.0f, 0.0f};
+  EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum)}), (Floats{0.0f, 2.0f}));
+  CSSEMatrix back = read(b);
   for (int x = 0; x < 6; ++x) EXPECT_NEAR(back.GetPoint(x, 1), clamped[x], 0.5f / f32(b, c_scale)) << x;
   EXPECT_NEAR(m.GetMaxAbsCompressionError(), 100.0f, 0.01f);
-
-  params(m).m_bUseInvalidValue = true;  // the invalid value keeps its code even outside the range
-  params(m).m_fInvalidValue = -100.0f;
-  b = serialize(m);
-  deserialize(back, b);
-  EXPECT_EQ(back.GetPoint(5, 0), -100.0f);
-  EXPECT_EQ(back.GetPoint(5, 1), -100.0f);
+  // The invalid value keeps its code even outside the range.
+  b = serialize(coding(m, 2, 1, -100.0f));
+  back = read(b);
+  EXPECT_EQ((Floats{back.GetPoint(5, 0), back.GetPoint(5, 1)}), (Floats{-100.0f, -100.0f}));
   EXPECT_NEAR(back.GetPoint(0, 0), 0.0f, 0.5f / f32(b, c_scale));
   EXPECT_NEAR(m.GetMaxAbsCompressionError(), 7.0f, 0.01f);  // 9 clamped to 2
 }
@@ -182,31 +159,25 @@ TEST(Compression, FixedRangeClampsOnlyValidValues) {
 TEST(Compression, MultiPassRoundTripsWithinTheReportedError) {
   CSSEMatrix m;
   surface(m, 67, 45, 12.0f);
-  params(m).m_fJPEGQuality = 0.8f;
+  m.GetCompressionParameters().m_fJPEGQuality = 0.8f;
   for (int method : {1, 2, 3})
     for (unsigned passes = 1; passes <= 4; ++passes)
       for (float maxError : {0.0f, 0.01f, 0.2f}) {
         SCOPED_TRACE(testing::Message()
                      << "method " << method << ", passes " << passes << ", max error " << maxError);
-        params(m).m_iMethod = method;
-        params(m).m_uiNumberOfPasses = passes;
-        params(m).m_fMaxError = maxError;
+        coding(m, method, passes).GetCompressionParameters().m_fMaxError = maxError;
         const Bytes b = serialize(m);
         const float reported = m.GetMaxAbsCompressionError();
-        CSSEMatrix back;
-        deserialize(back, b);
-        ASSERT_EQ(back.GetSizeX(), 67);
-        ASSERT_EQ(back.GetSizeY(), 45);
+        const CSSEMatrix back = read(b);
+        ASSERT_EQ((std::vector<int>{back.GetSizeX(), back.GetSizeY()}), (std::vector<int>{67, 45}));
         EXPECT_EQ(back.GetCompressionParameters().m_iMethod, method);
         // The encoder measured its residual against the decoded passes, so the
         // reported error is the real one, up to float rounding.
         EXPECT_NEAR(maxAbsDifference(m, back), reported, 1e-4f);
         const std::vector<Pass> p = passesOf(b);
         ASSERT_EQ(p.size(), passes);
-        for (unsigned i = 0; i < passes; ++i) {
-          const bool jpeg = method == 1 || (method == 3 && i > 0);
-          EXPECT_TRUE(jpeg ? isJpeg(p[i].image) : isPng(p[i].image)) << i;
-        }
+        for (unsigned i = 0; i < passes; ++i)
+          EXPECT_TRUE(method == 1 || (method == 3 && i > 0) ? isJpeg(p[i].image) : isPng(p[i].image)) << i;
         if (method != 2) continue;
         // PNG coding is lossless for the bytes: only the last quantiser's half-step remains.
         EXPECT_LE(reported, 0.5f / p.back().scale * 1.001f);
@@ -219,69 +190,52 @@ TEST(Compression, MultiPassRoundTripsWithinTheReportedError) {
 }
 
 TEST(Compression, ValidityMask) {
-  CSSEMatrix m, back;
-  m.Create(9, 6);
+  const auto invalid = [](int x, int y) {
+    return (x == 8 && y == 0) || (x == 0 && y == 5) || (x == 3 && y == 2);
+  };
+  CSSEMatrix m = field(9, 6, [&](int x, int y) { return invalid(x, y) ? -1.0f : static_cast<float>(x + y); });
   double sum = 0.0;
   for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 9; ++x) {
-      const bool invalid = (x == 8 && y == 0) || (x == 0 && y == 5) || (x == 3 && y == 2);
-      m.SetPoint(x, y, invalid ? -1.0f : static_cast<float>(x + y));
-      sum += invalid ? 0.0 : x + y;
-    }
+    for (int x = 0; x < 9; ++x) sum += invalid(x, y) ? 0.0 : x + y;
   const float mean = static_cast<float>(sum / 51.0);
-  params(m).m_iMethod = 4;
-  params(m).m_fInvalidValue = -1.0f;  // counts whatever m_bUseInvalidValue says
+  coding(m, 4).GetCompressionParameters().m_fInvalidValue = -1.0f;  // counts whatever m_bUseInvalidValue says
   const Bytes b = serialize(m);
-  EXPECT_EQ(f32(b, 13), mean);
-  EXPECT_EQ(f32(b, 17), -1.0f);
+  EXPECT_EQ((Floats{f32(b, 13), f32(b, 17)}), (Floats{mean, -1.0f}));
   // The block is a 9 x 6 one-bit TIFF; pixel 8 is the top bit of a row's second byte.
   const Bytes image(b.begin() + 25, b.end());
   ASSERT_EQ(u32(b, 21), image.size());
   EXPECT_TRUE(image[0] == 'I' || image[0] == 'M');
   unsigned width = 0, height = 0;
   const CbArray<unsigned char> bits = DecodeImage(image.data(), image.size(), 1, width, height);
-  EXPECT_EQ(width, 9u);
-  EXPECT_EQ(height, 6u);
+  EXPECT_EQ((std::vector<unsigned>{width, height}), (std::vector<unsigned>{9, 6}));
   EXPECT_EQ(Bytes(bits.GetData(), bits.GetData() + bits.GetCount()),
             (Bytes{0x00, 0x80, 0, 0, 0x10, 0, 0, 0, 0, 0, 0x80, 0x00}));
-  deserialize(back, b);
-  for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 9; ++x) EXPECT_EQ(back.GetPoint(x, y), m.GetPoint(x, y) == -1.0f ? -1.0f : mean);
+  EXPECT_TRUE(fieldIs(read(b), [&](int x, int y) { return invalid(x, y) ? -1.0f : mean; }));
   EXPECT_NEAR(m.GetMaxAbsCompressionError(), std::max(mean, 13.0f - mean), 1e-5f);
   // No invalid value: every value becomes the mean.
   m.Create(5, 5);
   m.SetPoint(2, 2, 25.0f);
-  deserialize(back, serialize(m));
-  EXPECT_EQ(back.GetPoint(0, 0), 1.0f);
-  EXPECT_EQ(back.GetPoint(2, 2), 1.0f);
+  EXPECT_TRUE(fieldIs(read(serialize(m)), [](int, int) { return 1.0f; }));
 }
 
 TEST(Compression, PassLimitsAndEmptyMatrices) {
   CSSEMatrix m;
   surface(m, 4, 4);
-  params(m).m_iMethod = 2;
-  params(m).m_uiNumberOfPasses = 256;  // refused before anything is written
   CbStreamWriteBinaryBuffer out;
-  EXPECT_THROW(m.Serialize(out), CbException);
+  EXPECT_THROW(coding(m, 2, 256).Serialize(out), CbException);  // refused before anything is written
   EXPECT_EQ(out.GetCount(), 0u);
   // A stored pass count of 256 is refused, though all 256 passes follow.
-  params(m).m_uiNumberOfPasses = 1;
-  const Bytes one = serialize(m);
+  const Bytes one = serialize(coding(m, 2, 1));
   Bytes b(one.begin(), one.begin() + c_passCount);
   b.insert(b.end(), {0, 1, 0, 0});
   for (int i = 0; i < 256; ++i) b.insert(b.end(), one.begin() + c_passCount + 4, one.end());
   EXPECT_FALSE(accepted(deserialize, b));
-
   for (int method : {1, 2, 3, 4}) {
-    SCOPED_TRACE("empty matrix, method " + std::to_string(method));
-    CSSEMatrix empty, back;
-    empty.Create(0, 5);
-    params(empty).m_iMethod = method;
-    params(empty).m_uiNumberOfPasses = 2;
-    deserialize(back, serialize(empty));
-    EXPECT_EQ(back.GetSizeX(), 0);
-    EXPECT_EQ(back.GetSizeY(), 5);
-    EXPECT_EQ(empty.GetMaxAbsCompressionError(), 0.0f);
+    CSSEMatrix empty = filled(0, 5);
+    const CSSEMatrix back = read(serialize(coding(empty, method, 2)));
+    EXPECT_EQ((Floats{float(back.GetSizeX()), float(back.GetSizeY()), empty.GetMaxAbsCompressionError()}),
+              (Floats{0, 5, 0}))
+        << "empty matrix, method " << method;
   }
 }
 
@@ -307,8 +261,7 @@ TEST(Codecs, ImagesRoundTripAndRefuseOtherInputs) {
     const CbArray<unsigned char>& image = *images[f];
     unsigned dw = 0, dh = 0;
     const CbArray<unsigned char> back = DecodeImage(file.GetData(), file.GetCount(), depth[f], dw, dh);
-    EXPECT_EQ(dw, w);
-    EXPECT_EQ(dh, h);
+    EXPECT_EQ((std::vector<unsigned>{dw, dh}), (std::vector<unsigned>{w, h}));
     ASSERT_EQ(back.GetCount(), image.GetCount());
     int worst = 0;  // PNG and TIFF exact (padding bits clear), JPEG at full quality close
     for (unsigned i = 0; i < image.GetCount(); ++i) worst = std::max(worst, std::abs(back[i] - image[i]));
@@ -340,9 +293,7 @@ TEST(Compression, ConcurrentSerialisationMatchesSerial) {
   std::vector<Bytes> alone(4), together(4);
   for (int i = 0; i < 4; ++i) {
     surface(matrices[i], 31 + i, 17, 2.0f + i);
-    params(matrices[i]).m_iMethod = 1 + i;  // JPEG, PNG, PNG + JPEG, mask
-    params(matrices[i]).m_uiNumberOfPasses = 2;
-    alone[i] = serialize(matrices[i]);
+    alone[i] = serialize(coding(matrices[i], 1 + i, 2));  // JPEG, PNG, PNG + JPEG, mask
   }
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i)

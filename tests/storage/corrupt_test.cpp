@@ -65,34 +65,20 @@ TEST(CorruptInput, FlippedBytesNeverCrash) {
 }
 
 TEST(CorruptInput, ImageBlocksThatDoNotMatchTheHeader) {
-  {
-    SCOPED_TRACE("a pass image smaller than the matrix is read clamped");
-    CSSEMatrix small, back, reference;
-    surface(small, 5, 3, 4.0f);
-    small.GetCompressionParameters().m_iMethod = 2;
-    Bytes b = serialize(small);
-    deserialize(reference, b);
-    b[4] = 13;  // announce a 13 x 9 matrix for the 5 x 3 pass
-    b[8] = 9;
-    deserialize(back, b);
-    EXPECT_EQ(back.GetSizeX(), 13);
-    EXPECT_EQ(back.GetPoint(12, 8), reference.GetPoint(4, 2));
-    EXPECT_EQ(back.GetPoint(2, 1), reference.GetPoint(2, 1));
-    b[30] = 0xFF;  // an image block longer than the data: high bytes of its length
-    b[31] = 0x7F;
-    EXPECT_FALSE(accepted(deserialize, b));
-  }
-  {
-    SCOPED_TRACE("a mask image of another size leaves the fill undone");
-    CSSEMatrix mask, back;
-    mask.Create(13, 9);
-    mask.GetCompressionParameters().m_iMethod = 4;
-    Bytes b = serialize(mask);
-    b[4] = 12;
-    deserialize(back, b);
-    EXPECT_EQ(back.GetSizeX(), 12);
-    EXPECT_EQ(back.GetPoint(5, 5), 0.0f);
-  }
+  // A pass or mask image of another size than the header announces is corrupt:
+  // stretching it would let a tiny file stand for a huge matrix.
+  CSSEMatrix small, mask;
+  surface(small, 5, 3, 4.0f);
+  small.GetCompressionParameters().m_iMethod = 2;
+  Bytes b = serialize(small);
+  b[4] = 13;  // announce a 13 x 9 matrix for the 5 x 3 pass
+  b[8] = 9;
+  EXPECT_FALSE(accepted(deserialize, b));
+  mask.Create(13, 9);
+  mask.GetCompressionParameters().m_iMethod = 4;
+  b = serialize(mask);
+  b[4] = 12;
+  EXPECT_FALSE(accepted(deserialize, b));
 }
 
 // The seed corpus of the fuzz targets, replayed: files named valid_* were

@@ -1,43 +1,29 @@
 // Runs the built orvik program as a user would and checks what it writes.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "orvik/matrix/ssematrix.h"
+#include "support/tool.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;      // exit status, or -1 when the program did not exit normally
-  std::string output;   // stdout and stderr together
-};
-
-Outcome run(const std::string& args) {
-  Outcome r;
-  const std::string command = std::string(ORVIK_TOOL_PATH) + " " + args + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  while (std::fgets(buf.data(), buf.size(), p)) r.output += buf.data();
-  const int status = pclose(p);
-  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  return r;
-}
+using test_support::Outcome;
+using test_support::run;
 
 class ToolTest : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
     dir = fs::temp_directory_path() / ("orvik-tool-" + std::to_string(::getpid()) + "-" +
                                        testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -64,15 +50,13 @@ bool pngSize(const std::string& file, int& w, int& h) {
 TEST_F(ToolTest, DemoReportsAndWritesPreviews) {
   const Outcome r = run("demo --size 96 --out " + dir.string());
   ASSERT_EQ(r.status, 0) << r.output;
-  for (const char* word : {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask"})
+  for (const char* word :
+       {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask"})
     EXPECT_NE(r.output.find(word), std::string::npos) << word << "\n" << r.output;
-  for (const char* name : {"heights-raw.png", "heights.png", "mask.png", "margin.png", "distance.png",
-                           "decoded-method3.png"}) {
-    SCOPED_TRACE(name);
+  for (const char* name :
+       {"heights-raw.png", "heights.png", "mask.png", "margin.png", "distance.png", "decoded-method3.png"}) {
     int w = 0, h = 0;
-    ASSERT_TRUE(pngSize(path(name), w, h));
-    EXPECT_EQ(w, 96);
-    EXPECT_EQ(h, 96);
+    EXPECT_TRUE(pngSize(path(name), w, h) && w == 96 && h == 96) << name << " " << w << " x " << h;
   }
 }
 
@@ -89,7 +73,8 @@ TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
   }
   Outcome r = run("convert " + path("in.raw") + " " + path("in.png") + " --size 37x23");
   ASSERT_EQ(r.status, 0) << r.output;
-  r = run("convert " + path("in.png") + " " + path("stored.ssem") + " --method 2 --passes 2 --max-error 0.0005");
+  r = run("convert " + path("in.png") + " " + path("stored.ssem") +
+          " --method 2 --passes 2 --max-error 0.0005");
   ASSERT_EQ(r.status, 0) << r.output;
   const auto at = r.output.find("maximum error ");
   ASSERT_NE(at, std::string::npos) << r.output;
@@ -98,10 +83,8 @@ TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
 
   r = run("info " + path("stored.ssem"));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("version:  4"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("size:     37 x 23"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("method:   2"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("passes:   2"), std::string::npos) << r.output;
+  for (const char* line : {"version:  4", "size:     37 x 23", "method:   2", "passes:   2"})
+    EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
 
   r = run("convert " + path("stored.ssem") + " " + path("out.tif"));
   ASSERT_EQ(r.status, 0) << r.output;
@@ -124,46 +107,31 @@ TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
   r = run("preview " + path("out.tif") + " " + path("p.png") + " --colormap");
   ASSERT_EQ(r.status, 0) << r.output;
   int pw = 0, ph = 0;
-  ASSERT_TRUE(pngSize(path("p.png"), pw, ph));
-  EXPECT_EQ(pw, w);
-  EXPECT_EQ(ph, h);
+  EXPECT_TRUE(pngSize(path("p.png"), pw, ph) && pw == w && ph == h) << pw << " x " << ph;
 }
 
 TEST_F(ToolTest, BadInputsFailWithAMessage) {
-  {
-    SCOPED_TRACE("missing file");
-    const Outcome r = run("info " + path("none.ssem"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("none.ssem"), std::string::npos) << r.output;
-  }
-  {
-    SCOPED_TRACE("truncated stored matrix");
-    CSSEMatrix m;
-    m.Create(20, 20);
-    m.Fill(2.0f);
-    ASSERT_TRUE(m.Store(path("full.ssem").c_str()));
-    std::ifstream in(path("full.ssem"), std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(path("cut.ssem"), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
-    const Outcome r = run("info " + path("cut.ssem"));
-    EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_FALSE(r.output.empty());
-  }
-  {
-    SCOPED_TRACE("raw input of the wrong size");
-    std::ofstream(path("x.raw"), std::ios::binary).write("12345678", 8);
-    const Outcome r = run("convert " + path("x.raw") + " " + path("y.tif") + " --size 3x3");
-    EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("--size 3x3"), std::string::npos) << r.output;
-  }
-  {
-    SCOPED_TRACE("bad options");
-    EXPECT_EQ(run("convert a b --passes 300").status, 2);
-    EXPECT_EQ(run("demo --bogus").status, 2);
-    EXPECT_EQ(run("frobnicate").status, 2);
-    const Outcome help = run("convert --help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.output.find("--max-error"), std::string::npos);
+  // A truncated stored matrix and raw input of the wrong size.
+  CSSEMatrix m;
+  m.Create(20, 20);
+  ASSERT_TRUE(m.Store(path("full.ssem").c_str()));
+  std::ifstream in(path("full.ssem"), std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ofstream(path("cut.ssem"), std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+  std::ofstream(path("x.raw"), std::ios::binary).write("12345678", 8);
+  // Each command fails with its status and a message naming what went wrong.
+  for (const auto& [args, status, named] : std::vector<std::tuple<std::string, int, std::string>>{
+           {"info " + path("none.ssem"), 1, "none.ssem"},
+           {"info " + path("cut.ssem"), 1, "orvik info: "},
+           {"convert " + path("x.raw") + " " + path("y.tif") + " --size 3x3", 1, "--size 3x3"},
+           {"convert a b --passes 300", 2, ""},
+           {"demo --bogus", 2, ""},
+           {"frobnicate", 2, ""},
+           {"convert --help", 0, "--max-error"}}) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, status) << args << "\n" << r.output;
+    EXPECT_NE(r.output.find(named), std::string::npos) << args << "\n" << r.output;
   }
 }
 

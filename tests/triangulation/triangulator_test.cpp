@@ -4,6 +4,8 @@
 #include <set>
 #include <string>
 
+#include "orvik/chain/PixelChain.h"
+#include "orvik/matrix/ssematrix.h"
 #include "orvik/triangulation/HPolygonTriangulator.h"
 #include "polygons.h"
 
@@ -44,7 +46,90 @@ void expectTriangulates(const CHPolygonTriangulator& t, const Ring& ring, bool s
   EXPECT_NEAR(sum, std::fabs(area2(ring)), 1e-9 * std::fabs(area2(ring)));
 }
 
+// The clipping order of the triangulator, with every edge of the ring tested
+// for every diagonal: the reference for its edge index.
+std::vector<std::array<int, 3>> referenceClip(const Ring& ring, bool is3D) {
+  using F = CHSimpleBasisFcns;
+  const int n = static_cast<int>(ring.size());
+  std::vector<t_hvertex> v(n);
+  const int forward = area2(ring) >= 0 ? 1 : n - 1;
+  for (int i = 0; i < n; ++i) {
+    v[i].x = ring[i].x, v[i].y = ring[i].y, v[i].vnum = i;
+    v[i].next = &v[(i + forward) % n];
+    v[i].prev = &v[(i + n - forward) % n];
+  }
+  t_hvertex* head = &v[0];
+  const auto diagonal = [&](const t_hvertex* a, const t_hvertex* b) {
+    if (!F::InCone(a, b) || !F::InCone(b, a)) return false;
+    const t_hvertex* c = head;
+    do {
+      if (c != a && c->next != a && c != b && c->next != b && F::Intersect(a, b, c, c->next)) return false;
+      c = c->next;
+    } while (c != head);
+    return true;
+  };
+  for (t_hvertex& e : v) e.ear = diagonal(e.prev, e.next);
+  std::vector<std::array<int, 3>> out;
+  for (int remaining = n; remaining >= 3; --remaining) {
+    t_hvertex* e = is3D ? head->next : head;
+    for (int k = 0; remaining > 3 && k < remaining && !e->ear; ++k) e = e->next;
+    if (remaining > 3 && !e->ear) break;
+    t_hvertex *p = e->prev, *q = e->next;
+    out.push_back({p->vnum, e->vnum, q->vnum});
+    if (remaining > 3) p->ear = diagonal(p->prev, q), q->ear = diagonal(p, q->next);
+    p->next = q, q->prev = p, head = q;
+  }
+  return out;
+}
+
+// The border of a pixel disc, traced: runs of collinear points.
+Ring pixelOutline(int radius) {
+  CSSEMatrix m;
+  m.Create(2 * radius + 8, 2 * radius + 8);
+  int x0 = -1, y0 = -1;
+  for (int y = 0; y < m.GetSizeY(); ++y)
+    for (int x = 0; x < m.GetSizeX(); ++x) {
+      const int dx = x - radius - 4, dy = y - radius - 4;
+      if (dx * dx + dy * dy > radius * radius) continue;
+      m.SetPoint(x, y, 1.0f);
+      if (x0 < 0) x0 = x, y0 = y;
+    }
+  CPixelChain chain;
+  chain.CreatePixelChain(&m, 0.5f, x0, y0, 1000000, true, true, 0);
+  Ring r;
+  for (int i = 0; i < chain.GetCount(); ++i) r.push_back({float(chain.GetPixelData()[i].x), float(chain.GetPixelData()[i].y)});
+  return r;
+}
+
 }  // namespace
+
+TEST(PolygonTriangulator, EdgeIndexGivesTheReferenceTriangles) {
+  struct Case {
+    std::string name;
+    Ring ring;
+  };
+  std::vector<Case> cases = {{"comb 40", comb(40, 6)}, {"pixel disc 30", pixelOutline(30)},
+                             {"pixel disc 5", pixelOutline(5)}};
+  for (int n : {47, 48, 200, 1500}) cases.push_back({"star " + std::to_string(n), star(n, n)});
+  // Edges that are almost vertical reach far across under the tolerance.
+  Ring steep = star(300, 77);
+  for (std::size_t i = 0; i + 1 < steep.size(); i += 5) steep[i + 1].x = steep[i].x + 1e-5f;
+  cases.push_back({"steep edges", steep});
+  // The vertex (0, 40) counts as lying on the edge from (1e-5, 10) to (0, 0),
+  // 30 units beyond its end: |A| = 0.0004 is within the tolerance.
+  Ring reach = {{-10, -10}};
+  for (int k = 0; k <= 50; ++k) reach.push_back({10 + 0.5f * std::sin(float(k)), -10 + 70 * k / 50.0f});
+  reach.insert(reach.end(), {{-10, 60}, {-10, 45}, {0, 40}, {-10, 35}, {-10, 12}, {1e-5f, 10}, {0, 0}});
+  cases.push_back({"tolerance reach", reach});
+  for (const Case& c : cases)
+    for (bool is3D : {false, true}) {
+      SCOPED_TRACE(c.name + (is3D ? " 3D" : " 2D"));
+      CSSE3dPolygon p = toPolygon(c.ring);
+      CHPolygonTriangulator t(&p, 1, 1, 1, 1, is3D);
+      EXPECT_EQ(trianglesOf(t), referenceClip(c.ring, is3D));
+      if (c.name.rfind("pixel", 0) == 0) expectTriangulates(t, c.ring, false);
+    }
+}
 
 TEST(PolygonTriangulator, CompleteTriangulationsInBothOrientations) {
   struct Case {

@@ -1,6 +1,17 @@
 #include "orvik/foundation/codecs/ImageCodecs.h"
 
+#include <atomic>
 #include <cstring>
+
+namespace orvik {
+namespace {
+std::atomic<std::uint64_t> g_maxImagePixels{c_uDefaultMaxImagePixels};
+}  // namespace
+
+std::uint64_t GetMaxImagePixels() noexcept { return g_maxImagePixels.load(std::memory_order_relaxed); }
+void SetMaxImagePixels(std::uint64_t pixels) noexcept { g_maxImagePixels.store(pixels, std::memory_order_relaxed); }
+
+}  // namespace orvik
 
 namespace orvik::detail {
 

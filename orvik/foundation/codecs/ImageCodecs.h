@@ -11,11 +11,25 @@
 
 #include "orvik/foundation/Containers.h"
 
+namespace orvik {
+
+// The largest image, in pixels, that any image decoder of the library accepts
+// (stored passes and masks, and the image files of the orvik program). A header
+// that claims more is refused before anything is allocated. The default, 2^28
+// pixels, lies far above any height field in use; a host that reads larger
+// images raises it once at start-up. Process-wide; safe to read and set from
+// any thread.
+inline constexpr std::uint64_t c_uDefaultMaxImagePixels = std::uint64_t(1) << 28;
+std::uint64_t GetMaxImagePixels() noexcept;
+void SetMaxImagePixels(std::uint64_t pixels) noexcept;
+
+}  // namespace orvik
+
 namespace orvik::detail {
 
-// Largest image a decoder accepts, in pixels. Far above any height field the
-// library handles, and a hard stop against sizes read from corrupt headers.
-inline constexpr std::uint64_t c_uMaxImagePixels = std::uint64_t(1) << 27;
+// Deflate expands at most about 1032:1, so compressed rows that need more
+// bytes than this times the file's size cannot be genuine.
+inline constexpr std::uint64_t c_uMaxDeflateRatio = 1100;
 
 // 8-bit grey PNG.
 CbArray<unsigned char> EncodePngGray8(const unsigned char* pixels, unsigned width, unsigned height);

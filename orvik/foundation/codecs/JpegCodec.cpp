@@ -150,7 +150,7 @@ CbArray<unsigned char> DecodeJpeg(const unsigned char* data, std::size_t size, u
   if (d.info.arith_code) fail(function, "arithmetic coding is not supported");
   const std::uint64_t w = d.info.image_width, h = d.info.image_height;
   const std::uint64_t blocks = ((w + 7) / 8) * ((h + 7) / 8);
-  if (w * h > c_uMaxImagePixels || blocks > 8 * static_cast<std::uint64_t>(size))
+  if (w * h > GetMaxImagePixels() || blocks > 8 * static_cast<std::uint64_t>(size))
     fail(function, "image size out of bounds");
   CbArray<unsigned char> pixels(static_cast<std::size_t>(w * h));
   if (!readRows(d, pixels.GetData(), static_cast<std::size_t>(w))) fail(function, d.error.message);

@@ -14,10 +14,6 @@
 namespace orvik::detail {
 namespace {
 
-// Deflate expands at most about 1032:1, so a PNG whose rows need more bytes than
-// that times its own size cannot be genuine; refusing it bounds the allocation.
-constexpr std::uint64_t c_uMaxDeflateRatio = 1100;
-
 struct PngCodec {
   png_structp png = nullptr;
   png_infop info = nullptr;
@@ -132,8 +128,9 @@ CbArray<unsigned char> DecodePng(const unsigned char* data, std::size_t size, un
   if (colour != PNG_COLOR_TYPE_GRAY || static_cast<unsigned>(depth) != bitsPerPixel)
     fail(function, "not a grey image of the requested depth");
   const std::uint64_t stride = (static_cast<std::uint64_t>(w) * bitsPerPixel + 7) / 8;
-  if (static_cast<std::uint64_t>(w) * h > c_uMaxImagePixels ||
-      (stride + 1) * h > c_uMaxDeflateRatio * size)
+  // Rows that need more than the deflate ratio allows of the file's size cannot
+  // be genuine; refusing them bounds the allocation by the input.
+  if (static_cast<std::uint64_t>(w) * h > GetMaxImagePixels() || (stride + 1) * h > c_uMaxDeflateRatio * size)
     fail(function, "image size out of bounds");
   if (png_get_rowbytes(codec.png, codec.info) != stride) fail(function, "unexpected row size");
 

@@ -170,7 +170,7 @@ CbArray<unsigned char> DecodeTiff(const unsigned char* data, std::size_t size, u
   if (fillOrder != FILLORDER_MSB2LSB && fillOrder != FILLORDER_LSB2MSB) fail(function, "bad fill order");
   if (TIFFIsTiled(tif)) fail(function, "tiled images are not supported");
   // Group 4 spends at least one bit on every row.
-  if (w == 0 || h == 0 || static_cast<std::uint64_t>(w) * h > c_uMaxImagePixels ||
+  if (w == 0 || h == 0 || static_cast<std::uint64_t>(w) * h > GetMaxImagePixels() ||
       h > 8 * static_cast<std::uint64_t>(size))
     fail(function, "image size out of bounds");
   const std::size_t stride = (static_cast<std::size_t>(w) + 7) / 8;

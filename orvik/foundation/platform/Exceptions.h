@@ -12,15 +12,24 @@ public:
 
 [[noreturn]] void AfxThrowMemoryException();
 
+// A failed file operation. m_lOsError is the errno the system reported (0 when
+// the failure was not the system's); what() names the file and the reason, so a
+// host can show it as it is.
 class CFileException : public std::exception {
 public:
   enum { none, genericException, fileNotFound, badPath, accessDenied, invalidFile, endOfFile, diskFull };
   CFileException() = default;
-  CFileException(int cause, std::string fileName) : m_cause(cause), m_strFileName(std::move(fileName)) {}
-  const char* what() const noexcept override { return "file error"; }
+  CFileException(int cause, std::string fileName, long osError = 0);
+  // The cause that fits a system error number.
+  static int OsErrorToException(long osError);
+  const char* what() const noexcept override { return m_what.empty() ? "file error" : m_what.c_str(); }
 
   int m_cause = none;
+  long m_lOsError = 0;
   std::string m_strFileName;
+
+private:
+  std::string m_what;
 };
 
 class CArchiveException : public std::exception {

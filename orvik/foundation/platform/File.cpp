@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-CFile::~CFile() { CFile::Close(); }
+CFile::~CFile() { closeQuietly(); }
 
 bool CFile::Open(const CString& path, unsigned flags, CFileException* error) {
   Close();
@@ -19,19 +19,31 @@ bool CFile::Open(const CString& path, unsigned flags, CFileException* error) {
   m_file = std::fopen(path.GetString(), mode);
   if (!m_file && create && (flags & modeNoTruncate)) m_file = std::fopen(path.GetString(), "w+b");
   if (!m_file) {
-    if (error) {
-      int cause = CFileException::genericException;
-      if (errno == ENOENT) cause = CFileException::fileNotFound;
-      else if (errno == EACCES || errno == EPERM) cause = CFileException::accessDenied;
-      *error = CFileException(cause, path.str());
-    }
+    if (error) *error = CFileException(CFileException::OsErrorToException(errno), path.str(), errno);
     return false;
   }
   m_path = path;
   return true;
 }
 
+void CFile::adopt(std::FILE* file, const CString& path) {
+  Close();
+  m_file = file;
+  m_path = path;
+}
+
+void CFile::fail(int cause, int osError) const { throw CFileException(cause, m_path.str(), osError); }
+
 void CFile::Close() {
+  if (!m_file) return;
+  std::FILE* file = m_file;
+  m_file = nullptr;
+  // fclose writes what is still buffered: its result is the last word on
+  // whether the data reached the system.
+  if (std::fclose(file) != 0) fail(CFileException::OsErrorToException(errno), errno);
+}
+
+void CFile::closeQuietly() {
   if (m_file) std::fclose(m_file);
   m_file = nullptr;
 }
@@ -43,15 +55,13 @@ std::size_t CFile::Read(void* buffer, std::size_t count) {
 
 void CFile::Write(const void* buffer, std::size_t count) {
   if (!m_file) throw CFileException(CFileException::invalidFile, m_path.str());
-  if (std::fwrite(buffer, 1, count, m_file) != count)
-    throw CFileException(CFileException::diskFull, m_path.str());
+  if (std::fwrite(buffer, 1, count, m_file) != count) fail(CFileException::OsErrorToException(errno), errno);
 }
 
 std::uint64_t CFile::Seek(std::int64_t offset, SeekPosition from) {
   if (!m_file) throw CFileException(CFileException::invalidFile, m_path.str());
   const int whence = from == begin ? SEEK_SET : from == current ? SEEK_CUR : SEEK_END;
-  if (std::fseek(m_file, static_cast<long>(offset), whence) != 0)
-    throw CFileException(CFileException::badPath, m_path.str());
+  if (std::fseek(m_file, static_cast<long>(offset), whence) != 0) fail(CFileException::badPath, errno);
   return GetPosition();
 }
 
@@ -72,7 +82,7 @@ std::uint64_t CFile::GetLength() const {
 }
 
 void CFile::Flush() {
-  if (m_file) std::fflush(m_file);
+  if (m_file && std::fflush(m_file) != 0) fail(CFileException::OsErrorToException(errno), errno);
 }
 
 CMemFile::CMemFile(const void* data, std::size_t size)

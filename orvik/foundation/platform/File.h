@@ -29,7 +29,11 @@ public:
 
   // modeCreate makes a new file or truncates an existing one (unless
   // modeNoTruncate). On failure returns false and fills *error when given.
+  // A file that replaces another should be written through CAtomicFile
+  // (AtomicFile.h) instead, so that a failure keeps the previous content.
   virtual bool Open(const CString& path, unsigned flags, CFileException* error = nullptr);
+  // Throws CFileException when the system reports that buffered bytes could not
+  // be written; the file is closed either way. The destructor closes silently.
   virtual void Close();
   bool IsOpen() const { return m_file != nullptr; }
 
@@ -41,9 +45,18 @@ public:
   virtual std::uint64_t Seek(std::int64_t offset, SeekPosition from);
   virtual std::uint64_t GetPosition() const;
   virtual std::uint64_t GetLength() const;
+  // Hands the buffered bytes to the system; throws CFileException on failure.
   virtual void Flush();
 
+protected:
+  // Takes over an open stream; the file then reports errors under `path`.
+  void adopt(std::FILE* file, const CString& path);
+  std::FILE* handle() const { return m_file; }
+  [[noreturn]] void fail(int cause, int osError) const;
+
 private:
+  void closeQuietly();
+
   std::FILE* m_file = nullptr;
   CString m_path;
 };

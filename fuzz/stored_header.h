@@ -1,0 +1,26 @@
+#pragma once
+// The fuzz targets admit every declared size: a reader that allocates more than
+// its input can fill then shows as a finding under -malloc_limit_mb. Only the
+// forms that by definition carry no body are kept small: an unknown method, or
+// a multi-pass body of zero passes, stands for a matrix of zeros of the stored
+// size, so its allocation is what the format asks for, not a finding.
+#include <cstdint>
+#include <cstring>
+
+inline bool declaresLargeMatrixWithoutBody(const std::uint8_t* data, std::size_t size, std::size_t at) {
+  if (size < at + 13) return false;
+  std::uint32_t version;
+  std::int32_t x, y;
+  std::memcpy(&version, data + at, 4);
+  std::memcpy(&x, data + at + 4, 4);
+  std::memcpy(&y, data + at + 8, 4);
+  if (version < 2 || x < 0 || y < 0) return false;
+  if (static_cast<std::uint64_t>(x > 0 ? x : 1) * ((y >> 2) + 1) <= (1u << 16)) return false;
+  const std::uint8_t method = data[at + 12];
+  if (method > 4) return true;
+  if (method < 1 || method > 3) return false;
+  if (size < at + 17) return false;
+  std::uint32_t passes;
+  std::memcpy(&passes, data + at + 13, 4);
+  return passes == 0;
+}

@@ -1,0 +1,61 @@
+// Every kernel level the processor has gives the SSE4.1 reference's results
+// bit for bit, on sizes that are no multiple of the vector widths.
+#include <gtest/gtest.h>
+
+#include "orvik/foundation/CpuLevel.h"
+#include "support/kernel_operations.h"
+#include "support/lanes.h"
+
+namespace {
+
+using orvik::ECpuLevel;
+
+// Restores the level in effect when the test ends.
+class LevelGuard {
+ public:
+  LevelGuard() : m_level(orvik::GetCpuLevel()) {}
+  ~LevelGuard() { orvik::SetCpuLevel(m_level); }
+
+ private:
+  ECpuLevel m_level;
+};
+
+TEST(Dispatch, LevelIsLoweredToWhatTheProcessorHas) {
+  LevelGuard guard;
+  const ECpuLevel supported = orvik::GetSupportedCpuLevel();
+  EXPECT_EQ(orvik::SetCpuLevel(ECpuLevel::Sse41), ECpuLevel::Sse41);
+  EXPECT_EQ(orvik::GetCpuLevel(), ECpuLevel::Sse41);
+  EXPECT_EQ(orvik::SetCpuLevel(ECpuLevel::Avx512), supported);
+  EXPECT_EQ(orvik::GetCpuLevel(), supported);
+  EXPECT_STREQ(orvik::CpuLevelName(ECpuLevel::Sse41), "sse4.1");
+  EXPECT_STREQ(orvik::CpuLevelName(ECpuLevel::Avx2), "avx2");
+  EXPECT_STREQ(orvik::CpuLevelName(ECpuLevel::Avx512), "avx512");
+}
+
+TEST(Dispatch, EveryLevelMatchesTheReferenceBitForBit) {
+  LevelGuard guard;
+  const ECpuLevel supported = orvik::GetSupportedCpuLevel();
+  if (supported == ECpuLevel::Sse41) GTEST_SKIP() << "the processor has no wider level";
+  struct Size {
+    int x, y;
+  };
+  const Size sizes[] = {{1, 1}, {2, 7}, {5, 3}, {7, 9}, {13, 6}, {18, 11}, {37, 21}, {64, 17}, {101, 43}};
+  for (const auto& op : orvik::test::kernelOperations())
+    for (const Size& s : sizes) {
+      SCOPED_TRACE(op.name + " " + std::to_string(s.x) + " x " + std::to_string(s.y));
+      const CSSEMatrix field = orvik::test::kernelField(s.x, s.y, 17u * s.x + s.y);
+      const CSSEMatrix other = orvik::test::kernelField(s.x, s.y, 5u * s.x + 3u * s.y + 1);
+      orvik::SetCpuLevel(ECpuLevel::Sse41);
+      CSSEMatrix reference(field);
+      op.run(reference, other);
+      for (int level = static_cast<int>(ECpuLevel::Avx2); level <= static_cast<int>(supported); ++level) {
+        SCOPED_TRACE(orvik::CpuLevelName(static_cast<ECpuLevel>(level)));
+        orvik::SetCpuLevel(static_cast<ECpuLevel>(level));
+        CSSEMatrix wide(field);
+        op.run(wide, other);
+        EXPECT_TRUE(sameLanes(wide, reference));
+      }
+    }
+}
+
+}  // namespace

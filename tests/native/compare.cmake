@@ -1,0 +1,15 @@
+# Runs the hash program of the default build at each kernel level and that of
+# the -march=native build, and fails unless all print the same.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env ORVIK_CPU=sse4.1 ${DEFAULT} OUTPUT_VARIABLE reference RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR reference STREQUAL "")
+  message(FATAL_ERROR "${DEFAULT} failed: ${rc}")
+endif()
+foreach(run "avx2;${DEFAULT}" "avx512;${DEFAULT}" "sse4.1;${NATIVE}" "avx512;${NATIVE}")
+  list(GET run 0 level)
+  list(GET run 1 program)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ORVIK_CPU=${level} ${program} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT out STREQUAL reference)
+    message(FATAL_ERROR "${program} at ${level} differs from the default build at sse4.1:\n${out}\nexpected\n${reference}")
+  endif()
+endforeach()
+message(STATUS "${reference}")

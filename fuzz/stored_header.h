@@ -2,9 +2,10 @@
 // The fuzz targets admit every declared size: a reader that allocates more than
 // its input can fill then shows as a finding under -malloc_limit_mb. Only the
 // forms that by definition carry no body are kept small: an unknown method, a
-// multi-pass body of zero passes, or a matrix without columns stands for a
-// matrix of zeros (or a bare line table) of the stored size, so its allocation
-// is what the format asks for, not a finding.
+// multi-pass body of zero passes, a matrix without columns, or a coded one
+// without rows (its images are empty) stands for a matrix of zeros (or a bare
+// line table) of the stored size, so its allocation is what the format asks
+// for, not a finding.
 #include <cstdint>
 #include <cstring>
 
@@ -20,7 +21,7 @@ inline bool declaresLargeMatrixWithoutBody(const std::uint8_t* data, std::size_t
   if (x == 0) return true;
   if (version < 2 || size < at + 13) return false;
   const std::uint8_t method = data[at + 12];
-  if (method > 4) return true;
+  if (method > 4 || (method > 0 && y == 0)) return true;
   if (method < 1 || method > 3) return false;
   if (size < at + 17) return false;
   std::uint32_t passes;

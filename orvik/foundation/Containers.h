@@ -50,6 +50,10 @@ public:
   void SetCount(std::size_t count) {
     guard([&] { m_v.resize(count); });
   }
+  // Room for `count` elements without a further reallocation.
+  void Reserve(std::size_t count) {
+    guard([&] { m_v.reserve(count); });
+  }
   void Add(const T& v) {
     guard([&] { m_v.push_back(v); });
   }

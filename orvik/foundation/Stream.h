@@ -22,6 +22,9 @@ public:
   void WriteUInt64(std::uint64_t v) { writeRaw(&v, 8); }
   void WriteFloat(float v) { writeRaw(&v, 4); }
   void WriteString(const CString& s);
+  // A writer that knows how many bytes follow may say so once, so that a
+  // stream into memory grows in one step; other streams ignore it.
+  virtual void Reserve(std::uint64_t) {}
 
 protected:
   // Appends exactly `bytes` bytes or throws.
@@ -77,6 +80,9 @@ public:
   const unsigned char* GetData() const { return m_data.GetData(); }
   std::size_t GetCount() const { return m_data.GetCount(); }
   const CbArray<unsigned char>& GetArray() const { return m_data; }
+  void Reserve(std::uint64_t bytes) override {
+    if (bytes <= SIZE_MAX - m_data.GetCount()) m_data.Reserve(m_data.GetCount() + static_cast<std::size_t>(bytes));
+  }
 
 protected:
   void writeRaw(const void* data, std::size_t bytes) override;

@@ -38,6 +38,9 @@ public:
   // False without entries; h == 1: from <= x <= to on line y >> 2; otherwise
   // true when the line range (as above) is empty or x lies in every span of it.
   bool IsPositionInArray(int x, int y, int h) const;
+  // (orvik/polygon/ssematrix_polygons.cpp) 3x3 stamps of 20 at (from, 4 g)
+  // and of 30 at (to, 4 g) for every entry g, clamped into m.
+  void DrawInMatrix(CSSEMatrix& m) const;
 
 private:
   Entry* m_pEntries = nullptr;

@@ -21,6 +21,7 @@
 #include "orvik/matrix/ImgFromToArray.h"
 
 class CArchive;
+class CSSE3dPolygon;
 class CSSEcharMatrix;
 class QeFloatingPointQuantization;
 
@@ -263,6 +264,11 @@ public:
   // Every row below the row processed (clamped) becomes a copy of it, the spare
   // lanes included.
   void FillMatrixWithProcessedRow();
+  // (orvik/polygon/ssematrix_polygons.cpp) The bow is resampled in place half
+  // a pixel apart; then below every bow point (column and row rounded), from
+  // row y + s + offset on, s = max(row processed - bow's max y, 1), as many
+  // rows as lie from y to the last row become v, rows clamped into the matrix.
+  void RemoveImageValuesLeftOfBow(CSSE3dPolygon& bow, float v, int offset);
   // Along each row, holes of one to three columns lying more than depth below
   // the level before them and closed again within the row take that level.
   void FillRestorationHoles(float depth);

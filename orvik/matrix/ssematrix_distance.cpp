@@ -4,23 +4,11 @@
 #include <vector>
 
 #include "orvik/matrix/ssematrix.h"
+#include "orvik/matrix/kernels/MatrixKernels.h"
 #include "orvik/matrix/ssematrix_lanes.h"
 
 using orvik::detail::rowRangeMask;
 
-namespace {
-
-inline __m128 shiftLanesUp(__m128 v, __m128 fill, int n) {
-  // Lane l receives lane l - n of v; the first n lanes receive fill.
-  return n == 1 ? orvik::detail::alignLanes(fill, v, 3) : orvik::detail::alignLanes(fill, v, 2);
-}
-
-inline __m128 shiftLanesDown(__m128 v, __m128 fill, int n) {
-  // Lane l receives lane l + n of v; the last n lanes receive fill.
-  return orvik::detail::alignLanes(v, fill, n);
-}
-
-}  // namespace
 
 // The city-block distance is separable: first the distance to the nearest
 // foreground element of the same row (two passes along x, four rows per
@@ -47,7 +35,7 @@ void CSSEMatrix::DistanceTransform(CSSEMatrix& dist, int xFrom, int xTo, int yFr
   const int g0 = y0 >> 2, g1 = (y1 - 1) >> 2, lines = g1 - g0 + 1;
   orvik::detail::VectorBuffer work(static_cast<std::size_t>(width) * lines);
   const __m128 inf = _mm_set1_ps(std::numeric_limits<float>::infinity());
-  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), two = _mm_set1_ps(2.0f);
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
   // (double)v > 0.99 holds exactly for the floats from 0.99f upwards.
   const __m128 threshold = _mm_set1_ps(0.99f);
 
@@ -68,37 +56,15 @@ void CSSEMatrix::DistanceTransform(CSSEMatrix& dist, int xFrom, int xTo, int yFr
     }
   }
 
-  const __m128 stepsDown = _mm_setr_ps(1.0f, 2.0f, 3.0f, 4.0f);
-  const __m128 stepsUp = _mm_setr_ps(4.0f, 3.0f, 2.0f, 1.0f);
-  for (int q = 0; q < lines; ++q) {
-    const __m128 inside = rowRangeMask(g0 + q, y0, y1);
-    __m128* w = &work[static_cast<std::size_t>(q) * width];
-    const __m128* above = q > 0 ? &work[static_cast<std::size_t>(q - 1) * width] : nullptr;
-    for (int x = 0; x < width; ++x) {
-      __m128 v = w[x];
-      v = _mm_min_ps(v, _mm_add_ps(shiftLanesUp(v, inf, 1), one));
-      v = _mm_min_ps(v, _mm_add_ps(shiftLanesUp(v, inf, 2), two));
-      if (above) v = _mm_min_ps(v, _mm_add_ps(_mm_shuffle_ps(above[x], above[x], 0xFF), stepsDown));
-      w[x] = _mm_blendv_ps(inf, v, inside);
-    }
-  }
-  for (int q = lines - 1; q >= 0; --q) {
-    const __m128 inside = rowRangeMask(g0 + q, y0, y1);
-    __m128* w = &work[static_cast<std::size_t>(q) * width];
-    const __m128* below = q + 1 < lines ? &work[static_cast<std::size_t>(q + 1) * width] : nullptr;
-    __m128* out = dist.m_ppLines[g0 + q] + x0;
-    const __m128 fill = _mm_set1_ps(fillValue);
-    for (int x = 0; x < width; ++x) {
-      __m128 v = w[x];
-      v = _mm_min_ps(v, _mm_add_ps(shiftLanesDown(v, inf, 1), one));
-      v = _mm_min_ps(v, _mm_add_ps(shiftLanesDown(v, inf, 2), two));
-      if (below) v = _mm_min_ps(v, _mm_add_ps(_mm_shuffle_ps(below[x], below[x], 0x00), stepsUp));
-      v = _mm_blendv_ps(inf, v, inside);
-      w[x] = v;
-      const __m128 reached = _mm_cmplt_ps(v, inf);
-      out[x] = _mm_blendv_ps(out[x], _mm_blendv_ps(fill, v, reached), inside);
-    }
-  }
+  const auto& kernels = orvik::detail::matrixKernels();
+  for (int q = 0; q < lines; ++q)
+    kernels.distanceDown(&work[static_cast<std::size_t>(q) * width],
+                         q > 0 ? &work[static_cast<std::size_t>(q - 1) * width] : nullptr, width,
+                         rowRangeMask(g0 + q, y0, y1));
+  for (int q = lines - 1; q >= 0; --q)
+    kernels.distanceUp(&work[static_cast<std::size_t>(q) * width],
+                       q + 1 < lines ? &work[static_cast<std::size_t>(q + 1) * width] : nullptr,
+                       dist.m_ppLines[g0 + q] + x0, width, rowRangeMask(g0 + q, y0, y1), fillValue);
 }
 
 // Standard 3-4 chamfer masks: forwards the left element and the three above,

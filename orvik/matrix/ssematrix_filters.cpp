@@ -18,29 +18,6 @@ using orvik::detail::VectorBuffer;
 
 namespace {
 
-template <int S>
-void realignLines(const __m128* lo, const __m128* hi, __m128* out, int n) {
-  for (int x = 0; x < n; ++x) out[x] = alignLanes(lo[x], hi[x], S);
-}
-
-// out[x] = the four rows starting s rows into line lo (and continuing into hi),
-// with the shift chosen once per line rather than per vector.
-void realign(const __m128* lo, const __m128* hi, __m128* out, int n, int s) {
-  switch (s) {
-    case 1:
-      realignLines<1>(lo, hi, out, n);
-      break;
-    case 2:
-      realignLines<2>(lo, hi, out, n);
-      break;
-    case 3:
-      realignLines<3>(lo, hi, out, n);
-      break;
-    default:
-      std::copy(lo, lo + n, out);
-  }
-}
-
 // Correlates src with mask into the columns xFirst .. xLast of dst (the size
 // of src) wherever the mask lies wholly inside src. The other elements of
 // those columns keep their values, or become 0.0 with clearOutside (every
@@ -85,7 +62,7 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
   const int srcFirst = outX0 - hW, srcLast = outX1 - hW + mW - 1, span = srcLast - srcFirst + 1;
   VectorBuffer& windows = scratch.windows;
   const __m128* const* in = src.GetMatrixDataDirectly();
-  const auto correlateLine = orvik::detail::matrixKernels().correlate;
+  const auto& kernels = orvik::detail::matrixKernels();
 
   if (clearOutside)
     for (int g = 0; g < lines; ++g) {
@@ -102,12 +79,12 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
       const __m128* lo = q >= 0 && q < lines ? in[q] + srcFirst : scratch.zeros.data();
       const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] + srcFirst : scratch.zeros.data();
       __m128* w = &windows[static_cast<std::size_t>(j) * span];
-      realign(lo, hi, w, span, s);
+      kernels.realign(lo, hi, w, span, s);
     }
     orvik::detail::CorrelationLine job{windows.data(), static_cast<std::size_t>(span), weights.data(), mW, mH,
                                        out[h] + outX0, outX1 - outX0 + 1, normalise, divisor,
                                        rowRangeMask(h, outY0, outY1 + 1), clearOutside};
-    correlateLine(job);
+    kernels.correlate(job);
   }
 }
 
@@ -157,13 +134,8 @@ void CSSEMatrix::BoxFilter(CSSEMatrix& src, bool shiftDown) {
   if (!HasMemory() || !src.HasMemory()) return;
   const int lines = std::min(m_iSSESizeY, src.m_iSSESizeY);
   const int width = std::min(m_iSizeX, src.m_iSizeX);
-  const __m128 three = _mm_set1_ps(3.0f);
-  for (int g = 0; g < lines; ++g) {
-    const __m128* s = src.m_ppLines[g];
-    __m128* t = m_ppLines[g];
-    for (int x = 1; x < width - 1; ++x)
-      t[x] = _mm_div_ps(_mm_add_ps(_mm_add_ps(s[x + 1], s[x]), s[x - 1]), three);
-  }
+  const auto& kernels = orvik::detail::matrixKernels();
+  for (int g = 0; width > 2 && g < lines; ++g) kernels.boxMeans(src.m_ppLines[g] + 1, m_ppLines[g] + 1, width - 2);
   if (lines < 2 || m_iSizeY < 1) return;
 
   // Vertical pass: the sum S(r) of source rows r .. r+3, r = 0 .. 4*lines-5,
@@ -174,22 +146,12 @@ void CSSEMatrix::BoxFilter(CSSEMatrix& src, bool shiftDown) {
   VectorBuffer before(width), now(width);
   const __m128 zero = _mm_setzero_ps();
   for (int h = 0; h < lines; ++h) {
-    if (h <= lines - 2) {
-      const __m128* a = src.m_ppLines[h];
-      const __m128* b = src.m_ppLines[h + 1];
-      for (int x = 0; x < width; ++x)
-        now[x] =
-            _mm_add_ps(_mm_add_ps(_mm_add_ps(a[x], alignLanes(a[x], b[x], 1)), alignLanes(a[x], b[x], 2)),
-                       alignLanes(a[x], b[x], 3));
-    } else {
-      for (int x = 0; x < width; ++x) now[x] = zero;
-    }
+    if (h <= lines - 2)
+      kernels.boxSums(src.m_ppLines[h], src.m_ppLines[h + 1], now.data(), width);
+    else
+      std::fill(now.data(), now.data() + width, zero);
     const __m128 keep = rowRangeMask(h, shift, std::min(lastR + shift, m_iSizeY - 1) + 1);
-    if (_mm_movemask_ps(keep)) {
-      __m128* t = m_ppLines[h];
-      for (int x = 0; x < width; ++x)
-        t[x] = _mm_blendv_ps(t[x], alignLanes(before[x], now[x], 4 - shift), keep);
-    }
+    if (_mm_movemask_ps(keep)) kernels.boxPlace(before.data(), now.data(), m_ppLines[h], width, 4 - shift, keep);
     before.swap(now);
   }
   // Writes below the last row are clamped onto it; the last of them wins.

@@ -79,13 +79,11 @@ void CrossingRuns::advance(int c, std::vector<int>& active, std::size_t& next) c
   active.erase(std::remove_if(active.begin(), active.end(), [&](int i) { return m_edges[i].last < c; }), active.end());
 }
 
-bool CrossingRuns::column(int c, const std::vector<int>& active, std::vector<unsigned char>& parity) const {
+bool CrossingRuns::column(int c, const std::vector<int>& active, std::vector<int>& flips, int& parity) const {
   const float px = static_cast<float>(c) + m_offset;
   if (!(m_ring.minX <= px && px <= m_ring.maxX) || m_boxR0 >= m_boxR1) return false;
-  const int rows = m_r1 - m_r0;
-  // flips[k]: the parity changes from row r0 + k on; base: the parity of row r0 - 1.
-  parity.assign(static_cast<std::size_t>(rows) + 1, 0);
-  unsigned char base = 0;
+  flips.clear();
+  parity = 0;
   const double reach = std::max(std::fabs(double(m_r0) + m_offset), std::fabs(double(m_r1) + m_offset)) + 1.0;
   for (int i : active) {
     const Edge& e = m_edges[i];
@@ -96,20 +94,19 @@ bool CrossingRuns::column(int c, const std::vector<int>& active, std::vector<uns
     const bool monotone = std::isfinite(left) && std::isfinite(dx) && std::isfinite(e.y1) &&
                           double(dx) * (reach + std::fabs(double(e.y1))) < 1e38;
     if (monotone) {
-      // The edge passes beyond the rows before t: flip the parity there.
+      // The edge passes beyond the rows before t: they toggle.
       int t = clampToWindow(std::ceil(double(e.y1) - m_offset + double(left) / double(dx)), m_r0, m_r1);
       while (t < m_r1 && beyond(t)) ++t;
       while (t > m_r0 && !beyond(t - 1)) --t;
-      base ^= 1;
-      parity[t - m_r0] ^= 1;
+      parity ^= 1;
+      flips.push_back(t);
     } else {
       // Overflowing products need not grow with the row: ask every row.
       for (int r = m_boxR0; r < m_boxR1; ++r)
-        if (beyond(r)) parity[r - m_r0] ^= 1, parity[r - m_r0 + 1] ^= 1;
+        if (beyond(r)) flips.push_back(r), flips.push_back(r + 1);
     }
   }
-  unsigned char running = base;
-  for (int k = 0; k < rows; ++k) parity[k] = running ^= parity[k];
+  std::sort(flips.begin(), flips.end());
   return true;
 }
 

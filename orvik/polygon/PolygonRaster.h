@@ -15,6 +15,7 @@
 // fixed column the right-hand side never decreases with the row, so each edge
 // is inside for a prefix of the rows; the prefix end is estimated and then
 // settled by evaluating that very comparison.
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <vector>
@@ -49,19 +50,31 @@ public:
   // within a column.
   template <class F>
   void forEachRun(F f, int step = 1) const {
-    std::vector<unsigned char> parity;
-    std::vector<int> active;
+    std::vector<int> flips, active;
     std::size_t next = 0;
     for (int c = m_c0; c < m_c1; ++c) {
       advance(c, active, next);
-      if ((c - m_c0) % step != 0 || !column(c, active, parity)) continue;
-      int r = m_boxR0;
-      while (r < m_boxR1) {
-        while (r < m_boxR1 && !parity[r - m_r0]) ++r;
-        const int from = r;
-        while (r < m_boxR1 && parity[r - m_r0]) ++r;
-        if (from < r) f(c, from, r);
+      if ((c - m_c0) % step != 0) continue;
+      int parity = 0;
+      if (!column(c, active, flips, parity)) continue;
+      // Walk the sorted parity changes over the box's rows, joining runs
+      // that meet where two changes cancel.
+      std::size_t k = 0;
+      for (; k < flips.size() && flips[k] <= m_boxR0; ++k) parity ^= 1;
+      int pos = m_boxR0, from = 0;
+      bool open = false;
+      for (;;) {
+        const int end = k < flips.size() ? std::min(flips[k], m_boxR1) : m_boxR1;
+        if (parity && !open) open = true, from = pos;
+        if (!parity && open) {
+          f(c, from, pos);
+          open = false;
+        }
+        if (end >= m_boxR1) break;
+        pos = end;
+        for (; k < flips.size() && flips[k] == pos; ++k) parity ^= 1;
       }
+      if (open) f(c, from, m_boxR1);
     }
   }
 
@@ -79,8 +92,10 @@ private:
   // The edges whose candidate columns begin by c join `active`, those that
   // ended leave.
   void advance(int c, std::vector<int>& active, std::size_t& next) const;
-  // Inside flags of the window's rows in column c; false when no row can be inside.
-  bool column(int c, const std::vector<int>& active, std::vector<unsigned char>& parity) const;
+  // The rows of column c where the inside parity changes, sorted (a row may
+  // appear twice), and the parity above the window; false when no row can be
+  // inside.
+  bool column(int c, const std::vector<int>& active, std::vector<int>& flips, int& parity) const;
 
   Ring m_ring;
   int m_c0, m_c1, m_r0, m_r1;

@@ -239,7 +239,8 @@ public:
   // min = 1,000,000 and max = -1,000,000 when no whole block is examined.
   void GetMinMaxEuclDistanceXY(float x, float y, int skip, float& min, float& max);
   // Whether some sampled point (every (n / parts)-th) lies at tol or more from
-  // other's normalized points; true for an empty polygon. parts below 1 counts as 1.
+  // other's normalized points; true for an empty polygon or no other. parts
+  // below 1 counts as 1.
   bool IsDifferentFromOtherPolygon(CSSE3dPolygon* other, int parts, float tol);
 
   // --- Crossings (SSE3dPolygon_crossings.cpp) ---
@@ -337,6 +338,10 @@ public:
   // Moves every point to a nearby integer position on the outer side of the
   // outline, then drops the duplicates this makes.
   void RoundPolygon(bool reparametrizeFirst);
+  // The xy convex hull of the points, counter-clockwise from the lowest, with
+  // their z; points within the collinearity tolerance of a hull edge are
+  // dropped. Fewer than two points stay as they are.
+  void ReplaceByConvexHullXY();
 
   // --- Heights, noise and pairing (SSE3dPolygon_heights.cpp) ---
   // Running mean of three z values, in place and in order around the ring.
@@ -429,9 +434,9 @@ public:
   // 3x3 stamp. The work grows with the box, not with the matrix.
   void DrawInMatrixAndFillCoarse(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
   // The per-pixel fill over row bands on one thread per logical processor
-  // (CbCPU::GetCount()), each band into its own band matrix, joined and
-  // copied in band order. Every band ends by the region's last row, so the
-  // result equals the per-pixel fill for any processor count.
+  // (CbCPU::GetCount()), each band's inside runs gathered privately, joined
+  // and written in band order. Every band ends by the region's last row, so
+  // the result equals the per-pixel fill for any processor count.
   void DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
 
 private:

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "orvik/polygon/SSE3dPolygon.h"
+#include "orvik/triangulation/HConvexHull2D.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 
 namespace {
@@ -12,50 +13,50 @@ namespace {
 // cell to the most recent point in it, the points of a cell chained through
 // `next`. Two points closer than 1 in |dx| + |dy| lie at most two half cells
 // apart on each axis, so the 5 x 5 cells around a point hold every candidate.
+// A row of cells hashes to neighbouring slots, so that the five cells of a
+// row mostly share a cache line, and an outline, which moves from cell to
+// neighbouring cell, keeps revisiting the same lines.
 class HalfCellIndex {
 public:
   explicit HalfCellIndex(int n) : m_next(n, -1) {
     std::size_t size = 16;
     while (size < 2 * static_cast<std::size_t>(n)) size *= 2;
-    m_slots.resize(size);
+    m_keys.resize(size);
+    m_heads.assign(size, -1);
   }
 
-  // Cell of a finite coordinate. The clamp keeps the key representable and is
-  // monotone, so neighbours stay neighbours.
+  // Cell of a finite coordinate. The clamp keeps a cell and its neighbours
+  // within 32 bits and is monotone, so neighbours stay neighbours.
   static std::int64_t cellOf(float v) {
-    constexpr double limit = 4611686018427387904.0;  // 2^62
+    constexpr double limit = 1073741824.0;  // 2^30
     return static_cast<std::int64_t>(std::clamp(std::floor(double(v) * 2.0), -limit, limit));
   }
 
-  int first(std::int64_t cx, std::int64_t cy) const {
-    const Slot& s = m_slots[find(cx, cy)];
-    return s.used ? s.head : -1;
-  }
+  int first(std::int64_t cx, std::int64_t cy) const { return m_heads[find(cx, cy)]; }
   int next(int i) const { return m_next[i]; }
 
   void insert(std::int64_t cx, std::int64_t cy, int i) {
-    Slot& s = m_slots[find(cx, cy)];
-    m_next[i] = s.used ? s.head : -1;
-    s = {cx, cy, i, true};
+    const std::size_t k = find(cx, cy);
+    m_next[i] = m_heads[k];
+    m_heads[k] = i;
+    m_keys[k] = key(cx, cy);
   }
 
 private:
-  struct Slot {
-    std::int64_t cx = 0, cy = 0;
-    int head = -1;
-    bool used = false;
-  };
-
-  std::size_t find(std::int64_t cx, std::int64_t cy) const {
-    std::uint64_t h = static_cast<std::uint64_t>(cx) * 0x9E3779B97F4A7C15ull ^
-                      static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full;
-    h ^= h >> 31;
-    const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t k = h & mask;; k = (k + 1) & mask)
-      if (!m_slots[k].used || (m_slots[k].cx == cx && m_slots[k].cy == cy)) return k;
+  static std::uint64_t key(std::int64_t cx, std::int64_t cy) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(cx)) << 32 | static_cast<std::uint32_t>(cy);
   }
 
-  std::vector<Slot> m_slots;
+  std::size_t find(std::int64_t cx, std::int64_t cy) const {
+    const std::uint64_t k = key(cx, cy);
+    const std::size_t mask = m_keys.size() - 1;
+    const std::uint64_t row = (static_cast<std::uint64_t>(cy) * 0x9E3779B97F4A7C15ull) >> 20;
+    for (std::size_t s = (row + static_cast<std::uint64_t>(cx)) & mask;; s = (s + 1) & mask)
+      if (m_heads[s] < 0 || m_keys[s] == k) return s;
+  }
+
+  std::vector<std::uint64_t> m_keys;
+  std::vector<int> m_heads;  // -1: an empty slot
   std::vector<int> m_next;
 };
 
@@ -240,4 +241,10 @@ void CSSE3dPolygon::RoundPolygon(bool reparametrizeFirst) {
   for (int i = 0; i < n; ++i) m_pfX[i] = out[i].x, m_pfY[i] = out[i].y;
   m_bBoundingBoxCalculated = false;
   ReducePoints(true);
+}
+
+void CSSE3dPolygon::ReplaceByConvexHullXY() {
+  if (m_iNumPoints < 2) return;
+  const CHConvexHull2D hull(this);
+  hull.ObtainConvexHull3D(this);
 }

@@ -2,7 +2,7 @@
 #include <cfloat>
 #include <climits>
 
-#include "orvik/polygon/EdgeGrid.h"
+#include "orvik/polygon/RingEdgeIndex.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 
@@ -92,21 +92,22 @@ bool CSSE3dPolygon::FindIntersectionWithAnotherPolygon(const CSSE3dPolygon& othe
   xyBox(other.m_pfX, other.m_pfY, m, bx0, by0, bx1, by1);
   constexpr float tol = 0.0001f;
   if (ax0 > bx1 + tol || bx0 > ax1 + tol || ay0 > by1 + tol || by0 > ay1 + tol) return false;
-  orvik::detail::EdgeGrid grid(other.m_pfX, other.m_pfY, m, std::max(ax0, bx0), std::max(ay0, by0),
-                               std::min(ax1, bx1), std::min(ay1, by1));
+  orvik::detail::RingEdgeIndex edges(other.m_pfX, other.m_pfY, m);
   for (int i = 0; i < n; ++i) {
     const int i1 = i + 1 < n ? i + 1 : 0;
-    const SSEPoint p(m_pfX[i], m_pfY[i], 0.0f), q(m_pfX[i1], m_pfY[i1], 0.0f);
+    const t_h2dpoint p{m_pfX[i], m_pfY[i]}, q{m_pfX[i1], m_pfY[i1]};
     int first = INT_MAX;
-    grid.forEachNear(p.x, p.y, q.x, q.y, [&](int j) {
-      const int j1 = j + 1 < m ? j + 1 : 0;
-      SSEPoint hit;
-      if (j < first && CHSimpleBasisFcns::GetIntersection(p, q, SSEPoint(other.m_pfX[j], other.m_pfY[j], 0.0f),
-                                                          SSEPoint(other.m_pfX[j1], other.m_pfY[j1], 0.0f), hit))
-        first = j, out = hit;
-      return true;
+    t_h2dpoint hit;
+    edges.forEachNear(p, q, [&](int j) {
+      t_h2dpoint h{FLT_MAX, FLT_MAX};
+      if (j < first && CHSimpleBasisFcns::GetIntersection(&p, &q, &edges.point(j), &edges.point(edges.next(j)), &h))
+        first = j, hit = h;
+      return false;
     });
-    if (first != INT_MAX) return true;
+    if (first != INT_MAX) {
+      out = SSEPoint(hit.x, hit.y, 0.0f);
+      return true;
+    }
   }
   return false;
 }

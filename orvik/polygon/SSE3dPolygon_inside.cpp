@@ -1,3 +1,5 @@
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -71,11 +73,39 @@ bool CSSE3dPolygon::PointInLineInnerAreaBoxed(float x, float y, float minX, floa
   return PointInLineInnerAreaBoxed(p, minX, minY, maxX, maxY, step);
 }
 
+// The two-ray crossing count, four edges per step. Only the parities of the
+// counts matter, so the lanes gather them by exclusive or. The crossing's x
+// is the float numerator over the float denominator divided in double, as in
+// the one-edge form below; two lanes at a time.
 CSSE3dPolygon::EPointStatus CSSE3dPolygon::PointStatusWithRespectToPolygon(const SSEPoint& p) {
   const int n = m_iNumPoints;
-  int right = 0, left = 0;
-  for (int i = 1; i <= n; ++i) {
-    const int s = i - 1, e = i < n ? i : 0;
+  const __m128 px = _mm_set1_ps(p.x), py = _mm_set1_ps(p.y), zero = _mm_setzero_ps();
+  __m128 right = zero, left = zero;
+  int s = 0;
+  for (; s + 4 < n; s += 4) {
+    const __m128 ux = _mm_sub_ps(_mm_load_ps(m_pfX + s), px), uy = _mm_sub_ps(_mm_load_ps(m_pfY + s), py);
+    const __m128 vx = _mm_sub_ps(_mm_loadu_ps(m_pfX + s + 1), px), vy = _mm_sub_ps(_mm_loadu_ps(m_pfY + s + 1), py);
+    if (_mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(ux, zero), _mm_cmpeq_ps(uy, zero)))) return ePointOnVertex;
+    const __m128 rightRay = _mm_xor_ps(_mm_cmpgt_ps(uy, zero), _mm_cmpgt_ps(vy, zero));
+    const __m128 leftRay = _mm_xor_ps(_mm_cmplt_ps(uy, zero), _mm_cmplt_ps(vy, zero));
+    if (!_mm_movemask_ps(_mm_or_ps(rightRay, leftRay))) continue;
+    const __m128 num = _mm_sub_ps(_mm_mul_ps(vy, ux), _mm_mul_ps(vx, uy)), den = _mm_sub_ps(vy, uy);
+    const __m128d lo = _mm_div_pd(_mm_cvtps_pd(num), _mm_cvtps_pd(den));
+    const __m128d hi = _mm_div_pd(_mm_cvtps_pd(_mm_movehl_ps(num, num)), _mm_cvtps_pd(_mm_movehl_ps(den, den)));
+    const __m128d zd = _mm_setzero_pd();
+    // Each double mask is two equal halves; lanes 0 and 2 of each pair give
+    // the four float masks.
+    const __m128 positive =
+        _mm_shuffle_ps(_mm_castpd_ps(_mm_cmpgt_pd(lo, zd)), _mm_castpd_ps(_mm_cmpgt_pd(hi, zd)), _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 negative =
+        _mm_shuffle_ps(_mm_castpd_ps(_mm_cmplt_pd(lo, zd)), _mm_castpd_ps(_mm_cmplt_pd(hi, zd)), _MM_SHUFFLE(2, 0, 2, 0));
+    right = _mm_xor_ps(right, _mm_and_ps(rightRay, positive));
+    left = _mm_xor_ps(left, _mm_and_ps(leftRay, negative));
+  }
+  int rightOdd = __builtin_popcount(_mm_movemask_ps(right)) & 1;
+  int leftOdd = __builtin_popcount(_mm_movemask_ps(left)) & 1;
+  for (; s < n; ++s) {
+    const int e = s + 1 < n ? s + 1 : 0;
     const float ux = m_pfX[s] - p.x, uy = m_pfY[s] - p.y;
     const float vx = m_pfX[e] - p.x, vy = m_pfY[e] - p.y;
     if (ux == 0.0f && uy == 0.0f) return ePointOnVertex;
@@ -83,11 +113,11 @@ CSSE3dPolygon::EPointStatus CSSE3dPolygon::PointStatusWithRespectToPolygon(const
     if (!rightRay && !leftRay) continue;
     const float num = vy * ux - vx * uy, den = vy - uy;
     const double cx = double(num) / double(den);
-    if (rightRay && cx > 0.0) ++right;
-    if (leftRay && cx < 0.0) ++left;
+    rightOdd ^= rightRay && cx > 0.0;
+    leftOdd ^= leftRay && cx < 0.0;
   }
-  if ((right & 1) != (left & 1)) return ePointOnEdge;
-  return (right & 1) ? ePointInside : ePointOutside;
+  if (rightOdd != leftOdd) return ePointOnEdge;
+  return rightOdd ? ePointInside : ePointOutside;
 }
 
 bool CSSE3dPolygon::PolygonInThisPolygon(CSSE3dPolygon& other) {

@@ -4,7 +4,7 @@
 #include <tuple>
 #include <utility>
 
-#include "orvik/polygon/EdgeGrid.h"
+#include "orvik/polygon/RingEdgeIndex.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 
@@ -180,22 +180,17 @@ void CSSE3dPolygon::CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolyg
   const int n = A.m_iNumPoints, m = B.m_iNumPoints;
 
   std::vector<Crossing> xs;
-  float bx0 = B.m_pfX[0], bx1 = bx0, by0 = B.m_pfY[0], by1 = by0;
-  for (int j = 0; j < m; ++j) {
-    bx0 = std::min(bx0, B.m_pfX[j]), bx1 = std::max(bx1, B.m_pfX[j]);
-    by0 = std::min(by0, B.m_pfY[j]), by1 = std::max(by1, B.m_pfY[j]);
-  }
-  orvik::detail::EdgeGrid grid(B.m_pfX, B.m_pfY, m, bx0, by0, bx1, by1);
+  orvik::detail::RingEdgeIndex edges(B.m_pfX, B.m_pfY, m);
   for (int i = 0; i < n; ++i) {
     const int i1 = i + 1 < n ? i + 1 : 0;
     const t_h2dpoint p0{A.m_pfX[i], A.m_pfY[i]}, p1{A.m_pfX[i1], A.m_pfY[i1]};
-    grid.forEachNear(p0.x, p0.y, p1.x, p1.y, [&](int j) {
-      const int j1 = j + 1 < m ? j + 1 : 0;
-      const t_h2dpoint q0{B.m_pfX[j], B.m_pfY[j]}, q1{B.m_pfX[j1], B.m_pfY[j1]};
+    edges.forEachNear(p0, p1, [&](int j) {
+      const int j1 = edges.next(j);
+      const t_h2dpoint q0 = edges.point(j), q1 = edges.point(j1);
       t_h2dpoint hit;
       if (!CHSimpleBasisFcns::Intersect(&p0, &p1, &q0, &q1) ||
           !CHSimpleBasisFcns::GetIntersection(&p0, &p1, &q0, &q1, &hit))
-        return true;
+        return false;
       Crossing c{i, parameterOn(A.m_pfX, A.m_pfY, i, i1, hit.x, hit.y), j,
                  parameterOn(B.m_pfX, B.m_pfY, j, j1, hit.x, hit.y), hit.x, hit.y, 0.0f};
       // The vertex a crossing passes through becomes the crossing's point, and
@@ -212,7 +207,7 @@ void CSSE3dPolygon::CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolyg
       const int e1 = c.ea + 1 < n ? c.ea + 1 : 0;
       c.z = static_cast<float>(A.m_pfZ[c.ea] + c.ta * (double(A.m_pfZ[e1]) - A.m_pfZ[c.ea]));
       xs.push_back(c);
-      return true;
+      return false;
     });
   }
   std::sort(xs.begin(), xs.end(), [](const Crossing& p, const Crossing& q) {

@@ -43,6 +43,7 @@ CHConvexHull2D::~CHConvexHull2D() {
 void CHConvexHull2D::build() {
   if (m_iNumPoints == 0) return;
   FindLowest();
+  discardInterior();
   QuickSort();
   Squash();
   Graham();
@@ -63,6 +64,45 @@ void CHConvexHull2D::Pop() {
 void CHConvexHull2D::Swap(int i, int j) { std::swap(m_pPoints[i], m_pPoints[j]); }
 
 void CHConvexHull2D::Copy(int from, int to) { m_pPoints[to] = m_pPoints[from]; }
+
+void CHConvexHull2D::discardInterior() {
+  // The octagon of the extreme points in eight directions lies inside the
+  // hull; a point inside it by more than the collinearity tolerance can
+  // neither be a hull point nor decide which hull points stay, so it leaves
+  // before the sort. Uniformly spread points lose most of their number.
+  if (m_iNumPoints < 9) return;
+  static constexpr double c_dir[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
+  int extreme[8] = {};
+  double best[8];
+  for (int k = 0; k < 8; ++k) best[k] = c_dir[k][0] * m_pPoints[0].x + c_dir[k][1] * m_pPoints[0].y;
+  for (int i = 1; i < m_iNumPoints; ++i)
+    for (int k = 0; k < 8; ++k)
+      if (const double d = c_dir[k][0] * m_pPoints[i].x + c_dir[k][1] * m_pPoints[i].y; d > best[k]) {
+        best[k] = d;
+        extreme[k] = i;
+      }
+  // The distinct corners, counter-clockwise.
+  double cx[8], cy[8];
+  int corners = 0;
+  for (int k = 0; k < 8; ++k) {
+    const double x = m_pPoints[extreme[k]].x, y = m_pPoints[extreme[k]].y;
+    if (corners == 0 || x != cx[corners - 1] || y != cy[corners - 1]) cx[corners] = x, cy[corners++] = y;
+  }
+  while (corners > 1 && cx[corners - 1] == cx[0] && cy[corners - 1] == cy[0]) --corners;
+  if (corners < 3) return;
+  constexpr double margin = 2 * CHSimpleBasisFcns::c_dTolerance;
+  int kept = 1;
+  for (int i = 1; i < m_iNumPoints; ++i) {
+    const double x = m_pPoints[i].x, y = m_pPoints[i].y;
+    bool inside = true;
+    for (int k = 0; k < corners && inside; ++k) {
+      const int j = (k + 1) % corners;
+      inside = (cx[j] - cx[k]) * (y - cy[k]) - (cy[j] - cy[k]) * (x - cx[k]) > margin;
+    }
+    if (!inside) Copy(i, kept++);
+  }
+  m_iNumPoints = kept;
+}
 
 void CHConvexHull2D::FindLowest() {
   int lowest = 0;

@@ -53,6 +53,7 @@ protected:
 
 private:
   void build();
+  void discardInterior();
   void freeStack();
 
   std::int32_t m_iNumPoints = 0;

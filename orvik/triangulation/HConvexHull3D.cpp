@@ -1,7 +1,10 @@
 #include "orvik/triangulation/HConvexHull3D.h"
 
+#include <algorithm>
 #include <cmath>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "orvik/foundation/Exception.h"
 
@@ -73,6 +76,8 @@ std::size_t CHConvexHull3D::KeyHash::operator()(const std::array<std::int64_t, 3
   h ^= static_cast<std::uint64_t>(k[2]) * 0x165667B19E3779F9ull + (h >> 31);
   return static_cast<std::size_t>(h ^ (h >> 32));
 }
+
+CHConvexHull3D::CHConvexHull3D() = default;
 
 CHConvexHull3D::~CHConvexHull3D() {
   freeAll(m_pFaces);
@@ -148,30 +153,17 @@ void CHConvexHull3D::DeleteFace(tFaceStructure* f) { unlink(m_pFaces, f); }
 
 tFaceStructure* CHConvexHull3D::MakeFace(tVertexStructure* v0, tVertexStructure* v1, tVertexStructure* v2,
                                          tFaceStructure* fold) {
-  tEdgeStructure *e0, *e1, *e2;
-  if (!fold) {
-    e0 = MakeNullEdge();
-    e1 = MakeNullEdge();
-    e2 = MakeNullEdge();
-  } else {  // the same edges, run the other way
-    e0 = fold->edge[2];
-    e1 = fold->edge[1];
-    e2 = fold->edge[0];
-  }
-  e0->endpts[0] = v0;
-  e0->endpts[1] = v1;
-  e1->endpts[0] = v1;
-  e1->endpts[1] = v2;
-  e2->endpts[0] = v2;
-  e2->endpts[1] = v0;
+  tVertexStructure* v[3] = {v0, v1, v2};
+  tEdgeStructure* e[3];
+  for (int k = 0; k < 3; ++k) e[k] = fold ? fold->edge[2 - k] : MakeNullEdge();  // fold's edges run the other way
   tFaceStructure* f = MakeNullFace();
-  f->edge[0] = e0;
-  f->edge[1] = e1;
-  f->edge[2] = e2;
-  f->vertex[0] = v0;
-  f->vertex[1] = v1;
-  f->vertex[2] = v2;
-  e0->adjface[0] = e1->adjface[0] = e2->adjface[0] = f;
+  for (int k = 0; k < 3; ++k) {
+    e[k]->endpts[0] = v[k];
+    e[k]->endpts[1] = v[(k + 1) % 3];
+    e[k]->adjface[0] = f;
+    f->edge[k] = e[k];
+    f->vertex[k] = v[k];
+  }
   return f;
 }
 
@@ -184,8 +176,8 @@ void CHConvexHull3D::DoubleTriangle() {
   tVertexStructure* v2 = v1->next;
   v0->processed = v1->processed = v2->processed = true;
   tFaceStructure* f0 = MakeFace(v0, v1, v2, nullptr);
-  tFaceStructure* f1 = MakeFace(v2, v1, v0, f0);
-  // MakeFace gave the shared edges f1 as their first face.
+  MakeFace(v2, v1, v0, f0);
+  // The second face took the shared edges as their first face.
   for (tEdgeStructure* e : f0->edge) e->adjface[1] = f0;
   tVertexStructure* v3 = v2->next;
   while (VolumeSign(f0, v3) == 0)
@@ -193,7 +185,70 @@ void CHConvexHull3D::DoubleTriangle() {
   m_pVertices = v3;
 }
 
+// The conflict graph: which unprocessed vertices see which faces. A vertex
+// sees exactly the faces listed for it (that are still alive), so an
+// addition finds its visible faces without testing every face, and only the
+// faces it touches are cleaned up. A new cone face can only be seen by a
+// vertex that saw one of the two faces of its horizon edge, so only those
+// are tested. The faces are those of testing every face: the same sets are
+// visible at every step.
+struct CHConvexHull3D::Conflicts {
+  std::unordered_map<const tFaceStructure*, std::uint32_t> id;   // live faces
+  std::vector<tFaceStructure*> face;                             // by id; null once deleted
+  std::vector<std::vector<tVertexStructure*>> seenBy;            // by id
+  std::unordered_map<const tVertexStructure*, std::vector<std::uint32_t>> sees;
+  std::unordered_map<const tVertexStructure*, int> degree;       // live edges at a vertex
+  // What the current addition touched.
+  std::vector<tFaceStructure*> visible;
+  std::vector<tEdgeStructure*> horizon, interior;
+  std::vector<tVertexStructure*> cone;  // vertices whose duplicate edge was set
+  tVertexStructure* added = nullptr;
+  std::vector<tVertexStructure*> inside;  // may have lost their last edge
+
+  std::uint32_t enter(tFaceStructure* f) {
+    const auto i = static_cast<std::uint32_t>(face.size());
+    id[f] = i;
+    face.push_back(f);
+    seenBy.emplace_back();
+    return i;
+  }
+  void link(std::uint32_t f, tVertexStructure* v) {
+    auto& list = sees[v];
+    if (!list.empty() && list.back() == f) return;  // already listed through the other face
+    list.push_back(f);
+    seenBy[f].push_back(v);
+  }
+};
+
 void CHConvexHull3D::ConstructHull() {
+  m_conflicts = std::make_unique<Conflicts>();
+  Conflicts& c = *m_conflicts;
+  tFaceStructure* f = m_pFaces;
+  do {
+    c.enter(f);
+    f = f->next;
+  } while (f != m_pFaces);
+  tEdgeStructure* e = m_pEdges;
+  do {
+    ++c.degree[e->endpts[0]];
+    ++c.degree[e->endpts[1]];
+    e = e->next;
+  } while (e != m_pEdges);
+  // The double triangle is flat: a point in its plane sees neither face yet
+  // may see the faces built on its edges. So the lists start once the first
+  // point (the head, off that plane) has made a solid of it.
+  auto listAll = [&] {
+    tVertexStructure* u = m_pVertices;
+    do {
+      if (!u->processed)
+        for (std::uint32_t i = 0; i < c.face.size(); ++i)
+          if (c.face[i] && VolumeSign(c.face[i], u) < 0) c.link(i, u);
+      u = u->next;
+    } while (u != m_pVertices);
+  };
+  for (std::uint32_t i = 0; i < c.face.size(); ++i)
+    if (VolumeSign(c.face[i], m_pVertices) < 0) c.link(i, m_pVertices);
+  bool listed = false;
   tVertexStructure* v = m_pVertices;
   do {
     tVertexStructure* vnext = v->next;
@@ -201,35 +256,61 @@ void CHConvexHull3D::ConstructHull() {
       v->processed = true;
       AddOne(v);
       CleanUp(&vnext);
-      if (m_bCheck && !Checks())
+      if (!listed) {
+        listAll();
+        listed = true;
+      }
+      if (m_bCheck && !Checks()) {
+        m_conflicts.reset();
         throw CbException("HConvexHull3D", __LINE__, "CHConvexHull3D::ConstructHull", "hull invariant broken");
+      }
     }
     v = vnext;
   } while (v != m_pVertices);
+  m_conflicts.reset();
 }
 
 bool CHConvexHull3D::AddOne(tVertexStructure* p) {
-  bool visible = false;
-  tFaceStructure* f = m_pFaces;
-  do {
-    if (VolumeSign(f, p) < 0) f->visible = visible = true;
-    f = f->next;
-  } while (f != m_pFaces);
-  if (!visible) {
+  Conflicts& c = *m_conflicts;
+  c.visible.clear();
+  c.horizon.clear();
+  c.interior.clear();
+  c.cone.clear();
+  c.added = p;
+  if (auto it = c.sees.find(p); it != c.sees.end()) {
+    for (std::uint32_t i : it->second)
+      if (tFaceStructure* f = c.face[i]) {
+        f->visible = true;
+        c.visible.push_back(f);
+      }
+    c.sees.erase(it);
+  }
+  if (c.visible.empty()) {
     p->onhull = false;
     return false;
   }
-  // Cone edges are appended behind the head; by the time the walk reaches
-  // them both their faces exist and neither is visible.
-  tEdgeStructure* e = m_pEdges;
-  do {
-    tEdgeStructure* next = e->next;
-    if (e->adjface[0]->visible && e->adjface[1]->visible)
-      e->del = true;
-    else if (e->adjface[0]->visible || e->adjface[1]->visible)
+  for (tFaceStructure* f : c.visible)
+    for (tEdgeStructure* e : f->edge) {
+      if (e->adjface[0]->visible && e->adjface[1]->visible) {
+        if (!e->del) c.interior.push_back(e);
+        e->del = true;
+        continue;
+      }
+      if (e->newface) continue;
+      for (tVertexStructure* end : e->endpts)
+        if (!end->duplicate) {
+          c.cone.push_back(end);
+          ++c.degree[end];
+          ++c.degree[p];
+        }
       e->newface = MakeConeFace(e, p);
-    e = next;
-  } while (e != m_pEdges);
+      c.horizon.push_back(e);
+      // Who may see the new face: those that saw either face of its edge.
+      const std::uint32_t cone = c.enter(e->newface);
+      for (const tFaceStructure* old : e->adjface)
+        for (tVertexStructure* q : c.seenBy[c.id[old]])
+          if (q != p && VolumeSign(e->newface, q) < 0) c.link(cone, q);
+    }
   return true;
 }
 
@@ -280,56 +361,47 @@ void CHConvexHull3D::CleanUp(tVertexStructure** pvnext) {
 }
 
 void CHConvexHull3D::CleanEdges() {
-  tEdgeStructure* e = m_pEdges;
-  do {
-    if (e->newface) {
-      (e->adjface[0]->visible ? e->adjface[0] : e->adjface[1]) = e->newface;
-      e->newface = nullptr;
+  Conflicts& c = *m_conflicts;
+  for (tEdgeStructure* e : c.horizon) {
+    (e->adjface[0]->visible ? e->adjface[0] : e->adjface[1]) = e->newface;
+    e->newface = nullptr;
+  }
+  c.inside.assign(1, c.added);
+  for (tEdgeStructure* e : c.interior) {
+    for (tVertexStructure* v : e->endpts) {
+      --c.degree[v];
+      c.inside.push_back(v);
     }
-    e = e->next;
-  } while (e != m_pEdges);
-  while (m_pEdges && m_pEdges->del) DeleteEdge(m_pEdges);
-  e = m_pEdges->next;
-  do {
-    tEdgeStructure* next = e->next;
-    if (e->del) DeleteEdge(e);
-    e = next;
-  } while (e != m_pEdges);
+    DeleteEdge(e);
+  }
 }
 
 void CHConvexHull3D::CleanFaces() {
-  while (m_pFaces && m_pFaces->visible) DeleteFace(m_pFaces);
-  tFaceStructure* f = m_pFaces->next;
-  do {
-    tFaceStructure* next = f->next;
-    if (f->visible) DeleteFace(f);
-    f = next;
-  } while (f != m_pFaces);
+  Conflicts& c = *m_conflicts;
+  for (tFaceStructure* f : c.visible) {
+    const auto it = c.id.find(f);
+    c.face[it->second] = nullptr;
+    std::vector<tVertexStructure*>().swap(c.seenBy[it->second]);
+    c.id.erase(it);
+    DeleteFace(f);
+  }
 }
 
 void CHConvexHull3D::CleanVertices(tVertexStructure** pvnext) {
-  tEdgeStructure* e = m_pEdges;
-  do {
-    e->endpts[0]->onhull = e->endpts[1]->onhull = true;
-    e = e->next;
-  } while (e != m_pEdges);
+  // The vertices that lost their last edge (the new point too, when it saw
+  // no face) are inside the hull now.
+  Conflicts& c = *m_conflicts;
+  std::vector<tVertexStructure*>& inside = c.inside;
   auto drop = [&](tVertexStructure* v) {
     if (v == *pvnext) *pvnext = v->next;
+    c.degree.erase(v);
     DeleteVertex(v);
   };
-  while (m_pVertices && m_pVertices->processed && !m_pVertices->onhull) drop(m_pVertices);
-  tVertexStructure* v = m_pVertices->next;
-  do {
-    tVertexStructure* next = v->next;
-    if (v->processed && !v->onhull) drop(v);
-    v = next;
-  } while (v != m_pVertices);
-  v = m_pVertices;
-  do {
-    v->duplicate = nullptr;
-    v->onhull = false;
-    v = v->next;
-  } while (v != m_pVertices);
+  std::sort(inside.begin(), inside.end());
+  inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
+  for (tVertexStructure* v : inside)
+    if (c.degree[v] == 0) drop(v);
+  for (tVertexStructure* v : c.cone) v->duplicate = nullptr;
 }
 
 void CHConvexHull3D::EdgeOrderOnFaces() {

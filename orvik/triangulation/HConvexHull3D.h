@@ -10,6 +10,7 @@
 // exact. AppendVertex3D/2D refuse points outside with CbException.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <unordered_set>
 
 #include "orvik/foundation/SSEPoint.h"
@@ -47,7 +48,7 @@ struct tFaceStructure {
 
 class CHConvexHull3D {
 public:
-  CHConvexHull3D() = default;
+  CHConvexHull3D();
   // A hull owns its lists; copies would share them.
   CHConvexHull3D(const CHConvexHull3D&) = delete;
   CHConvexHull3D& operator=(const CHConvexHull3D&) = delete;
@@ -126,6 +127,8 @@ protected:
   int m_iVertexCounter = 0;
 
 private:
+  struct Conflicts;
+  std::unique_ptr<Conflicts> m_conflicts;  // while ConstructHull runs
   struct KeyHash {
     std::size_t operator()(const std::array<std::int64_t, 3>& k) const noexcept;
   };

@@ -72,6 +72,15 @@ void CHTriangulation::swapContents(CHTriangulation& o) noexcept {
   std::swap(m_pStretchList, o.m_pStretchList);
 }
 
+void CHTriangulation::takeTriangles(CHTriangulation& result) noexcept {
+  result.m_fResX = m_fResX;
+  result.m_fResY = m_fResY;
+  result.m_fResZ = m_fResZ;
+  result.m_fResXY = m_fResXY;
+  std::swap(result.m_pStretchList, m_pStretchList);
+  swapContents(result);
+}
+
 void CHTriangulation::BaseInitialization(float scaleX, float scaleY, float scaleZ) {
   FreeTriangulation();
   freeStretchList();
@@ -94,7 +103,7 @@ void CHTriangulation::FreeTriangulation() {
   m_nNumTriangles = 0;
 }
 
-void CHTriangulation::CreateTriangulation(int n) {
+void CHTriangulation::allocate(int n) {
   FreeTriangulation();
   if (n < 0) throw CbException("HTriangulation", __LINE__, "CHTriangulation::CreateTriangulation", "negative count");
   const std::size_t count = static_cast<std::size_t>(n);
@@ -106,7 +115,6 @@ void CHTriangulation::CreateTriangulation(int n) {
     SafeAlignedFree(points);
     throw;
   }
-  std::memset(static_cast<void*>(points), 0, c_pointsPerTriangle * count * sizeof(SSEPoint));
   m_pEdgeArray = points;
   m_pNormalArray = points + 3 * count;
   m_pMainNormalArray = points + 6 * count;
@@ -117,10 +125,15 @@ void CHTriangulation::CreateTriangulation(int n) {
   m_pMaxPointArray = points + 11 * count;
   m_pTriangles = triangles;
   m_nNumTriangles = n;
+}
+
+void CHTriangulation::CreateTriangulation(int n) {
+  allocate(n);
+  std::memset(static_cast<void*>(m_pEdgeArray), 0, c_pointsPerTriangle * std::size_t(n) * sizeof(SSEPoint));
   for (int i = 0; i < n; ++i) {
     linkRecord(i);
-    triangles[i].index = i;
-    triangles[i].mark = -1;
+    m_pTriangles[i].index = i;
+    m_pTriangles[i].mark = -1;
   }
 }
 
@@ -193,12 +206,7 @@ void CHTriangulation::AppendTriangulation(const CHTriangulation* other) {
   relink(*other, n1);
   result.calcBoundsFromCorners();
   *result.m_pCenterPoint = *m_pCenterPoint;
-  result.m_fResX = m_fResX;
-  result.m_fResY = m_fResY;
-  result.m_fResZ = m_fResZ;
-  result.m_fResXY = m_fResXY;
-  std::swap(result.m_pStretchList, m_pStretchList);
-  swapContents(result);
+  takeTriangles(result);
 }
 
 void CHTriangulation::Combine(const CHTriangulation& other, bool reverse) {
@@ -214,12 +222,7 @@ void CHTriangulation::Combine(const CHTriangulation& other, bool reverse) {
   result.CalcSTV();
   result.CalcNormalsFromVertices();
   result.CalcCenterPoint();
-  result.m_fResX = m_fResX;
-  result.m_fResY = m_fResY;
-  result.m_fResZ = m_fResZ;
-  result.m_fResXY = m_fResXY;
-  std::swap(result.m_pStretchList, m_pStretchList);
-  swapContents(result);
+  takeTriangles(result);
 }
 
 void CHTriangulation::AppendStretchToList(t_stretch* node) {

@@ -243,6 +243,11 @@ public:
 
 private:
   void swapContents(CHTriangulation& other) noexcept;
+  // Takes the arrays and box of `result` (built with this mesh's scale),
+  // keeping the resolution and the stretch list.
+  void takeTriangles(CHTriangulation& result) noexcept;
+  // Releases the arrays and allocates room for n triangles, contents undefined.
+  void allocate(int n);
   // Points record i's links at its own entries; no neighbours, not listed.
   void linkRecord(int i);
   // Copies the per-triangle data of triangle j of `source` into record i

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "orvik/foundation/Exception.h"
+
 #include "orvik/triangulation/HTriangulation.h"
 
 namespace {
@@ -38,69 +40,68 @@ struct EdgeKey {
 };
 
 std::uint64_t hashKey(const EdgeKey& k) {
-  std::uint64_t h = 0x9E3779B97F4A7C15ull;
-  for (std::uint32_t v : {k.a.x, k.a.y, k.a.z, k.b.x, k.b.y, k.b.z}) {
-    h ^= v;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 32;
-  }
-  return h;
+  std::uint64_t h = (std::uint64_t{k.a.x} << 32 | k.a.y) * 0x9E3779B97F4A7C15ull;
+  h ^= (std::uint64_t{k.a.z} << 32 | k.b.x) * 0xC2B2AE3D27D4EB4Full;
+  h ^= (std::uint64_t{k.b.y} << 32 | k.b.z) * 0x165667B19E3779F9ull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 32);
 }
 
-constexpr std::uint64_t c_none = UINT64_MAX;
+constexpr std::uint32_t c_none = UINT32_MAX;
 
 }  // namespace
 
 void CHTriangulation::CalcNeighbours() {
   const std::uint64_t edges = 3 * static_cast<std::uint64_t>(m_nNumTriangles);
+  if (edges >= c_none)
+    throw CbException("HTriangulation", __LINE__, "CHTriangulation::CalcNeighbours", "too many triangles");
   for (int i = 0; i < m_nNumTriangles; ++i)
     for (auto& n : m_pTriangles[i].neighbour) n = nullptr;
 
-  auto keyOf = [&](std::uint64_t e, EdgeKey& key) {
+  // Groups of equal edges in order of their first edge; an open-addressing
+  // table of group numbers, at most half full, finds them. `next` chains the
+  // edges of a group in array order. Compact entries keep the table in cache.
+  struct Group {
+    EdgeKey key;
+    std::uint32_t first, last;
+  };
+  std::vector<Group> groups;
+  groups.reserve(edges / 2 + 1);
+  const std::uint64_t size = std::bit_ceil(std::max<std::uint64_t>(16, 2 * edges));
+  std::vector<std::uint32_t> table(size, c_none);
+  std::vector<std::uint32_t> next(edges, c_none);
+  for (std::uint32_t e = 0; e < edges; ++e) {
     const std::uint64_t tri = e / 3;
     const int k = static_cast<int>(e % 3);
     CornerBits p, q;
-    if (!cornerBits(m_pEdgeArray[3 * tri + k], p) || !cornerBits(m_pEdgeArray[3 * tri + (k + 1) % 3], q)) return false;
-    key = before(q, p) ? EdgeKey{q, p} : EdgeKey{p, q};
-    return true;
-  };
-
-  // Open addressing at most half full; a slot holds the key and the first and
-  // last edge of its group, `next` chains the group's edges in array order.
-  const std::uint64_t size = std::bit_ceil(std::max<std::uint64_t>(16, 2 * edges));
-  struct Slot {
-    EdgeKey key{};
-    std::uint64_t first = c_none, last = c_none;
-  };
-  std::vector<Slot> table(size);
-  std::vector<std::uint64_t> next(edges, c_none);
-  for (std::uint64_t e = 0; e < edges; ++e) {
-    EdgeKey key{};
-    if (!keyOf(e, key)) continue;
+    if (!cornerBits(m_pEdgeArray[3 * tri + k], p) || !cornerBits(m_pEdgeArray[3 * tri + (k + 1) % 3], q)) continue;
+    const EdgeKey key = before(q, p) ? EdgeKey{q, p} : EdgeKey{p, q};
     for (std::uint64_t s = hashKey(key) & (size - 1);; s = (s + 1) & (size - 1)) {
-      Slot& slot = table[s];
-      if (slot.first == c_none) {
-        slot = {key, e, e};
+      if (table[s] == c_none) {
+        table[s] = static_cast<std::uint32_t>(groups.size());
+        groups.push_back({key, e, e});
         break;
       }
-      if (slot.key == key) {
-        next[slot.last] = e;
-        slot.last = e;
+      Group& g = groups[table[s]];
+      if (g.key == key) {
+        next[g.last] = e;
+        g.last = e;
         break;
       }
     }
   }
 
-  for (const Slot& slot : table) {
-    if (slot.first == c_none || slot.first == slot.last) continue;
+  for (const Group& g : groups) {
+    if (g.first == g.last) continue;
     // Each edge of the group links to the last triangle of the group other
     // than its own: with two triangles, to each other.
-    const std::uint64_t lastTri = slot.last / 3;
-    std::uint64_t otherTri = c_none;
-    for (std::uint64_t e = slot.first; e != c_none; e = next[e])
+    const std::uint32_t lastTri = g.last / 3;
+    std::uint32_t otherTri = c_none;
+    for (std::uint32_t e = g.first; e != c_none; e = next[e])
       if (e / 3 != lastTri) otherTri = e / 3;
-    for (std::uint64_t e = slot.first; e != c_none; e = next[e]) {
-      const std::uint64_t partner = e / 3 != lastTri ? lastTri : otherTri;
+    for (std::uint32_t e = g.first; e != c_none; e = next[e]) {
+      const std::uint32_t partner = e / 3 != lastTri ? lastTri : otherTri;
       if (partner != c_none) m_pTriangles[e / 3].neighbour[e % 3] = m_pTriangles + partner;
     }
   }

@@ -17,10 +17,12 @@ constexpr std::uint64_t c_bytesPerTriangle = sizeof(t_htriangle) + 12 * sizeof(S
 struct StreamOut {
   CbStreamWriteBinary& s;
   void raw(const void* p, std::size_t n) { s.WriteBuffer(p, n); }
+  void reserve(std::uint64_t n) { s.Reserve(n); }
 };
 struct ArchiveOut {
   CArchive& a;
   void raw(const void* p, std::size_t n) { a.Write(p, n); }
+  static void reserve(std::uint64_t) {}
 };
 struct StreamIn {
   CbStreamReadBinary& s;
@@ -45,6 +47,7 @@ struct ArchiveIn {
 template <class Out>
 void CHTriangulation::write(Out& out) const {
   const float header[7] = {m_fScaleX, m_fScaleY, m_fScaleZ, m_fResX, m_fResY, m_fResZ, m_fResXY};
+  out.reserve(sizeof header + 4 + std::uint64_t(m_nNumTriangles) * c_bytesPerTriangle + 3 * sizeof(SSEPoint));
   out.raw(header, sizeof header);
   out.raw(&m_nNumTriangles, sizeof m_nNumTriangles);
   const std::size_t n = static_cast<std::size_t>(m_nNumTriangles);
@@ -68,7 +71,8 @@ void CHTriangulation::read(In& in) {
   if (n < 0) in.corrupt(__LINE__, "negative triangle count");
   if (static_cast<std::uint64_t>(n) * c_bytesPerTriangle + 3 * sizeof(SSEPoint) > in.remaining())
     in.corrupt(__LINE__, "triangle count beyond the data");
-  CHTriangulation mesh(n, header[0], header[1], header[2]);
+  CHTriangulation mesh(0, header[0], header[1], header[2]);
+  mesh.allocate(n);  // every byte is read below
   mesh.m_fResX = header[3];
   mesh.m_fResY = header[4];
   mesh.m_fResZ = header[5];

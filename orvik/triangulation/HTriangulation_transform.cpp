@@ -97,12 +97,7 @@ void CHTriangulation::keepTriangles(bool (*keep)(const t_htriangle&, float, floa
   for (int i = 0, j = 0; i < m_nNumTriangles; ++i)
     if (keep(m_pTriangles[i], a, b)) result.copyTriangle(j++, *this, i);
   for (int i = 0; i < 3; ++i) result.m_pMinPoint[i] = m_pMinPoint[i];
-  result.m_fResX = m_fResX;
-  result.m_fResY = m_fResY;
-  result.m_fResZ = m_fResZ;
-  result.m_fResXY = m_fResXY;
-  std::swap(result.m_pStretchList, m_pStretchList);
-  swapContents(result);
+  takeTriangles(result);
   CalcNeighbours();
 }
 

@@ -73,6 +73,7 @@ TEST(CharMatrix, ArchiveFormAndSeedCorpus) {
   std::vector<std::pair<std::string, Bytes>> inputs = seedFiles("chain/charmatrix");
   inputs.push_back({"more bytes announced than follow", {0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 1, 2, 3}});
   inputs.push_back({"truncated size", {3, 0, 0}});
+  inputs.push_back({"negative size Y", {2, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2}});
   ASSERT_GE(inputs.size(), 8u);
   for (const auto& [name, bytes] : inputs) {
     SCOPED_TRACE(name);

@@ -54,8 +54,8 @@ Marks nonZero(const CSSEMatrix& m) {
 TEST(PixelChainTrace, SmallCases) {
   CSSEMatrix m = filled(20, 20);
   CPixelChain c;
-  const auto trace = [&](float threshold, int x, int y, long steps = 1000, bool above = true, bool exact = true,
-                         int nearAfter = 0) {
+  const auto trace = [&](float threshold, int x, int y, long steps = 1000, bool above = true,
+                         bool exact = true, int nearAfter = 0) {
     c.CreatePixelChain(&m, threshold, x, y, steps, above, exact, nearAfter);
     return cells(c);
   };
@@ -102,7 +102,8 @@ TEST(PixelChainTrace, LeavesTheFrameInTheMatrix) {
   CSSEMatrix m = filled(20, 22, 9.0f);  // six SSE lines, the last holding rows 20 and 21 and two spare lanes
   CPixelChain c;
   c.CreatePixelChain(&m, 3.5f, 10, 10, 100, true, true, 0);
-  EXPECT_TRUE(lanesAre(m, [](int x, int row) { return row < 4 || row >= 20 || x < 3 || x >= 17 ? 3.5f : 9.0f; }));
+  EXPECT_TRUE(
+      lanesAre(m, [](int x, int row) { return row < 4 || row >= 20 || x < 3 || x >= 17 ? 3.5f : 9.0f; }));
 }
 
 // A smooth irregular blob traced from its first cell in raster order visits
@@ -121,14 +122,16 @@ TEST(PixelChainTrace, IrregularRegionAgainstBorderCells) {
       const float r = 80.0f + 22.0f * std::sin(3.0f * a + p1) + 9.0f * std::cos(5.0f * a + p2);
       return dx * dx + dy * dy < r * r;
     };
-    CSSEMatrix m = field(size, size, [&](int x, int y) { return inside(x, y) ? 1.0f + static_cast<float>(x) : 0.0f; });
+    CSSEMatrix m =
+        field(size, size, [&](int x, int y) { return inside(x, y) ? 1.0f + static_cast<float>(x) : 0.0f; });
     std::set<Cell> border;
     Cell start(-1, -1);
     for (int y = 0; y < size; ++y)
       for (int x = 0; x < size; ++x) {
         if (!inside(x, y)) continue;
         if (start.first < 0) start = Cell(x, y);
-        if (!inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1)) border.insert(Cell(x, y));
+        if (!inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1))
+          border.insert(Cell(x, y));
       }
     CPixelChain c;
     c.CreatePixelChain(&m, 0.5f, start.first, start.second, 1000000, true, true, 0);
@@ -146,8 +149,9 @@ TEST(PixelChainTrace, IrregularRegionAgainstBorderCells) {
 TEST(PixelChain, ExtremesCentresAndCapacity) {
   // {min x, min y, max x, max y, min value, max value}, and both centres.
   const auto extremes = [](const CPixelChain& c) {
-    return std::vector<double>{double(c.GetminX()), double(c.GetminY()), double(c.GetmaxX()),
-                               double(c.GetmaxY()), double(c.GetMinBorderValue()), double(c.GetMaxBorderValue())};
+    return std::vector<double>{double(c.GetminX()),           double(c.GetminY()),
+                               double(c.GetmaxX()),           double(c.GetmaxY()),
+                               double(c.GetMinBorderValue()), double(c.GetMaxBorderValue())};
   };
   const auto centres = [](CPixelChain& c) {
     c.CalculateGeomCenter_norm();
@@ -202,11 +206,13 @@ TEST(PixelChain, NearestPoints) {
   int x = 0, y = 0;
   d.GetNearestPixel(5, 18, x, y);
   EXPECT_EQ(Cell(x, y), Cell(5, 15));
-  EXPECT_EQ(d.FindNearestIntersectionPointY(9, 3, false), 7.0f) << "only a left candidate: nearest point below";
+  EXPECT_EQ(d.FindNearestIntersectionPointY(9, 3, false), 7.0f)
+      << "only a left candidate: nearest point below";
   EXPECT_EQ(d.FindNearestIntersectionPointY(5, 40, false), 40.0f) << "nothing below gives the row itself";
   EXPECT_EQ(CPixelChain().FindNearestIntersectionPointY(3, 4, true), 4.0f);
   CPixelChain onColumn = chainOf({{5, 5, 0}, {8, 6, 0}, {1, 20, 0}, {5, 9, 0}});  // centre row 10
-  EXPECT_EQ(onColumn.FindNearestIntersectionPointY(5, 3, false), 5.0f) << "a point on the column takes no part";
+  EXPECT_EQ(onColumn.FindNearestIntersectionPointY(5, 3, false), 5.0f)
+      << "a point on the column takes no part";
 }
 
 TEST(PixelChain, ValuesFromAndIntoMatrix) {
@@ -228,7 +234,8 @@ TEST(PixelChain, ValuesFromAndIntoMatrix) {
     chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}, {0, 0, 3.0f}, {0, 5, 4.0f}}).InsertSingle(&t);
     // (10,10)->(12,10): (10, 9.25); (12,10)->(0,0): (12 - 0.80 + 0.5, 10 + 0.96 + 0.5);
     // (0,0)->(0,5): (1.75, 0.5) limited to (1, 1); (0,5)->(10,10): (0 + 0.56 + 0.5, 5 - 1.12 + 0.5).
-    EXPECT_EQ(nonZero(t), (Marks{{Cell(1, 1), 3.0f}, {Cell(1, 4), 4.0f}, {Cell(10, 9), 1.0f}, {Cell(11, 11), 2.0f}}));
+    EXPECT_EQ(nonZero(t),
+              (Marks{{Cell(1, 1), 3.0f}, {Cell(1, 4), 4.0f}, {Cell(10, 9), 1.0f}, {Cell(11, 11), 2.0f}}));
   }
   {
     SCOPED_TRACE("Insert writes 5 x 5 blocks three cells aside, limited to the matrix");
@@ -255,7 +262,8 @@ TEST(PixelChain, ValuesFromAndIntoMatrix) {
   c.InsertSingle(&below, false, 0.6f);
   EXPECT_EQ(nonZero(above), (Marks{{Cell(4, 4), 9.0f}, {Cell(5, 5), 7.0f}, {Cell(6, 6), 0.5f}}));
   Marks expected;  // every neighbour but (4, 4) below 0.6
-  for (int k = 0; k < 9; ++k) expected.push_back({Cell(4 + k % 3, 4 + k / 3), k == 0 ? 3.0f : k == 4 ? 7.0f : 9.0f});
+  for (int k = 0; k < 9; ++k)
+    expected.push_back({Cell(4 + k % 3, 4 + k / 3), k == 0 ? 3.0f : k == 4 ? 7.0f : 9.0f});
   EXPECT_EQ(nonZero(below), expected);
 }
 
@@ -284,7 +292,8 @@ TEST(PixelChain, ValueFilters) {
 }
 
 TEST(PixelChain, ExportWritesCommaTable) {
-  const auto dir = std::filesystem::temp_directory_path() / ("orvik_chain_export_" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("orvik_chain_export_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   const auto previous = std::filesystem::current_path();

@@ -125,20 +125,22 @@ TEST(ByteSignal, StackingAndResizing) {
     m.CombineYDir(first, second, &third);
     Grid want(27);
     for (int y = 0; y < 27; ++y)
-      for (int x = 0; x < 3; ++x) want[y].push_back((y < 5 ? y : (y < 25 ? 10 + y - 5 : -30 + y - 25)) + 50 * (x & 1));
+      for (int x = 0; x < 3; ++x)
+        want[y].push_back((y < 5 ? y : (y < 25 ? 10 + y - 5 : -30 + y - 25)) + 50 * (x & 1));
     EXPECT_EQ(grid(m), want);
     CSSEcharMatrix a = rows(3, 4, 0);
     a.CombineYDir(a, second, nullptr);  // the first is the target itself
     ASSERT_EQ(a.GetSizeY(), 24);
-    EXPECT_EQ((std::vector<int>{a.GetPoint(1, 3), a.GetPoint(1, 4), a.GetPoint(0, 23)}), (std::vector<int>{53, 60, 29}));
+    EXPECT_EQ((std::vector<int>{a.GetPoint(1, 3), a.GetPoint(1, 4), a.GetPoint(0, 23)}),
+              (std::vector<int>{53, 60, 29}));
   }
   {
     SCOPED_TRACE("CombineYDirFast keeps the first's spare lanes between");
     CSSEcharMatrix first = rows(2, 5, 0), m;
     for (int r = 5; r < 16; ++r) lane(first, 0, r) = 99;
     m.CombineYDirFast(first, rows(3, 3, 20));
-    EXPECT_EQ((std::vector<int>{m.GetSizeX(), m.GetSizeY(), m.GetPoint(0, 4), m.GetPoint(0, 5), m.GetPoint(0, 15), m.GetPoint(0, 16),
-                                m.GetPoint(1, 18), m.GetPoint(0, 19)}),
+    EXPECT_EQ((std::vector<int>{m.GetSizeX(), m.GetSizeY(), m.GetPoint(0, 4), m.GetPoint(0, 5),
+                                m.GetPoint(0, 15), m.GetPoint(0, 16), m.GetPoint(1, 18), m.GetPoint(0, 19)}),
               (std::vector<int>{2, 32, 4, 99, 99, 20, 72, 0}));
   }
   {
@@ -199,7 +201,8 @@ TEST(ByteCorrelation, Correlate) {
     const int shift = m.Correlate(p, best, limit);
     return std::vector<int>{shift, best, m.GetLastCorrelationError()};
   };
-  EXPECT_EQ(correlate(CSSEcharMatrix(m, 5, 9), 10), (std::vector<int>{5, 0, 0})) << "exact copy of columns 5 to 9";
+  EXPECT_EQ(correlate(CSSEcharMatrix(m, 5, 9), 10), (std::vector<int>{5, 0, 0}))
+      << "exact copy of columns 5 to 9";
   best = -1;
   EXPECT_EQ(correlate(CSSEcharMatrix(m, 5, 9), 0)[0], -1) << "0 is not below 0";
   EXPECT_EQ(best, 0);
@@ -221,7 +224,8 @@ TEST(ByteCorrelation, Correlate) {
       e.push_back(static_cast<int>(sum / 6));
     }
     const int expectedShift = static_cast<int>(std::min_element(e.begin(), e.end()) - e.begin());
-    EXPECT_EQ(correlate(pattern, 2000000000), (std::vector<int>{expectedShift, e[expectedShift], e[expectedShift]}));
+    EXPECT_EQ(correlate(pattern, 2000000000),
+              (std::vector<int>{expectedShift, e[expectedShift], e[expectedShift]}));
   }
 }
 

@@ -138,7 +138,8 @@ TEST(SSEFns, LaneSumOrderAndVectorHelpers) {
   const SSEPoint x(1, 0, 0), y(0, 1, 0), z(0, 0, 1);
   const auto lanes = [](const SSEPoint& p) { return std::vector<float>{p.x, p.y, p.z, p.w}; };
   EXPECT_EQ(lanes(CSSEFns::vectorproduct(x, y)), (std::vector<float>{0, 0, 1, 0}));
-  EXPECT_EQ(lanes(CSSEFns::vectorproduct(SSEPoint(1, 2, 3), SSEPoint(4, 5, 7))), (std::vector<float>{-1, 5, -3, 0}));
+  EXPECT_EQ(lanes(CSSEFns::vectorproduct(SSEPoint(1, 2, 3), SSEPoint(4, 5, 7))),
+            (std::vector<float>{-1, 5, -3, 0}));
   EXPECT_EQ(CSSEFns::volume(x, y, z), 1.0f);
   EXPECT_EQ(CSSEFns::vectorlen(SSEPoint(3, 4, 0)), 5.0f);
   EXPECT_EQ(CSSEFns::euclideansqr(SSEPoint(1, 1, 1), SSEPoint(2, 3, 4)), 14.0f);

@@ -25,9 +25,9 @@ TEST(Streams, TypedValuesRoundTripInLittleEndian) {
   // Version word, bool, int8, int32, uint32 and uint64 low byte first, float,
   // string as its UTF-8 byte length and bytes, raw block.
   const Bytes bytes(out.GetData(), out.GetData() + out.GetCount());
-  EXPECT_EQ(bytes, (Bytes{4,   0,   0,   0,   1,   0xFE, 0xC0, 0x1D, 0xFE, 0xFF, 0xEF, 0xBE, 0xAD, 0xDE, 8, 7,
-                          6,   5,   4,   3,   2,   1,    0,    0,    0xC0, 0x3F, 5,    0,    0,    0,    'H', 0xC3,
-                          0xB6, 'h', 'e', 9,   8,   7}));
+  EXPECT_EQ(bytes,
+            (Bytes{4, 0, 0, 0, 1, 0xFE, 0xC0, 0x1D, 0xFE, 0xFF, 0xEF, 0xBE, 0xAD, 0xDE, 8,   7,   6, 5, 4,
+                   3, 2, 1, 0, 0, 0xC0, 0x3F, 5,    0,    0,    0,    'H',  0xC3, 0xB6, 'h', 'e', 9, 8, 7}));
 
   CbStreamReadBinaryBuffer in(out.GetArray());
   EXPECT_EQ(in.ReadAndCompareVersion(4), 4u);

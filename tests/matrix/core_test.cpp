@@ -168,10 +168,12 @@ TEST(MatrixCore, CopyFromFieldAndFromRows) {
 
 TEST(MatrixCore, CompressionParameterDefaultsAndSharing) {
   const CSSEMatrix::UxSCompressionParameters p;
-  EXPECT_EQ((Ints{p.m_iMethod, p.m_bUseInvalidValue, static_cast<int>(p.m_uiNumberOfPasses), p.m_bFixedRange}),
-            (Ints{0, 0, 1, 0}));
-  EXPECT_EQ((std::vector<float>{p.m_fInvalidValue, p.m_fJPEGQuality, p.m_fMaxError, p.m_fRangeMin, p.m_fRangeMax}),
-            (std::vector<float>{0, 0.95f, 0, 0, 0}));
+  EXPECT_EQ(
+      (Ints{p.m_iMethod, p.m_bUseInvalidValue, static_cast<int>(p.m_uiNumberOfPasses), p.m_bFixedRange}),
+      (Ints{0, 0, 1, 0}));
+  EXPECT_EQ(
+      (std::vector<float>{p.m_fInvalidValue, p.m_fJPEGQuality, p.m_fMaxError, p.m_fRangeMin, p.m_fRangeMax}),
+      (std::vector<float>{0, 0.95f, 0, 0, 0}));
   const CSSEMatrix m;
   EXPECT_EQ(m.GetMaxAbsCompressionError(), 0.0f);
   EXPECT_EQ(m.GetFromToArray().GetCount(), 0);

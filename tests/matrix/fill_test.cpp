@@ -50,7 +50,8 @@ TEST(Fill, CopyAreaOfMatrix) {
       ASSERT_TRUE(w.CopyAreaOfMatrix(src, 2, y0, 6, height));
       ASSERT_EQ(w.GetSizeX(), 6);
       ASSERT_EQ(w.GetSizeY(), height);
-      EXPECT_TRUE(lanesAre(w, [&](int x, int y) { return y < height ? src.GetPointUnsafe(x + 2, y + y0) : 0.0f; }));
+      EXPECT_TRUE(
+          lanesAre(w, [&](int x, int y) { return y < height ? src.GetPointUnsafe(x + 2, y + y0) : 0.0f; }));
     }
   // The window reaching the bottom row of the source.
   CSSEMatrix w;
@@ -59,8 +60,10 @@ TEST(Fill, CopyAreaOfMatrix) {
   // Refusals leave the target unchanged.
   w = filled(2, 2, 5.0f);
   CSSEMatrix none;
-  for (const Ints& r : {Ints{0, 0, 0, 3}, {0, 0, 3, 0}, {-1, 0, 3, 3}, {0, -1, 3, 3}, {7, 0, 3, 3}, {0, 19, 3, 3}})
-    EXPECT_FALSE(w.CopyAreaOfMatrix(src, r[0], r[1], r[2], r[3])) << r[0] << " " << r[1] << " " << r[2] << " " << r[3];
+  for (const Ints& r :
+       {Ints{0, 0, 0, 3}, {0, 0, 3, 0}, {-1, 0, 3, 3}, {0, -1, 3, 3}, {7, 0, 3, 3}, {0, 19, 3, 3}})
+    EXPECT_FALSE(w.CopyAreaOfMatrix(src, r[0], r[1], r[2], r[3]))
+        << r[0] << " " << r[1] << " " << r[2] << " " << r[3];
   EXPECT_FALSE(w.CopyAreaOfMatrix(none, 0, 0, 1, 1));
   EXPECT_EQ(lanes(w), Floats(8, 5.0f));
   // A window of the matrix itself.
@@ -81,7 +84,8 @@ TEST(Fill, FillAreaExactAndApprox) {
   m.Fill(0.0f);
   m.FillAreaExact(CbVector2f(3.7f, 2.2f), CbVector2f(-2.0f, 0.00001f), 4.0f);  // columns 0 .. 2
   EXPECT_EQ(m.NumValuesAbove(1.0f), 3 * 13);
-  for (CbVector2f n : {CbVector2f(1.0f, 1.0f), CbVector2f(-1.0f, 2.0f), CbVector2f(0.5f, -1.5f), CbVector2f(-3.0f, -1.0f)}) {
+  for (CbVector2f n :
+       {CbVector2f(1.0f, 1.0f), CbVector2f(-1.0f, 2.0f), CbVector2f(0.5f, -1.5f), CbVector2f(-3.0f, -1.0f)}) {
     SCOPED_TRACE(testing::Message() << "oblique half-plane " << n.x << "," << n.y);
     m.Fill(0.0f);
     const CbVector2f p(3.5f, 6.25f);
@@ -161,7 +165,8 @@ TEST(Fill, Searches) {
   EXPECT_EQ(at(), (Ints{0, 0})) << "margins: 40 columns are never searched";
 
   m = filled(60, 100);  // 26 lines: FindFirstPoint scans lines 5 .. 20 (rows 20 .. 83)
-  for (const Ints& p : {Ints{25, 30}, {25, 31}, {30, 22}, {19, 40}}) m.SetPoint(p[0], p[1], 1.0f);  // 19: left of the margin
+  for (const Ints& p : {Ints{25, 30}, {25, 31}, {30, 22}, {19, 40}})
+    m.SetPoint(p[0], p[1], 1.0f);  // 19: left of the margin
   m.SetPoint(33, 90, 2.0f);
   m.FindFirstPoint(x, y, 1.0f, true);
   EXPECT_EQ(at(), (Ints{25, 30}));
@@ -199,7 +204,7 @@ TEST(Fill, DrawingUpToASurface) {
   {
     SCOPED_TRACE("hit in lane 1 of a line");
     CSSEMatrix m = filled(3, 24);  // 7 lines; the scan starts at line 5
-    m.SetPoint(1, 9, 3.0f);         // line 2, lane 1
+    m.SetPoint(1, 9, 3.0f);        // line 2, lane 1
     m.DrawFirstPointLined(1, 2.0f, true, 8.0f, y, 0, true);
     EXPECT_EQ(y, 9);
     EXPECT_TRUE(lanesAre(m, [](int x, int r) {
@@ -261,7 +266,9 @@ TEST(Fill, CentredCopies) {
       t.CopyFromSSEMatrixCentered(src);
       hi.CopyFromSSEMatrixCenteredMaximum(src);
       lo.CopyFromSSEMatrixCenteredMinimum(src);
-      const auto s = [&](int x, int r) { return src.GetPoint(x - (w >> 1) + (9 >> 1), r - (h >> 1) + (14 >> 1)); };
+      const auto s = [&](int x, int r) {
+        return src.GetPoint(x - (w >> 1) + (9 >> 1), r - (h >> 1) + (14 >> 1));
+      };
       EXPECT_TRUE(lanesAre(t, [&](int x, int r) { return r < h ? s(x, r) : 0.0f; }));
       EXPECT_TRUE(lanesAre(hi, [&](int x, int r) { return r < h ? std::max(s(x, r), 60.0f) : 60.0f; }));
       EXPECT_TRUE(fieldIs(lo, [&](int x, int r) { return std::min(s(x, r), 60.0f); }));

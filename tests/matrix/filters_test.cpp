@@ -28,8 +28,8 @@ TEST(Median, MatchesThePlainRuleOnRectangles) {
                           {23, 30, 4, 20, 5, 27, 2}, {8, 7, 0, 8, 2, 7, 0},     {40, 21, 0, 40, 0, 21, 5}};
   for (int h = 1; h <= 2; ++h)
     for (const auto& c : cases) {
-      SCOPED_TRACE(::testing::Message() << "half " << h << " size " << c[0] << "x" << c[1] << " rect " << c[2] << ".."
-                                        << c[3] << ", " << c[4] << ".." << c[5]);
+      SCOPED_TRACE(::testing::Message() << "half " << h << " size " << c[0] << "x" << c[1] << " rect " << c[2]
+                                        << ".." << c[3] << ", " << c[4] << ".." << c[5]);
       CSSEMatrix src = filled(c[0], c[1]), got = filled(c[0], c[1]), want = filled(c[0], c[1]);
       randomize(src, c[0] * 31 + c[1], c[6]);
       randomize(got, 7);  // the filter clears it first
@@ -55,7 +55,8 @@ TEST(CrossFilters, MaximumAndMinimumAgainstThePlainRule) {
         for (int x = 1; x <= 9; ++x) {
           const float n[4] = {src.GetPoint(x, y - 1), src.GetPoint(x, y + 1), src.GetPoint(x - 1, y),
                               src.GetPoint(x + 1, y)};
-          const float v = src.GetPoint(x, y), e = max ? *std::max_element(n, n + 4) : *std::min_element(n, n + 4);
+          const float v = src.GetPoint(x, y),
+                      e = max ? *std::max_element(n, n + 4) : *std::min_element(n, n + 4);
           want.SetPoint(x, y, max ? (e > v ? e : v) : (e < v ? e : v));
         }
       max ? got.SimpleMaximumFilter() : got.SimpleMinimumFilter();
@@ -81,8 +82,9 @@ TEST(BoxFilter, MatchesThePlainTwoPassRule) {
           lane(want, x, row) = ((lane(src, x + 1, row) + lane(src, x, row)) + lane(src, x - 1, row)) / 3.0f;
       for (int r = 0; r <= 4 * lines - 5; ++r)
         for (int x = 0; x < width; ++x)
-          want.SetPoint(x, r + (shiftDown ? 2 : 1),
-                        ((lane(src, x, r) + lane(src, x, r + 1)) + lane(src, x, r + 2)) + lane(src, x, r + 3));
+          want.SetPoint(
+              x, r + (shiftDown ? 2 : 1),
+              ((lane(src, x, r) + lane(src, x, r + 1)) + lane(src, x, r + 2)) + lane(src, x, r + 3));
       got.BoxFilter(src, shiftDown);
       EXPECT_TRUE(sameLanes(got, want));
     }
@@ -90,13 +92,14 @@ TEST(BoxFilter, MatchesThePlainTwoPassRule) {
 
 TEST(MaskFilter, SingleThreadedMatchesThePlainCorrelation) {
   // Target size, mask size, normalised.
-  const int cases[][5] = {{64, 64, 5, 5, 1}, {37, 23, 4, 3, 0},  {29, 18, 6, 6, 1},
+  const int cases[][5] = {{64, 64, 5, 5, 1}, {37, 23, 4, 3, 0},   {29, 18, 6, 6, 1},
                           {20, 9, 1, 1, 0},  {31, 30, 15, 15, 1}, {13, 17, 2, 7, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c[0] << "x" << c[1] << " mask " << c[2] << "x" << c[3]);
     CSSEMatrix target = filled(c[0], c[1]), got = filled(c[0], c[1]);
     randomize(target, c[0] * c[1]);
-    CSSEMatrix mask = field(c[2], c[3], [](int i, int j) { return static_cast<float>((i * 7 + j * 3) % 5) - 1.5f; });
+    CSSEMatrix mask =
+        field(c[2], c[3], [](int i, int j) { return static_cast<float>((i * 7 + j * 3) % 5) - 1.5f; });
     float sum = 0.0f;
     for (int j = 0; j < c[3]; ++j)
       for (int i = 0; i < c[2]; ++i) sum += std::abs(mask.GetPoint(i, j));
@@ -112,7 +115,8 @@ TEST(MaskFilter, ThreadedEqualsSingleThreadedForAnyProcessorCount) {
   const int cases[][4] = {{64, 64, 5, 5}, {50, 21, 4, 3}, {41, 16, 6, 2}, {33, 40, 3, 9}, {12, 12, 5, 5}};
   for (const auto& c : cases)
     for (int cpus : {1, 2, 3, 5, 8}) {
-      SCOPED_TRACE(::testing::Message() << c[0] << "x" << c[1] << " mask " << c[2] << "x" << c[3] << " cpus " << cpus);
+      SCOPED_TRACE(::testing::Message()
+                   << c[0] << "x" << c[1] << " mask " << c[2] << "x" << c[3] << " cpus " << cpus);
       CSSEMatrix target = filled(c[0], c[1]), mask = filled(c[2], c[3]), single = filled(c[0], c[1]),
                  threaded = filled(c[0], c[1]);
       randomize(target, c[0] + c[1]);
@@ -130,7 +134,8 @@ TEST(MaskFilter, ThreadedEqualsSingleThreadedForAnyProcessorCount) {
       }));
     }
   // Ones 5x5: the interior is the plain mean (S = 25).
-  CSSEMatrix result, target = field(64, 64, [](int x, int y) { return x + 2 * y; }), mask = filled(5, 5, 1.0f);
+  CSSEMatrix result, target = field(64, 64, [](int x, int y) { return x + 2 * y; }),
+                     mask = filled(5, 5, 1.0f);
   // The spare lanes of the mask count in the weight sum; keep them at 0.
   for (int x = 0; x < 5; ++x) lane(mask, x, 5) = lane(mask, x, 6) = lane(mask, x, 7) = 0.0f;
   target.MaskFilter(result, mask, true, true);
@@ -151,14 +156,16 @@ TEST(Derivatives, ForwardDifferencesKeepTheLastRowAndColumn) {
     dx.CalcDerivativeX();
     // Rows of the last SSE line keep their values, and so does the last row.
     const int changed = 4 * (sy >> 2) - ((sy & 3) == 0 ? 1 : 0);
-    EXPECT_TRUE(fieldIs(dy, [&](int x, int y) { return y < changed ? 10.0f * (2 * y + 1) : m.GetPoint(x, y); }));
-    EXPECT_TRUE(fieldIs(dx, [&](int x, int y) { return x < 5 ? static_cast<float>(2 * x + 1) : m.GetPoint(x, y); }));
+    EXPECT_TRUE(
+        fieldIs(dy, [&](int x, int y) { return y < changed ? 10.0f * (2 * y + 1) : m.GetPoint(x, y); }));
+    EXPECT_TRUE(
+        fieldIs(dx, [&](int x, int y) { return x < 5 ? static_cast<float>(2 * x + 1) : m.GetPoint(x, y); }));
   }
 }
 
 TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
   // The last sizes span several fields of lines, before and after.
-  const int sizes[][4] = {{10, 7, 20, 14}, {16, 16, 8, 8}, {13, 9, 5, 22},    {7, 12, 7, 12},
+  const int sizes[][4] = {{10, 7, 20, 14}, {16, 16, 8, 8},     {13, 9, 5, 22},  {7, 12, 7, 12},
                           {9, 11, 4, 3},   {40, 150, 37, 290}, {33, 260, 20, 9}};
   for (const auto& s : sizes) {
     SCOPED_TRACE(::testing::Message() << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3]);
@@ -172,10 +179,11 @@ TEST(ScaleMatrix, BilinearRuleAtEveryTargetElement) {
         const float fy = static_cast<float>(y) * sy, fx = static_cast<float>(x) * sx;
         const int iy = static_cast<int>(fy), ix = static_cast<int>(fx);
         const float wy = fy - static_cast<float>(iy), wx = fx - static_cast<float>(ix);
-        want.SetPoint(x, y,
-                      ((src.GetPoint(ix + 1, iy) * wx * (1 - wy) + (1 - wx) * src.GetPoint(ix, iy) * (1 - wy)) +
-                       (1 - wx) * src.GetPoint(ix, iy + 1) * wy) +
-                          src.GetPoint(ix + 1, iy + 1) * wx * wy);
+        want.SetPoint(
+            x, y,
+            ((src.GetPoint(ix + 1, iy) * wx * (1 - wy) + (1 - wx) * src.GetPoint(ix, iy) * (1 - wy)) +
+             (1 - wx) * src.GetPoint(ix, iy + 1) * wy) +
+                src.GetPoint(ix + 1, iy + 1) * wx * wy);
       }
     CSSEMatrix a(src), b(src);
     a.GetCompressionParameters().m_iMethod = 3;

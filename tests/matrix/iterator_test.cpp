@@ -12,7 +12,8 @@ using Visits = std::vector<std::pair<int, int>>;
 template <int C>
 Visits walk(UxCSSEMatrixIteratorBase<C> it) {
   Visits v;
-  for (const UxCSSEMatrixIteratorBase<C> end; it != end && v.size() < 10000; ++it) v.emplace_back(it.GetX(), it.GetY());
+  for (const UxCSSEMatrixIteratorBase<C> end; it != end && v.size() < 10000; ++it)
+    v.emplace_back(it.GetX(), it.GetY());
   return v;
 }
 
@@ -28,9 +29,24 @@ Visits expected(int x0, int x1, int y0, int y1) {
 TEST(Iterator, WholeMatrixInMemoryOrder) {
   CSSEMatrix m;
   m.Create(3, 6);
-  EXPECT_EQ(walk(UxCSSEMatrixIteratorBase<0>(&m)),
-            (Visits{{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}, {1, 1}, {1, 2}, {1, 3}, {2, 0},
-                    {2, 1}, {2, 2}, {2, 3}, {0, 4}, {0, 5}, {1, 4}, {1, 5}, {2, 4}, {2, 5}}));
+  EXPECT_EQ(walk(UxCSSEMatrixIteratorBase<0>(&m)), (Visits{{0, 0},
+                                                           {0, 1},
+                                                           {0, 2},
+                                                           {0, 3},
+                                                           {1, 0},
+                                                           {1, 1},
+                                                           {1, 2},
+                                                           {1, 3},
+                                                           {2, 0},
+                                                           {2, 1},
+                                                           {2, 2},
+                                                           {2, 3},
+                                                           {0, 4},
+                                                           {0, 5},
+                                                           {1, 4},
+                                                           {1, 5},
+                                                           {2, 4},
+                                                           {2, 5}}));
   for (int sizeY : {1, 3, 4, 5, 8, 9}) {
     m.Create(2, sizeY);
     EXPECT_EQ(walk(UxCSSEMatrixIteratorBase<1>(&m)), expected(0, 1, 0, sizeY - 1)) << sizeY;
@@ -58,13 +74,15 @@ TEST(Iterator, WritesReachEveryElementOnce) {
 TEST(Iterator, RangesStartAtTheirLaneAndClip) {
   CSSEMatrix m;
   m.Create(6, 11);
-  const int ranges[][4] = {{0, 5, 2, 10}, {1, 3, 2, 6}, {2, 2, 5, 5}, {-4, 2, -3, 4}, {4, 99, 7, 99}, {0, 0, 3, 4}};
+  const int ranges[][4] = {{0, 5, 2, 10},  {1, 3, 2, 6},   {2, 2, 5, 5},
+                           {-4, 2, -3, 4}, {4, 99, 7, 99}, {0, 0, 3, 4}};
   for (const auto& r : ranges)
     EXPECT_EQ(walk(UxCSSEMatrixIteratorBase<0>(&m, r[0], r[1], r[2], r[3])),
               expected(std::max(r[0], 0), std::min(r[1], 5), std::max(r[2], 0), std::min(r[3], 10)))
         << r[0] << ".." << r[1] << ", " << r[2] << ".." << r[3];
   // y0 = 2: lane 2 of every column of the first line, then lane 0 of the next.
-  EXPECT_EQ(walk(UxCSSEMatrixIteratorBase<0>(&m, 0, 1, 2, 4)), (Visits{{0, 2}, {0, 3}, {1, 2}, {1, 3}, {0, 4}, {1, 4}}));
+  EXPECT_EQ(walk(UxCSSEMatrixIteratorBase<0>(&m, 0, 1, 2, 4)),
+            (Visits{{0, 2}, {0, 3}, {1, 2}, {1, 3}, {0, 4}, {1, 4}}));
 }
 
 TEST(Iterator, InvertedRangesThrowEmptyOnesEnd) {
@@ -91,7 +109,7 @@ TEST(Iterator, InvertedRangesThrowEmptyOnesEnd) {
   EXPECT_EQ(UxCSSEMatrixIteratorBase<0>(&m, 6, 9, 0, 7), end);    // starts at size X
   EXPECT_EQ(UxCSSEMatrixIteratorBase<0>(&m, 20, 30, 0, 7), end);  // beyond size X
   EXPECT_EQ(UxCSSEMatrixIteratorBase<0>(&m, 0, 5, 8, 9), end);    // starts at size Y
-  m.FreeImageMemoryOnly();  // sized without memory: nothing to visit
+  m.FreeImageMemoryOnly();                                        // sized without memory: nothing to visit
   EXPECT_EQ(UxCSSEMatrixIteratorBase<0>(&m), end);
   EXPECT_EQ(UxCSSEMatrixIteratorBase<0>(&m, 0, 1, 0, 1), end);
 }

@@ -14,8 +14,8 @@
 namespace {
 
 // Erode on `cpus` processors against the disc test of every element.
-::testing::AssertionResult erodesAsDiscTest(CSSEMatrix m, float radius, float bg, float value, int xFrom, int xTo,
-                                            int yFrom, int yTo, bool vector, int cpus) {
+::testing::AssertionResult erodesAsDiscTest(CSSEMatrix m, float radius, float bg, float value, int xFrom,
+                                            int xTo, int yFrom, int yTo, bool vector, int cpus) {
   CSSEMatrix want(m);
   reference::erode(want, radius, bg, value, xFrom, xTo, yFrom, yTo, vector);
   CbCPU::SetCount(cpus);
@@ -47,8 +47,9 @@ TEST(Erode, EqualsTheDiscTestForRadiiAndAreas) {
     for (const auto& a : areas)
       for (bool vector : {false, true}) {
         const int cpus = 1 + static_cast<int>(seed % 3);
-        SCOPED_TRACE(::testing::Message() << "radius " << radius << " area " << a[0] << ".." << a[1] << ", " << a[2]
-                                          << ".." << a[3] << " vector " << vector << " cpus " << cpus);
+        SCOPED_TRACE(::testing::Message()
+                     << "radius " << radius << " area " << a[0] << ".." << a[1] << ", " << a[2] << ".."
+                     << a[3] << " vector " << vector << " cpus " << cpus);
         CSSEMatrix m = filled(61, 46);
         blobs(m, seed++, 14, 9);
         EXPECT_TRUE(erodesAsDiscTest(m, radius, 0.0f, 5.0f, a[0], a[1], a[2], a[3], vector, cpus));
@@ -98,19 +99,23 @@ TEST(DistanceTransform, ExactCityBlockDistanceWithinTheRectangle) {
   m.DistanceTransform(dist, 0, 8, 0, 8);
   EXPECT_TRUE(fieldIs(dist, [](int x, int y) { return x + y; }));
 
-  const int rects[][4] = {{0, 33, 0, 27}, {3, 30, 5, 22}, {-2, 50, 1, 40}, {7, 8, 2, 26}, {4, 31, 9, 10}, {10, 20, 13, 14}};
+  const int rects[][4] = {{0, 33, 0, 27}, {3, 30, 5, 22}, {-2, 50, 1, 40},
+                          {7, 8, 2, 26},  {4, 31, 9, 10}, {10, 20, 13, 14}};
   for (const auto& r : rects) {
     SCOPED_TRACE(::testing::Message() << r[0] << ".." << r[1] << ", " << r[2] << ".." << r[3]);
     CSSEMatrix got, src = filled(33, 27);
     std::mt19937 rng(r[0] * 100 + r[2]);
-    for (int i = 0; i < 6; ++i) src.SetPoint(static_cast<int>(rng() % 33), static_cast<int>(rng() % 27), 1.0f);
+    for (int i = 0; i < 6; ++i)
+      src.SetPoint(static_cast<int>(rng() % 33), static_cast<int>(rng() % 27), 1.0f);
     src.SetPoint(7, 20, 1.0f);   // a seed in the one-column rectangle too
     src.SetPoint(0, 26, 0.99f);  // not above 0.99
     src.DistanceTransform(got, r[0], r[1], r[2], r[3]);
-    const int x0 = std::max(r[0], 0), x1 = std::min(r[1], 33), y0 = std::max(r[2], 0), y1 = std::min(r[3], 27);
+    const int x0 = std::max(r[0], 0), x1 = std::min(r[1], 33), y0 = std::max(r[2], 0),
+              y1 = std::min(r[3], 27);
     const float fill = static_cast<float>(std::max(x1 - x0, y1 - y0) + 1);
     EXPECT_TRUE(fieldIs(got, [&](int x, int y) {
-      const int d = x >= x0 && x < x1 && y >= y0 && y < y1 ? reference::cityBlock(src, x, y, x0, x1, y0, y1) : -1;
+      const int d =
+          x >= x0 && x < x1 && y >= y0 && y < y1 ? reference::cityBlock(src, x, y, x0, x1, y0, y1) : -1;
       return d >= 0 ? static_cast<float>(d) : fill;
     }));
   }
@@ -125,7 +130,8 @@ TEST(Chamfer, ThreeFourDistanceInsideTheFrame) {
             (std::vector<float>{0, 3, 3, 4, 4, 8}));
   // Frame: columns 0..3 and 15..19, rows 0..3 and 16..19.
   EXPECT_TRUE(fieldIs(m, [](int x, int y) {
-    const int lo = std::min(std::abs(x - 10), std::abs(y - 10)), hi = std::max(std::abs(x - 10), std::abs(y - 10));
+    const int lo = std::min(std::abs(x - 10), std::abs(y - 10)),
+              hi = std::max(std::abs(x - 10), std::abs(y - 10));
     return x < 4 || x > 14 || y < 4 || y > 15 ? 0 : 4 * lo + 3 * (hi - lo);
   }));
 }
@@ -145,10 +151,12 @@ TEST(Chamfer, TwoPassesOnBlobsAgainstPlainArrays) {
       }
     for (int y = 1; y <= sy - 2; ++y)
       for (int x = 1; x <= 24; ++x)
-        at(x, y) = std::min({at(x, y), at(x - 1, y) + 3, at(x, y - 1) + 3, at(x - 1, y - 1) + 4, at(x + 1, y - 1) + 4});
+        at(x, y) = std::min(
+            {at(x, y), at(x - 1, y) + 3, at(x, y - 1) + 3, at(x - 1, y - 1) + 4, at(x + 1, y - 1) + 4});
     for (int y = sy - 2; y >= 1; --y)
       for (int x = 24; x >= 1; --x)
-        at(x, y) = std::min({at(x, y), at(x + 1, y) + 3, at(x, y + 1) + 3, at(x + 1, y + 1) + 4, at(x - 1, y + 1) + 4});
+        at(x, y) = std::min(
+            {at(x, y), at(x + 1, y) + 3, at(x, y + 1) + 3, at(x + 1, y + 1) + 4, at(x - 1, y + 1) + 4});
     m.Chamfer();
     const int lines = (sy >> 2) + 1;
     EXPECT_TRUE(fieldIs(m, [&](int x, int y) {
@@ -183,7 +191,8 @@ TEST(Frames, RemoveFrameArtefactsWritesWholeLines) {
   // On six lines the middle ones stay.
   CSSEMatrix t = filled(10, 20);
   t.RemoveFrameArtefacts(2, 4, 3.0f);
-  EXPECT_TRUE(lanesAre(t, [](int x, int row) { return x <= 1 || x >= 7 || row < 4 || row >= 16 ? 3.0f : 0.0f; }));
+  EXPECT_TRUE(
+      lanesAre(t, [](int x, int row) { return x <= 1 || x >= 7 || row < 4 || row >= 16 ? 3.0f : 0.0f; }));
 }
 
 TEST(Frames, ValueFrameRoundTripAndWindows) {
@@ -218,7 +227,8 @@ TEST(Embed, ThresholdOffsetsAndRefusal) {
     ASSERT_TRUE(t.EmbedMatrix(src, 3, oy, 1.0f));
     EXPECT_TRUE(lanesAre(t, [&](int x, int row) {
       const int sx = x - 3, sy = row - oy;
-      return sx >= 0 && sx < 4 && sy >= 0 && sy < 7 && src.GetPoint(sx, sy) > 1.0f ? src.GetPoint(sx, sy) : -2.0f;
+      return sx >= 0 && sx < 4 && sy >= 0 && sy < 7 && src.GetPoint(sx, sy) > 1.0f ? src.GetPoint(sx, sy)
+                                                                                   : -2.0f;
     }));
   }
   CSSEMatrix t = filled(4, 8), none;
@@ -228,7 +238,8 @@ TEST(Embed, ThresholdOffsetsAndRefusal) {
   EXPECT_FALSE(t.EmbedMatrix(none, 0, 0, 0.0f));
   EXPECT_TRUE(fieldIs(t, [](int, int) { return 0.0f; }));
   t.EmbedMatrix_nonSSE(&src, 1, -2);
-  EXPECT_TRUE(fieldIs(t, [&](int x, int y) { return x + 1 < 4 && y >= 2 && y < 9 ? src.GetPoint(x + 1, y - 2) : 0.0f; }));
+  EXPECT_TRUE(fieldIs(
+      t, [&](int x, int y) { return x + 1 < 4 && y >= 2 && y < 9 ? src.GetPoint(x + 1, y - 2) : 0.0f; }));
 }
 
 TEST(Regions, EraseFrameAndRemoveThinAreas) {
@@ -238,7 +249,8 @@ TEST(Regions, EraseFrameAndRemoveThinAreas) {
   const CSSEMatrix before(m);
   m.EraseFrame(&erased);
   const auto ring = [&](int x, int y) {
-    return before.GetPoint(x, y) != 0.0f && x >= 1 && x <= 6 && y >= 1 && y <= 5 && (x == 1 || x == 6 || y == 1 || y == 5);
+    return before.GetPoint(x, y) != 0.0f && x >= 1 && x <= 6 && y >= 1 && y <= 5 &&
+           (x == 1 || x == 6 || y == 1 || y == 5);
   };
   EXPECT_TRUE(fieldIs(m, [&](int x, int y) { return ring(x, y) ? 0.0f : before.GetPoint(x, y); }));
   EXPECT_TRUE(fieldIs(erased, [&](int x, int y) { return ring(x, y) ? before.GetPoint(x, y) : -1.0f; }));
@@ -249,5 +261,6 @@ TEST(Regions, EraseFrameAndRemoveThinAreas) {
   r.RemoveThinAreas(5, 3.0f, 0.5f);
   // Filled: rows 9..10 and 0..1 (up to the first thin row above, 2, exclusive
   // of the fill's upper bound), columns 0..4; the last row and column stay.
-  EXPECT_TRUE(fieldIs(r, [&](int x, int y) { return x < 5 && ((y >= 9 && y < 11) || y < 2) ? 0.5f : original(x, y); }));
+  EXPECT_TRUE(fieldIs(
+      r, [&](int x, int y) { return x < 5 && ((y >= 9 && y < 11) || y < 2) ? 0.5f : original(x, y); }));
 }

@@ -11,41 +11,42 @@ using Floats = std::vector<float>;
 using Ints = std::vector<int>;
 
 TEST(Values, WholeMatrixReplacementsAndScalars) {
-  // One vector: lanes 0..2 are rows, lane 3 is spare and takes part.
+  // One vector: lanes 0..2 are rows, lane 3 is spare and takes part; two vectors where out says so.
   struct Case {
-    const char* name;
-    Floats in, out;
     void (*op)(CSSEMatrix&);
+    Floats in, out;
   };
   const Case cases[] = {
-      {"TresholdAbove", {0.2f, 0.5f, 0.7f, 0.9f}, {0, 0, 1, 1}, [](CSSEMatrix& m) { m.TresholdAbove(0.5f, 1.0f); }},
-      {"TresholdAboveKeep", {0.2f, 0.5f, 0.7f, 0.9f}, {0.2f, 0.5f, 1, 1},
-       [](CSSEMatrix& m) { m.TresholdAboveKeep(0.5f, 1.0f); }},
-      {"TresholdBelow", {0.2f, 0.5f, 0.7f, NAN}, {3, 0, 0, 0}, [](CSSEMatrix& m) { m.TresholdBelow(0.5f, 3.0f); }},
-      {"EraseOtherValuePixels", {1.95f, 2.05f, 2.2f, 1.8f}, {1.95f, 2.05f, 0, 0},
-       [](CSSEMatrix& m) { m.EraseOtherValuePixels(2.0f, 0.1f); }},
-      {"ReplaceValueWithValue", {1.0015f, 1.003f, 0.9985f, 0.997f}, {5, 1.003f, 5, 0.997f},
-       [](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f); }},
-      {"ReplaceValueWithValue tol", {1.0015f, 1.003f, 0.9f, 1.0099f}, {5, 5, 0.9f, 5},
-       [](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f, 0.01f); }},
-      {"ResetPixelsInInterval", {1, 1.5f, 2, 0.5f}, {1, 9, 2, 0.5f},
-       [](CSSEMatrix& m) { m.ResetPixelsInInterval(1, 2, 9); }},
-      {"LiftWhereNonZero", {0, 0.004f, 0.25f, -1}, {0, 0.004f, 10.25f, -1}, [](CSSEMatrix& m) { m.LiftWhereNonZero(10); }},
-      {"OffsetMatrixBelow", {0, 0.004f, 0.25f, -1}, {1, 0.004f, 0.25f, 0},
-       [](CSSEMatrix& m) { m.OffsetMatrixBelow(0.001f, 1); }},
-      {"Absolute without overflow", {-1e30f, 1e-30f, -0.0f, -1e-45f}, {1e30f, 1e-30f, 0.0f, 1e-45f},
-       [](CSSEMatrix& m) { m.Absolute(); }},
-      {"TresholdAbove clears the leading columns", {1}, {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 2, 2, 2, 2},
-       [](CSSEMatrix& m) { m.TresholdAbove(0.5f, 2.0f, 2); }},
+      {[](CSSEMatrix& m) { m.TresholdAbove(0.5f, 1.0f); }, {0.2f, 0.5f, 0.7f, 0.9f}, {0, 0, 1, 1}},
+      {[](CSSEMatrix& m) { m.TresholdAboveKeep(0.5f, 1.0f); }, {0.2f, 0.5f, 0.7f, 0.9f}, {0.2f, 0.5f, 1, 1}},
+      {[](CSSEMatrix& m) { m.TresholdBelow(0.5f, 3.0f); }, {0.2f, 0.5f, 0.7f, NAN}, {3, 0, 0, 0}},
+      {[](CSSEMatrix& m) { m.EraseOtherValuePixels(2.0f, 0.1f); },
+       {1.95f, 2.05f, 2.2f, 1.8f},
+       {1.95f, 2.05f, 0, 0}},
+      {[](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f); },
+       {1.0015f, 1.003f, 0.9985f, 0.997f},
+       {5, 1.003f, 5, 0.997f}},
+      {[](CSSEMatrix& m) { m.ReplaceValueWithValue(1.0f, 5.0f, 0.01f); },
+       {1.0015f, 1.003f, 0.9f, 1.0099f},
+       {5, 5, 0.9f, 5}},
+      {[](CSSEMatrix& m) { m.ResetPixelsInInterval(1, 2, 9); }, {1, 1.5f, 2, 0.5f}, {1, 9, 2, 0.5f}},
+      {[](CSSEMatrix& m) { m.LiftWhereNonZero(10); }, {0, 0.004f, 0.25f, -1}, {0, 0.004f, 10.25f, -1}},
+      {[](CSSEMatrix& m) { m.OffsetMatrixBelow(0.001f, 1); }, {0, 0.004f, 0.25f, -1}, {1, 0.004f, 0.25f, 0}},
+      // Without overflow.
+      {[](CSSEMatrix& m) { m.Absolute(); }, {-1e30f, 1e-30f, -0.0f, -1e-45f}, {1e30f, 1e-30f, 0.0f, 1e-45f}},
+      // The leading columns are cleared.
+      {[](CSSEMatrix& m) { m.TresholdAbove(0.5f, 2.0f, 2); },
+       {1},
+       {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 2, 2, 2, 2}},
       // The spare lanes 3 and 7 take part in the subtraction, not in the minimum.
-      {"BinarizeBackground", {3, 3.00005f, 4, 2, 5, 3, 3, 7}, {-1, -1, 8, -1, 8, -1, -1, 8},
-       [](CSSEMatrix& m) { m.BinarizeBackground(-1.0f, 8.0f); }},
+      {[](CSSEMatrix& m) { m.BinarizeBackground(-1.0f, 8.0f); },
+       {3, 3.00005f, 4, 2, 5, 3, 3, 7},
+       {-1, -1, 8, -1, 8, -1, -1, 8}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     CSSEMatrix m = withLanes(c.out.size() / 4, 3, c.in);
     c.op(m);
-    EXPECT_EQ(lanes(m), c.out);
+    EXPECT_EQ(lanes(m), c.out) << "case " << &c - cases;
   }
   SCOPED_TRACE("Absolute equals the square root of the square in the ordinary range");
   CSSEMatrix m = filled(7, 5);
@@ -82,7 +83,8 @@ TEST(Values, TwoMatrixArithmetic) {
     float (*ref)(float, float);
   };
   const Case cases[] = {
-      {"AddMatrix", [](CSSEMatrix& t, const CSSEMatrix& o) { t.AddMatrix(o); }, [](float v, float o) { return v + o; }},
+      {"AddMatrix", [](CSSEMatrix& t, const CSSEMatrix& o) { t.AddMatrix(o); },
+       [](float v, float o) { return v + o; }},
       {"SubMatrixValidate", [](CSSEMatrix& t, const CSSEMatrix& o) { t.SubMatrixValidate(o); },
        [](float v, float o) { return v > 0 ? v - o : v; }},
       {"MaximumOf", [](CSSEMatrix& t, const CSSEMatrix& o) { t.MaximumOf(o); },
@@ -229,7 +231,8 @@ TEST(Values, ComputeSumOfTwoMatricesAgainstScalarReference) {
         float c[4] = {0, 0, 0, 0};
         for (int k = 0; k < 4; ++k) {
           const int r = oy + 4 * g + k;
-          const float t = r < laneRows(target) ? lane(target, x + ox, r) : 0.0f, o = lane(other, x, 4 * g + k);
+          const float t = r < laneRows(target) ? lane(target, x + ox, r) : 0.0f,
+                      o = lane(other, x, 4 * g + k);
           if (o <= 0.5f) continue;
           if (!(t > 0.5f)) return -1.0f;
           c[k] = std::max(t - o, 0.0f) / 100.0f;
@@ -251,10 +254,11 @@ TEST(Values, ComputeSumOfTwoMatricesAgainstScalarReference) {
   EXPECT_EQ(target.ComputeSumOfTwoMatrices(&other, 3, 2), -1.0f);
   // Misplaced or missing other.
   CSSEMatrix empty = filled(0, 0);
-  EXPECT_EQ((Floats{target.ComputeSumOfTwoMatrices(&empty, 0, 0), target.ComputeSumOfTwoMatrices(nullptr, 0, 0),
-                    target.ComputeSumOfTwoMatrices(&other, -1, 0), target.ComputeSumOfTwoMatrices(&other, 13, 0),
-                    target.ComputeSumOfTwoMatrices(&other, 0, 8)}),
-            Floats(5, 0.0f));
+  EXPECT_EQ(
+      (Floats{target.ComputeSumOfTwoMatrices(&empty, 0, 0), target.ComputeSumOfTwoMatrices(nullptr, 0, 0),
+              target.ComputeSumOfTwoMatrices(&other, -1, 0), target.ComputeSumOfTwoMatrices(&other, 13, 0),
+              target.ComputeSumOfTwoMatrices(&other, 0, 8)}),
+      Floats(5, 0.0f));
 }
 
 TEST(Values, MaskOutWithValueAndStencils) {
@@ -313,7 +317,8 @@ TEST(Values, SumsPatchesAndBoundingBox) {
   {
     SCOPED_TRACE("IntegrateMatrixValid against IntegrateMatrix");
     CSSEMatrix m = filled(3, 5, 1.0f), n = filled(3, 8, 1.0f);
-    EXPECT_EQ((Floats{m.IntegrateMatrixValid(), m.IntegrateMatrix(), n.IntegrateMatrixValid(), n.IntegrateMatrix()}),
+    EXPECT_EQ((Floats{m.IntegrateMatrixValid(), m.IntegrateMatrix(), n.IntegrateMatrixValid(),
+                      n.IntegrateMatrix()}),
               (Floats{15, 24, 24, 36}));
   }
   {
@@ -352,12 +357,11 @@ TEST(Values, SumsPatchesAndBoundingBox) {
       return out;
     };
     const auto max = &CSSEMatrix::CalcMaxValueOfPatch, min = &CSSEMatrix::CalcMinValueOfPatch;
-    EXPECT_EQ((Floats{patch(max, 0, 19, 0, 39),    // lines 1 .. 8, vectors 3 .. 15
-                      patch(min, 0, 19, 0, 39),
-                      patch(max, 8, 14, 0, 39),    // vectors 11 .. 10: none
-                      patch(max, 0, 19, 4, 12),    // (12 >> 2) - (4 >> 2) = 2: no line
-                      patch(min, 0, 19, 8, 20),    // lines 3 .. 3
-                      patch(min, 0, 19, 12, 24),   // line 4 only
+    EXPECT_EQ((Floats{patch(max, 0, 19, 0, 39),                            // lines 1 .. 8, vectors 3 .. 15
+                      patch(min, 0, 19, 0, 39), patch(max, 8, 14, 0, 39),  // vectors 11 .. 10: none
+                      patch(max, 0, 19, 4, 12),   // (12 >> 2) - (4 >> 2) = 2: no line
+                      patch(min, 0, 19, 8, 20),   // lines 3 .. 3
+                      patch(min, 0, 19, 12, 24),  // line 4 only
                       patch(&CSSEMatrix::CalcMinValueOfPatchExcludeZero, 0, 19, 12, 24)}),
               (Floats{5.0f, -5.0f, -1e6f, -1e6f, -5.0f, 0.001f, 1.0f}));
     m.Fill(0.0f);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -225,4 +226,56 @@ TEST(PolygonCleanup, RoundPolygonOutward) {
       EXPECT_GE(std::fabs(area2(got)), std::fabs(area2(ring)));
     }
   }
+}
+
+TEST(PolygonCleanup, ConvexHullAgainstBruteForce) {
+  std::mt19937 rng(17);
+  std::uniform_int_distribution<int> u(-20, 20);
+  // c in the closed triangle a, b, d (a segment when they are collinear).
+  const auto orient = [](const P3& a, const P3& b, const P3& c) {
+    return (long long)(b.x - a.x) * (long long)(c.y - a.y) - (long long)(b.y - a.y) * (long long)(c.x - a.x);
+  };
+  const auto inTriangle = [&](const P3& a, const P3& b, const P3& d, const P3& c) {
+    const long long o1 = orient(a, b, c), o2 = orient(b, d, c), o3 = orient(d, a, c);
+    const bool neg = o1 < 0 || o2 < 0 || o3 < 0, pos = o1 > 0 || o2 > 0 || o3 > 0;
+    if (orient(a, b, d) != 0) return !(neg && pos);
+    // Degenerate: on one of the three segments.
+    const auto on = [&](const P3& p, const P3& q) {
+      return orient(p, q, c) == 0 && std::min(p.x, q.x) <= c.x && c.x <= std::max(p.x, q.x) &&
+             std::min(p.y, q.y) <= c.y && c.y <= std::max(p.y, q.y);
+    };
+    return on(a, b) || on(b, d) || on(d, a);
+  };
+  for (int trial = 0; trial < 30; ++trial) {
+    SCOPED_TRACE(trial);
+    std::vector<P3> pts;
+    while (int(pts.size()) < 4 + trial) {
+      const P3 q{float(u(rng)), float(u(rng)), float(u(rng))};
+      if (std::none_of(pts.begin(), pts.end(), [&](const P3& r) { return r.x == q.x && r.y == q.y; }))
+        pts.push_back(q);
+    }
+    std::vector<P3> extreme;
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      bool inside = false;
+      for (std::size_t a = 0; a < pts.size() && !inside; ++a)
+        for (std::size_t b = a + 1; b < pts.size() && !inside; ++b)
+          for (std::size_t d = b + 1; d < pts.size() && !inside; ++d)
+            if (a != i && b != i && d != i) inside = inTriangle(pts[a], pts[b], pts[d], pts[i]);
+      if (!inside) extreme.push_back(pts[i]);
+    }
+    CSSE3dPolygon p = polygonOf(pts);
+    p.ReplaceByConvexHullXY();
+    const std::vector<P3> hull = pointsOf(p);
+    ASSERT_EQ(hull.size(), extreme.size());
+    for (std::size_t i = 0; i < hull.size(); ++i) {
+      EXPECT_TRUE(std::any_of(extreme.begin(), extreme.end(), [&](const P3& e) {
+        return e.x == hull[i].x && e.y == hull[i].y && e.z == hull[i].z;
+      }));
+      EXPECT_GT(orient(hull[i], hull[(i + 1) % hull.size()], hull[(i + 2) % hull.size()]), 0);
+    }
+  }
+  // Fewer than two points stay.
+  CSSE3dPolygon one = polygonOf({{3, 4, 5}});
+  one.ReplaceByConvexHullXY();
+  EXPECT_TRUE(same(pointsOf(one), {{3, 4, 5}}));
 }

@@ -91,8 +91,9 @@ TEST(Compression, QuantiserHeaders) {
   CSSEMatrix ramp = field(11, 3, [](int x, int) { return x; });  // values 0 .. 10
   coding(ramp, 2);
   // The finest scale, the error limit when coarser, an error limit finer than the range allows.
-  for (const auto& [maxError, scale] : {std::pair{0.0f, (1.0f / 10.0f) * 254.999f}, std::pair{0.1f, 0.5f / 0.1f},
-                                        std::pair{0.001f, (1.0f / 10.0f) * 254.999f}}) {
+  for (const auto& [maxError, scale] :
+       {std::pair{0.0f, (1.0f / 10.0f) * 254.999f}, std::pair{0.1f, 0.5f / 0.1f},
+        std::pair{0.001f, (1.0f / 10.0f) * 254.999f}}) {
     SCOPED_TRACE(maxError);
     ramp.GetCompressionParameters().m_fMaxError = maxError;
     const Bytes b = serialize(ramp);
@@ -110,12 +111,14 @@ TEST(Compression, QuantiserHeaders) {
     EXPECT_EQ(flat.GetMaxAbsCompressionError(), 0.0f);
   }
   for (int method : {2, 3}) {
-    SCOPED_TRACE(testing::Message() << "invalid value, method " << method << ": out of the range, factor 253.999");
+    SCOPED_TRACE(testing::Message() << "invalid value, method " << method
+                                    << ": out of the range, factor 253.999");
     CSSEMatrix m(ramp);
     m.SetPoint(4, 1, -50.0f);
     m.SetPoint(10, 2, -50.0f);
     const Bytes b = serialize(coding(m, method, 3, -50.0f));
-    EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale), f32(b, c_invalid), float(b[c_hasInvalid])}),
+    EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale), f32(b, c_invalid),
+                      float(b[c_hasInvalid])}),
               (Floats{0.0f, 10.0f, (1.0f / 10.0f) * 253.999f, -50.0f, 1.0f}));
     EXPECT_FALSE(passesOf(b)[1].hasInvalid);  // later passes keep the invalid cells frozen
     const CSSEMatrix back = read(b);
@@ -160,7 +163,8 @@ TEST(Compression, MultiPassRoundTripsWithinTheReportedError) {
   for (int method : {1, 2, 3})
     for (unsigned passes = 1; passes <= 4; ++passes)
       for (float maxError : {0.0f, 0.01f, 0.2f}) {
-        SCOPED_TRACE(testing::Message() << "method " << method << ", passes " << passes << ", max error " << maxError);
+        SCOPED_TRACE(testing::Message()
+                     << "method " << method << ", passes " << passes << ", max error " << maxError);
         coding(m, method, passes).GetCompressionParameters().m_fMaxError = maxError;
         const Bytes b = serialize(m);
         const float reported = m.GetMaxAbsCompressionError();
@@ -186,7 +190,9 @@ TEST(Compression, MultiPassRoundTripsWithinTheReportedError) {
 }
 
 TEST(Compression, ValidityMask) {
-  const auto invalid = [](int x, int y) { return (x == 8 && y == 0) || (x == 0 && y == 5) || (x == 3 && y == 2); };
+  const auto invalid = [](int x, int y) {
+    return (x == 8 && y == 0) || (x == 0 && y == 5) || (x == 3 && y == 2);
+  };
   CSSEMatrix m = field(9, 6, [&](int x, int y) { return invalid(x, y) ? -1.0f : static_cast<float>(x + y); });
   double sum = 0.0;
   for (int y = 0; y < 6; ++y)
@@ -228,7 +234,8 @@ TEST(Compression, PassLimitsAndEmptyMatrices) {
     CSSEMatrix empty = filled(0, 5);
     const CSSEMatrix back = read(serialize(coding(empty, method, 2)));
     EXPECT_EQ((Floats{float(back.GetSizeX()), float(back.GetSizeY()), empty.GetMaxAbsCompressionError()}),
-              (Floats{0, 5, 0})) << "empty matrix, method " << method;
+              (Floats{0, 5, 0}))
+        << "empty matrix, method " << method;
   }
 }
 
@@ -243,7 +250,8 @@ TEST(Codecs, ImagesRoundTripAndRefuseOtherInputs) {
   QeJPEGWriter writer(grey, w, h);
   writer.SetQuality(1.0f);
   writer.Serialize(jpeg);
-  const CbArray<unsigned char> files[3] = {orvik::detail::EncodePngGray8(grey.GetData(), w, h), jpeg.GetArray(),
+  const CbArray<unsigned char> files[3] = {orvik::detail::EncodePngGray8(grey.GetData(), w, h),
+                                           jpeg.GetArray(),
                                            orvik::detail::EncodeTiffG4(bits.GetData(), w, h)};
   const CbArray<unsigned char>* images[3] = {&grey, &grey, &bits};
   const unsigned depth[3] = {8, 8, 1};
@@ -258,7 +266,8 @@ TEST(Codecs, ImagesRoundTripAndRefuseOtherInputs) {
     int worst = 0;  // PNG and TIFF exact (padding bits clear), JPEG at full quality close
     for (unsigned i = 0; i < image.GetCount(); ++i) worst = std::max(worst, std::abs(back[i] - image[i]));
     EXPECT_LE(worst, f == 1 ? 2 : 0);
-    EXPECT_THROW(DecodeImage(file.GetData(), file.GetCount(), 9 - depth[f], dw, dh), CbException) << "other depth";
+    EXPECT_THROW(DecodeImage(file.GetData(), file.GetCount(), 9 - depth[f], dw, dh), CbException)
+        << "other depth";
     // Every truncated file is refused; a TIFF ends with the link to a next
     // directory, and without it the image may still be complete, then exact.
     for (std::size_t n = 0; n < file.GetCount(); ++n) try {

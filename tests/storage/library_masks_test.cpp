@@ -7,8 +7,6 @@
 
 #include "library_helpers.h"
 
-using namespace storage_test;
-
 namespace {
 
 using Grid = std::vector<std::vector<float>>;  // [y][x]

@@ -9,8 +9,11 @@
 
 #include "library_helpers.h"
 #include "orvik/foundation/platform/Archive.h"
+#include "support/file_limits.h"
 
-using namespace storage_test;
+using test_support::ReadBytes;
+using test_support::ScratchFolder;
+using test_support::WriteBytes;
 
 namespace {
 
@@ -113,7 +116,7 @@ Bytes libraryFile(std::uint32_t version, const std::vector<Record>& records, con
 }  // namespace
 
 TEST(MatrixLibrary, EntriesAreAddedOnlyWithTheirFileAndReference) {
-  ScratchFolder folder("library-add");
+  ScratchFolder folder;
   UxCSSEMatrixLibrary lib;
   CSSEMatrix m;
   EXPECT_EQ(lib.GetNumberOfEntries(), 0u);
@@ -124,7 +127,7 @@ TEST(MatrixLibrary, EntriesAreAddedOnlyWithTheirFileAndReference) {
   EXPECT_TRUE(lib.AddSSEMatrix("a", file));
   EXPECT_FALSE(lib.AddSSEMatrix("a", file)) << "identifier present";
   EXPECT_FALSE(lib.AddSSEMatrix("b", folder / "missing.mat")) << "file missing";
-  EXPECT_FALSE(lib.AddSSEMatrix("b", folder.path().string().c_str())) << "a folder is no file";
+  EXPECT_FALSE(lib.AddSSEMatrix("b", folder.Path().string().c_str())) << "a folder is no file";
   EXPECT_FALSE(lib.AddSSEMatrix("b", file, "nope", parameters(2, 0))) << "reference missing";
   EXPECT_TRUE(lib.AddSSEMatrix("b", file, "a", parameters(2, 0)));
   ASSERT_EQ(lib.GetNumberOfEntries(), 2u);
@@ -138,7 +141,7 @@ TEST(MatrixLibrary, EntriesAreAddedOnlyWithTheirFileAndReference) {
 }
 
 TEST(MatrixLibrary, RoundTripsOfEveryMethodAndDifferenceMode) {
-  ScratchFolder folder("library-round-trip");
+  ScratchFolder folder;
   std::map<std::string, CSSEMatrix> sources;
   for (int k = 0; k < 3; ++k) state(sources[std::string("s") + std::to_string(k)], 3 * k);
   for (int method : {0, 1, 2, 3}) {
@@ -226,7 +229,7 @@ TEST(MatrixLibrary, DifferenceBodiesOfEachMode) {
 }
 
 TEST(MatrixLibrary, ReferencesOfOtherSizesKeepTheHoles) {
-  ScratchFolder folder("library-sizes");
+  ScratchFolder folder;
   for (const auto& [sizeX, sizeY] : std::vector<std::pair<int, int>>{{40, 30}, {70, 51}, {56, 20}}) {
     for (int mode : {0, 1, 2, 3}) {
       SCOPED_TRACE(testing::Message() << "reference " << sizeX << " x " << sizeY << ", mode " << mode);
@@ -252,7 +255,7 @@ TEST(MatrixLibrary, ChainsOfFortyStatesCostOneCodingEach) {
   // Each entry is coded against the one before; coding references afresh for
   // every entry that needs them would double the work with every state and
   // never finish.
-  ScratchFolder folder("library-chain");
+  ScratchFolder folder;
   std::map<std::string, CSSEMatrix> sources;
   UxCSSEMatrixLibrary lib;
   std::string previous;
@@ -284,13 +287,13 @@ TEST(MatrixLibrary, ChainsOfFortyStatesCostOneCodingEach) {
   expectStored(second, decoded, opened.GetMaxAbsCompressionError());
 
   SCOPED_TRACE("never over the file it reads from");
-  const Bytes before = readFile(first);
+  const Bytes before = ReadBytes(first.str());
   EXPECT_FALSE(opened.Store(first));
-  EXPECT_EQ(readFile(first), before);
+  EXPECT_EQ(ReadBytes(first.str()), before);
 }
 
 TEST(MatrixLibrary, AFailedStoreKeepsThePreviousFile) {
-  ScratchFolder folder("library-failed-store");
+  ScratchFolder folder;
   CSSEMatrix m;
   state(m, 1);
   UxCSSEMatrixLibrary lib;
@@ -299,20 +302,18 @@ TEST(MatrixLibrary, AFailedStoreKeepsThePreviousFile) {
   const CString path = folder / "lib.oml";
   ASSERT_TRUE(lib.Store(path));
   const float error = lib.GetMaxAbsCompressionError();
-  const Bytes before = readFile(path);
+  const Bytes before = ReadBytes(path.str());
 
-  std::filesystem::remove((folder / "a.mat").str());  // the reference no longer loads
+  std::filesystem::remove(folder / "a.mat");  // the reference no longer loads
   EXPECT_FALSE(lib.Store(path));
-  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(ReadBytes(path.str()), before);
   EXPECT_EQ(lib.GetMaxAbsCompressionError(), error);
-  int files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) ++files;
-  EXPECT_EQ(files, 2) << "no temporary left beside the library";
+  EXPECT_EQ(folder.Entries().size(), 2u) << "no temporary left beside the library";
   EXPECT_FALSE(lib.Store(folder / "missing/lib.oml"));
 }
 
 TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
-  ScratchFolder folder("library-damaged");
+  ScratchFolder folder;
   std::map<std::string, CSSEMatrix> sources;
   UxCSSEMatrixLibrary lib;
   for (int k = 0; k < 3; ++k) {
@@ -323,7 +324,7 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
   }
   const CString good = folder / "good.oml", bad = folder / "bad.oml";
   ASSERT_TRUE(lib.Store(good));
-  const Bytes bytes = readFile(good);
+  const Bytes bytes = ReadBytes(good.str());
   UxCSSEMatrixLibrary whole;
   ASSERT_TRUE(whole.Init(good));
   std::map<std::string, CSSEMatrix> loaded;
@@ -333,7 +334,7 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
     SCOPED_TRACE("truncated: at every byte of the map, in steps through the bodies");
     const std::size_t bodies = libraryFile(2, {{"s0", 0, ""}, {"s1", 0, "s0"}, {"s2", 0, "s1"}}).size();
     for (std::size_t n = 0; n < bytes.size(); n += n < bodies + 8 ? 1 : 11) {
-      writeFile(bad, Bytes(bytes.begin(), bytes.begin() + n));
+      WriteBytes(bad.str(), Bytes(bytes.begin(), bytes.begin() + n));
       UxCSSEMatrixLibrary cut;
       ASSERT_TRUE(cut.Init(good));
       if (!cut.Init(bad)) {
@@ -370,7 +371,7 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
            {"a self-reference", libraryFile(2, {{"a", atSelf, "a"}}, tiny)},
        }) {
     SCOPED_TRACE(what);
-    writeFile(bad, file);
+    WriteBytes(bad.str(), file);
     UxCSSEMatrixLibrary damaged;
     ASSERT_TRUE(damaged.Init(good));
     EXPECT_FALSE(damaged.Init(bad));
@@ -378,7 +379,7 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
     EXPECT_FALSE(damaged.LoadSSEMatrix("a", loaded["s0"]));
   }
   SCOPED_TRACE("the same records, sound");
-  writeFile(bad, libraryFile(2, {{"a", at, ""}}, tiny));
+  WriteBytes(bad.str(), libraryFile(2, {{"a", at, ""}}, tiny));
   UxCSSEMatrixLibrary sound;
   CSSEMatrix m;
   ASSERT_TRUE(sound.Init(bad));
@@ -389,7 +390,7 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
 }
 
 TEST(MatrixLibrary, OlderVersions) {
-  ScratchFolder folder("library-versions");
+  ScratchFolder folder;
   CSSEMatrix m, back;
   state(m, 2, 9, 7);
   CMemFile memory;
@@ -404,7 +405,7 @@ TEST(MatrixLibrary, OlderVersions) {
     const std::uint64_t at = libraryFile(1, {{"a", 0, ""}, {"b", 0, ""}}).size();
     Bytes bodies = archive;
     bodies.insert(bodies.end(), archive.begin(), archive.end());
-    writeFile(path, libraryFile(1, {{"a", at, ""}, {"b", at + archive.size(), ""}}, bodies));
+    WriteBytes(path.str(), libraryFile(1, {{"a", at, ""}, {"b", at + archive.size(), ""}}, bodies));
     UxCSSEMatrixLibrary lib;
     ASSERT_TRUE(lib.Init(path));
     for (const char* id : {"a", "b"}) {
@@ -417,7 +418,7 @@ TEST(MatrixLibrary, OlderVersions) {
   }
   {
     SCOPED_TRACE("version 0: identifiers only; the entries do not load");
-    writeFile(path, libraryFile(0, {{"a", 0, ""}}, archive));
+    WriteBytes(path.str(), libraryFile(0, {{"a", 0, ""}}, archive));
     UxCSSEMatrixLibrary lib;
     ASSERT_TRUE(lib.Init(path));
     EXPECT_EQ(lib.GetNumberOfEntries(), 1u);
@@ -429,7 +430,7 @@ TEST(MatrixLibrary, OlderVersions) {
 TEST(MatrixLibrary, EntryCodingStepsMatchTheStoredFile) {
   // The protected steps: an entry written as Store writes it reads back, by
   // its reference's identifier, to what the stored file gives.
-  ScratchFolder folder("library-steps");
+  ScratchFolder folder;
   CSSEMatrix a, b;
   state(a, 0);
   state(b, 5);
@@ -465,22 +466,17 @@ TEST(MatrixLibrary, EntryCodingStepsMatchTheStoredFile) {
 // were written by this library and every entry loads; the others must only be
 // refused or loaded without harm.
 TEST(SeedCorpus, LibraryFilesReplay) {
-  const char* root = std::getenv("ORVIK_TEST_DATA");
-  ASSERT_NE(root, nullptr);
-  int files = 0;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(std::filesystem::path(root) / "storage" / "library")) {
-    const std::string name = entry.path().filename().string();
+  ScratchFolder folder;
+  for (const auto& [name, bytes] : seedFiles("storage/library")) {
     SCOPED_TRACE(name);
-    ++files;
+    const CString path = folder / name;
+    WriteBytes(path.str(), bytes);
     UxCSSEMatrixLibrary lib;
-    const bool valid = name.rfind("valid_", 0) == 0;
-    const bool opened = lib.Init(entry.path().string());
-    EXPECT_TRUE(opened || !valid);
+    const bool opened = lib.Init(path);
+    EXPECT_TRUE(opened || !isValidSeed(name));
     for (const CString& id : lib.GetIDs()) {
       CSSEMatrix m;
-      EXPECT_TRUE(lib.LoadSSEMatrix(id, m) || !valid) << id.str();
+      EXPECT_TRUE(lib.LoadSSEMatrix(id, m) || !isValidSeed(name)) << id.str();
     }
   }
-  EXPECT_GT(files, 0);
 }

@@ -21,7 +21,9 @@ Bytes stream(std::uint32_t version, std::vector<std::int32_t> ints, std::vector<
 }
 
 // Size X, size Y and method of a matrix.
-Ints described(const CSSEMatrix& m) { return {m.GetSizeX(), m.GetSizeY(), m.GetCompressionParameters().m_iMethod}; }
+Ints described(const CSSEMatrix& m) {
+  return {m.GetSizeX(), m.GetSizeY(), m.GetCompressionParameters().m_iMethod};
+}
 
 }  // namespace
 
@@ -141,7 +143,8 @@ TEST(MatrixArchive, TagBytesAndTaglessForm) {
 }
 
 TEST(MatrixArchive, LoadAndStoreFiles) {
-  const std::string path = std::string(::testing::TempDir()) + "orvik_" + std::to_string(::getpid()) + "_m.bin";
+  const std::string path =
+      std::string(::testing::TempDir()) + "orvik_" + std::to_string(::getpid()) + "_m.bin";
   CSSEMatrix m, back;
   surface(m, 17, 11);
   m.GetCompressionParameters().m_iMethod = 2;

@@ -39,7 +39,8 @@ inline void randomize(CSSEMatrix& m, unsigned seed, int levels = 0) {
   std::uniform_real_distribution<float> real(-100.0f, 100.0f);
   std::uniform_int_distribution<int> level(0, std::max(levels - 1, 0));
   for (int row = 0; row < laneRows(m); ++row)
-    for (int x = 0; x < m.GetSizeX(); ++x) lane(m, x, row) = levels ? static_cast<float>(level(rng)) : real(rng);
+    for (int x = 0; x < m.GetSizeX(); ++x)
+      lane(m, x, row) = levels ? static_cast<float>(level(rng)) : real(rng);
 }
 
 inline void randomize(CSSEcharMatrix& m, unsigned seed) {
@@ -89,12 +90,14 @@ inline void surface(CSSEMatrix& m, int sizeX, int sizeY, float amplitude = 5.0f)
   for (int y = 0; y < sizeY; ++y)
     for (int x = 0; x < sizeX; ++x)
       m.SetPoint(x, y,
-                 amplitude * (0.6f * std::sin(0.11f * x) * std::cos(0.07f * y) + 0.4f * std::sin(0.5f * x + 0.3f * y)));
+                 amplitude * (0.6f * std::sin(0.11f * x) * std::cos(0.07f * y) +
+                              0.4f * std::sin(0.5f * x + 0.3f * y)));
 }
 
 inline float maxAbsDifference(const CSSEMatrix& a, const CSSEMatrix& b) {
   float worst = 0.0f;
   for (int y = 0; y < a.GetSizeY(); ++y)
-    for (int x = 0; x < a.GetSizeX(); ++x) worst = std::max(worst, std::fabs(a.GetPoint(x, y) - b.GetPoint(x, y)));
+    for (int x = 0; x < a.GetSizeX(); ++x)
+      worst = std::max(worst, std::fabs(a.GetPoint(x, y) - b.GetPoint(x, y)));
   return worst;
 }

@@ -4,7 +4,6 @@
 // runs the table at every level the processor has; the build-equality
 // program hashes its results.
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
@@ -114,15 +113,6 @@ inline std::vector<KernelOperation> kernelOperations() {
          m = dist;
        }},
   };
-}
-
-// Every lane's bits, spare lanes included.
-inline std::vector<std::uint32_t> laneBits(const CSSEMatrix& m) {
-  std::vector<std::uint32_t> out(static_cast<std::size_t>(m.GetSSESizeY()) * 4 * m.GetSSESizeX());
-  for (int g = 0; g < m.GetSSESizeY(); ++g)
-    std::memcpy(&out[static_cast<std::size_t>(g) * 4 * m.GetSSESizeX()], m.GetMatrixDataDirectly()[g],
-                sizeof(float) * 4 * m.GetSSESizeX());
-  return out;
 }
 
 }  // namespace orvik::test

@@ -16,10 +16,12 @@ inline int laneRows(const CSSEcharMatrix& m) { return 16 * m.GetSSESizeY(); }
 
 // Writable through a const reference too, so that const matrices read the same way.
 inline float& lane(const CSSEMatrix& m, int x, int row) {
-  return reinterpret_cast<float*>(const_cast<__m128*>(m.GetMatrixDataDirectly()[row >> 2]))[4 * x + (row & 3)];
+  return reinterpret_cast<float*>(
+      const_cast<__m128*>(m.GetMatrixDataDirectly()[row >> 2]))[4 * x + (row & 3)];
 }
 inline signed char& lane(const CSSEcharMatrix& m, int x, int row) {
-  return reinterpret_cast<signed char*>(const_cast<__m128i*>(m.GetMatrixDataDirectly()[row >> 4] + x))[row & 15];
+  return reinterpret_cast<signed char*>(
+      const_cast<__m128i*>(m.GetMatrixDataDirectly()[row >> 4] + x))[row & 15];
 }
 
 // Every lane in line order: line by line, column by column, four lanes each.
@@ -59,7 +61,8 @@ template <class Want>
   for (int y = 0; y < m.GetSizeY(); ++y)
     for (int x = 0; x < m.GetSizeX(); ++x)
       if (const float w = want(x, y); !(m.GetPoint(x, y) == w))
-        return ::testing::AssertionFailure() << "(" << x << ", " << y << "): " << m.GetPoint(x, y) << " vs " << w;
+        return ::testing::AssertionFailure()
+               << "(" << x << ", " << y << "): " << m.GetPoint(x, y) << " vs " << w;
   return ::testing::AssertionSuccess();
 }
 
@@ -70,6 +73,7 @@ template <class Matrix, class Want>
   for (int row = 0; row < laneRows(m); ++row)
     for (int x = 0; x < m.GetSizeX(); ++x)
       if (const auto w = want(x, row); !(lane(m, x, row) == w))
-        return ::testing::AssertionFailure() << "lane (" << x << ", " << row << "): " << +lane(m, x, row) << " vs " << +w;
+        return ::testing::AssertionFailure()
+               << "lane (" << x << ", " << row << "): " << +lane(m, x, row) << " vs " << +w;
   return ::testing::AssertionSuccess();
 }

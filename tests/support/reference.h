@@ -47,8 +47,8 @@ inline void median(const CSSEMatrix& src, CSSEMatrix& dst, int h, int xFrom, int
 }
 
 // Correlation with the mask wherever it fits, written at the mask's centre.
-inline void maskCorrelation(const CSSEMatrix& target, CSSEMatrix& result, const CSSEMatrix& mask, bool normalise,
-                            float sum) {
+inline void maskCorrelation(const CSSEMatrix& target, CSSEMatrix& result, const CSSEMatrix& mask,
+                            bool normalise, float sum) {
   const int mW = mask.GetSizeX(), mH = mask.GetSizeY();
   for (int x0 = 0; x0 <= target.GetSizeX() - mW; ++x0)
     for (int y0 = 0; y0 <= target.GetSizeY() - mH; ++y0) {

@@ -23,7 +23,7 @@ using test_support::Outcome;
 using test_support::run;
 
 class ToolTest : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
     dir = fs::temp_directory_path() / ("orvik-tool-" + std::to_string(::getpid()) + "-" +
                                        testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -50,7 +50,8 @@ bool pngSize(const std::string& file, int& w, int& h) {
 TEST_F(ToolTest, DemoReportsAndWritesPreviews) {
   const Outcome r = run("demo --size 96 --out " + dir.string());
   ASSERT_EQ(r.status, 0) << r.output;
-  for (const char* word : {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask"})
+  for (const char* word :
+       {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask"})
     EXPECT_NE(r.output.find(word), std::string::npos) << word << "\n" << r.output;
   for (const char* name :
        {"heights-raw.png", "heights.png", "mask.png", "margin.png", "distance.png", "decoded-method3.png"}) {
@@ -72,7 +73,8 @@ TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
   }
   Outcome r = run("convert " + path("in.raw") + " " + path("in.png") + " --size 37x23");
   ASSERT_EQ(r.status, 0) << r.output;
-  r = run("convert " + path("in.png") + " " + path("stored.ssem") + " --method 2 --passes 2 --max-error 0.0005");
+  r = run("convert " + path("in.png") + " " + path("stored.ssem") +
+          " --method 2 --passes 2 --max-error 0.0005");
   ASSERT_EQ(r.status, 0) << r.output;
   const auto at = r.output.find("maximum error ");
   ASSERT_NE(at, std::string::npos) << r.output;
@@ -115,7 +117,8 @@ TEST_F(ToolTest, BadInputsFailWithAMessage) {
   ASSERT_TRUE(m.Store(path("full.ssem").c_str()));
   std::ifstream in(path("full.ssem"), std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::ofstream(path("cut.ssem"), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+  std::ofstream(path("cut.ssem"), std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
   std::ofstream(path("x.raw"), std::ios::binary).write("12345678", 8);
   // Each command fails with its status and a message naming what went wrong.
   for (const auto& [args, status, named] : std::vector<std::tuple<std::string, int, std::string>>{

@@ -81,9 +81,24 @@ struct MatrixKernels {
                   __m128 keep, __m128* rows);
   void (*median5)(const __m128* prev, const __m128* cur, const __m128* next, __m128* target, int xa, int xb,
                   __m128 keep, __m128* rows);
+  // out[x] = the four rows starting s rows (0 .. 3) into lo[x] and
+  // continuing into hi[x], x = 0 .. n-1.
+  void (*realign)(const __m128* lo, const __m128* hi, __m128* out, int n, int s);
   void (*correlate)(const CorrelationLine& line);
   void (*erosionRuns)(const ErosionRuns& job);
   void (*erosionLine)(const ErosionLine& job);
+  // The box filter: t[i] = ((s[i+1] + s[i]) + s[i-1]) / 3; the sums of the
+  // four rows starting at each lane of a (continuing into b); and t = the four
+  // rows starting s rows into before (continuing into now) in the lanes of keep.
+  void (*boxMeans)(const __m128* s, __m128* t, int n);
+  void (*boxSums)(const __m128* a, const __m128* b, __m128* sums, int n);
+  void (*boxPlace)(const __m128* before, const __m128* now, __m128* t, int n, int s, __m128 keep);
+  // The city-block distance along the columns of one SSE line of work
+  // (distances along the rows, infinity for none): down carries the line above
+  // into the four lanes, up the line below, and up also writes the distance,
+  // or fill where none is finite, into the inside lanes of out.
+  void (*distanceDown)(__m128* work, const __m128* above, int n, __m128 inside);
+  void (*distanceUp)(__m128* work, const __m128* below, __m128* out, int n, __m128 inside, float fill);
   // p[0 .. n-1] = op(p, o); o is only read by the two-matrix operations.
   void (*values)(EValueOp op, __m128* p, const __m128* o, int n, float a, float b);
 };

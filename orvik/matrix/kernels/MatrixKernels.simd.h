@@ -46,6 +46,9 @@ struct X1 {
   static V maskz(M m, V t) { return _mm_and_ps(m, t); }
   // Comparisons and logic on all-ones lanes held as values.
   static V eqv(V a, V b) { return _mm_cmpeq_ps(a, b); }
+  // Lane I of every column in all four lanes of that column.
+  template <int I>
+  static V laneOf(V v) { return _mm_shuffle_ps(v, v, I * 0x55); }
   static V orv(V a, V b) { return _mm_or_ps(a, b); }
   static V andv(V a, V b) { return _mm_and_ps(a, b); }
   static V andnotv(V a, V b) { return _mm_andnot_ps(a, b); }  // ~a & b
@@ -79,6 +82,8 @@ struct X2 {
   static V blend(V f, V t, M m) { return _mm256_blendv_ps(f, t, m); }
   static V maskz(M m, V t) { return _mm256_and_ps(m, t); }
   static V eqv(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
+  template <int I>
+  static V laneOf(V v) { return _mm256_shuffle_ps(v, v, I * 0x55); }
   static V orv(V a, V b) { return _mm256_or_ps(a, b); }
   static V andv(V a, V b) { return _mm256_and_ps(a, b); }
   static V andnotv(V a, V b) { return _mm256_andnot_ps(a, b); }
@@ -120,6 +125,8 @@ struct X4 {
   static V blend(V f, V t, M m) { return _mm512_mask_blend_ps(m, f, t); }
   static V maskz(M m, V t) { return _mm512_maskz_mov_ps(m, t); }
   static V eqv(V a, V b) { return _mm512_castsi512_ps(_mm512_movm_epi32(_mm512_cmp_ps_mask(a, b, _CMP_EQ_OQ))); }
+  template <int I>
+  static V laneOf(V v) { return _mm512_shuffle_ps(v, v, I * 0x55); }
   static V orv(V a, V b) { return _mm512_or_ps(a, b); }
   static V andv(V a, V b) { return _mm512_and_ps(a, b); }
   static V andnotv(V a, V b) { return _mm512_andnot_ps(a, b); }
@@ -143,6 +150,11 @@ void columns(int from, int to, Body body) {
     for (; i + Wide::N <= to; i += Wide::N) body.template operator()<Wide>(i);
   for (; i < to; ++i) body.template operator()<X1>(i);
 }
+
+// Row offsets of the lanes from the line above (below) the vector's; plain
+// constants, so that nothing here runs before the level is chosen.
+alignas(16) constexpr float c_stepsDown[4] = {1.0f, 2.0f, 3.0f, 4.0f};
+alignas(16) constexpr float c_stepsUp[4] = {4.0f, 3.0f, 2.0f, 1.0f};
 
 // ---------------------------------------------------------------------------
 // Median rule
@@ -203,7 +215,21 @@ void medianLine(const __m128* prev, const __m128* cur, const __m128* next, __m12
 }
 
 // ---------------------------------------------------------------------------
-// Correlation
+// Realignment and correlation
+
+template <int S>
+void realignRun(const __m128* lo, const __m128* hi, __m128* out, int n) {
+  columns(0, n, [&]<class R>(int i) { R::store(out + i, R::template align<S>(R::load(lo + i), R::load(hi + i))); });
+}
+
+void realign(const __m128* lo, const __m128* hi, __m128* out, int n, int s) {
+  switch (s) {
+    case 1: return realignRun<1>(lo, hi, out, n);
+    case 2: return realignRun<2>(lo, hi, out, n);
+    case 3: return realignRun<3>(lo, hi, out, n);
+    default: return realignRun<0>(lo, hi, out, n);
+  }
+}
 
 void correlate(const CorrelationLine& job) {
   // Eight registers of sums at a time, so that each weight is read once per
@@ -269,6 +295,71 @@ void erosionLine(const ErosionLine& job) {
 }
 
 // ---------------------------------------------------------------------------
+// Box filter
+
+void boxMeans(const __m128* s, __m128* t, int n) {
+  columns(0, n, [&]<class R>(int i) {
+    const typename R::V sum = R::add(R::add(R::load(s + i + 1), R::load(s + i)), R::load(s + i - 1));
+    R::store(t + i, R::div(sum, R::set1(3.0f)));
+  });
+}
+
+void boxSums(const __m128* a, const __m128* b, __m128* sums, int n) {
+  columns(0, n, [&]<class R>(int i) {
+    const typename R::V x = R::load(a + i), y = R::load(b + i);
+    const typename R::V sum = R::add(R::add(R::add(x, R::template align<1>(x, y)), R::template align<2>(x, y)),
+                                     R::template align<3>(x, y));
+    R::store(sums + i, sum);
+  });
+}
+
+template <int S>
+void boxPlaceRun(const __m128* before, const __m128* now, __m128* t, int n, __m128 keep) {
+  columns(0, n, [&]<class R>(int i) {
+    const typename R::V v = R::template align<S>(R::load(before + i), R::load(now + i));
+    R::store(t + i, R::blend(R::load(t + i), v, R::laneMask(keep)));
+  });
+}
+
+void boxPlace(const __m128* before, const __m128* now, __m128* t, int n, int s, __m128 keep) {
+  switch (s) {
+    case 1: return boxPlaceRun<1>(before, now, t, n, keep);
+    case 2: return boxPlaceRun<2>(before, now, t, n, keep);
+    case 3: return boxPlaceRun<3>(before, now, t, n, keep);
+    default: return boxPlaceRun<0>(before, now, t, n, keep);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// City-block distance along the columns
+
+void distanceDown(__m128* w, const __m128* above, int n, __m128 inside) {
+  columns(0, n, [&]<class R>(int i) {
+    const typename R::V inf = R::set1(__builtin_inff()), one = R::set1(1.0f), two = R::set1(2.0f);
+    typename R::V v = R::load(w + i);
+    v = R::min(v, R::add(R::template align<3>(inf, v), one));
+    v = R::min(v, R::add(R::template align<2>(inf, v), two));
+    if (above) v = R::min(v, R::add(R::template laneOf<3>(R::load(above + i)), R::splat(reinterpret_cast<const __m128*>(c_stepsDown))));
+    R::store(w + i, R::blend(inf, v, R::laneMask(inside)));
+  });
+}
+
+void distanceUp(__m128* w, const __m128* below, __m128* out, int n, __m128 inside, float fill) {
+  columns(0, n, [&]<class R>(int i) {
+    const typename R::V inf = R::set1(__builtin_inff()), one = R::set1(1.0f), two = R::set1(2.0f);
+    const typename R::M in = R::laneMask(inside);
+    typename R::V v = R::load(w + i);
+    v = R::min(v, R::add(R::template align<1>(v, inf), one));
+    v = R::min(v, R::add(R::template align<2>(v, inf), two));
+    if (below) v = R::min(v, R::add(R::template laneOf<0>(R::load(below + i)), R::splat(reinterpret_cast<const __m128*>(c_stepsUp))));
+    v = R::blend(inf, v, in);
+    R::store(w + i, v);
+    const typename R::V reached = R::blend(R::set1(fill), v, R::lt(v, inf));
+    R::store(out + i, R::blend(R::load(out + i), reached, in));
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Element-wise operations
 
 template <EValueOp Op>
@@ -300,7 +391,7 @@ void values(EValueOp op, __m128* p, const __m128* o, int n, float a, float b) {
 }  // namespace
 
 constexpr MatrixKernels table(ECpuLevel level) {
-  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &correlate, &erosionRuns, &erosionLine, &values};
+  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &realign, &correlate, &erosionRuns, &erosionLine, &boxMeans, &boxSums, &boxPlace, &distanceDown, &distanceUp, &values};
 }
 
 }  // namespace orvik::detail::ORVIK_KERNEL_NS

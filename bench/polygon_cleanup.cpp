@@ -1,0 +1,57 @@
+// Clean-up of long outlines, at 10^5 and 10^6 points, to show that the time
+// grows linearly: RemoveEqualPointsXY on a noisy trace that runs twice round
+// a circle (about half of its points have an earlier one within 1), and
+// ReParametrize(0.5) of the same ring (about twice as many points out).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+
+#include "orvik/polygon/SSE3dPolygon.h"
+
+namespace {
+
+CSSE3dPolygon noisyTrace(int n) {
+  std::mt19937 rng(n);
+  std::uniform_real_distribution<float> noise(-0.3f, 0.3f);
+  CSSE3dPolygon p;
+  p.Create(n);
+  // Two turns with a spacing of about 0.8 along the circle.
+  const double r = 0.8 * n / (4 * M_PI);
+  for (int i = 0; i < n; ++i) {
+    const double a = 4 * M_PI * i / n;
+    p.SetPoint(i, float(r * std::cos(a)) + noise(rng), float(r * std::sin(a)) + noise(rng), 0.0f);
+  }
+  return p;
+}
+
+void BM_RemoveEqualPointsXY(benchmark::State& state) {
+  const CSSE3dPolygon source = noisyTrace(int(state.range(0)));
+  CSSE3dPolygon p;
+  for (auto _ : state) {
+    state.PauseTiming();
+    p = source;
+    state.ResumeTiming();
+    p.RemoveEqualPointsXY();
+  }
+  state.counters["kept"] = p.GetNumPoints();
+  state.SetComplexityN(state.range(0));
+}
+
+void BM_ReParametrize(benchmark::State& state) {
+  const CSSE3dPolygon source = noisyTrace(int(state.range(0)));
+  CSSE3dPolygon p;
+  for (auto _ : state) {
+    state.PauseTiming();
+    p = source;
+    state.ResumeTiming();
+    p.ReParametrize(0.5f);
+  }
+  state.counters["out"] = p.GetNumPoints();
+  state.SetComplexityN(state.range(0));
+}
+
+}  // namespace
+
+BENCHMARK(BM_RemoveEqualPointsXY)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_ReParametrize)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);

@@ -13,7 +13,8 @@ namespace {
 bool bodilessAndLarge(const std::uint8_t* data, std::size_t size) {
   if (size >= 3 && data[0] == 0xFF && data[1] == 0xFE && data[2] == 0xFF)
     return declaresLargeMatrixWithoutBody(data, size, 24);
-  return size >= 1 && data[0] == 10 && declaresLargeMatrixWithoutBody(data, size, 11);
+  if (size >= 1 && data[0] == 10) return declaresLargeMatrixWithoutBody(data, size, 11);
+  return declaresLargeTaglessMatrixWithoutColumns(data, size);
 }
 
 }  // namespace

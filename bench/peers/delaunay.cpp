@@ -1,9 +1,7 @@
 // Delaunay triangulations of 10^3 and 10^4 random points against CGAL's
 // Delaunay_triangulation_2 on the same points in the same run. The points lie
 // on the grid of 0.1 that the triangulation quantises to, in general position
-// (checked: the triangle sets agree, reported as the counter "equal"). The
-// lifted hull is incremental without conflict lists: its time grows with the
-// square of the point count.
+// (checked: the triangle sets agree, reported as the counter "equal").
 #include <benchmark/benchmark.h>
 
 #include <CGAL/Delaunay_triangulation_2.h>

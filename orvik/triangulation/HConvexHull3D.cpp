@@ -86,10 +86,28 @@ CHConvexHull3D::~CHConvexHull3D() {
 }
 
 int CHConvexHull3D::VolumeSign(tFaceStructure* f, tVertexStructure* p) {
-  const i128 ax = f->vertex[0]->v[0] - p->v[0], ay = f->vertex[0]->v[1] - p->v[1], az = f->vertex[0]->v[2] - p->v[2];
-  const i128 bx = f->vertex[1]->v[0] - p->v[0], by = f->vertex[1]->v[1] - p->v[1], bz = f->vertex[1]->v[2] - p->v[2];
-  const i128 cx = f->vertex[2]->v[0] - p->v[0], cy = f->vertex[2]->v[1] - p->v[1], cz = f->vertex[2]->v[2] - p->v[2];
-  return sign(ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx));
+  const std::int64_t* a = f->vertex[0]->v;
+  const std::int64_t* b = f->vertex[1]->v;
+  const std::int64_t* c = f->vertex[2]->v;
+  const std::int64_t* q = p->v;
+  // Differences stay below 2^41 and are exact as doubles. The determinant in
+  // doubles has the exact sign unless it lies within the error bound of the
+  // orientation test (7.8e-16 of the sum of the terms' magnitudes); only
+  // then is it computed exactly in 128 bits.
+  const double ax = double(a[0] - q[0]), ay = double(a[1] - q[1]), az = double(a[2] - q[2]);
+  const double bx = double(b[0] - q[0]), by = double(b[1] - q[1]), bz = double(b[2] - q[2]);
+  const double cx = double(c[0] - q[0]), cy = double(c[1] - q[1]), cz = double(c[2] - q[2]);
+  const double m1 = by * cz, m2 = bz * cy, m3 = bz * cx, m4 = bx * cz, m5 = bx * cy, m6 = by * cx;
+  const double det = ax * (m1 - m2) + ay * (m3 - m4) + az * (m5 - m6);
+  const double bound = 7.8e-16 * (std::fabs(ax) * (std::fabs(m1) + std::fabs(m2)) +
+                                   std::fabs(ay) * (std::fabs(m3) + std::fabs(m4)) +
+                                   std::fabs(az) * (std::fabs(m5) + std::fabs(m6)));
+  if (det > bound) return 1;
+  if (det < -bound) return -1;
+  const i128 Ax = a[0] - q[0], Ay = a[1] - q[1], Az = a[2] - q[2];
+  const i128 Bx = b[0] - q[0], By = b[1] - q[1], Bz = b[2] - q[2];
+  const i128 Cx = c[0] - q[0], Cy = c[1] - q[1], Cz = c[2] - q[2];
+  return sign(Ax * (By * Cz - Bz * Cy) + Ay * (Bz * Cx - Bx * Cz) + Az * (Bx * Cy - By * Cx));
 }
 
 bool CHConvexHull3D::Collinear(tVertexStructure* a, tVertexStructure* b, tVertexStructure* c) {
@@ -195,8 +213,11 @@ void CHConvexHull3D::DoubleTriangle() {
 struct CHConvexHull3D::Conflicts {
   std::unordered_map<const tFaceStructure*, std::uint32_t> id;   // live faces
   std::vector<tFaceStructure*> face;                             // by id; null once deleted
-  std::vector<std::vector<tVertexStructure*>> seenBy;            // by id
-  std::unordered_map<const tVertexStructure*, std::vector<std::uint32_t>> sees;
+  std::vector<std::vector<std::uint32_t>> seenBy;                // by face id: vertex numbers
+  // The unprocessed vertices get dense numbers for their lists.
+  std::vector<tVertexStructure*> vertex;
+  std::unordered_map<const tVertexStructure*, std::uint32_t> number;
+  std::vector<std::vector<std::uint32_t>> sees;                  // by vertex number: face ids
   std::unordered_map<const tVertexStructure*, int> degree;       // live edges at a vertex
   // What the current addition touched.
   std::vector<tFaceStructure*> visible;
@@ -212,7 +233,7 @@ struct CHConvexHull3D::Conflicts {
     seenBy.emplace_back();
     return i;
   }
-  void link(std::uint32_t f, tVertexStructure* v) {
+  void link(std::uint32_t f, std::uint32_t v) {
     auto& list = sees[v];
     if (!list.empty() && list.back() == f) return;  // already listed through the other face
     list.push_back(f);
@@ -237,17 +258,25 @@ void CHConvexHull3D::ConstructHull() {
   // The double triangle is flat: a point in its plane sees neither face yet
   // may see the faces built on its edges. So the lists start once the first
   // point (the head, off that plane) has made a solid of it.
-  auto listAll = [&] {
+  {
     tVertexStructure* u = m_pVertices;
     do {
-      if (!u->processed)
-        for (std::uint32_t i = 0; i < c.face.size(); ++i)
-          if (c.face[i] && VolumeSign(c.face[i], u) < 0) c.link(i, u);
+      if (!u->processed) {
+        c.number[u] = static_cast<std::uint32_t>(c.vertex.size());
+        c.vertex.push_back(u);
+      }
       u = u->next;
     } while (u != m_pVertices);
+    c.sees.resize(c.vertex.size());
+  }
+  auto listAll = [&] {
+    for (std::uint32_t n = 0; n < c.vertex.size(); ++n)
+      if (!c.vertex[n]->processed)
+        for (std::uint32_t i = 0; i < c.face.size(); ++i)
+          if (c.face[i] && VolumeSign(c.face[i], c.vertex[n]) < 0) c.link(i, n);
   };
   for (std::uint32_t i = 0; i < c.face.size(); ++i)
-    if (VolumeSign(c.face[i], m_pVertices) < 0) c.link(i, m_pVertices);
+    if (VolumeSign(c.face[i], m_pVertices) < 0) c.link(i, c.number[m_pVertices]);
   bool listed = false;
   tVertexStructure* v = m_pVertices;
   do {
@@ -277,14 +306,13 @@ bool CHConvexHull3D::AddOne(tVertexStructure* p) {
   c.interior.clear();
   c.cone.clear();
   c.added = p;
-  if (auto it = c.sees.find(p); it != c.sees.end()) {
-    for (std::uint32_t i : it->second)
-      if (tFaceStructure* f = c.face[i]) {
-        f->visible = true;
-        c.visible.push_back(f);
-      }
-    c.sees.erase(it);
-  }
+  const std::uint32_t self = c.number.at(p);
+  for (std::uint32_t i : c.sees[self])
+    if (tFaceStructure* f = c.face[i]) {
+      f->visible = true;
+      c.visible.push_back(f);
+    }
+  std::vector<std::uint32_t>().swap(c.sees[self]);
   if (c.visible.empty()) {
     p->onhull = false;
     return false;
@@ -308,8 +336,8 @@ bool CHConvexHull3D::AddOne(tVertexStructure* p) {
       // Who may see the new face: those that saw either face of its edge.
       const std::uint32_t cone = c.enter(e->newface);
       for (const tFaceStructure* old : e->adjface)
-        for (tVertexStructure* q : c.seenBy[c.id[old]])
-          if (q != p && VolumeSign(e->newface, q) < 0) c.link(cone, q);
+        for (std::uint32_t q : c.seenBy[c.id[old]])
+          if (q != self && VolumeSign(e->newface, c.vertex[q]) < 0) c.link(cone, q);
     }
   return true;
 }
@@ -381,7 +409,7 @@ void CHConvexHull3D::CleanFaces() {
   for (tFaceStructure* f : c.visible) {
     const auto it = c.id.find(f);
     c.face[it->second] = nullptr;
-    std::vector<tVertexStructure*>().swap(c.seenBy[it->second]);
+    std::vector<std::uint32_t>().swap(c.seenBy[it->second]);
     c.id.erase(it);
     DeleteFace(f);
   }

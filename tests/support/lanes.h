@@ -5,6 +5,7 @@
 // and beyond the size Y are the spare lanes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -44,12 +45,16 @@ inline void setLanes(CSSEMatrix& m, const std::vector<float>& values) {
 }
 
 // Same sizes and every lane equal bit for bit; names the first lane that differs.
-inline ::testing::AssertionResult sameLanes(const CSSEMatrix& a, const CSSEMatrix& b) {
+// anyNaN: every NaN equals every NaN. Which NaN a commutative add or multiply of
+// two NaN operands returns follows the operand order the compiler picks, so
+// only the other values are defined bit for bit.
+inline ::testing::AssertionResult sameLanes(const CSSEMatrix& a, const CSSEMatrix& b, bool anyNaN = false) {
   if (a.GetSizeX() != b.GetSizeX() || a.GetSizeY() != b.GetSizeY())
     return ::testing::AssertionFailure() << "sizes differ";
   for (int row = 0; row < laneRows(a); ++row)
     for (int x = 0; x < a.GetSizeX(); ++x)
-      if (std::memcmp(&lane(a, x, row), &lane(b, x, row), sizeof(float)) != 0)
+      if (std::memcmp(&lane(a, x, row), &lane(b, x, row), sizeof(float)) != 0 &&
+          !(anyNaN && std::isnan(lane(a, x, row)) && std::isnan(lane(b, x, row))))
         return ::testing::AssertionFailure()
                << "lane (" << x << ", " << row << "): " << lane(a, x, row) << " vs " << lane(b, x, row);
   return ::testing::AssertionSuccess();

@@ -378,6 +378,7 @@ private:
   void freeStretchList();
   // The render behind every scan conversion; see HTriangulation_scanconvert.cpp.
   void scanConvert(const orvik::detail::ScanTarget& target, int first, int last) const;
+  void scanConvertAccumulating(CSSEMatrix* image, orvik::detail::ScanTarget& t) const;
   void scanConvertCreating(CSSEMatrix* image, float offset, const SSEPoint& minPt, const SSEPoint& maxPt, bool max,
                            float density, bool threaded) const;
   void refineScanConvImage(CSSEMatrix* image, float empty, bool top) const;

@@ -288,38 +288,41 @@ ESplat noDeleteSplat(bool box, bool large) { return box ? (large ? ESplat::Box5 
 
 }  // namespace
 
+// The four renders onto what the image already holds differ only in the
+// options `t` carries.
+void CHTriangulation::scanConvertAccumulating(CSSEMatrix* image, orvik::detail::ScanTarget& t) const {
+  if (accumulatingTarget(t, image, *m_pMaxPoint, m_fResX, m_fResY, m_nNumTriangles))
+    scanConvert(t, 0, m_nNumTriangles - 1);
+}
+
 void CHTriangulation::ScanConvertTriangulationMaxNoDelete(CSSEMatrix* image, bool box, bool large) {
   ScanTarget t;
-  if (!accumulatingTarget(t, image, *m_pMaxPoint, m_fResX, m_fResY, m_nNumTriangles)) return;
   t.splat = noDeleteSplat(box, large);
-  scanConvert(t, 0, m_nNumTriangles - 1);
+  scanConvertAccumulating(image, t);
 }
 
 void CHTriangulation::ScanConvertTriangulationMinNoDelete(CSSEMatrix* image, bool box, bool large) {
   ScanTarget t;
-  if (!accumulatingTarget(t, image, *m_pMaxPoint, m_fResX, m_fResY, m_nNumTriangles)) return;
   t.splat = noDeleteSplat(box, large);
   t.max = false;
-  scanConvert(t, 0, m_nNumTriangles - 1);
+  scanConvertAccumulating(image, t);
 }
 
 void CHTriangulation::ScanConvertTriangulationMaxNoDeleteInYArea(CSSEMatrix* image, float yLow, float yHigh) {
   ScanTarget t;
-  if (!accumulatingTarget(t, image, *m_pMaxPoint, m_fResX, m_fResY, m_nNumTriangles)) return;
   t.limitY = true;
   t.yLow = yLow;
   t.yHigh = yHigh;
-  scanConvert(t, 0, m_nNumTriangles - 1);
+  scanConvertAccumulating(image, t);
 }
 
 void CHTriangulation::ScanConvertTriangulationMinNoDeleteInYArea(CSSEMatrix* image, float yLow, float yHigh) {
   ScanTarget t;
-  if (!accumulatingTarget(t, image, *m_pMaxPoint, m_fResX, m_fResY, m_nNumTriangles)) return;
   t.max = false;
   t.limitY = true;
   t.yLow = yLow;
   t.yHigh = yHigh;
-  scanConvert(t, 0, m_nNumTriangles - 1);
+  scanConvertAccumulating(image, t);
 }
 
 void CHTriangulation::ScanConvertTriangulationWithLimitedArea(CSSEMatrix* image, int first, int last, float offset,

@@ -25,30 +25,28 @@ CSSE3dPolygon noisyTrace(int n) {
   return p;
 }
 
-void BM_RemoveEqualPointsXY(benchmark::State& state) {
+// Times `step` on a fresh copy of a noisy trace of state.range(0) points; the
+// copy is not timed. `counter` reports the points the step leaves.
+template <class Step>
+void onFreshCopies(benchmark::State& state, const char* counter, Step step) {
   const CSSE3dPolygon source = noisyTrace(int(state.range(0)));
   CSSE3dPolygon p;
   for (auto _ : state) {
     state.PauseTiming();
     p = source;
     state.ResumeTiming();
-    p.RemoveEqualPointsXY();
+    step(p);
   }
-  state.counters["kept"] = p.GetNumPoints();
+  state.counters[counter] = p.GetNumPoints();
   state.SetComplexityN(state.range(0));
 }
 
+void BM_RemoveEqualPointsXY(benchmark::State& state) {
+  onFreshCopies(state, "kept", [](CSSE3dPolygon& p) { p.RemoveEqualPointsXY(); });
+}
+
 void BM_ReParametrize(benchmark::State& state) {
-  const CSSE3dPolygon source = noisyTrace(int(state.range(0)));
-  CSSE3dPolygon p;
-  for (auto _ : state) {
-    state.PauseTiming();
-    p = source;
-    state.ResumeTiming();
-    p.ReParametrize(0.5f);
-  }
-  state.counters["out"] = p.GetNumPoints();
-  state.SetComplexityN(state.range(0));
+  onFreshCopies(state, "out", [](CSSE3dPolygon& p) { p.ReParametrize(0.5f); });
 }
 
 }  // namespace

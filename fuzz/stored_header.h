@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "large_matrix.h"
+
 inline bool declaresLargeMatrixWithoutBody(const std::uint8_t* data, std::size_t size, std::size_t at) {
   if (size < at + 12) return false;
   std::uint32_t version;
@@ -17,7 +19,7 @@ inline bool declaresLargeMatrixWithoutBody(const std::uint8_t* data, std::size_t
   std::memcpy(&x, data + at + 4, 4);
   std::memcpy(&y, data + at + 8, 4);
   if (version < 1 || x < 0 || y < 0) return false;
-  if (static_cast<std::uint64_t>(x > 0 ? x : 1) * ((y >> 2) + 1) <= (1u << 16)) return false;
+  if (!orvik_fuzz::largeMatrix(data + at + 4)) return false;
   if (x == 0) return true;
   if (version < 2 || size < at + 13) return false;
   const std::uint8_t method = data[at + 12];

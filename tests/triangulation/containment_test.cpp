@@ -176,13 +176,17 @@ TEST(DecideQeTriInQeTri, PointsInsideConvexMeshesByRayParity) {
     ASSERT_GT(outside.size(), 20u);
     // Whole restorations: all inside, then one vertex out; the points reached
     // follow the vertex-by-vertex walk for every step.
-    std::vector<CbVector3f> mixed = inside;
+    // Thousands of vertices, one out late among them, pass through whole
+    // groups of vertices tested at once.
+    std::vector<CbVector3f> mixed = inside, many;
     mixed.insert(mixed.begin() + mixed.size() / 2, outside[0]);
+    for (std::size_t i = 0; i < 3000; ++i) many.push_back(i == 2500 ? outside[1] : inside[i % inside.size()]);
     for (int step : {1, 2, 5, 0, -3}) {
       SCOPED_TRACE(step);
       const Decision all = decide(c.block, inside, step), one = decide(c.block, mixed, step);
       expectSame(all, sequential(c.block, inside, step));
       expectSame(one, sequential(c.block, mixed, step));
+      expectSame(decide(c.block, many, step), sequential(c.block, many, step));
       EXPECT_EQ(all.inside, 1);
       if (step < 2) {
         EXPECT_EQ(one.inside, 0);

@@ -26,6 +26,7 @@
 #include "orvik/foundation/qe/Triangulation.h"
 #include "orvik/triangulation/HDecideQeTriInQeTri.h"
 #include "orvik/triangulation/HOctree.h"
+#include "tests/support/host_meshes.h"
 
 namespace {
 
@@ -65,40 +66,7 @@ void BM_CGALAABBTreeBuild(benchmark::State& state) {
   }
 }
 
-// A sphere of rings of latitude, counter-clockwise seen from outside:
-// 2 * sectors * (rings - 1) triangles.
-struct Sphere {
-  std::vector<CbVector3f> v;
-  std::vector<Geometry::CTriangulation::Triangle> t;
-};
-
-Sphere sphere(float r, int rings, int sectors, float shift) {
-  Sphere s;
-  s.v.push_back({shift, 0, r});
-  for (int i = 1; i < rings; ++i)
-    for (int j = 0; j < sectors; ++j) {
-      const double th = M_PI * i / rings, ph = 2 * M_PI * j / sectors;
-      s.v.push_back({float(shift + r * std::sin(th) * std::cos(ph)), float(r * std::sin(th) * std::sin(ph)),
-                     float(r * std::cos(th))});
-    }
-  s.v.push_back({shift, 0, -r});
-  const unsigned south = unsigned(s.v.size() - 1);
-  auto at = [&](int i, int j) { return unsigned(1 + (i - 1) * sectors + j % sectors); };
-  for (int j = 0; j < sectors; ++j) {
-    s.t.push_back({0, at(1, j), at(1, j + 1)});
-    s.t.push_back({south, at(rings - 1, j + 1), at(rings - 1, j)});
-    for (int i = 1; i + 1 < rings; ++i) {
-      s.t.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1)});
-      s.t.push_back({at(i, j), at(i + 1, j + 1), at(i, j + 1)});
-    }
-  }
-  return s;
-}
-
-Geometry::CTriangulation hostMesh(const Sphere& s) {
-  return Geometry::CTriangulation(unsigned(s.v.size()), unsigned(s.t.size()), {s.v.data(), s.v.size()},
-                                  {s.t.data(), s.t.size()}, {});
-}
+using Sphere = test_support::HostMesh;
 
 Mesh cgalMesh(const Sphere& s) {
   Mesh m;
@@ -110,18 +78,19 @@ Mesh cgalMesh(const Sphere& s) {
 
 // 10^5 triangles of radius 1000 and 10^4 of radius 500, centred or shifted by 700.
 const Sphere& block() {
-  static const Sphere s = sphere(1000, 201, 250, 0);
+  static const Sphere s = test_support::LatitudeSphere(1000, 201, 250);
   return s;
 }
 
 const Sphere& restoration(bool shifted) {
-  static const Sphere inside = sphere(500, 51, 100, 0), out = sphere(500, 51, 100, 700);
+  static const Sphere inside = test_support::LatitudeSphere(500, 51, 100),
+                      out = test_support::LatitudeSphere(500, 51, 100, 700);
   return shifted ? out : inside;
 }
 
 // Single points away from the surface, classified by both.
 int mismatches(const Sphere& blockSphere) {
-  const Geometry::CTriangulation b = hostMesh(blockSphere);
+  const Geometry::CTriangulation b = blockSphere.build();
   QeTriangulationStatic bs(b);
   const Mesh m = cgalMesh(blockSphere);
   CGAL::Side_of_triangle_mesh<Mesh, K> side(m);
@@ -149,7 +118,7 @@ int mismatches(const Sphere& blockSphere) {
 }
 
 void BM_OrvikContainment(benchmark::State& state) {
-  const Geometry::CTriangulation b = hostMesh(block()), r = hostMesh(restoration(state.range(0)));
+  const Geometry::CTriangulation b = block().build(), r = restoration(state.range(0)).build();
   QeTriangulationStatic bs(b), rs(r);
   int inside = 0;
   for (auto _ : state) inside = CHDecideQeTriInQeTri(&bs, &rs, 1).GetTriSmallInTriLarge();

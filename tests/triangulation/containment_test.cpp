@@ -9,20 +9,13 @@
 #include "orvik/foundation/qe/Triangulation.h"
 #include "orvik/triangulation/HDecideQeTriInQeTri.h"
 #include "orvik/triangulation/UxQeTriangulationTo2DHull.h"
+#include "support/host_meshes.h"
 
 namespace {
 
 using Triangle = Geometry::CTriangulation::Triangle;
 
-struct HostMesh {
-  std::vector<CbVector3f> v;
-  std::vector<Triangle> t;
-  std::vector<unsigned> removed;
-  Geometry::CTriangulation build() const {
-    return Geometry::CTriangulation(unsigned(v.size()), unsigned(t.size()), {v.data(), v.size()},
-                                    {t.data(), t.size()}, {removed.data(), removed.size()});
-  }
-};
+using test_support::HostMesh;
 
 // Every triangle counter-clockwise seen from outside the convex mesh.
 void orientOutwards(HostMesh& m) {
@@ -44,31 +37,6 @@ HostMesh box(CbVector3f lo, CbVector3f hi) {
   for (const auto& q : f) {
     m.t.push_back({q[0], q[1], q[2]});
     m.t.push_back({q[0], q[2], q[3]});
-  }
-  orientOutwards(m);
-  return m;
-}
-
-// Rings of latitude between two poles.
-HostMesh sphere(float r, int rings, int sectors) {
-  HostMesh m;
-  m.v.push_back({0, 0, r});
-  for (int i = 1; i < rings; ++i)
-    for (int j = 0; j < sectors; ++j) {
-      const double th = M_PI * i / rings, ph = 2 * M_PI * j / sectors;
-      m.v.push_back({float(r * std::sin(th) * std::cos(ph)), float(r * std::sin(th) * std::sin(ph)),
-                     float(r * std::cos(th))});
-    }
-  m.v.push_back({0, 0, -r});
-  const unsigned south = unsigned(m.v.size() - 1);
-  auto at = [&](int i, int j) { return unsigned(1 + (i - 1) * sectors + (j % sectors)); };
-  for (int j = 0; j < sectors; ++j) {
-    m.t.push_back({0, at(1, j), at(1, j + 1)});
-    m.t.push_back({south, at(rings - 1, j + 1), at(rings - 1, j)});
-    for (int i = 1; i + 1 < rings; ++i) {
-      m.t.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1)});
-      m.t.push_back({at(i, j), at(i + 1, j + 1), at(i, j + 1)});
-    }
   }
   orientOutwards(m);
   return m;
@@ -151,7 +119,7 @@ TEST(DecideQeTriInQeTri, PointsInsideConvexMeshesByRayParity) {
   };
   const Case cases[] = {
       {"box", box({-5, -3, -2}, {5, 3, 2}), 0.2f, 0.0f, 6.0f},
-      {"sphere", sphere(10, 12, 24), 9.3f, 10.5f, 12.0f},
+      {"sphere", test_support::LatitudeSphere(10, 12, 24), 9.3f, 10.5f, 12.0f},
   };
   std::mt19937 rng(21);
   for (const Case& c : cases) {
@@ -253,7 +221,7 @@ TEST(QeTriangulationTo2DHull, OutlineIsTheHullOfTheLiveVerticesInXZ) {
     m.removed.push_back(120);
     cases.push_back({"random", m});
   }
-  cases.push_back({"closed sphere", sphere(20, 10, 16)});
+  cases.push_back({"closed sphere", test_support::LatitudeSphere(20, 10, 16)});
   cases.push_back({"collinear in x-z: the two ends", {{{0, 1, 2}, {4, 3, 2}, {9, -1, 2}}, {{0, 1, 2}}, {}}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

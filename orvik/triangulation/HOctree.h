@@ -60,6 +60,9 @@ public:
   float GetEdgeLength() const { return m_fEdgeLength; }
   float GetCellSize() const { return m_fCellSize; }
 
+  // Every operation below given a list number outside 0 ... 3, or a null
+  // brick, does nothing (returns false or -1).
+  //
   // Every triangle of the mesh, in order, inserted from the root; those whose
   // bounds do not fit the root are left out. The per-triangle bounds must be
   // current (CalcBoundingBox).
@@ -87,8 +90,6 @@ public:
                                     int list);
   // Centres the brick on `centre`, sets its corners and positions its subtree.
   void PositionReferenceOctree(t_hoctreeelement* brick, SSEPoint* centre);
-  // Every operation given a list number outside 0 ... 3, or a null brick,
-  // does nothing (returns false or -1).
 
 protected:
   // The centre of the box (the root's centre, also when there is no root).

@@ -24,8 +24,8 @@ protected:
   // start from maxPt = -1e6 and minPt = 1e6 in every lane.
   //
   // The whole lower half (all children of the root's children 0 ... 3): the
-  // lowest z and the radius of the minimum point. The result is written into
-  // the upper-half fields, as the host expects; without a root nothing happens.
+  // lowest z and the radius of the minimum point, written into the upper-half
+  // fields, where its callers read them; without a root nothing happens.
   void FindLowestZEntry(CHTriangulation* mesh, int list);
   // Children 4 ... 7 of the root's children 0 ... 3: the highest z and the
   // larger radius of the maximum and the minimum point (lower-half fields).

@@ -187,6 +187,8 @@ TEST(DecideQeTriInQeTri, ToleranceAndSteps) {
       {"the same at step 1", {{0.5f, -0.5f, 0.5f}}, 1, 0},
       {"a step beyond the triangle count tests nothing", {{5, 5, 5}}, 13, 1},
       {"no restoration vertices", {}, 1, 1},
+      {"a vertex not a number fails no face", {{0.5f, 0.5f, 0.5f}, {NAN, 0.9f, 0.2f}, {0.2f, 0.7f, 0.1f}}, 1, 1},
+      {"then one outside", {{0.5f, 0.5f, 0.5f}, {0.1f, NAN, 0.2f}, {1.5f, 0.5f, 0.5f}, {0.9f, 0.9f, 0.9f}}, 1, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -505,10 +505,10 @@ public:
   // largest x (y).
   void RotateIndicesXZ(float tol);
   void RotateIndicesYZ(float tol);
-  // Sides by spread: of the points with x > c.x when the summed |x - c.x|
-  // exceeds the summed |y - c.y|, else (when it is smaller) of those with
-  // y > c.y, the one whose direction from the centre lies closest to the xy
-  // plane (smallest |asin((z - c.z) / |p - c|)|).
+  // The longer spread picks the side: the points with x > c.x when the summed
+  // |x - c.x| exceeds the summed |y - c.y|, those with y > c.y when it falls
+  // short, none when they are equal. Of them, the one whose direction from the
+  // centre lies closest to the xy plane (smallest |asin((z - c.z) / |p - c|)|).
   void RotateIndicesXY();
   // Of the points with x > c.x (y > c.y), the one whose direction from the
   // centre in the xz (yz) plane lies closest to +x (+y).

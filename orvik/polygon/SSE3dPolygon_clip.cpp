@@ -28,6 +28,12 @@ int bestIndex(int n, float start, Candidate candidate, Score score, Better bette
   return k;
 }
 
+// Points strictly below (or above) c in one coordinate; a point on the line
+// belongs to neither side.
+std::vector<char> strictSide(const float* a, int n, float c, bool below) {
+  return flags(n, [&](int i) { return below ? a[i] < c : a[i] > c; });
+}
+
 bool smaller(float a, float b) { return a < b; }
 bool greater(float a, float b) { return a > b; }
 
@@ -38,38 +44,32 @@ constexpr float c_fAngleStart = 31.415928f;
 
 void CSSE3dPolygon::KeepLeftHalfPlaneX() {
   CalcGeometricCenter();
-  const float c = m_pGeometricCenter->x;
-  keepPoints(flags(m_iNumPoints, [&](int i) { return m_pfX[i] < c; }));
+  keepPoints(strictSide(m_pfX, m_iNumPoints, m_pGeometricCenter->x, true));
 }
 
 void CSSE3dPolygon::KeepRightHalfPlaneX() {
   CalcGeometricCenter();
-  const float c = m_pGeometricCenter->x;
-  keepPoints(flags(m_iNumPoints, [&](int i) { return m_pfX[i] > c; }));
+  keepPoints(strictSide(m_pfX, m_iNumPoints, m_pGeometricCenter->x, false));
 }
 
 void CSSE3dPolygon::KeepLowerHalfPlaneY() {
   CalcGeometricCenter();
-  const float c = m_pGeometricCenter->y;
-  keepPoints(flags(m_iNumPoints, [&](int i) { return m_pfY[i] < c; }));
+  keepPoints(strictSide(m_pfY, m_iNumPoints, m_pGeometricCenter->y, true));
 }
 
 void CSSE3dPolygon::KeepUpperHalfPlaneY() {
   CalcGeometricCenter();
-  const float c = m_pGeometricCenter->y;
-  keepPoints(flags(m_iNumPoints, [&](int i) { return m_pfY[i] > c; }));
+  keepPoints(strictSide(m_pfY, m_iNumPoints, m_pGeometricCenter->y, false));
 }
 
 void CSSE3dPolygon::KeepLowerHalfPlaneZ() {
   CalcGeometricCenter();
-  const float c = m_pGeometricCenter->z;
-  keepPoints(flags(m_iNumPoints, [&](int i) { return m_pfZ[i] < c; }));
+  keepPoints(strictSide(m_pfZ, m_iNumPoints, m_pGeometricCenter->z, true));
 }
 
 void CSSE3dPolygon::KeepUpperHalfPlaneZ() {
   CalcGeometricCenter();
-  const float c = m_pGeometricCenter->z;
-  keepPoints(flags(m_iNumPoints, [&](int i) { return m_pfZ[i] > c; }));
+  keepPoints(strictSide(m_pfZ, m_iNumPoints, m_pGeometricCenter->z, false));
 }
 
 void CSSE3dPolygon::KeepPointsBelow(CSSE3dPolygon& other) {

@@ -103,26 +103,8 @@ CSSE3dPolygon occupied() {
 
 }  // namespace
 
-TEST(PolygonStorage, StreamLayoutWritten) {
-  CSSE3dPolygon p = withNormalized(c_points);
-  p.CalcGeometricCenter();
-  SSEPoint c;
-  p.GetGeometricCenter(c);
-  Built expected;
-  expected.put(std::uint32_t(2)).put(std::int32_t(5));
-  for (const P3& q : c_points) expected.xyz(q);
-  for (const P3& q : c_points) expected.xyz(normalizedOf(q));
-  expected.put(c.x).put(c.y).put(c.z).put(std::uint8_t(0));
-  EXPECT_EQ(writeStream(p), expected.b);
-  EXPECT_EQ(expected.b.size(), 4u + 4 + 30 * 4 + 12 + 1);
-
-  p.CalcBoundingBox();
-  expected.b.back() = 1;
-  expected.xyz({-2, 0, 1}).xyz({4, 5, 5}).xyz({4, 5, 0}).xyz({-2, 0, 0});
-  EXPECT_EQ(writeStream(p), expected.b);
-}
-
-// Each version read from hand-built bytes into a polygon that held something.
+// Each version read from hand-built bytes into a polygon that held something;
+// the current version writes back to the same bytes.
 TEST(PolygonStorage, StreamVersionsRead) {
   const P3 centre{1, 2, 3};
   Built v2;
@@ -168,10 +150,12 @@ TEST(PolygonStorage, StreamVersionsRead) {
     EXPECT_EQ(c.w, 0.0f);
     EXPECT_EQ(p.IsBoundingBoxCalculated(), k.box);
     const SSEPoint tr = p.GetTopRight(), bl = p.GetBottomLeft();
+    if (k.bytes[0] == 2) {
+      EXPECT_EQ(writeStream(p), k.bytes);
+    }
     if (k.box) {
       EXPECT_TRUE(same({{bl.x, bl.y, bl.z}, {tr.x, tr.y, tr.z}}, {{-1, -2, -3}, {10, 20, 30}}));
       EXPECT_EQ(tr.w, 0.0f);
-      EXPECT_EQ(writeStream(p), k.bytes);
     } else {
       // A clear stored flag leaves the cached corners alone.
       EXPECT_EQ(tr.x, oldTopRight.x);
@@ -219,7 +203,8 @@ TEST(PolygonStorage, ArchiveLayoutAndRoundTrip) {
 }
 
 TEST(PolygonStorage, StreamRoundTrips) {
-  for (int n : {0, 1, 4, 5, 4099, 10000}) {
+  // Sizes around the writer's chunk of 4096 points.
+  for (int n : {0, 5, 4099, 10000}) {
     SCOPED_TRACE(n);
     const std::vector<P3> pts = randomPoints(n, unsigned(n) + 1, 1000.0f);
     CSSE3dPolygon p = withNormalized(pts);

@@ -117,19 +117,6 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
        {1, 0.5f, 2}, false},
       {"FlipOrientationZ below the centre", [](CSSE3dPolygon& p) { p.FlipOrientationZ(false); }, {1, 2, 5}, {1, 2, 0},
        false},
-      {"SetAllYValues", [](CSSE3dPolygon& p) { p.SetAllYValues(9); }, {1, 2, 5}, {1, 9, 5}, false},
-      {"SetAllXValues, SetAllZValues",
-       [](CSSE3dPolygon& p) {
-         p.SetAllXValues(-1);
-         p.SetAllZValues(7);
-       },
-       {1, 2, 5}, {-1, 2, 7}, false},
-      {"AddValueToAllXValues, AddValueToAllYValues",
-       [](CSSE3dPolygon& p) {
-         p.AddValueToAllXValues(0.5f);
-         p.AddValueToAllYValues(-3);
-       },
-       {1, 2, 5}, {1.5f, -1, 5}, false},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -356,24 +343,6 @@ TEST(PolygonReorder, StartPointRules) {
       EXPECT_NE(k.k, 0);
     }
     EXPECT_TRUE(same(pointsOf(p), rotated(ring, k.k))) << indexOf(pointsOf(p)[0]) << " for " << k.k;
-  }
-  {
-    SCOPED_TRACE("RotateIndicesXY on a ring taller than wide looks up");
-    CSSE3dPolygon p = polygonOf(ring);
-    p.SwapXandZCoord();
-    p.SwapYandZCoord();  // (x, y, z) -> (z, x, y): now the long axis is y
-    std::vector<P3> turned = pointsOf(p);
-    CSSE3dPolygon q = polygonOf(turned);
-    q.RotateIndicesXY();
-    const P3 tc = centreOf(turned);
-    int k = 0;
-    double s = INFINITY;
-    for (std::size_t i = 0; i < turned.size(); ++i) {
-      if (!(turned[i].y > tc.y)) continue;
-      const double f = std::fabs(std::asin((turned[i].z - tc.z) / length(minus(turned[i], tc))));
-      if (f < s) s = f, k = int(i);
-    }
-    EXPECT_TRUE(same(pointsOf(q), rotated(turned, k)));
   }
   {
     SCOPED_TRACE("RotateIndices(reference) undoes a shift of a noisy copy");

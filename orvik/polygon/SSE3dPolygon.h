@@ -58,8 +58,8 @@ public:
 
   CbReferenceCounter<unsigned int>& getReferenceCounter() const override { return m_referenceCounter; }
 
-  // Discards the points and makes room for n unset ones; the box becomes
-  // stale. A negative n throws CbException ("SSE3dPolygon") and leaves the
+  // Discards the points and makes room for n unset ones (their normalized
+  // coordinates read 0); the box becomes stale. A negative n throws CbException ("SSE3dPolygon") and leaves the
   // polygon empty; so does a failed allocation (CMemoryException).
   void Create(int n);
   void Free();

@@ -35,11 +35,12 @@ UxQeTriangulationTo2DHull::UxQeTriangulationTo2DHull(Geometry::CTriangulation& m
     outline.SetPoint(3, box.min.x, box.max.z, 0.0f);
   }
   // Back into the mesh's axes; the y values come from the box.
-  const int n = outline.GetNumPoints();
-  m_polygon.Create(n);
+  m_polygon = outline;
+  m_polygon.SwapYandZCoord();
+  const int n = m_polygon.GetNumPoints();
   for (int k = 0; k < n; ++k) {
-    float x = 0.0f, z = 0.0f, y = 0.0f;
-    outline.GetPoint(k, x, z, y);
+    float x = 0.0f, y = 0.0f, z = 0.0f;
+    m_polygon.GetPoint(k, x, y, z);
     m_polygon.SetPoint(k, x, k < n / 2 ? box.min.y : box.max.y, z);
   }
 }

@@ -221,6 +221,11 @@ TEST(PolygonStorage, StreamRoundTrips) {
     readArchive(r, writeArchive(p));
     EXPECT_TRUE(same(pointsOf(r), pts));
   }
+  // A polygon never normalised stores its normalized points as 0, not as what
+  // its memory held before.
+  CSSE3dPolygon q = occupied();
+  readStream(q, writeStream(polygonOf(c_points)));
+  EXPECT_TRUE(same(normalizedPointsOf(q), std::vector<P3>(5, P3{0, 0, 0})));
 }
 
 // Every cut of a stored form and every implausible count is refused with the

@@ -7,10 +7,12 @@
 #include <set>
 #include <vector>
 
+#include "mesh_helpers.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/H2DDelaunay.h"
-#include "orvik/triangulation/HTriangulation.h"
+
+using mesh_test::forEach;
 
 namespace {
 
@@ -30,11 +32,9 @@ int inCircle(const P& a, const P& b, const P& c, const P& d) {
   return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
-// The hull by the monotone chain, collinear boundary points kept: the count
-// of points on the boundary and twice the enclosed area.
-std::pair<int, i128> hullOf(std::vector<P> pts) {
-  std::sort(pts.begin(), pts.end());
-  pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
+// The hull of distinct sorted points by the monotone chain, collinear
+// boundary points kept: the count of points on the boundary and twice the area.
+std::pair<int, i128> hullOf(const std::vector<P>& pts) {
   std::vector<P> h(2 * pts.size());
   std::size_t k = 0;
   for (std::size_t i = 0; i < pts.size(); ++i) {
@@ -51,6 +51,8 @@ std::pair<int, i128> hullOf(std::vector<P> pts) {
   return {static_cast<int>(h.size()), area};
 }
 
+// Every face clockwise with no point inside its circumcircle, the faces
+// tiling the hull, 2n - b - 2 of them, every point used.
 void expectDelaunay(const std::vector<P>& input) {
   CH2DDelaunay d;
   for (const P& p : input) d.AppendVertex(float(p[0]) / 10, float(p[1]) / 10, -1, false);
@@ -62,8 +64,7 @@ void expectDelaunay(const std::vector<P>& input) {
   i128 area = 0;
   int faces = 0;
   std::set<P> used;
-  tFaceStructure* f = d.GetFaces();
-  do {
+  forEach(d.GetFaces(), [&](tFaceStructure* f) {
     P v[3];
     for (int k = 0; k < 3; ++k) {
       v[k] = {f->vertex[k]->v[0], f->vertex[k]->v[1]};
@@ -75,8 +76,7 @@ void expectDelaunay(const std::vector<P>& input) {
     area -= twice;
     for (const P& q : pts) ASSERT_LE(inCircle(v[0], v[2], v[1], q), 0) << "a point inside a circumcircle";
     ++faces;
-    f = f->next;
-  } while (f != d.GetFaces());
+  });
   EXPECT_EQ(faces, d.GetNumFaces());
   EXPECT_EQ(area, hullArea);  // the triangles tile the hull (their areas sum to it, none is flipped)
   EXPECT_EQ(faces, 2 * static_cast<int>(pts.size()) - boundary - 2);
@@ -93,26 +93,17 @@ TEST(Delaunay, EmptyCircumcirclesOnIntegerPoints) {
     for (P& p : pts) p = {u(rng) * scale, u(rng) * scale};
     return pts;
   };
-  std::vector<P> lattice, circle, far;
+  std::vector<P> lattice, circle, repeats = random(50, 1), far = random(60, 330);
   for (int x = 0; x < 7; ++x)
     for (int y = 0; y < 6; ++y) lattice.push_back({x * 10, y * 10});
   for (auto [x, y] : {std::pair{5, 0}, {3, 4}, {4, 3}, {0, 5}})
     for (int sx : {-1, 1})
       for (int sy : {-1, 1}) circle.push_back({sx * x * 10, sy * y * 10});
-  // Around 10^4 world units: the lifted determinants pass 64 bits.
-  far = random(60, 330);
-  far.push_back({100000, 100000});
-  struct Case {
-    const char* name;
-    std::vector<P> pts;
-  };
-  const Case cases[] = {
+  repeats.insert(repeats.end(), repeats.begin(), repeats.begin() + 10);
+  far.push_back({100000, 100000});  // around 10^4 world units: the lifted determinants pass 64 bits
+  const std::pair<const char*, std::vector<P>> cases[] = {
       {"random", random(200, 1)},
-      {"random with repeats", [&] {
-         auto p = random(50, 1);
-         p.insert(p.end(), p.begin(), p.begin() + 10);
-         return p;
-       }()},
+      {"random with repeats", repeats},
       {"lattice: every cell cocircular", lattice},
       {"twelve points on one circle", circle},
       {"a square", {{0, 0}, {10, 0}, {10, 10}, {0, 10}}},
@@ -120,9 +111,9 @@ TEST(Delaunay, EmptyCircumcirclesOnIntegerPoints) {
       {"a point inside a triangle", {{0, 0}, {90, 0}, {0, 90}, {20, 20}}},
       {"far from the origin", far},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    expectDelaunay(c.pts);
+  for (const auto& [name, pts] : cases) {
+    SCOPED_TRACE(name);
+    expectDelaunay(pts);
   }
 }
 
@@ -149,12 +140,10 @@ TEST(Delaunay, DegenerateInputAndNumbering) {
   EXPECT_EQ(d.GetNumVertices(), 3);
   EXPECT_EQ(d.GetNumFaces(), 1);
   std::set<int> numbers;
-  tVertexStructure* v = d.GetVertices();
-  do {
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
     numbers.insert(v->vnum);
     EXPECT_EQ(v->flag, v->vnum == 7);
-    v = v->next;
-  } while (v != d.GetVertices());
+  });
   EXPECT_EQ(numbers, (std::set<int>{0, 7, 2}));
 }
 
@@ -162,27 +151,25 @@ namespace {
 
 // Sets the border lines directly, to test the face filter alone.
 struct LinedDelaunay : CH2DDelaunay {
-  void setLines(const std::vector<std::pair<float, float>>& bottom, const std::vector<std::pair<float, float>>& top) {
-    m_BottomLine.Create(static_cast<int>(bottom.size()));
-    for (std::size_t i = 0; i < bottom.size(); ++i) m_BottomLine.SetPoint(int(i), bottom[i].first, bottom[i].second);
-    m_TopLine.Create(static_cast<int>(top.size()));
-    for (std::size_t i = 0; i < top.size(); ++i) m_TopLine.SetPoint(int(i), top[i].first, top[i].second);
+  void setLines(float bottom, float top) {
+    for (auto [line, y] : {std::pair{&m_BottomLine, bottom}, {&m_TopLine, top}}) {
+      line->Create(9);
+      for (int i = 0; i < 9; ++i) line->SetPoint(i, 5.0f * i, y);
+    }
   }
 };
 
 int countFaces(const CHConvexHull3D& d) {
   int n = 0;
-  if (tFaceStructure* f = d.GetFaces()) do {
-      ++n;
-      f = f->next;
-    } while (f != d.GetFaces());
+  forEach(d.GetFaces(), [&](tFaceStructure*) { ++n; });
   return n;
 }
 
 }  // namespace
 
 TEST(Delaunay, FaceFilterTestsEveryFace) {
-  // Two rows, y = 0 and y = 10 (world), and a peak at y = 30 above the top row.
+  // Two rows, y = 0 and y = 10 (world), and a peak at y = 30 above the top row;
+  // the lines run at 0 and 100 on the grid.
   LinedDelaunay d;
   for (int x = 0; x <= 4; ++x) {
     d.AppendVertex(float(x), 0.0f, -1, true);
@@ -190,40 +177,28 @@ TEST(Delaunay, FaceFilterTestsEveryFace) {
   }
   d.AppendVertex(2.0f, 30.0f, -1, false);
   d.CalcDelaunayTriangulation();
-  const int all = d.GetNumFaces();
-  std::vector<std::pair<float, float>> bottom, top;
-  for (int x = 0; x <= 40; x += 5) {
-    bottom.push_back({float(x), 0.0f});
-    top.push_back({float(x), 100.0f});
-  }
-  d.setLines(bottom, top);
+  EXPECT_GT(d.GetNumFaces(), 8);
+  d.setLines(0.0f, 100.0f);
   d.RemoveFacesOutOfBorderLines(5.0f);
   EXPECT_EQ(d.GetNumFaces(), countFaces(d));
   EXPECT_EQ(d.GetNumFaces(), 8);  // the strip of four cells
-  EXPECT_GT(all, 8);
-  tFaceStructure* f = d.GetFaces();
-  do {
+  forEach(d.GetFaces(), [&](tFaceStructure* f) {
     for (auto* v : f->vertex) EXPECT_LE(v->v[1], 100);
     for (auto* e : f->edge) EXPECT_TRUE(e->adjface[0] == f || e->adjface[1] == f);
-    f = f->next;
-  } while (f != d.GetFaces());
+  });
 }
 
 TEST(Delaunay, BorderPointsAndLoft) {
   // Two flat grids side by side; their border triangles right of the centre
   // feed the top line, left of it the bottom line.
   auto gridMesh = [](CHTriangulation& m, float z) {
-    m.CreateTriangulation(2 * 3 * 2);
-    int t = 0;
+    std::vector<mesh_test::Tri> tris;
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) {
         const SSEPoint a(x, y, z), b(x + 1, y, z), c(x, y + 1, z), d(x + 1, y + 1, z + 1);
-        for (const auto& tri : {std::array{a, b, d}, std::array{a, d, c}}) {
-          for (int k = 0; k < 3; ++k) *m.GetTriangle(t)->corner[k] = tri[k];
-          ++t;
-        }
+        tris.insert(tris.end(), {{a, b, d}, {a, d, c}});
       }
-    m.CalcSTV();
+    mesh_test::fill(m, tris);
     m.CalcNeighbours();
   };
   CHTriangulation upper(0, 1, 1, 1), lower(0, 1, 1, 1);
@@ -236,18 +211,14 @@ TEST(Delaunay, BorderPointsAndLoft) {
   EXPECT_GT(topCount, 0);
   EXPECT_EQ(d.GetTopLine().GetNumPoints(), topCount);
   int top = 0, bottom = 0;
-  tVertexStructure* v = d.GetVertices();
-  do {
-    const bool fromLower = v->flag;
-    (fromLower ? bottom : top) += 1;
-    const CHTriangulation& mesh = fromLower ? lower : upper;
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
+    (v->flag ? bottom : top) += 1;
+    const CHTriangulation& mesh = v->flag ? lower : upper;
     const SSEPoint& c = *mesh.GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
     EXPECT_EQ(mesh.GetTriangle(v->vnum / 3)->mark, 13);
-    EXPECT_EQ(v->v[0], std::llround(10 * c.y));
-    EXPECT_EQ(v->v[1], std::llround(10 * c.z));
-    EXPECT_TRUE(fromLower ? c.x <= 1.5f : c.x > 1.5f);  // the centre's x is 1.5
-    v = v->next;
-  } while (v != d.GetVertices());
+    EXPECT_TRUE(v->v[0] == std::llround(10 * c.y) && v->v[1] == std::llround(10 * c.z));
+    EXPECT_TRUE(v->flag ? c.x <= 1.5f : c.x > 1.5f);  // the centre's x is 1.5
+  });
   EXPECT_EQ(top, topCount);
   EXPECT_EQ(bottom, d.GetBottomLine().GetNumPoints());
   for (int i = 0; i < d.GetBottomLine().GetNumPoints(); ++i) {
@@ -256,14 +227,10 @@ TEST(Delaunay, BorderPointsAndLoft) {
     EXPECT_LT(y, 50.0f) << "the bottom line holds points of the lower mesh only";
   }
   d.LoftWith3DTriangulation(&lower, &upper);
-  v = d.GetVertices();
-  do {
-    const CHTriangulation& mesh = v->flag ? lower : upper;
-    const SSEPoint& c = *mesh.GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
-    EXPECT_EQ(v->v[0], std::int64_t(std::floor(10 * c.x)));
-    EXPECT_EQ(v->v[2], std::int64_t(std::floor(10 * c.z)));
-    v = v->next;
-  } while (v != d.GetVertices());
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
+    const SSEPoint& c = *(v->flag ? lower : upper).GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
+    EXPECT_TRUE(v->v[0] == std::int64_t(std::floor(10 * c.x)) && v->v[2] == std::int64_t(std::floor(10 * c.z)));
+  });
 }
 
 TEST(Delaunay, StripBetweenTwoClosedCurves) {
@@ -282,8 +249,7 @@ TEST(Delaunay, StripBetweenTwoClosedCurves) {
   EXPECT_EQ(d.GetNumFaces(), 16);
   EXPECT_EQ(countFaces(d), 16);
   EXPECT_EQ(d.GetBottomLine().GetNumPoints(), 9);
-  tFaceStructure* f = d.GetFaces();
-  do {
+  forEach(d.GetFaces(), [&](tFaceStructure* f) {
     int low = 0;
     for (auto* v : f->vertex) {
       const bool onP = v->v[2] == 0;
@@ -294,19 +260,10 @@ TEST(Delaunay, StripBetweenTwoClosedCurves) {
       EXPECT_TRUE(x == 0 || x == 40 || y == 0 || y == 40);
     }
     EXPECT_TRUE(low == 1 || low == 2);
-    f = f->next;
-  } while (f != d.GetFaces());
+  });
   // Ring point 1 (numbered 1) is the curve's point 0.
-  tVertexStructure* v = d.GetVertices();
-  do {
-    if (v->vnum == 1 && v->flag) {
-      EXPECT_EQ(v->v[0], 0);
-      EXPECT_EQ(v->v[1], 0);
-    }
-    if (v->vnum == 3 && !v->flag) {
-      EXPECT_EQ(v->v[0], 45);
-      EXPECT_EQ(v->v[1], 0);
-    }
-    v = v->next;
-  } while (v != d.GetVertices());
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
+    EXPECT_TRUE(!(v->vnum == 1 && v->flag) || (v->v[0] == 0 && v->v[1] == 0));
+    EXPECT_TRUE(!(v->vnum == 3 && !v->flag) || (v->v[0] == 45 && v->v[1] == 0));
+  });
 }

@@ -74,48 +74,42 @@ TEST(MeshNeighbours, EqualThePairwiseSearch) {
   }
 }
 
+// Face normals against double cross products; counter-clockwise seen from +z
+// points up, a degenerate triangle gets 0.
 TEST(MeshNormals, FaceNormalsAgainstCrossProducts) {
-  const auto tris = grid(5, 4, 0.3f, false, true, 7);
+  auto tris = grid(5, 4, 0.3f, false, true, 7);
+  tris.push_back({SSEPoint(0, 0, 0), SSEPoint(1, 1, 1), SSEPoint(2, 2, 2)});
   CHTriangulation mesh;
   fill(mesh, tris);
-  mesh.CalcNormalsFromVertices();
+  mesh.OrientTrianglesTowardsBBoxCenter();
   for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
     const Tri& t = tris[i];
     const double sx = t[1].x - t[0].x, sy = t[1].y - t[0].y, sz = t[1].z - t[0].z;
     const double tx = t[2].x - t[0].x, ty = t[2].y - t[0].y, tz = t[2].z - t[0].z;
     const double n[3] = {sy * tz - sz * ty, sz * tx - sx * tz, sx * ty - sy * tx};
-    const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    for (const SSEPoint* got : mesh.GetTriangle(i)->normal) {
-      EXPECT_NEAR(got->x, n[0] / len, 1e-5);
-      EXPECT_NEAR(got->y, n[1] / len, 1e-5);
-      EXPECT_NEAR(got->z, n[2] / len, 1e-5);
-      EXPECT_EQ(got->w, 0.0f);
-    }
+    const double len = std::max(std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]), 1e-30);
+    for (const SSEPoint* got : mesh.GetTriangle(i)->normal)
+      EXPECT_TRUE(std::fabs(got->x - n[0] / len) < 1e-5 && std::fabs(got->y - n[1] / len) < 1e-5 &&
+                  std::fabs(got->z - n[2] / len) < 1e-5 && got->w == 0.0f) << i;
   }
-  // Counter-clockwise seen from +z points up; a degenerate triangle gets 0.
-  CHTriangulation small;
-  fill(small, {{SSEPoint(0, 0, 0), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)},
-               {SSEPoint(0, 0, 0), SSEPoint(1, 1, 1), SSEPoint(2, 2, 2)}});
-  small.OrientTrianglesTowardsBBoxCenter();
-  EXPECT_EQ(small.GetTriangle(0)->normal[0]->z, 1.0f);
-  for (int k = 0; k < 4; ++k) EXPECT_EQ(small.GetTriangle(1)->normal[2]->f[k], 0.0f);
+  fill(mesh, {{SSEPoint(0, 0, 0), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)}});
+  mesh.CalcNormalsFromVertices();
+  EXPECT_EQ(mesh.GetTriangle(0)->normal[0]->z, 1.0f);
 }
 
+// Copies are deep and relink neighbours; appending keeps order and index
+// values and offsets neighbours; combining reversed flips the other's
+// corners and normals and renews the centre.
 TEST(MeshCore, CreateCopyAppendCombine) {
-  CHTriangulation untouched;  // destroying an empty mesh is safe
-  EXPECT_EQ(untouched.GetNumTriangles(), 0);
-  EXPECT_EQ(untouched.GetTriangle(0), nullptr);
-  EXPECT_THROW(untouched.CreateTriangulation(-1), CbException);
-
-  CHTriangulation blankMesh(2, 0.5f, 2.0f, 3.0f);
-  const t_htriangle* second = blankMesh.GetTriangle(1);
-  EXPECT_FLOAT_EQ(blankMesh.GetResXY(), std::sqrt(0.25f + 4.0f));
-  EXPECT_TRUE(second->index == 1 && second->mark == -1);
-  EXPECT_EQ(second->corner[2], blankMesh.GetEdgeArray() + 5);
-  EXPECT_EQ(second->maxCorner, blankMesh.GetMaxPointArray() + 1);
-  EXPECT_NE(blankMesh.GetMaxPointArray(), blankMesh.GetMinPointArray());
-  EXPECT_EQ(blankMesh.GetTriangle(-1), nullptr);
-  EXPECT_EQ(blankMesh.GetTriangle(2), nullptr);
+  CHTriangulation empty;  // destroying an empty mesh is safe
+  EXPECT_TRUE(empty.GetNumTriangles() == 0 && empty.GetTriangle(0) == nullptr);
+  EXPECT_THROW(empty.CreateTriangulation(-1), CbException);
+  CHTriangulation two(2, 0.5f, 2.0f, 3.0f);
+  const t_htriangle* second = two.GetTriangle(1);
+  EXPECT_FLOAT_EQ(two.GetResXY(), std::sqrt(0.25f + 4.0f));
+  EXPECT_TRUE(second->index == 1 && second->mark == -1 && two.GetTriangle(-1) == nullptr && two.GetTriangle(2) == nullptr);
+  EXPECT_TRUE(second->corner[2] == two.GetEdgeArray() + 5 && second->maxCorner == two.GetMaxPointArray() + 1);
+  EXPECT_NE(two.GetMaxPointArray(), two.GetMinPointArray());
 
   const auto tris = grid(3, 2, 0.2f, false, false, 4);
   const int n = static_cast<int>(tris.size());
@@ -124,62 +118,44 @@ TEST(MeshCore, CreateCopyAppendCombine) {
   source.CalcNeighbours();
   source.CalcBoundingBox();
   source.GetTriangle(3)->mark = 7;
-  {
-    SCOPED_TRACE("copies are deep and relink neighbours");
-    CHTriangulation byPointer(&source), byValue(source), assigned;
-    assigned = source;
-    for (const CHTriangulation* copy : {&byPointer, &byValue, &assigned}) {
-      ASSERT_EQ(copy->GetNumTriangles(), n);
-      EXPECT_NE(copy->GetEdgeArray(), source.GetEdgeArray());
-      EXPECT_TRUE(copy->GetScaleY() == 3.0f && copy->GetTriangle(3)->mark == 7);
-      for (int i = 0; i < n; ++i)
-        for (int k = 0; k < 3; ++k) {
-          EXPECT_TRUE(sameXYZ(*copy->GetTriangle(i)->corner[k], tris[i][k]));
-          const t_htriangle* nb = source.GetTriangle(i)->neighbour[k];
-          EXPECT_EQ(copy->GetTriangle(i)->neighbour[k], nb ? copy->GetTriangle(nb->index) : nullptr);
-        }
-    }
-    source.GetTriangle(0)->corner[0]->x = 99.0f;
-    EXPECT_NE(byValue.GetTriangle(0)->corner[0]->x, 99.0f);
-    source.GetTriangle(0)->corner[0]->x = tris[0][0].x;
+  // Mesh `m` holds the source's triangles from `first` on, their neighbours among them.
+  auto expectSource = [&](const CHTriangulation& m, int first, bool reversed) {
+    for (int j = 0; j < n; ++j)
+      for (int k = 0; k < 3; ++k) {
+        const t_htriangle *t = m.GetTriangle(first + j), *nb = source.GetTriangle(j)->neighbour[k];
+        EXPECT_TRUE(sameXYZ(*t->corner[k], tris[j][reversed ? 2 - k : k])) << j;
+        EXPECT_EQ(t->neighbour[k], nb && !reversed ? m.GetTriangle(first + nb->index) : nullptr);
+        EXPECT_TRUE(reversed || (t->index == j && t->mark == source.GetTriangle(j)->mark)) << j;
+      }
+  };
+  CHTriangulation byPointer(&source), byValue(source), assigned;
+  assigned = source;
+  for (const CHTriangulation* copy : {&byPointer, &byValue, &assigned}) {
+    ASSERT_EQ(copy->GetNumTriangles(), n);
+    EXPECT_TRUE(copy->GetEdgeArray() != source.GetEdgeArray() && copy->GetScaleY() == 3.0f);
+    expectSource(*copy, 0, false);
   }
-  {
-    SCOPED_TRACE("append keeps order, index values and offsets neighbours");
-    CHTriangulation mesh(&source);
-    SSEPoint centre(5, 6, 7), lo, c;
-    mesh.GetPointArray()[0] = SSEPoint();
-    mesh.GetPointArray()[2] = centre;
-    mesh.AppendTriangulation(&source);
-    ASSERT_EQ(mesh.GetNumTriangles(), 2 * n);
-    for (int j = 0; j < n; ++j) {
-      EXPECT_EQ(mesh.GetTriangle(n + j)->index, j);
-      EXPECT_TRUE(sameXYZ(*mesh.GetTriangle(n + j)->corner[1], tris[j][1]));
-      const t_htriangle* nb = source.GetTriangle(j)->neighbour[0];
-      EXPECT_EQ(mesh.GetTriangle(n + j)->neighbour[0], nb ? mesh.GetTriangle(n + nb->index) : nullptr);
-    }
-    mesh.GetMinPoint(lo);
-    mesh.GetCenterPoint(c);
-    source.GetMinPoint(centre);
-    EXPECT_TRUE(sameXYZ(lo, centre));
-    EXPECT_EQ(c.x, 5.0f);
+  CHTriangulation appended(&source), combined(&source);
+  SSEPoint centre(5, 6, 7), lo, c;
+  appended.GetPointArray()[0] = SSEPoint();
+  appended.GetPointArray()[2] = centre;
+  appended.AppendTriangulation(&source);
+  ASSERT_EQ(appended.GetNumTriangles(), 2 * n);
+  expectSource(appended, n, false);
+  appended.GetMinPoint(lo);
+  appended.GetCenterPoint(c);
+  source.GetMinPoint(centre);
+  EXPECT_TRUE(sameXYZ(lo, centre) && c.x == 5.0f);
+  combined.Combine(source, true);
+  ASSERT_EQ(combined.GetNumTriangles(), 2 * n);
+  expectSource(combined, n, true);
+  double sum = 0;
+  for (int j = 0; j < n; ++j) {
+    EXPECT_NEAR(combined.GetTriangle(n + j)->normal[1]->z, -combined.GetTriangle(j)->normal[0]->z, 1e-6);
+    sum += double(tris[j][0].x) + tris[j][1].x + tris[j][2].x;
   }
-  {
-    SCOPED_TRACE("combine reversed flips the other's corners and normals");
-    CHTriangulation mesh(&source);
-    mesh.Combine(source, true);
-    ASSERT_EQ(mesh.GetNumTriangles(), 2 * n);
-    double sum = 0;
-    for (int j = 0; j < n; ++j) {
-      const t_htriangle* t = mesh.GetTriangle(n + j);
-      EXPECT_TRUE(sameXYZ(*t->corner[0], tris[j][2]) && sameXYZ(*t->corner[2], tris[j][0]));
-      EXPECT_EQ(t->neighbour[0], nullptr);
-      EXPECT_NEAR(t->normal[1]->z, -mesh.GetTriangle(j)->normal[0]->z, 1e-6);
-      sum += double(tris[j][0].x) + tris[j][1].x + tris[j][2].x;
-    }
-    SSEPoint c;
-    mesh.GetCenterPoint(c);
-    EXPECT_NEAR(c.x, sum / (3.0 * n), 1e-4);
-  }
+  combined.GetCenterPoint(c);
+  EXPECT_NEAR(c.x, sum / (3.0 * n), 1e-4);
 }
 
 TEST(MeshCore, ListsAndBounds) {
@@ -198,7 +174,6 @@ TEST(MeshCore, ListsAndBounds) {
   EXPECT_TRUE(t[0].next == t + 2 && t[2].prev == t);
   mesh.DeleteTriangleFromList(t);
   EXPECT_TRUE(mesh.GetTriangleList() == t + 2 && t[2].prev == nullptr);
-
   auto* a = new t_stretch{nullptr, nullptr, nullptr, nullptr};
   auto* b = new t_stretch{nullptr, nullptr, nullptr, nullptr};
   mesh.AppendStretchToList(a);
@@ -254,32 +229,25 @@ TEST(MeshTransforms, MovesCornersAndDerivedData) {
       }
     }
   }
-  {
-    SCOPED_TRACE("the point of rotation stays; a projective matrix divides by w");
-    CHTriangulation mesh;
-    fill(mesh, {{centre, SSEPoint(3, 1, 2), SSEPoint(1, 3, 2)}});
-    mesh.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, centre);
-    EXPECT_NEAR(mesh.GetTriangle(0)->corner[0]->x, centre.x, 1e-6);
-    EXPECT_NEAR(mesh.GetTriangle(0)->corner[0]->z, centre.z, 1e-6);
-    fill(mesh, {{SSEPoint(2, 4, 6), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)}});
-    CbMatrix4Rf m;
-    m.m[3][3] = 2;  // w = 2 for every point
-    mesh.TransformVertices(m);
-    EXPECT_TRUE(mesh.GetTriangle(0)->corner[0]->y == 2.0f && mesh.GetTriangle(0)->corner[0]->z == 3.0f);
-  }
-  {
-    SCOPED_TRACE("shift moves corners and every bound");
-    CHTriangulation mesh(&reference);
-    mesh.CalcBoundingBox();
-    SSEPoint before, after;
-    mesh.GetMaxPoint(before);
-    mesh.ShiftTriangulation(1, 2, 3);
-    mesh.GetMaxPoint(after);
-    EXPECT_EQ(after.z, before.z + 3);
-    EXPECT_EQ(mesh.GetTriangle(4)->corner[0]->y, tris[4][0].y + 2);
-    EXPECT_EQ(mesh.GetTriangle(4)->maxCorner->x, reference.GetTriangle(4)->maxCorner->x + 1);
-    EXPECT_EQ(mesh.GetTriangle(4)->s->x, reference.GetTriangle(4)->s->x);
-  }
+  // The point of rotation stays; a projective matrix divides by w; a shift
+  // moves corners and every bound.
+  CHTriangulation mesh, shifted(&reference);
+  fill(mesh, {{centre, SSEPoint(3, 1, 2), SSEPoint(1, 3, 2)}});
+  mesh.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, centre);
+  EXPECT_TRUE(std::fabs(mesh.GetEdgeArray()[0].x - centre.x) < 1e-6f && std::fabs(mesh.GetEdgeArray()[0].z - centre.z) < 1e-6f);
+  fill(mesh, {{SSEPoint(2, 4, 6), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)}});
+  CbMatrix4Rf m;
+  m.m[3][3] = 2;  // w = 2 for every point
+  mesh.TransformVertices(m);
+  EXPECT_TRUE(mesh.GetEdgeArray()[0].y == 2.0f && mesh.GetEdgeArray()[0].z == 3.0f);
+  shifted.CalcBoundingBox();
+  SSEPoint before, after;
+  shifted.GetMaxPoint(before);
+  shifted.ShiftTriangulation(1, 2, 3);
+  shifted.GetMaxPoint(after);
+  const t_htriangle *t = shifted.GetTriangle(4), *r = reference.GetTriangle(4);
+  EXPECT_TRUE(after.z == before.z + 3 && t->corner[0]->y == tris[4][0].y + 2);
+  EXPECT_TRUE(t->maxCorner->x == r->maxCorner->x + 1 && t->s->x == r->s->x);
 }
 
 TEST(MeshClipping, KeepsTheTrianglesTheRuleNames) {

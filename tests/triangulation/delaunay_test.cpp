@@ -188,80 +188,74 @@ TEST(Delaunay, FaceFilterTestsEveryFace) {
   });
 }
 
+// Two flat grids side by side; their border triangles right of the centre
+// (x 1.5) feed the top line as (10 y, 10 z), left of it the bottom line; the
+// loft moves every vertex onto its mesh corner.
 TEST(Delaunay, BorderPointsAndLoft) {
-  // Two flat grids side by side; their border triangles right of the centre
-  // feed the top line, left of it the bottom line.
-  auto gridMesh = [](CHTriangulation& m, float z) {
+  CHTriangulation meshes[2];  // upper, lower
+  for (int m = 0; m < 2; ++m) {
     std::vector<mesh_test::Tri> tris;
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) {
+        const float z = m ? 0.0f : 5.0f;
         const SSEPoint a(x, y, z), b(x + 1, y, z), c(x, y + 1, z), d(x + 1, y + 1, z + 1);
         tris.insert(tris.end(), {{a, b, d}, {a, d, c}});
       }
-    mesh_test::fill(m, tris);
-    m.CalcNeighbours();
-  };
-  CHTriangulation upper(0, 1, 1, 1), lower(0, 1, 1, 1);
-  gridMesh(upper, 5.0f);
-  gridMesh(lower, 0.0f);
+    mesh_test::fill(meshes[m], tris);
+    meshes[m].CalcNeighbours();
+  }
   CH2DDelaunay d;
-  d.GetBorderPointsTop(&upper, false);
+  d.GetBorderPointsTop(&meshes[0], false);
   const int topCount = d.GetTopLine().GetNumPoints();
-  d.GetBorderPointsBottom(&lower, true);
-  EXPECT_GT(topCount, 0);
-  EXPECT_EQ(d.GetTopLine().GetNumPoints(), topCount);
-  int top = 0, bottom = 0;
+  d.GetBorderPointsBottom(&meshes[1], true);
+  EXPECT_TRUE(topCount > 0 && d.GetTopLine().GetNumPoints() == topCount);
+  int count[2] = {};
+  const auto corner = [&](const tVertexStructure* v) -> const SSEPoint& {
+    return *meshes[v->flag].GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
+  };
   forEach(d.GetVertices(), [&](tVertexStructure* v) {
-    (v->flag ? bottom : top) += 1;
-    const CHTriangulation& mesh = v->flag ? lower : upper;
-    const SSEPoint& c = *mesh.GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
-    EXPECT_EQ(mesh.GetTriangle(v->vnum / 3)->mark, 13);
+    ++count[v->flag];
+    const SSEPoint& c = corner(v);
+    EXPECT_EQ(meshes[v->flag].GetTriangle(v->vnum / 3)->mark, 13);
     EXPECT_TRUE(v->v[0] == std::llround(10 * c.y) && v->v[1] == std::llround(10 * c.z));
-    EXPECT_TRUE(v->flag ? c.x <= 1.5f : c.x > 1.5f);  // the centre's x is 1.5
+    EXPECT_TRUE(v->flag ? c.x <= 1.5f : c.x > 1.5f);
   });
-  EXPECT_EQ(top, topCount);
-  EXPECT_EQ(bottom, d.GetBottomLine().GetNumPoints());
+  EXPECT_TRUE(count[0] == topCount && count[1] == d.GetBottomLine().GetNumPoints());
   for (int i = 0; i < d.GetBottomLine().GetNumPoints(); ++i) {
     float x = 0, y = 0;
     d.GetBottomLine().GetPoint(i, x, y);
     EXPECT_LT(y, 50.0f) << "the bottom line holds points of the lower mesh only";
   }
-  d.LoftWith3DTriangulation(&lower, &upper);
+  d.LoftWith3DTriangulation(&meshes[1], &meshes[0]);
   forEach(d.GetVertices(), [&](tVertexStructure* v) {
-    const SSEPoint& c = *(v->flag ? lower : upper).GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
-    EXPECT_TRUE(v->v[0] == std::int64_t(std::floor(10 * c.x)) && v->v[2] == std::int64_t(std::floor(10 * c.z)));
+    EXPECT_TRUE(v->v[0] == std::int64_t(std::floor(10 * corner(v).x)) && v->v[2] == std::int64_t(std::floor(10 * corner(v).z)));
   });
 }
 
+// Two squares of equal perimeter, 3 apart in height: the strip is a band of
+// 2N triangles, each joining both curves, lifted back onto their points
+// (ring point i is the curve's point i - 1).
 TEST(Delaunay, StripBetweenTwoClosedCurves) {
-  // Two squares of equal perimeter, 3 apart in height: the strip is a band
-  // of 2N triangles, each joining both curves, lifted back onto their points.
-  auto square = [](float z, float shift) {
-    CSSE3dPolygon p;
-    p.Create(8);
-    const float pts[8][2] = {{0, 0}, {2, 0}, {4, 0}, {4, 2}, {4, 4}, {2, 4}, {0, 4}, {0, 2}};
-    for (int i = 0; i < 8; ++i) p.SetPoint(i, pts[i][0] + shift, pts[i][1], z);
-    return p;
-  };
-  CSSE3dPolygon p = square(0.0f, 0.0f), q = square(3.0f, 0.5f);
+  CSSE3dPolygon curves[2];
+  const float pts[8][2] = {{0, 0}, {2, 0}, {4, 0}, {4, 2}, {4, 4}, {2, 4}, {0, 4}, {0, 2}};
+  for (int c = 0; c < 2; ++c) {
+    curves[c].Create(8);
+    for (int i = 0; i < 8; ++i) curves[c].SetPoint(i, pts[i][0] + 0.5f * c, pts[i][1], 3.0f * c);
+  }
   CH2DDelaunay d;
-  d.CreateTriangulationFromTwoBorderPolygons(&p, &q, false);
-  EXPECT_EQ(d.GetNumFaces(), 16);
-  EXPECT_EQ(countFaces(d), 16);
-  EXPECT_EQ(d.GetBottomLine().GetNumPoints(), 9);
+  d.CreateTriangulationFromTwoBorderPolygons(&curves[0], &curves[1], false);
+  EXPECT_TRUE(d.GetNumFaces() == 16 && countFaces(d) == 16 && d.GetBottomLine().GetNumPoints() == 9);
   forEach(d.GetFaces(), [&](tFaceStructure* f) {
     int low = 0;
     for (auto* v : f->vertex) {
       const bool onP = v->v[2] == 0;
       low += onP ? 1 : 0;
-      // floor(10 x) of one of the curve's points.
-      const std::int64_t x = v->v[0] - (onP ? 0 : 5), y = v->v[1];
+      const std::int64_t x = v->v[0] - (onP ? 0 : 5), y = v->v[1];  // floor(10 x) of a curve point
       EXPECT_TRUE(x % 20 == 0 && y % 20 == 0 && x >= 0 && x <= 40 && y >= 0 && y <= 40) << x << " " << y;
       EXPECT_TRUE(x == 0 || x == 40 || y == 0 || y == 40);
     }
     EXPECT_TRUE(low == 1 || low == 2);
   });
-  // Ring point 1 (numbered 1) is the curve's point 0.
   forEach(d.GetVertices(), [&](tVertexStructure* v) {
     EXPECT_TRUE(!(v->vnum == 1 && v->flag) || (v->v[0] == 0 && v->v[1] == 0));
     EXPECT_TRUE(!(v->vnum == 3 && !v->flag) || (v->v[0] == 45 && v->v[1] == 0));

@@ -180,23 +180,24 @@ TEST(ConvexHull3D, FailuresQuantisationAndRebuild) {
   CHConvexHull3D hull;
   hull.AppendVertex3D(-0.5f, -1.25f, 0.0f, 4.0f);   // -2 and -5: floor(x + 0.5) rounds half up
   hull.AppendVertex3D(-0.49f, -1.25f, 0.0f, 4.0f);  // -1.96 rounds to the same point
-  hull.AppendVertex3D(1, 0, 0, 4.0f);
+  hull.AppendVertex3D(0.9f, 0, 0, 4.0f);  // 3.6 rounds to 4
   hull.AppendVertex3D(0, 1, 0, 4.0f);
   hull.AppendVertex3D(0, 0, 1, 4.0f);
   hull.CalcConvexHull();
   hull.CalcConvexHull();  // a second build does nothing
   EXPECT_EQ(hull.GetNumVertices(), 4);
   EXPECT_EQ(hull.GetNumFaces(), 4);
-  bool found = false;
+  bool found = false, rounded = false;
   SSEPoint one(1, 1, 1, 0);
   forEach(hull.GetFaces(), [&](tFaceStructure* f) {
     for (int k = 0; k < 3; ++k) {
       const SSEPoint p = hull.GetVertexFromFace3D(f, k, one);
       found |= p.x == -2.0f && p.y == -5.0f;
+      rounded |= p.x == 4.0f && p.y == 0.0f;
       EXPECT_EQ(hull.GetVertexFromFace(f, k).x, p.x / 10);
     }
   });
-  EXPECT_TRUE(found);
+  EXPECT_TRUE(found && rounded);
   CHConvexHull3D far;
   EXPECT_THROW(far.AppendVertex3D(1e30f, 0, 0, 1), CbException);
   EXPECT_THROW(far.AppendVertex3D(std::nanf(""), 0, 0, 1), CbException);

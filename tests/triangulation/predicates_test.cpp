@@ -115,7 +115,7 @@ TEST(Predicates, LineHelpersAndAngles) {
 
   const float pi = 3.1415927f;
   for (auto [in, out] : {std::pair{0.0f, 0.0f}, {1, 1}, {3 * pi, -pi}, {pi, -pi}, {-pi, -pi}, {2 * pi + 1, 1},
-                         {-2 * pi - 1, -1}, {1000 * pi + 0.5f, 0.5f}}) {
+                         {-2 * pi - 1, -1}, {1000 * pi + 0.5f, 0.5f}, {pi - 0.0001f - 6.2831855f, pi - 0.0001f}}) {
     SCOPED_TRACE(in);
     const float got = F::GetRealAngle(in);
     EXPECT_NEAR(got, out, 2e-4);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "mesh_helpers.h"
 #include "orvik/foundation/Exception.h"
@@ -183,50 +185,58 @@ TEST(MeshCore, ListsAndBounds) {
   EXPECT_TRUE(mesh.GetStretchList() == a && a->prev == nullptr);  // `a` is released with the mesh
 }
 
+// Every transform renews S, T, V and the bounds (exactly the corners'
+// extremes); rotations keep lengths and angles, scalings multiply every
+// corner exactly and keep the normals.
 TEST(MeshTransforms, MovesCornersAndDerivedData) {
   const auto tris = grid(3, 3, 0.3f, false, true, 6);
   CHTriangulation reference;
   fill(reference, tris);
+  reference.CalcNormalsFromVertices();
   SSEPoint centre(1.5f, 1.5f, 2.0f);
   struct Case {
     const char* name;
     void (*apply)(CHTriangulation&, SSEPoint&);
-    bool rigid;
+    SSEPoint scale;  // 0 for a rigid motion
   };
   const Case cases[] = {
-      {"rotation a, b, c", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.3f, -0.7f, 1.1f); }, true},
-      {"rotation a, b", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.5f, 0.2f); }, true},
-      {"rotation about a point",
-       [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, c); }, true},
-      {"rotation a, b about a point",
-       [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(-0.4f, 0.6f, c); }, true},
+      {"rotation a, b, c", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.3f, -0.7f, 1.1f); }, {}},
+      {"rotation a, b", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.5f, 0.2f); }, {}},
+      {"rotation about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, c); }, {}},
+      {"rotation a, b about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(-0.4f, 0.6f, c); }, {}},
       {"matrix translation",
        [](CHTriangulation& m, SSEPoint&) {
          CbMatrix4Rf t;
          t.m[3][0] = 2, t.m[3][1] = -1, t.m[3][2] = 0.5f;
          m.TransformVertices(t);
        },
-       true},
-      {"rescale", [](CHTriangulation& m, SSEPoint&) { m.ReScaleTriangulation(2, 3, 0.5f); }, false},
+       {}},
+      {"rescale", [](CHTriangulation& m, SSEPoint&) { m.ReScaleTriangulation(2, 3, 0.5f); }, {2, 3, 0.5f}},
+      {"blow", [](CHTriangulation& m, SSEPoint&) { m.BlowTriangulation(2, -1, 0.5f); }, {2, -1, 0.5f}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CHTriangulation mesh(&reference);
     c.apply(mesh, centre);
-    SSEPoint lo;
+    SSEPoint lo, hi, wantLo(1e6f, 1e6f, 1e6f, 1e6f), wantHi(-1e6f, -1e6f, -1e6f, -1e6f);
+    for (int i = 0; i < 3 * mesh.GetNumTriangles(); ++i) {
+      const SSEPoint &p = mesh.GetEdgeArray()[i], &q = reference.GetEdgeArray()[i];
+      wantLo.v = _mm_min_ps(wantLo.v, p.v);
+      wantHi.v = _mm_max_ps(wantHi.v, p.v);
+      if (c.scale.x == 0) continue;
+      EXPECT_TRUE(p.x == c.scale.x * q.x && p.y == c.scale.y * q.y && p.z == c.scale.z * q.z) << i;
+      EXPECT_EQ(std::memcmp(&mesh.GetNormalArray()[i], &reference.GetNormalArray()[i], 16), 0);
+    }
     mesh.GetMinPoint(lo);
+    mesh.GetMaxPoint(hi);
+    EXPECT_TRUE(std::memcmp(&lo, &wantLo, 16) == 0 && std::memcmp(&hi, &wantHi, 16) == 0);
     for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
       const t_htriangle *t = mesh.GetTriangle(i), *r = reference.GetTriangle(i);
-      EXPECT_NEAR(t->s->x, t->corner[1]->x - t->corner[0]->x, 1e-5);
-      EXPECT_NEAR(t->v->z, t->corner[2]->z - t->corner[1]->z, 1e-5);
-      EXPECT_LE(t->minCorner->y, t->corner[2]->y);
-      for (int k = 0; k < 3; ++k) EXPECT_LE(lo.z, t->corner[k]->z);
-      if (c.rigid) {
-        EXPECT_NEAR(CSSEFns::vectorlen(*t->t), CSSEFns::vectorlen(*r->t), 1e-4);
-        EXPECT_NEAR(CSSEFns::scalarproduct(*t->s, *t->t), CSSEFns::scalarproduct(*r->s, *r->t), 1e-3);
-      } else {
-        EXPECT_EQ(t->corner[1]->y, 3 * r->corner[1]->y);
-      }
+      EXPECT_TRUE(t->s->x == t->corner[1]->x - t->corner[0]->x && t->v->z == t->corner[2]->z - t->corner[1]->z);
+      EXPECT_EQ(t->minCorner->y, std::min({t->corner[0]->y, t->corner[1]->y, t->corner[2]->y}));
+      if (c.scale.x != 0) continue;
+      EXPECT_NEAR(CSSEFns::vectorlen(*t->t), CSSEFns::vectorlen(*r->t), 1e-4);
+      EXPECT_NEAR(CSSEFns::scalarproduct(*t->s, *t->t), CSSEFns::scalarproduct(*r->s, *r->t), 1e-3);
     }
   }
   // The point of rotation stays; a projective matrix divides by w; a shift

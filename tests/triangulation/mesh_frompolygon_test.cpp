@@ -184,31 +184,6 @@ TEST(MeshFromPolygon, DelaunayHullAndHostMesh) {
   EXPECT_NEAR(totalArea(within), 12.0, 1e-6);
 }
 
-// Scaling multiplies the corners and renews bounds and S, T, V; normals stay.
-TEST(MeshFromPolygon, BlowTriangulation) {
-  CHTriangulation mesh;
-  fill(mesh, grid(4, 3, 0.2f, false, true, 1));
-  mesh.CalcNormalsFromVertices();
-  const CHTriangulation before(mesh);
-  mesh.BlowTriangulation(2, -1, 0.5f);
-  SSEPoint lo, hi, wantLo(1e6f, 1e6f, 1e6f, 1e6f), wantHi(-1e6f, -1e6f, -1e6f, -1e6f);
-  const SSEPoint *c = mesh.GetEdgeArray(), *o = before.GetEdgeArray();
-  for (int i = 0; i < 3 * mesh.GetNumTriangles(); ++i) {
-    wantLo.v = _mm_min_ps(wantLo.v, c[i].v);
-    wantHi.v = _mm_max_ps(wantHi.v, c[i].v);
-    EXPECT_TRUE(c[i].x == 2 * o[i].x && c[i].y == -o[i].y && c[i].z == 0.5f * o[i].z);
-    EXPECT_EQ(std::memcmp(&mesh.GetNormalArray()[i], &before.GetNormalArray()[i], 16), 0);
-  }
-  mesh.GetMinPoint(lo);
-  mesh.GetMaxPoint(hi);
-  EXPECT_EQ(std::memcmp(&lo, &wantLo, 16), 0);
-  EXPECT_EQ(std::memcmp(&hi, &wantHi, 16), 0);
-  for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
-    EXPECT_EQ(mesh.GetSArray()[i].x, c[3 * i + 1].x - c[3 * i].x);
-    EXPECT_EQ(mesh.GetMinPointArray()[i].y, std::min({c[3 * i].y, c[3 * i + 1].y, c[3 * i + 2].y}));
-  }
-}
-
 // Thinning by orientation keeps exactly the triangles no earlier one agrees
 // with (all pairs compared), and the flat grid keeps its first triangle.
 TEST(MeshFromPolygon, RemoveTrianglesWithSameOrientation) {

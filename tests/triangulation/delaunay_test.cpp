@@ -32,25 +32,6 @@ int inCircle(const P& a, const P& b, const P& c, const P& d) {
   return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
-// The hull of distinct sorted points by the monotone chain, collinear
-// boundary points kept: the count of points on the boundary and twice the area.
-std::pair<int, i128> hullOf(const std::vector<P>& pts) {
-  std::vector<P> h(2 * pts.size());
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < pts.size(); ++i) {
-    while (k >= 2 && cross(h[k - 2], h[k - 1], pts[i]) < 0) --k;
-    h[k++] = pts[i];
-  }
-  for (std::size_t i = pts.size() - 1, t = k + 1; i-- > 0;) {
-    while (k >= t && cross(h[k - 2], h[k - 1], pts[i]) < 0) --k;
-    h[k++] = pts[i];
-  }
-  h.resize(k - 1);
-  i128 area = 0;
-  for (std::size_t i = 0; i < h.size(); ++i) area += cross(P{0, 0}, h[i], h[(i + 1) % h.size()]);
-  return {static_cast<int>(h.size()), area};
-}
-
 // Every face clockwise with no point inside its circumcircle, the faces
 // tiling the hull, 2n - b - 2 of them, every point used.
 void expectDelaunay(const std::vector<P>& input) {
@@ -60,7 +41,10 @@ void expectDelaunay(const std::vector<P>& input) {
   std::vector<P> pts = input;
   std::sort(pts.begin(), pts.end());
   pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
-  const auto [boundary, hullArea] = hullOf(pts);
+  const std::vector<P> hull = mesh_test::monotoneChain(pts, true, cross);  // collinear boundary points kept
+  i128 hullArea = 0;
+  for (std::size_t i = 0; i < hull.size(); ++i) hullArea += cross(P{0, 0}, hull[i], hull[(i + 1) % hull.size()]);
+  const int boundary = static_cast<int>(hull.size());
   i128 area = 0;
   int faces = 0;
   std::set<P> used;

@@ -7,6 +7,7 @@
 
 #include "orvik/polygon/SSE2dPolygon.h"
 #include "orvik/polygon/SSE3dPolygon.h"
+#include "mesh_helpers.h"
 #include "orvik/triangulation/HConvexHull2D.h"
 
 namespace {
@@ -21,26 +22,14 @@ double cross(const Pt& o, const Pt& a, const Pt& b) {
   return (double(a.x) - o.x) * (double(b.y) - o.y) - (double(a.y) - o.y) * (double(b.x) - o.x);
 }
 
-// The monotone chain without collinear points, counter-clockwise from the
-// lowest point (smallest y, then smallest x).
-std::vector<Pt> monotoneChain(std::vector<Pt> p) {
-  std::sort(p.begin(), p.end());
-  p.erase(std::unique(p.begin(), p.end()), p.end());
-  if (p.size() < 3) return p;
-  std::vector<Pt> h(2 * p.size());
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    while (k >= 2 && cross(h[k - 2], h[k - 1], p[i]) <= 0) --k;
-    h[k++] = p[i];
-  }
-  for (std::size_t i = p.size() - 1, t = k + 1; i-- > 0;) {
-    while (k >= t && cross(h[k - 2], h[k - 1], p[i]) <= 0) --k;
-    h[k++] = p[i];
-  }
-  h.resize(k - 1);
-  std::rotate(h.begin(), std::min_element(h.begin(), h.end(), [](const Pt& a, const Pt& b) {
-                return a.y < b.y || (a.y == b.y && a.x < b.x);
-              }), h.end());
+// The hull without collinear points, counter-clockwise from the lowest point
+// (smallest y, then smallest x).
+std::vector<Pt> monotoneChain(const std::vector<Pt>& pts) {
+  std::vector<Pt> h = mesh_test::monotoneChain(pts, false, cross);
+  if (h.size() >= 3)
+    std::rotate(h.begin(), std::min_element(h.begin(), h.end(), [](const Pt& a, const Pt& b) {
+                  return a.y < b.y || (a.y == b.y && a.x < b.x);
+                }), h.end());
   return h;
 }
 

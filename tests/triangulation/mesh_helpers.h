@@ -1,7 +1,8 @@
 #pragma once
 // Meshes for the triangulation suites (from corner lists, jittered grids with
 // random diagonals and orientation, the closed octahedron), the plain
-// measures they are checked with, and a walk over the circular lists of hulls.
+// measures they are checked with, the reference hull in the plane, and a walk
+// over the circular lists of hulls.
 #include <algorithm>
 #include <array>
 #include <random>
@@ -73,6 +74,29 @@ inline bool blank(const t_htriangle& t) {
   for (const SSEPoint* c : t.corner)
     if (c->x != 0.0f || c->y != 0.0f || c->z != 0.0f || c->w != 0.0f) return false;
   return true;
+}
+
+// The convex hull of the points by the monotone chain, counter-clockwise from
+// the first point in sort order; points on its edges kept when
+// `keepCollinear`. cross(o, a, b) > 0 when b lies left of o -> a.
+template <class P, class Cross>
+std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear, Cross cross) {
+  std::sort(p.begin(), p.end());
+  p.erase(std::unique(p.begin(), p.end()), p.end());
+  if (p.size() < 3) return p;
+  const auto right = [&](const P& o, const P& a, const P& b) { return keepCollinear ? cross(o, a, b) < 0 : cross(o, a, b) <= 0; };
+  std::vector<P> h(2 * p.size());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    while (k >= 2 && right(h[k - 2], h[k - 1], p[i])) --k;
+    h[k++] = p[i];
+  }
+  for (std::size_t i = p.size() - 1, t = k + 1; i-- > 0;) {
+    while (k >= t && right(h[k - 2], h[k - 1], p[i])) --k;
+    h[k++] = p[i];
+  }
+  h.resize(k - 1);
+  return h;
 }
 
 // Calls f for every element of a circular list (a hull's faces or vertices).

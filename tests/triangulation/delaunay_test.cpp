@@ -212,7 +212,8 @@ TEST(Delaunay, BorderPointsAndLoft) {
   }
   d.LoftWith3DTriangulation(&meshes[1], &meshes[0]);
   forEach(d.GetVertices(), [&](tVertexStructure* v) {
-    EXPECT_TRUE(v->v[0] == std::int64_t(std::floor(10 * corner(v).x)) && v->v[2] == std::int64_t(std::floor(10 * corner(v).z)));
+    const SSEPoint& c = corner(v);
+    EXPECT_TRUE(v->v[0] == std::int64_t(std::floor(10 * c.x)) && v->v[2] == std::int64_t(std::floor(10 * c.z)));
   });
 }
 

@@ -45,7 +45,8 @@ TEST(MeshNeighbours, EqualThePairwiseSearch) {
       {"one triangle", {{a, b, c}}},
       {"shared edge stored in opposite order", {{a, b, c}, {b, a, SSEPoint(0.5f, -1, 0)}}},
       // A lane-wise match would pair (0,0,0)-(1,0,0) with (1,0,1)-(0,0,1).
-      {"equal x and y in other corners is no match", {{a, b, c}, {SSEPoint(1, 0, 1), SSEPoint(0, 0, 1), SSEPoint(0, -1, 1)}}},
+      {"equal x and y in other corners is no match",
+       {{a, b, c}, {SSEPoint(1, 0, 1), SSEPoint(0, 0, 1), SSEPoint(0, -1, 1)}}},
       {"three triangles on one edge: each gets the last other one",
        {{a, b, c}, {b, a, SSEPoint(0, -1, 0)}, {a, b, SSEPoint(0, 0, 1)}}},
       {"NaN corners match nothing, -0 matches 0", {{nan, b, c}, {b, nan, d}, {SSEPoint(-0.0f, 0, 0), b, e}, {b, a, d}}},
@@ -202,8 +203,8 @@ TEST(MeshTransforms, MovesCornersAndDerivedData) {
   const Case cases[] = {
       {"rotation a, b, c", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.3f, -0.7f, 1.1f); }, {}},
       {"rotation a, b", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.5f, 0.2f); }, {}},
-      {"rotation about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, c); }, {}},
-      {"rotation a, b about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(-0.4f, 0.6f, c); }, {}},
+      {"about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, c); }, {}},
+      {"a, b about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(-0.4f, 0.6f, c); }, {}},
       {"matrix translation",
        [](CHTriangulation& m, SSEPoint&) {
          CbMatrix4Rf t;
@@ -244,7 +245,8 @@ TEST(MeshTransforms, MovesCornersAndDerivedData) {
   CHTriangulation mesh, shifted(&reference);
   fill(mesh, {{centre, SSEPoint(3, 1, 2), SSEPoint(1, 3, 2)}});
   mesh.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, centre);
-  EXPECT_TRUE(std::fabs(mesh.GetEdgeArray()[0].x - centre.x) < 1e-6f && std::fabs(mesh.GetEdgeArray()[0].z - centre.z) < 1e-6f);
+  const SSEPoint& stays = mesh.GetEdgeArray()[0];
+  EXPECT_TRUE(std::fabs(stays.x - centre.x) < 1e-6f && std::fabs(stays.z - centre.z) < 1e-6f);
   fill(mesh, {{SSEPoint(2, 4, 6), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)}});
   CbMatrix4Rf m;
   m.m[3][3] = 2;  // w = 2 for every point

@@ -187,8 +187,8 @@ TEST(MeshFromField, SubSampledWindowedPolygonAndTwoFields) {
   struct Case {
     int dx, dy, xs, xe, ys, ye;  // a window; xe < 0 for the plain sub-sampled build
   };
-  for (const Case& c : std::vector<Case>{
-           {2, 3, 0, -1, 0, 0}, {5, 1, 0, -1, 0, 0}, {30, 2, 0, -1, 0, 0}, {2, 2, 3, 15, 4, 11}, {1, 3, -10, 99, -4, 40}, {3, 1, 20, 5, 0, 17}}) {
+  for (const Case& c : std::vector<Case>{{2, 3, 0, -1, 0, 0}, {5, 1, 0, -1, 0, 0}, {30, 2, 0, -1, 0, 0},
+                                         {2, 2, 3, 15, 4, 11}, {1, 3, -10, 99, -4, 40}, {3, 1, 20, 5, 0, 17}}) {
     SCOPED_TRACE(testing::Message() << "step " << c.dx << "," << c.dy << " window " << c.xs << ".." << c.xe << ", "
                                     << c.ys << ".." << c.ye);
     const bool window = c.xe >= 0;
@@ -239,7 +239,8 @@ TEST(MeshFromField, ConstrainWithHeightField) {
     for (bool useArray : {false, true}) {
       CHTriangulation mesh;
       fill(mesh, {{SSEPoint(2, 2, 1), SSEPoint(6, 2, 1), SSEPoint(5, 5, 3)}, {SSEPoint(5, 5, 2.2f), {}, {}}});
-      useArray ? mesh.ConstrainWithHeightField(fromAbove, &array, 0.25f) : mesh.ConstrainWithHeightField(fromAbove, &f, 0.25f);
+      useArray ? mesh.ConstrainWithHeightField(fromAbove, &array, 0.25f)
+               : mesh.ConstrainWithHeightField(fromAbove, &f, 0.25f);
       const float want[4] = {1.0f, fromAbove ? 1.0f : 2.25f, fromAbove ? 2.25f : 3.0f, fromAbove ? 2.2f : 2.25f};
       for (int i = 0; i < 4; ++i) EXPECT_EQ(mesh.GetEdgeArray()[i].z, want[i]) << i;  // corner 0 over 0.05: untouched
     }

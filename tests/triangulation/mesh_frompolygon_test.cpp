@@ -25,7 +25,8 @@ namespace {
 
 Ring circle(int n, double r) {
   Ring ring;
-  for (int i = 0; i < n; ++i) ring.push_back({float(r * std::cos(2 * M_PI * i / n)), float(r * std::sin(2 * M_PI * i / n))});
+  for (int i = 0; i < n; ++i)
+    ring.push_back({float(r * std::cos(2 * M_PI * i / n)), float(r * std::sin(2 * M_PI * i / n))});
   return ring;
 }
 

@@ -84,7 +84,9 @@ std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear, Cross cross) 
   std::sort(p.begin(), p.end());
   p.erase(std::unique(p.begin(), p.end()), p.end());
   if (p.size() < 3) return p;
-  const auto right = [&](const P& o, const P& a, const P& b) { return keepCollinear ? cross(o, a, b) < 0 : cross(o, a, b) <= 0; };
+  const auto right = [&](const P& o, const P& a, const P& b) {
+    return keepCollinear ? cross(o, a, b) < 0 : cross(o, a, b) <= 0;
+  };
   std::vector<P> h(2 * p.size());
   std::size_t k = 0;
   for (std::size_t i = 0; i < p.size(); ++i) {

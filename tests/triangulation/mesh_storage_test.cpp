@@ -212,7 +212,8 @@ TEST(MeshHost, ConversionMergesVerticesAndSkipsRemovedTriangles) {
     ASSERT_EQ(back.GetNumTriangles(), 8);
     for (int i = 0; i < 8; ++i)
       for (int k = 0; k < 3; ++k)
-        EXPECT_TRUE(back.GetTriangle(i)->corner[k]->x == 2 * octahedron()[i][k].x && back.GetTriangle(i)->corner[k]->w == 0);
+        EXPECT_TRUE(back.GetTriangle(i)->corner[k]->x == 2 * octahedron()[i][k].x && back.GetTriangle(i)->corner[k]->w == 0)
+            << i;
     SSEPoint hi;
     back.GetMaxPoint(hi);
     EXPECT_EQ(hi.z, 2.0f);

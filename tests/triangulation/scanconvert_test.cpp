@@ -294,11 +294,14 @@ TEST(ScanConversion, ThroughLineKeepsThePolygonsInside) {
     // The outline over pixels 2 .. 27 x 1 .. 23, sampled one unit apart.
     CSSE3dPolygon outline;
     outline.Create(2 * 25 + 2 * 22);
-    for (int i = 0; i < 25; ++i) outline.SetPoint(i, ox + 2 + i, oy + 1, 0), outline.SetPoint(47 + i, ox + 27 - i, oy + 23, 0);
-    for (int i = 0; i < 22; ++i) outline.SetPoint(25 + i, ox + 27, oy + 1 + i, 0), outline.SetPoint(72 + i, ox + 2, oy + 23 - i, 0);
+    for (int i = 0; i < 25; ++i)
+      outline.SetPoint(i, ox + 2 + i, oy + 1, 0), outline.SetPoint(47 + i, ox + 27 - i, oy + 23, 0);
+    for (int i = 0; i < 22; ++i)
+      outline.SetPoint(25 + i, ox + 27, oy + 1 + i, 0), outline.SetPoint(72 + i, ox + 2, oy + 23 - i, 0);
     const float start = max ? offset - 0.1f : 2.0f + offset + 0.1f;
     CSSEMatrix image;
-    (mesh.*(max ? &CHTriangulation::ScanConvertThroughLineMax : &CHTriangulation::ScanConvertThroughLineMin))(&image, &outline, offset);
+    (mesh.*(max ? &CHTriangulation::ScanConvertThroughLineMax : &CHTriangulation::ScanConvertThroughLineMin))(
+        &image, &outline, offset);
     ASSERT_TRUE(image.GetSizeX() == 40 && image.GetSizeY() == 35);
     int sampled = 0;
     for (int y = 3; y < 35; ++y)

@@ -93,7 +93,8 @@ Ring pixelOutline(int radius) {
   CPixelChain chain;
   chain.CreatePixelChain(&m, 0.5f, x0, y0, 1000000, true, true, 0);
   Ring r;
-  for (int i = 0; i < chain.GetCount(); ++i) r.push_back({float(chain.GetPixelData()[i].x), float(chain.GetPixelData()[i].y)});
+  for (int i = 0; i < chain.GetCount(); ++i)
+    r.push_back({float(chain.GetPixelData()[i].x), float(chain.GetPixelData()[i].y)});
   return r;
 }
 
@@ -170,8 +171,8 @@ TEST(PolygonTriangulator, StepScalesAndPoints) {
 
 TEST(PolygonTriangulator, NothingToBuildAndOutOfRange) {
   CSSE3dPolygon sq = toPolygon(square()), two = toPolygon({{0, 0}, {1, 0}});
-  for (auto [name, p, step] : {std::tuple{"null", static_cast<CSSE3dPolygon*>(nullptr), 1}, {"two points", &two, 1}, {"step 0", &sq, 0},
-                               {"step -1", &sq, -1}, {"step 2", &sq, 2}, {"step 5", &sq, 5}}) {
+  for (auto [name, p, step] : {std::tuple{"null", static_cast<CSSE3dPolygon*>(nullptr), 1}, {"two points", &two, 1},
+                               {"step 0", &sq, 0}, {"step -1", &sq, -1}, {"step 2", &sq, 2}, {"step 5", &sq, 5}}) {
     SCOPED_TRACE(name);
     CHPolygonTriangulator t(p, step, 1, 1, 1, true);
     EXPECT_EQ(t.GetNumTriangles(), 0);

@@ -255,6 +255,11 @@ TEST(ScanConversion, NothingToRenderLeavesTheImageAlone) {
     mesh.ScanConvertTriangulationWithLimitedArea(&image, 0, 5, 0.0f, nullptr, true);
     EXPECT_TRUE(sameLanes(image, before));
   }
+  // Half a pixel or more rounds up to a pixel: a new image, though no splat fits it.
+  CHTriangulation mesh;
+  build(mesh, {{o, SSEPoint(0.6f, 0, 0), SSEPoint(0, 0.6f, 0)}});
+  const CSSEMatrix image = render(mesh, true, 0.0f);
+  EXPECT_TRUE(image.GetSizeX() == 1 && image.GetSizeY() == 1 && image.GetPoint(0, 0) == 0.0f);
 }
 
 // An isolated hole in a level field is closed with the level; the filters

@@ -43,18 +43,24 @@ inline Bytes archiveTag(const std::string& name) {
   return b;
 }
 
-// True when the reader accepted the bytes, false when it threw one of its
-// documented exceptions; anything else escaping fails the test.
-template <class Read>
-bool accepted(Read read, const Bytes& bytes) {
-  CSSEMatrix m;
+// True when the reader accepted the bytes into `into`, false when it threw
+// one of its documented exceptions; anything else escaping fails the test.
+template <class Read, class Target>
+bool accepted(Read read, const Bytes& bytes, Target& into) {
   try {
-    read(m, bytes);
+    read(into, bytes);
     return true;
   } catch (const CbException&) {
   } catch (const CArchiveException&) {
   }
   return false;
+}
+
+// The same into a fresh matrix.
+template <class Read>
+bool accepted(Read read, const Bytes& bytes) {
+  CSSEMatrix m;
+  return accepted(read, bytes, m);
 }
 
 inline std::uint32_t u32(const Bytes& b, std::size_t at) {

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "hull_reference.h"
+#include "mesh_helpers.h"
 #include "orvik/foundation/qe/Triangulation.h"
 #include "orvik/triangulation/HDecideQeTriInQeTri.h"
 #include "orvik/triangulation/UxQeTriangulationTo2DHull.h"
@@ -228,7 +228,7 @@ TEST(QeTriangulationTo2DHull, OutlineIsTheHullOfTheLiveVerticesInXZ) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Geometry::CTriangulation mesh = c.mesh.build();
-    std::vector<hull_reference::Pt> pts;
+    std::vector<mesh_test::PlanePt> pts;
     float yMin = 1e30f, yMax = -1e30f;
     for (unsigned t = 0; t < mesh.GetTriangleCount(); ++t)
       if (!mesh.IsTriangleRemoved(t))
@@ -237,7 +237,7 @@ TEST(QeTriangulationTo2DHull, OutlineIsTheHullOfTheLiveVerticesInXZ) {
           yMin = std::min(yMin, mesh.GetVertex(v).y);
           yMax = std::max(yMax, mesh.GetVertex(v).y);
         }
-    const std::vector<hull_reference::Pt> expected = hull_reference::monotoneChain(pts);
+    const std::vector<mesh_test::PlanePt> expected = mesh_test::hullFromLowest(pts);
     const CSSE3dPolygon outline = UxQeTriangulationTo2DHull(mesh).GetConvexPolygon();
     ASSERT_EQ(outline.GetNumPoints(), int(expected.size()));
     const int n = outline.GetNumPoints();

@@ -7,10 +7,12 @@
 #include <set>
 #include <vector>
 
+#include "mesh_helpers.h"
 #include "orvik/foundation/Exception.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/H2DDelaunay.h"
-#include "orvik/triangulation/HTriangulation.h"
+
+using mesh_test::forEach;
 
 namespace {
 
@@ -30,27 +32,8 @@ int inCircle(const P& a, const P& b, const P& c, const P& d) {
   return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
-// The hull by the monotone chain, collinear boundary points kept: the count
-// of points on the boundary and twice the enclosed area.
-std::pair<int, i128> hullOf(std::vector<P> pts) {
-  std::sort(pts.begin(), pts.end());
-  pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
-  std::vector<P> h(2 * pts.size());
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < pts.size(); ++i) {
-    while (k >= 2 && cross(h[k - 2], h[k - 1], pts[i]) < 0) --k;
-    h[k++] = pts[i];
-  }
-  for (std::size_t i = pts.size() - 1, t = k + 1; i-- > 0;) {
-    while (k >= t && cross(h[k - 2], h[k - 1], pts[i]) < 0) --k;
-    h[k++] = pts[i];
-  }
-  h.resize(k - 1);
-  i128 area = 0;
-  for (std::size_t i = 0; i < h.size(); ++i) area += cross(P{0, 0}, h[i], h[(i + 1) % h.size()]);
-  return {static_cast<int>(h.size()), area};
-}
-
+// Every face clockwise with no point inside its circumcircle, the faces
+// tiling the hull, 2n - b - 2 of them, every point used.
 void expectDelaunay(const std::vector<P>& input) {
   CH2DDelaunay d;
   for (const P& p : input) d.AppendVertex(float(p[0]) / 10, float(p[1]) / 10, -1, false);
@@ -58,12 +41,14 @@ void expectDelaunay(const std::vector<P>& input) {
   std::vector<P> pts = input;
   std::sort(pts.begin(), pts.end());
   pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
-  const auto [boundary, hullArea] = hullOf(pts);
+  const std::vector<P> hull = mesh_test::monotoneChain(pts, true, cross);  // collinear boundary points kept
+  i128 hullArea = 0;
+  for (std::size_t i = 0; i < hull.size(); ++i) hullArea += cross(P{0, 0}, hull[i], hull[(i + 1) % hull.size()]);
+  const int boundary = static_cast<int>(hull.size());
   i128 area = 0;
   int faces = 0;
   std::set<P> used;
-  tFaceStructure* f = d.GetFaces();
-  do {
+  forEach(d.GetFaces(), [&](tFaceStructure* f) {
     P v[3];
     for (int k = 0; k < 3; ++k) {
       v[k] = {f->vertex[k]->v[0], f->vertex[k]->v[1]};
@@ -75,8 +60,7 @@ void expectDelaunay(const std::vector<P>& input) {
     area -= twice;
     for (const P& q : pts) ASSERT_LE(inCircle(v[0], v[2], v[1], q), 0) << "a point inside a circumcircle";
     ++faces;
-    f = f->next;
-  } while (f != d.GetFaces());
+  });
   EXPECT_EQ(faces, d.GetNumFaces());
   EXPECT_EQ(area, hullArea);  // the triangles tile the hull (their areas sum to it, none is flipped)
   EXPECT_EQ(faces, 2 * static_cast<int>(pts.size()) - boundary - 2);
@@ -93,26 +77,17 @@ TEST(Delaunay, EmptyCircumcirclesOnIntegerPoints) {
     for (P& p : pts) p = {u(rng) * scale, u(rng) * scale};
     return pts;
   };
-  std::vector<P> lattice, circle, far;
+  std::vector<P> lattice, circle, repeats = random(50, 1), far = random(60, 330);
   for (int x = 0; x < 7; ++x)
     for (int y = 0; y < 6; ++y) lattice.push_back({x * 10, y * 10});
   for (auto [x, y] : {std::pair{5, 0}, {3, 4}, {4, 3}, {0, 5}})
     for (int sx : {-1, 1})
       for (int sy : {-1, 1}) circle.push_back({sx * x * 10, sy * y * 10});
-  // Around 10^4 world units: the lifted determinants pass 64 bits.
-  far = random(60, 330);
-  far.push_back({100000, 100000});
-  struct Case {
-    const char* name;
-    std::vector<P> pts;
-  };
-  const Case cases[] = {
+  repeats.insert(repeats.end(), repeats.begin(), repeats.begin() + 10);
+  far.push_back({100000, 100000});  // around 10^4 world units: the lifted determinants pass 64 bits
+  const std::pair<const char*, std::vector<P>> cases[] = {
       {"random", random(200, 1)},
-      {"random with repeats", [&] {
-         auto p = random(50, 1);
-         p.insert(p.end(), p.begin(), p.begin() + 10);
-         return p;
-       }()},
+      {"random with repeats", repeats},
       {"lattice: every cell cocircular", lattice},
       {"twelve points on one circle", circle},
       {"a square", {{0, 0}, {10, 0}, {10, 10}, {0, 10}}},
@@ -120,9 +95,9 @@ TEST(Delaunay, EmptyCircumcirclesOnIntegerPoints) {
       {"a point inside a triangle", {{0, 0}, {90, 0}, {0, 90}, {20, 20}}},
       {"far from the origin", far},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    expectDelaunay(c.pts);
+  for (const auto& [name, pts] : cases) {
+    SCOPED_TRACE(name);
+    expectDelaunay(pts);
   }
 }
 
@@ -149,12 +124,10 @@ TEST(Delaunay, DegenerateInputAndNumbering) {
   EXPECT_EQ(d.GetNumVertices(), 3);
   EXPECT_EQ(d.GetNumFaces(), 1);
   std::set<int> numbers;
-  tVertexStructure* v = d.GetVertices();
-  do {
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
     numbers.insert(v->vnum);
     EXPECT_EQ(v->flag, v->vnum == 7);
-    v = v->next;
-  } while (v != d.GetVertices());
+  });
   EXPECT_EQ(numbers, (std::set<int>{0, 7, 2}));
 }
 
@@ -162,27 +135,25 @@ namespace {
 
 // Sets the border lines directly, to test the face filter alone.
 struct LinedDelaunay : CH2DDelaunay {
-  void setLines(const std::vector<std::pair<float, float>>& bottom, const std::vector<std::pair<float, float>>& top) {
-    m_BottomLine.Create(static_cast<int>(bottom.size()));
-    for (std::size_t i = 0; i < bottom.size(); ++i) m_BottomLine.SetPoint(int(i), bottom[i].first, bottom[i].second);
-    m_TopLine.Create(static_cast<int>(top.size()));
-    for (std::size_t i = 0; i < top.size(); ++i) m_TopLine.SetPoint(int(i), top[i].first, top[i].second);
+  void setLines(float bottom, float top) {
+    for (auto [line, y] : {std::pair{&m_BottomLine, bottom}, {&m_TopLine, top}}) {
+      line->Create(9);
+      for (int i = 0; i < 9; ++i) line->SetPoint(i, 5.0f * i, y);
+    }
   }
 };
 
 int countFaces(const CHConvexHull3D& d) {
   int n = 0;
-  if (tFaceStructure* f = d.GetFaces()) do {
-      ++n;
-      f = f->next;
-    } while (f != d.GetFaces());
+  forEach(d.GetFaces(), [&](tFaceStructure*) { ++n; });
   return n;
 }
 
 }  // namespace
 
 TEST(Delaunay, FaceFilterTestsEveryFace) {
-  // Two rows, y = 0 and y = 10 (world), and a peak at y = 30 above the top row.
+  // Two rows, y = 0 and y = 10 (world), and a peak at y = 30 above the top row;
+  // the lines run at 0 and 100 on the grid.
   LinedDelaunay d;
   for (int x = 0; x <= 4; ++x) {
     d.AppendVertex(float(x), 0.0f, -1, true);
@@ -190,123 +161,88 @@ TEST(Delaunay, FaceFilterTestsEveryFace) {
   }
   d.AppendVertex(2.0f, 30.0f, -1, false);
   d.CalcDelaunayTriangulation();
-  const int all = d.GetNumFaces();
-  std::vector<std::pair<float, float>> bottom, top;
-  for (int x = 0; x <= 40; x += 5) {
-    bottom.push_back({float(x), 0.0f});
-    top.push_back({float(x), 100.0f});
-  }
-  d.setLines(bottom, top);
+  EXPECT_GT(d.GetNumFaces(), 8);
+  d.setLines(0.0f, 100.0f);
   d.RemoveFacesOutOfBorderLines(5.0f);
   EXPECT_EQ(d.GetNumFaces(), countFaces(d));
   EXPECT_EQ(d.GetNumFaces(), 8);  // the strip of four cells
-  EXPECT_GT(all, 8);
-  tFaceStructure* f = d.GetFaces();
-  do {
+  forEach(d.GetFaces(), [&](tFaceStructure* f) {
     for (auto* v : f->vertex) EXPECT_LE(v->v[1], 100);
     for (auto* e : f->edge) EXPECT_TRUE(e->adjface[0] == f || e->adjface[1] == f);
-    f = f->next;
-  } while (f != d.GetFaces());
+  });
 }
 
+// Two flat grids side by side; their border triangles right of the centre
+// (x 1.5) feed the top line as (10 y, 10 z), left of it the bottom line; the
+// loft moves every vertex onto its mesh corner.
 TEST(Delaunay, BorderPointsAndLoft) {
-  // Two flat grids side by side; their border triangles right of the centre
-  // feed the top line, left of it the bottom line.
-  auto gridMesh = [](CHTriangulation& m, float z) {
-    m.CreateTriangulation(2 * 3 * 2);
-    int t = 0;
+  CHTriangulation meshes[2];  // upper, lower
+  for (int m = 0; m < 2; ++m) {
+    std::vector<mesh_test::Tri> tris;
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) {
+        const float z = m ? 0.0f : 5.0f;
         const SSEPoint a(x, y, z), b(x + 1, y, z), c(x, y + 1, z), d(x + 1, y + 1, z + 1);
-        for (const auto& tri : {std::array{a, b, d}, std::array{a, d, c}}) {
-          for (int k = 0; k < 3; ++k) *m.GetTriangle(t)->corner[k] = tri[k];
-          ++t;
-        }
+        tris.insert(tris.end(), {{a, b, d}, {a, d, c}});
       }
-    m.CalcSTV();
-    m.CalcNeighbours();
-  };
-  CHTriangulation upper(0, 1, 1, 1), lower(0, 1, 1, 1);
-  gridMesh(upper, 5.0f);
-  gridMesh(lower, 0.0f);
+    mesh_test::fill(meshes[m], tris);
+    meshes[m].CalcNeighbours();
+  }
   CH2DDelaunay d;
-  d.GetBorderPointsTop(&upper, false);
+  d.GetBorderPointsTop(&meshes[0], false);
   const int topCount = d.GetTopLine().GetNumPoints();
-  d.GetBorderPointsBottom(&lower, true);
-  EXPECT_GT(topCount, 0);
-  EXPECT_EQ(d.GetTopLine().GetNumPoints(), topCount);
-  int top = 0, bottom = 0;
-  tVertexStructure* v = d.GetVertices();
-  do {
-    const bool fromLower = v->flag;
-    (fromLower ? bottom : top) += 1;
-    const CHTriangulation& mesh = fromLower ? lower : upper;
-    const SSEPoint& c = *mesh.GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
-    EXPECT_EQ(mesh.GetTriangle(v->vnum / 3)->mark, 13);
-    EXPECT_EQ(v->v[0], std::llround(10 * c.y));
-    EXPECT_EQ(v->v[1], std::llround(10 * c.z));
-    EXPECT_TRUE(fromLower ? c.x <= 1.5f : c.x > 1.5f);  // the centre's x is 1.5
-    v = v->next;
-  } while (v != d.GetVertices());
-  EXPECT_EQ(top, topCount);
-  EXPECT_EQ(bottom, d.GetBottomLine().GetNumPoints());
+  d.GetBorderPointsBottom(&meshes[1], true);
+  EXPECT_TRUE(topCount > 0 && d.GetTopLine().GetNumPoints() == topCount);
+  int count[2] = {};
+  const auto corner = [&](const tVertexStructure* v) -> const SSEPoint& {
+    return *meshes[v->flag].GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
+  };
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
+    ++count[v->flag];
+    const SSEPoint& c = corner(v);
+    EXPECT_EQ(meshes[v->flag].GetTriangle(v->vnum / 3)->mark, 13);
+    EXPECT_TRUE(v->v[0] == std::llround(10 * c.y) && v->v[1] == std::llround(10 * c.z));
+    EXPECT_TRUE(v->flag ? c.x <= 1.5f : c.x > 1.5f);
+  });
+  EXPECT_TRUE(count[0] == topCount && count[1] == d.GetBottomLine().GetNumPoints());
   for (int i = 0; i < d.GetBottomLine().GetNumPoints(); ++i) {
     float x = 0, y = 0;
     d.GetBottomLine().GetPoint(i, x, y);
     EXPECT_LT(y, 50.0f) << "the bottom line holds points of the lower mesh only";
   }
-  d.LoftWith3DTriangulation(&lower, &upper);
-  v = d.GetVertices();
-  do {
-    const CHTriangulation& mesh = v->flag ? lower : upper;
-    const SSEPoint& c = *mesh.GetTriangle(v->vnum / 3)->corner[v->vnum % 3];
-    EXPECT_EQ(v->v[0], std::int64_t(std::floor(10 * c.x)));
-    EXPECT_EQ(v->v[2], std::int64_t(std::floor(10 * c.z)));
-    v = v->next;
-  } while (v != d.GetVertices());
+  d.LoftWith3DTriangulation(&meshes[1], &meshes[0]);
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
+    const SSEPoint& c = corner(v);
+    EXPECT_TRUE(v->v[0] == std::int64_t(std::floor(10 * c.x)) && v->v[2] == std::int64_t(std::floor(10 * c.z)));
+  });
 }
 
+// Two squares of equal perimeter, 3 apart in height: the strip is a band of
+// 2N triangles, each joining both curves, lifted back onto their points
+// (ring point i is the curve's point i - 1).
 TEST(Delaunay, StripBetweenTwoClosedCurves) {
-  // Two squares of equal perimeter, 3 apart in height: the strip is a band
-  // of 2N triangles, each joining both curves, lifted back onto their points.
-  auto square = [](float z, float shift) {
-    CSSE3dPolygon p;
-    p.Create(8);
-    const float pts[8][2] = {{0, 0}, {2, 0}, {4, 0}, {4, 2}, {4, 4}, {2, 4}, {0, 4}, {0, 2}};
-    for (int i = 0; i < 8; ++i) p.SetPoint(i, pts[i][0] + shift, pts[i][1], z);
-    return p;
-  };
-  CSSE3dPolygon p = square(0.0f, 0.0f), q = square(3.0f, 0.5f);
+  CSSE3dPolygon curves[2];
+  const float pts[8][2] = {{0, 0}, {2, 0}, {4, 0}, {4, 2}, {4, 4}, {2, 4}, {0, 4}, {0, 2}};
+  for (int c = 0; c < 2; ++c) {
+    curves[c].Create(8);
+    for (int i = 0; i < 8; ++i) curves[c].SetPoint(i, pts[i][0] + 0.5f * c, pts[i][1], 3.0f * c);
+  }
   CH2DDelaunay d;
-  d.CreateTriangulationFromTwoBorderPolygons(&p, &q, false);
-  EXPECT_EQ(d.GetNumFaces(), 16);
-  EXPECT_EQ(countFaces(d), 16);
-  EXPECT_EQ(d.GetBottomLine().GetNumPoints(), 9);
-  tFaceStructure* f = d.GetFaces();
-  do {
+  d.CreateTriangulationFromTwoBorderPolygons(&curves[0], &curves[1], false);
+  EXPECT_TRUE(d.GetNumFaces() == 16 && countFaces(d) == 16 && d.GetBottomLine().GetNumPoints() == 9);
+  forEach(d.GetFaces(), [&](tFaceStructure* f) {
     int low = 0;
     for (auto* v : f->vertex) {
       const bool onP = v->v[2] == 0;
       low += onP ? 1 : 0;
-      // floor(10 x) of one of the curve's points.
-      const std::int64_t x = v->v[0] - (onP ? 0 : 5), y = v->v[1];
+      const std::int64_t x = v->v[0] - (onP ? 0 : 5), y = v->v[1];  // floor(10 x) of a curve point
       EXPECT_TRUE(x % 20 == 0 && y % 20 == 0 && x >= 0 && x <= 40 && y >= 0 && y <= 40) << x << " " << y;
       EXPECT_TRUE(x == 0 || x == 40 || y == 0 || y == 40);
     }
     EXPECT_TRUE(low == 1 || low == 2);
-    f = f->next;
-  } while (f != d.GetFaces());
-  // Ring point 1 (numbered 1) is the curve's point 0.
-  tVertexStructure* v = d.GetVertices();
-  do {
-    if (v->vnum == 1 && v->flag) {
-      EXPECT_EQ(v->v[0], 0);
-      EXPECT_EQ(v->v[1], 0);
-    }
-    if (v->vnum == 3 && !v->flag) {
-      EXPECT_EQ(v->v[0], 45);
-      EXPECT_EQ(v->v[1], 0);
-    }
-    v = v->next;
-  } while (v != d.GetVertices());
+  });
+  forEach(d.GetVertices(), [&](tVertexStructure* v) {
+    EXPECT_TRUE(!(v->vnum == 1 && v->flag) || (v->v[0] == 0 && v->v[1] == 0));
+    EXPECT_TRUE(!(v->vnum == 3 && !v->flag) || (v->v[0] == 45 && v->v[1] == 0));
+  });
 }

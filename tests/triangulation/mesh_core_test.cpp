@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "mesh_helpers.h"
 #include "orvik/foundation/Exception.h"
@@ -8,8 +10,6 @@
 using namespace mesh_test;
 
 namespace {
-
-bool sameXYZ(const SSEPoint& a, const SSEPoint& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 // The pairwise search: corner k of A matches B when it equals one of B's
 // corners; the first matching corner pair in the order (0,1), (1,2), (2,0)
@@ -25,228 +25,140 @@ std::vector<std::array<int, 3>> pairwiseNeighbours(const std::vector<Tri>& tris)
   };
   for (int a = 0; a < n; ++a)
     for (int b = a + 1; b < n; ++b) {
-      const int sa = slot(a, b);
-      if (sa < 0) continue;
-      out[a][sa] = b;
-      const int sb = slot(b, a);
-      if (sb >= 0) out[b][sb] = a;
+      if (const int sa = slot(a, b); sa >= 0) {
+        out[a][sa] = b;
+        if (const int sb = slot(b, a); sb >= 0) out[b][sb] = a;
+      }
     }
   return out;
-}
-
-void expectNeighbours(const CHTriangulation& mesh, const std::vector<std::array<int, 3>>& expected) {
-  for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
-    const t_htriangle* t = mesh.GetTriangle(i);
-    bool border = false;
-    for (int k = 0; k < 3; ++k) {
-      const int got = t->neighbour[k] ? static_cast<int>(t->neighbour[k] - mesh.GetTriangles()) : -1;
-      ASSERT_EQ(got, expected[i][k]) << "triangle " << i << " slot " << k;
-      border |= got < 0;
-    }
-    EXPECT_EQ(t->mark == CHTriangulation::c_iBorderMark, border) << i;
-  }
 }
 
 }  // namespace
 
 TEST(MeshNeighbours, EqualThePairwiseSearch) {
-  struct Case {
-    const char* name;
-    std::vector<Tri> tris;
-  };
-  const Case cases[] = {
+  const SSEPoint a(0, 0, 0), b(1, 0, 0), c(0, 1, 0), d(1, 1, 0), e(2, 0, 0), nan(std::nanf(""), 0, 0);
+  const std::pair<const char*, std::vector<Tri>> cases[] = {
       {"irregular grid, mixed orientation", grid(9, 7, 0.3f, false, true, 1)},
       {"flat grid of a height field", grid(12, 5, 0.0f, true, false, 2)},
       {"flat irregular grid", grid(6, 6, 0.4f, true, true, 3)},
       {"closed octahedron", octahedron()},
+      {"one triangle", {{a, b, c}}},
+      {"shared edge stored in opposite order", {{a, b, c}, {b, a, SSEPoint(0.5f, -1, 0)}}},
+      // A lane-wise match would pair (0,0,0)-(1,0,0) with (1,0,1)-(0,0,1).
+      {"equal x and y in other corners is no match",
+       {{a, b, c}, {SSEPoint(1, 0, 1), SSEPoint(0, 0, 1), SSEPoint(0, -1, 1)}}},
+      {"three triangles on one edge: each gets the last other one",
+       {{a, b, c}, {b, a, SSEPoint(0, -1, 0)}, {a, b, SSEPoint(0, 0, 1)}}},
+      {"NaN corners match nothing, -0 matches 0", {{nan, b, c}, {b, nan, d}, {SSEPoint(-0.0f, 0, 0), b, e}, {b, a, d}}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, tris] : cases) {
+    SCOPED_TRACE(name);
     CHTriangulation mesh;
-    fill(mesh, c.tris);
+    fill(mesh, tris);
     mesh.CalcNeighbours();
-    const auto expected = pairwiseNeighbours(c.tris);
-    expectNeighbours(mesh, expected);
+    const auto expected = pairwiseNeighbours(tris);
+    int border = 0;
+    for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
+      const t_htriangle* t = mesh.GetTriangle(i);
+      for (int k = 0; k < 3; ++k)
+        ASSERT_EQ(t->neighbour[k] ? int(t->neighbour[k] - mesh.GetTriangles()) : -1, expected[i][k]) << i << "," << k;
+      const bool open = expected[i][0] < 0 || expected[i][1] < 0 || expected[i][2] < 0;
+      EXPECT_EQ(t->mark == CHTriangulation::c_iBorderMark, open) << i;
+      border += open ? 1 : 0;
+    }
     // The working list holds the border triangles in array order.
     int listed = 0;
     const t_htriangle* prev = nullptr;
-    for (const t_htriangle* t = mesh.GetTriangleList(); t; prev = t, t = t->next) {
-      ASSERT_EQ(t->prev, prev);
-      ASSERT_TRUE(!prev || t > prev);
+    for (const t_htriangle* t = mesh.GetTriangleList(); t; prev = t, t = t->next, ++listed) {
+      ASSERT_TRUE(t->prev == prev && (!prev || t > prev));
       EXPECT_EQ(t->mark, CHTriangulation::c_iBorderMark);
-      ++listed;
     }
-    int border = 0;
-    for (const auto& e : expected) border += (e[0] < 0 || e[1] < 0 || e[2] < 0) ? 1 : 0;
     EXPECT_EQ(listed, border);
-    EXPECT_EQ(border == 0, c.tris.size() == 8u);  // only the octahedron is closed
   }
 }
 
-TEST(MeshNeighbours, SmallCases) {
-  const SSEPoint a(0, 0, 0), b(1, 0, 0), c(0, 1, 0), d(1, 1, 0), e(2, 0, 0);
-  {
-    SCOPED_TRACE("one triangle");
-    CHTriangulation mesh;
-    fill(mesh, {{a, b, c}});
-    mesh.CalcNeighbours();
-    const t_htriangle* t = mesh.GetTriangle(0);
-    EXPECT_EQ(t->neighbour[0], nullptr);
-    EXPECT_EQ(t->neighbour[1], nullptr);
-    EXPECT_EQ(t->neighbour[2], nullptr);
-    EXPECT_EQ(t->mark, 13);
-    EXPECT_EQ(mesh.GetTriangleList(), t);
-    EXPECT_EQ(t->next, nullptr);
-    EXPECT_EQ(t->prev, nullptr);
-  }
-  {
-    SCOPED_TRACE("shared edge stored in opposite order");
-    CHTriangulation mesh;
-    fill(mesh, {{a, b, c}, {b, a, SSEPoint(0.5f, -1, 0)}});
-    mesh.CalcNeighbours();
-    EXPECT_EQ(mesh.GetTriangle(0)->neighbour[0], mesh.GetTriangle(1));
-    EXPECT_EQ(mesh.GetTriangle(1)->neighbour[0], mesh.GetTriangle(0));
-  }
-  {
-    SCOPED_TRACE("equal x and y in other corners is no match");
-    // A lane-wise match would pair (0,0,0)-(1,0,0) with (1,0,1)-(0,0,1).
-    CHTriangulation mesh;
-    fill(mesh, {{a, b, c}, {SSEPoint(1, 0, 1), SSEPoint(0, 0, 1), SSEPoint(0, -1, 1)}});
-    mesh.CalcNeighbours();
-    EXPECT_EQ(mesh.GetTriangle(0)->neighbour[0], nullptr);
-    EXPECT_EQ(mesh.GetTriangle(1)->neighbour[0], nullptr);
-  }
-  {
-    SCOPED_TRACE("three triangles on one edge: each gets the last other one");
-    CHTriangulation mesh;
-    fill(mesh, {{a, b, c}, {b, a, SSEPoint(0, -1, 0)}, {a, b, SSEPoint(0, 0, 1)}});
-    mesh.CalcNeighbours();
-    EXPECT_EQ(mesh.GetTriangle(0)->neighbour[0], mesh.GetTriangle(2));
-    EXPECT_EQ(mesh.GetTriangle(1)->neighbour[0], mesh.GetTriangle(2));
-    EXPECT_EQ(mesh.GetTriangle(2)->neighbour[0], mesh.GetTriangle(1));
-  }
-  {
-    SCOPED_TRACE("NaN corners match nothing, -0 matches 0");
-    const float nan = std::nanf("");
-    CHTriangulation mesh;
-    fill(mesh, {{SSEPoint(nan, 0, 0), b, c}, {b, SSEPoint(nan, 0, 0), d}, {SSEPoint(-0.0f, 0, 0), b, e}, {b, a, d}});
-    mesh.CalcNeighbours();
-    EXPECT_EQ(mesh.GetTriangle(0)->neighbour[0], nullptr);
-    EXPECT_EQ(mesh.GetTriangle(2)->neighbour[0], mesh.GetTriangle(3));
-  }
-}
-
+// Face normals against double cross products; counter-clockwise seen from +z
+// points up, a degenerate triangle gets 0.
 TEST(MeshNormals, FaceNormalsAgainstCrossProducts) {
-  const auto tris = grid(5, 4, 0.3f, false, true, 7);
+  auto tris = grid(5, 4, 0.3f, false, true, 7);
+  tris.push_back({SSEPoint(0, 0, 0), SSEPoint(1, 1, 1), SSEPoint(2, 2, 2)});
   CHTriangulation mesh;
   fill(mesh, tris);
-  mesh.CalcNormalsFromVertices();
+  mesh.OrientTrianglesTowardsBBoxCenter();
   for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
     const Tri& t = tris[i];
     const double sx = t[1].x - t[0].x, sy = t[1].y - t[0].y, sz = t[1].z - t[0].z;
     const double tx = t[2].x - t[0].x, ty = t[2].y - t[0].y, tz = t[2].z - t[0].z;
-    double n[3] = {sy * tz - sz * ty, sz * tx - sx * tz, sx * ty - sy * tx};
-    const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    for (int k = 0; k < 3; ++k) {
-      const SSEPoint& got = *mesh.GetTriangle(i)->normal[k];
-      EXPECT_NEAR(got.x, n[0] / len, 1e-5);
-      EXPECT_NEAR(got.y, n[1] / len, 1e-5);
-      EXPECT_NEAR(got.z, n[2] / len, 1e-5);
-      EXPECT_EQ(got.w, 0.0f);
-    }
+    const double n[3] = {sy * tz - sz * ty, sz * tx - sx * tz, sx * ty - sy * tx};
+    const double len = std::max(std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]), 1e-30);
+    for (const SSEPoint* got : mesh.GetTriangle(i)->normal)
+      EXPECT_TRUE(std::fabs(got->x - n[0] / len) < 1e-5 && std::fabs(got->y - n[1] / len) < 1e-5 &&
+                  std::fabs(got->z - n[2] / len) < 1e-5 && got->w == 0.0f) << i;
   }
-  // Counter-clockwise seen from +z points up; a degenerate triangle gets 0.
-  CHTriangulation small;
-  fill(small, {{SSEPoint(0, 0, 0), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)},
-               {SSEPoint(0, 0, 0), SSEPoint(1, 1, 1), SSEPoint(2, 2, 2)}});
-  small.OrientTrianglesTowardsBBoxCenter();
-  EXPECT_EQ(small.GetTriangle(0)->normal[0]->z, 1.0f);
-  for (int k = 0; k < 4; ++k) EXPECT_EQ(small.GetTriangle(1)->normal[2]->f[k], 0.0f);
+  fill(mesh, {{SSEPoint(0, 0, 0), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)}});
+  mesh.CalcNormalsFromVertices();
+  EXPECT_EQ(mesh.GetTriangle(0)->normal[0]->z, 1.0f);
 }
 
+// Copies are deep and relink neighbours; appending keeps order and index
+// values and offsets neighbours; combining reversed flips the other's
+// corners and normals and renews the centre.
 TEST(MeshCore, CreateCopyAppendCombine) {
-  CHTriangulation untouched;  // destroying an empty mesh is safe
-  EXPECT_EQ(untouched.GetNumTriangles(), 0);
-  EXPECT_EQ(untouched.GetTriangle(0), nullptr);
-  EXPECT_THROW(untouched.CreateTriangulation(-1), CbException);
-
-  CHTriangulation blank(2, 0.5f, 2.0f, 3.0f);
-  EXPECT_FLOAT_EQ(blank.GetResXY(), std::sqrt(0.25f + 4.0f));
-  EXPECT_EQ(blank.GetTriangle(1)->index, 1);
-  EXPECT_EQ(blank.GetTriangle(1)->mark, -1);
-  EXPECT_EQ(blank.GetTriangle(1)->corner[2], blank.GetEdgeArray() + 5);
-  EXPECT_EQ(blank.GetTriangle(1)->maxCorner, blank.GetMaxPointArray() + 1);
-  EXPECT_NE(blank.GetMaxPointArray(), blank.GetMinPointArray());
-  EXPECT_EQ(blank.GetTriangle(-1), nullptr);
-  EXPECT_EQ(blank.GetTriangle(2), nullptr);
+  CHTriangulation empty;  // destroying an empty mesh is safe
+  EXPECT_TRUE(empty.GetNumTriangles() == 0 && empty.GetTriangle(0) == nullptr);
+  EXPECT_THROW(empty.CreateTriangulation(-1), CbException);
+  CHTriangulation two(2, 0.5f, 2.0f, 3.0f);
+  const t_htriangle* second = two.GetTriangle(1);
+  EXPECT_FLOAT_EQ(two.GetResXY(), std::sqrt(0.25f + 4.0f));
+  EXPECT_TRUE(second->index == 1 && second->mark == -1 && two.GetTriangle(-1) == nullptr && two.GetTriangle(2) == nullptr);
+  EXPECT_TRUE(second->corner[2] == two.GetEdgeArray() + 5 && second->maxCorner == two.GetMaxPointArray() + 1);
+  EXPECT_NE(two.GetMaxPointArray(), two.GetMinPointArray());
 
   const auto tris = grid(3, 2, 0.2f, false, false, 4);
+  const int n = static_cast<int>(tris.size());
   CHTriangulation source(0, 2.0f, 3.0f, 4.0f);
   fill(source, tris);
   source.CalcNeighbours();
   source.CalcBoundingBox();
   source.GetTriangle(3)->mark = 7;
-  {
-    SCOPED_TRACE("copies are deep and relink neighbours");
-    CHTriangulation byPointer(&source), byValue(source), assigned;
-    assigned = source;
-    for (const CHTriangulation* copy : {&byPointer, &byValue, &assigned}) {
-      ASSERT_EQ(copy->GetNumTriangles(), source.GetNumTriangles());
-      EXPECT_NE(copy->GetEdgeArray(), source.GetEdgeArray());
-      EXPECT_EQ(copy->GetScaleY(), 3.0f);
-      EXPECT_EQ(copy->GetTriangle(3)->mark, 7);
-      for (int i = 0; i < copy->GetNumTriangles(); ++i)
-        for (int k = 0; k < 3; ++k) {
-          EXPECT_TRUE(sameXYZ(*copy->GetTriangle(i)->corner[k], tris[i][k]));
-          const t_htriangle* n = source.GetTriangle(i)->neighbour[k];
-          EXPECT_EQ(copy->GetTriangle(i)->neighbour[k], n ? copy->GetTriangle(n->index) : nullptr);
-        }
-    }
-    source.GetTriangle(0)->corner[0]->x = 99.0f;
-    EXPECT_NE(byValue.GetTriangle(0)->corner[0]->x, 99.0f);
-    source.GetTriangle(0)->corner[0]->x = tris[0][0].x;
+  // Mesh `m` holds the source's triangles from `first` on, their neighbours among them.
+  auto expectSource = [&](const CHTriangulation& m, int first, bool reversed) {
+    for (int j = 0; j < n; ++j)
+      for (int k = 0; k < 3; ++k) {
+        const t_htriangle *t = m.GetTriangle(first + j), *nb = source.GetTriangle(j)->neighbour[k];
+        EXPECT_TRUE(sameXYZ(*t->corner[k], tris[j][reversed ? 2 - k : k])) << j;
+        EXPECT_EQ(t->neighbour[k], nb && !reversed ? m.GetTriangle(first + nb->index) : nullptr);
+        EXPECT_TRUE(reversed || (t->index == j && t->mark == source.GetTriangle(j)->mark)) << j;
+      }
+  };
+  CHTriangulation byPointer(&source), byValue(source), assigned;
+  assigned = source;
+  for (const CHTriangulation* copy : {&byPointer, &byValue, &assigned}) {
+    ASSERT_EQ(copy->GetNumTriangles(), n);
+    EXPECT_TRUE(copy->GetEdgeArray() != source.GetEdgeArray() && copy->GetScaleY() == 3.0f);
+    expectSource(*copy, 0, false);
   }
-  {
-    SCOPED_TRACE("append keeps order, index values and offsets neighbours");
-    CHTriangulation mesh(&source);
-    SSEPoint centre(5, 6, 7);
-    *mesh.GetPointArray() = SSEPoint();
-    mesh.GetPointArray()[2] = centre;
-    mesh.AppendTriangulation(&source);
-    const int n = source.GetNumTriangles();
-    ASSERT_EQ(mesh.GetNumTriangles(), 2 * n);
-    for (int j = 0; j < n; ++j) {
-      EXPECT_EQ(mesh.GetTriangle(n + j)->index, j);
-      EXPECT_TRUE(sameXYZ(*mesh.GetTriangle(n + j)->corner[1], tris[j][1]));
-      const t_htriangle* nb = source.GetTriangle(j)->neighbour[0];
-      EXPECT_EQ(mesh.GetTriangle(n + j)->neighbour[0], nb ? mesh.GetTriangle(n + nb->index) : nullptr);
-    }
-    SSEPoint lo, hi, c;
-    mesh.GetMinPoint(lo);
-    mesh.GetMaxPoint(hi);
-    mesh.GetCenterPoint(c);
-    source.GetMinPoint(centre);
-    EXPECT_TRUE(sameXYZ(lo, centre));
-    EXPECT_EQ(c.x, 5.0f);
+  CHTriangulation appended(&source), combined(&source);
+  SSEPoint centre(5, 6, 7), lo, c;
+  appended.GetPointArray()[0] = SSEPoint();
+  appended.GetPointArray()[2] = centre;
+  appended.AppendTriangulation(&source);
+  ASSERT_EQ(appended.GetNumTriangles(), 2 * n);
+  expectSource(appended, n, false);
+  appended.GetMinPoint(lo);
+  appended.GetCenterPoint(c);
+  source.GetMinPoint(centre);
+  EXPECT_TRUE(sameXYZ(lo, centre) && c.x == 5.0f);
+  combined.Combine(source, true);
+  ASSERT_EQ(combined.GetNumTriangles(), 2 * n);
+  expectSource(combined, n, true);
+  double sum = 0;
+  for (int j = 0; j < n; ++j) {
+    EXPECT_NEAR(combined.GetTriangle(n + j)->normal[1]->z, -combined.GetTriangle(j)->normal[0]->z, 1e-6);
+    sum += double(tris[j][0].x) + tris[j][1].x + tris[j][2].x;
   }
-  {
-    SCOPED_TRACE("combine reversed flips the other's corners and normals");
-    CHTriangulation mesh(&source);
-    mesh.Combine(source, true);
-    const int n = source.GetNumTriangles();
-    ASSERT_EQ(mesh.GetNumTriangles(), 2 * n);
-    for (int j = 0; j < n; ++j) {
-      EXPECT_TRUE(sameXYZ(*mesh.GetTriangle(n + j)->corner[0], tris[j][2]));
-      EXPECT_TRUE(sameXYZ(*mesh.GetTriangle(n + j)->corner[2], tris[j][0]));
-      EXPECT_EQ(mesh.GetTriangle(n + j)->neighbour[0], nullptr);
-      EXPECT_NEAR(mesh.GetTriangle(n + j)->normal[1]->z, -mesh.GetTriangle(j)->normal[0]->z, 1e-6);
-    }
-    double sum = 0;
-    for (const Tri& t : tris) sum += double(t[0].x) + t[1].x + t[2].x;
-    SSEPoint c;
-    mesh.GetCenterPoint(c);
-    EXPECT_NEAR(c.x, sum / (3.0 * n), 1e-4);
-  }
+  combined.GetCenterPoint(c);
+  EXPECT_NEAR(c.x, sum / (3.0 * n), 1e-4);
 }
 
 TEST(MeshCore, ListsAndBounds) {
@@ -255,128 +167,115 @@ TEST(MeshCore, ListsAndBounds) {
   SSEPoint lo, hi;
   mesh.GetMinPoint(lo);
   mesh.GetMaxPoint(hi);
-  for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(lo.f[k], 1e6f);
-    EXPECT_EQ(hi.f[k], -1e6f);
-  }
+  for (int k = 0; k < 4; ++k) EXPECT_TRUE(lo.f[k] == 1e6f && hi.f[k] == -1e6f);
   fill(mesh, grid(2, 1, 0.0f, false, false, 5));
   mesh.IndexTriangleList();
   t_htriangle* t = mesh.GetTriangles();
   mesh.DeleteTriangleFromList(t + 1);
   mesh.DeleteTriangleFromList(t + 1);  // no longer listed: ignored
   mesh.DeleteTriangleFromList(nullptr);
-  EXPECT_EQ(t[0].next, t + 2);
-  EXPECT_EQ(t[2].prev, t);
+  EXPECT_TRUE(t[0].next == t + 2 && t[2].prev == t);
   mesh.DeleteTriangleFromList(t);
-  EXPECT_EQ(mesh.GetTriangleList(), t + 2);
-  EXPECT_EQ(t[2].prev, nullptr);
-
+  EXPECT_TRUE(mesh.GetTriangleList() == t + 2 && t[2].prev == nullptr);
   auto* a = new t_stretch{nullptr, nullptr, nullptr, nullptr};
   auto* b = new t_stretch{nullptr, nullptr, nullptr, nullptr};
   mesh.AppendStretchToList(a);
   mesh.AppendStretchToList(b);
-  EXPECT_EQ(mesh.GetStretchList(), b);
-  EXPECT_EQ(b->next, a);
+  EXPECT_TRUE(mesh.GetStretchList() == b && b->next == a);
   mesh.DeleteStretchFromList(b);
-  EXPECT_EQ(mesh.GetStretchList(), a);
-  EXPECT_EQ(a->prev, nullptr);
-  // `a` is released with the mesh.
+  EXPECT_TRUE(mesh.GetStretchList() == a && a->prev == nullptr);  // `a` is released with the mesh
 }
 
+// Every transform renews S, T, V and the bounds (exactly the corners'
+// extremes); rotations keep lengths and angles, scalings multiply every
+// corner exactly and keep the normals.
 TEST(MeshTransforms, MovesCornersAndDerivedData) {
   const auto tris = grid(3, 3, 0.3f, false, true, 6);
   CHTriangulation reference;
   fill(reference, tris);
+  reference.CalcNormalsFromVertices();
   SSEPoint centre(1.5f, 1.5f, 2.0f);
   struct Case {
     const char* name;
     void (*apply)(CHTriangulation&, SSEPoint&);
-    bool rigid;
+    SSEPoint scale;  // 0 for a rigid motion
   };
   const Case cases[] = {
-      {"rotation a, b, c", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.3f, -0.7f, 1.1f); }, true},
-      {"rotation a, b", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.5f, 0.2f); }, true},
-      {"rotation about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, c); }, true},
-      {"rotation a, b about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(-0.4f, 0.6f, c); }, true},
-      {"matrix translation", [](CHTriangulation& m, SSEPoint&) {
+      {"rotation a, b, c", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.3f, -0.7f, 1.1f); }, {}},
+      {"rotation a, b", [](CHTriangulation& m, SSEPoint&) { m.TransformVertices(0.5f, 0.2f); }, {}},
+      {"about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, c); }, {}},
+      {"a, b about a point", [](CHTriangulation& m, SSEPoint& c) { m.TransformVerticesAboutPoint(-0.4f, 0.6f, c); }, {}},
+      {"matrix translation",
+       [](CHTriangulation& m, SSEPoint&) {
          CbMatrix4Rf t;
-         t.m[3][0] = 2;
-         t.m[3][1] = -1;
-         t.m[3][2] = 0.5f;
+         t.m[3][0] = 2, t.m[3][1] = -1, t.m[3][2] = 0.5f;
          m.TransformVertices(t);
-       }, true},
-      {"rescale", [](CHTriangulation& m, SSEPoint&) { m.ReScaleTriangulation(2, 3, 0.5f); }, false},
+       },
+       {}},
+      {"rescale", [](CHTriangulation& m, SSEPoint&) { m.ReScaleTriangulation(2, 3, 0.5f); }, {2, 3, 0.5f}},
+      {"blow", [](CHTriangulation& m, SSEPoint&) { m.BlowTriangulation(2, -1, 0.5f); }, {2, -1, 0.5f}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CHTriangulation mesh(&reference);
     c.apply(mesh, centre);
-    SSEPoint lo, hi;
+    SSEPoint lo, hi, wantLo(1e6f, 1e6f, 1e6f, 1e6f), wantHi(-1e6f, -1e6f, -1e6f, -1e6f);
+    for (int i = 0; i < 3 * mesh.GetNumTriangles(); ++i) {
+      const SSEPoint &p = mesh.GetEdgeArray()[i], &q = reference.GetEdgeArray()[i];
+      wantLo.v = _mm_min_ps(wantLo.v, p.v);
+      wantHi.v = _mm_max_ps(wantHi.v, p.v);
+      if (c.scale.x == 0) continue;
+      EXPECT_TRUE(p.x == c.scale.x * q.x && p.y == c.scale.y * q.y && p.z == c.scale.z * q.z) << i;
+      EXPECT_EQ(std::memcmp(&mesh.GetNormalArray()[i], &reference.GetNormalArray()[i], 16), 0);
+    }
     mesh.GetMinPoint(lo);
     mesh.GetMaxPoint(hi);
+    EXPECT_TRUE(std::memcmp(&lo, &wantLo, 16) == 0 && std::memcmp(&hi, &wantHi, 16) == 0);
     for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
-      const t_htriangle* t = mesh.GetTriangle(i);
-      const t_htriangle* r = reference.GetTriangle(i);
-      EXPECT_NEAR(t->s->x, t->corner[1]->x - t->corner[0]->x, 1e-5);
-      EXPECT_NEAR(t->v->z, t->corner[2]->z - t->corner[1]->z, 1e-5);
-      EXPECT_LE(t->minCorner->y, t->corner[2]->y);
-      for (int k = 0; k < 3; ++k) EXPECT_LE(lo.z, t->corner[k]->z);
-      if (c.rigid) {
-        EXPECT_NEAR(CSSEFns::vectorlen(*t->t), CSSEFns::vectorlen(*r->t), 1e-4);
-        EXPECT_NEAR(CSSEFns::scalarproduct(*t->s, *t->t), CSSEFns::scalarproduct(*r->s, *r->t), 1e-3);
-      } else {
-        EXPECT_EQ(t->corner[1]->y, 3 * r->corner[1]->y);
-      }
+      const t_htriangle *t = mesh.GetTriangle(i), *r = reference.GetTriangle(i);
+      EXPECT_TRUE(t->s->x == t->corner[1]->x - t->corner[0]->x && t->v->z == t->corner[2]->z - t->corner[1]->z);
+      EXPECT_EQ(t->minCorner->y, std::min({t->corner[0]->y, t->corner[1]->y, t->corner[2]->y}));
+      if (c.scale.x != 0) continue;
+      EXPECT_NEAR(CSSEFns::vectorlen(*t->t), CSSEFns::vectorlen(*r->t), 1e-4);
+      EXPECT_NEAR(CSSEFns::scalarproduct(*t->s, *t->t), CSSEFns::scalarproduct(*r->s, *r->t), 1e-3);
     }
   }
-  {
-    SCOPED_TRACE("the point of rotation stays");
-    CHTriangulation mesh;
-    fill(mesh, {{centre, SSEPoint(3, 1, 2), SSEPoint(1, 3, 2)}});
-    mesh.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, centre);
-    EXPECT_NEAR(mesh.GetTriangle(0)->corner[0]->x, centre.x, 1e-6);
-    EXPECT_NEAR(mesh.GetTriangle(0)->corner[0]->z, centre.z, 1e-6);
-  }
-  {
-    SCOPED_TRACE("matrix with a projective row divides by w");
-    CHTriangulation mesh;
-    fill(mesh, {{SSEPoint(2, 4, 6), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)}});
-    CbMatrix4Rf m;
-    m.m[3][3] = 2;  // w = 2 for every point
-    mesh.TransformVertices(m);
-    EXPECT_EQ(mesh.GetTriangle(0)->corner[0]->y, 2.0f);
-    EXPECT_EQ(mesh.GetTriangle(0)->corner[0]->z, 3.0f);
-  }
-  {
-    SCOPED_TRACE("shift moves corners and every bound");
-    CHTriangulation mesh(&reference);
-    mesh.CalcBoundingBox();
-    SSEPoint before;
-    mesh.GetMaxPoint(before);
-    mesh.ShiftTriangulation(1, 2, 3);
-    SSEPoint after;
-    mesh.GetMaxPoint(after);
-    EXPECT_EQ(after.z, before.z + 3);
-    EXPECT_EQ(mesh.GetTriangle(4)->corner[0]->y, tris[4][0].y + 2);
-    EXPECT_EQ(mesh.GetTriangle(4)->maxCorner->x, reference.GetTriangle(4)->maxCorner->x + 1);
-    EXPECT_EQ(mesh.GetTriangle(4)->s->x, reference.GetTriangle(4)->s->x);
-  }
+  // The point of rotation stays; a projective matrix divides by w; a shift
+  // moves corners and every bound.
+  CHTriangulation mesh, shifted(&reference);
+  fill(mesh, {{centre, SSEPoint(3, 1, 2), SSEPoint(1, 3, 2)}});
+  mesh.TransformVerticesAboutPoint(0.4f, 0.1f, 0.9f, centre);
+  const SSEPoint& stays = mesh.GetEdgeArray()[0];
+  EXPECT_TRUE(std::fabs(stays.x - centre.x) < 1e-6f && std::fabs(stays.z - centre.z) < 1e-6f);
+  fill(mesh, {{SSEPoint(2, 4, 6), SSEPoint(1, 0, 0), SSEPoint(0, 1, 0)}});
+  CbMatrix4Rf m;
+  m.m[3][3] = 2;  // w = 2 for every point
+  mesh.TransformVertices(m);
+  EXPECT_TRUE(mesh.GetEdgeArray()[0].y == 2.0f && mesh.GetEdgeArray()[0].z == 3.0f);
+  shifted.CalcBoundingBox();
+  SSEPoint before, after;
+  shifted.GetMaxPoint(before);
+  shifted.ShiftTriangulation(1, 2, 3);
+  shifted.GetMaxPoint(after);
+  const t_htriangle *t = shifted.GetTriangle(4), *r = reference.GetTriangle(4);
+  EXPECT_TRUE(after.z == before.z + 3 && t->corner[0]->y == tris[4][0].y + 2);
+  EXPECT_TRUE(t->maxCorner->x == r->maxCorner->x + 1 && t->s->x == r->s->x);
 }
 
 TEST(MeshClipping, KeepsTheTrianglesTheRuleNames) {
   auto tri = [](float z0, float z1, float z2, float x) {
     return Tri{SSEPoint(x, 0, z0), SSEPoint(x + 1, 0, z1), SSEPoint(x, 1, z2)};
   };
-  const std::vector<Tri> tris = {tri(1, 1.5f, 3, 0), tri(0.5f, 2.5f, 2.5f, 2), tri(2, 0, 0, 4), tri(4, 6, 6, 6)};
+  const std::vector<Tri> tris = {tri(1, 1.5f, 3, 0), tri(1, 2.5f, 2.5f, 2), tri(2, 0, 0, 4), tri(4, 6, 6, 6)};
   struct Case {
     const char* name;
     void (*apply)(CHTriangulation&);
     std::vector<float> keptX;
   };
   const Case cases[] = {
-      {"between 1 and 2 (closed interval)", [](CHTriangulation& m) { m.RemoveTrianglesBetweenZ(1, 2); }, {2, 6}},
+      {"between 1 and 2 (closed interval)", [](CHTriangulation& m) { m.RemoveTrianglesBetweenZ(1, 2); }, {6}},
       {"above 5 keeps a corner at 4", [](CHTriangulation& m) { m.RemoveTrianglesAboveZ(5); }, {0, 2, 4, 6}},
-      {"above 1", [](CHTriangulation& m) { m.RemoveTrianglesAboveZ(1); }, {2, 4}},
+      {"above 1", [](CHTriangulation& m) { m.RemoveTrianglesAboveZ(1); }, {4}},
       {"below 2.5", [](CHTriangulation& m) { m.RemoveTrianglesBelowZ(2.5f); }, {0, 6}},
   };
   for (const Case& c : cases) {
@@ -388,10 +287,10 @@ TEST(MeshClipping, KeepsTheTrianglesTheRuleNames) {
     c.apply(mesh);
     ASSERT_EQ(mesh.GetNumTriangles(), static_cast<int>(c.keptX.size()));
     for (int i = 0; i < mesh.GetNumTriangles(); ++i) {
-      EXPECT_EQ(mesh.GetTriangle(i)->corner[0]->x, c.keptX[i]);
-      EXPECT_EQ(mesh.GetTriangle(i)->index, static_cast<int>(c.keptX[i]) / 2);
-      EXPECT_EQ(mesh.GetTriangle(i)->mark, 13);  // no neighbours among them
-      EXPECT_EQ(mesh.GetTriangle(i)->t->y, 1.0f);
+      const t_htriangle* t = mesh.GetTriangle(i);
+      EXPECT_TRUE(t->corner[0]->x == c.keptX[i] && t->index == static_cast<int>(c.keptX[i]) / 2);
+      EXPECT_EQ(t->mark, 13);  // no neighbours among them
+      EXPECT_EQ(t->t->y, 1.0f);
     }
     SSEPoint hi;
     mesh.GetMaxPoint(hi);

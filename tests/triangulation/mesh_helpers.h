@@ -1,6 +1,8 @@
 #pragma once
-// Meshes for the triangulation tests: built from corner lists, jittered grids
-// with random diagonals and orientation, and the closed octahedron.
+// Meshes for the triangulation suites (from corner lists, jittered grids with
+// random diagonals and orientation, the closed octahedron), the plain
+// measures they are checked with, the reference hull in the plane, and a walk
+// over the circular lists of hulls.
 #include <algorithm>
 #include <array>
 #include <random>
@@ -28,20 +30,16 @@ inline std::vector<Tri> grid(int nx, int ny, float jitter, bool flat, bool flip,
   std::uniform_real_distribution<float> u(-jitter, jitter), h(0.0f, 5.0f);
   std::vector<SSEPoint> p((nx + 1) * (ny + 1));
   for (int y = 0; y <= ny; ++y)
-    for (int x = 0; x <= nx; ++x)
-      p[y * (nx + 1) + x] = SSEPoint(x + u(rng), y + u(rng), flat ? 0.0f : h(rng), 0.0f);
+    for (int x = 0; x <= nx; ++x) p[y * (nx + 1) + x] = SSEPoint(x + u(rng), y + u(rng), flat ? 0.0f : h(rng), 0.0f);
   std::vector<Tri> tris;
   for (int y = 0; y < ny; ++y)
     for (int x = 0; x < nx; ++x) {
       const SSEPoint a = p[y * (nx + 1) + x], b = p[y * (nx + 1) + x + 1];
       const SSEPoint c = p[(y + 1) * (nx + 1) + x], d = p[(y + 1) * (nx + 1) + x + 1];
-      if (rng() & 1) {
-        tris.push_back({a, b, d});
-        tris.push_back({a, d, c});
-      } else {
-        tris.push_back({a, b, c});
-        tris.push_back({b, d, c});
-      }
+      if (rng() & 1)
+        tris.insert(tris.end(), {{a, b, d}, {a, d, c}});
+      else
+        tris.insert(tris.end(), {{a, b, c}, {b, d, c}});
     }
   std::shuffle(tris.begin(), tris.end(), rng);
   for (Tri& t : tris) {
@@ -55,6 +53,82 @@ inline std::vector<Tri> octahedron() {
   const SSEPoint px(1, 0, 0), nx(-1, 0, 0), py(0, 1, 0), ny(0, -1, 0), pz(0, 0, 1), nz(0, 0, -1);
   return {{px, py, pz}, {py, nx, pz}, {nx, ny, pz}, {ny, px, pz},
           {py, px, nz}, {nx, py, nz}, {ny, nx, nz}, {px, ny, nz}};
+}
+
+inline bool sameXYZ(const SSEPoint& a, const SSEPoint& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+
+// Area in the xy plane, positive for counter-clockwise corners.
+inline double signedArea(const t_htriangle& t) {
+  const SSEPoint &a = *t.corner[0], &b = *t.corner[1], &c = *t.corner[2];
+  return 0.5 * ((double(b.x) - a.x) * (double(c.y) - a.y) - (double(c.x) - a.x) * (double(b.y) - a.y));
+}
+
+inline double totalArea(const CHTriangulation& m) {
+  double s = 0;
+  for (int i = 0; i < m.GetNumTriangles(); ++i) s += signedArea(*m.GetTriangle(i));
+  return s;
+}
+
+// A record no cell wrote: every corner lane 0.
+inline bool blank(const t_htriangle& t) {
+  for (const SSEPoint* c : t.corner)
+    if (c->x != 0.0f || c->y != 0.0f || c->z != 0.0f || c->w != 0.0f) return false;
+  return true;
+}
+
+// The convex hull of the points by the monotone chain, counter-clockwise from
+// the first point in sort order; points on its edges kept when
+// `keepCollinear`. cross(o, a, b) > 0 when b lies left of o -> a.
+template <class P, class Cross>
+std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear, Cross cross) {
+  std::sort(p.begin(), p.end());
+  p.erase(std::unique(p.begin(), p.end()), p.end());
+  if (p.size() < 3) return p;
+  const auto right = [&](const P& o, const P& a, const P& b) {
+    return keepCollinear ? cross(o, a, b) < 0 : cross(o, a, b) <= 0;
+  };
+  std::vector<P> h(2 * p.size());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    while (k >= 2 && right(h[k - 2], h[k - 1], p[i])) --k;
+    h[k++] = p[i];
+  }
+  for (std::size_t i = p.size() - 1, t = k + 1; i-- > 0;) {
+    while (k >= t && right(h[k - 2], h[k - 1], p[i])) --k;
+    h[k++] = p[i];
+  }
+  h.resize(k - 1);
+  return h;
+}
+
+struct PlanePt {
+  float x, y;
+  bool operator==(const PlanePt&) const = default;
+  bool operator<(const PlanePt& o) const { return x < o.x || (x == o.x && y < o.y); }
+};
+
+inline double planeCross(const PlanePt& o, const PlanePt& a, const PlanePt& b) {
+  return (double(a.x) - o.x) * (double(b.y) - o.y) - (double(a.y) - o.y) * (double(b.x) - o.x);
+}
+
+// The hull without collinear points, counter-clockwise from the lowest point
+// (smallest y, then smallest x): the order the library's 2D hulls give.
+inline std::vector<PlanePt> hullFromLowest(const std::vector<PlanePt>& pts) {
+  std::vector<PlanePt> h = monotoneChain(pts, false, planeCross);
+  if (h.size() >= 3)
+    std::rotate(h.begin(), std::min_element(h.begin(), h.end(), [](const PlanePt& a, const PlanePt& b) {
+                  return a.y < b.y || (a.y == b.y && a.x < b.x);
+                }), h.end());
+  return h;
+}
+
+// Calls f for every element of a circular list (a hull's faces or vertices).
+template <class T, class F>
+void forEach(T* head, F f) {
+  if (T* p = head) do {
+      f(p);
+      p = p->next;
+    } while (p != head);
 }
 
 }  // namespace mesh_test

@@ -11,26 +11,21 @@ namespace {
 
 using F = CHSimpleBasisFcns;
 
-std::int64_t orient(std::int64_t ax, std::int64_t ay, std::int64_t bx, std::int64_t by, std::int64_t cx,
-                    std::int64_t cy) {
-  return (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
-}
-
-// c on the closed segment a-b, in exact integer arithmetic.
-bool onSegment(const int* a, const int* b, const int* c) {
-  return orient(a[0], a[1], b[0], b[1], c[0], c[1]) == 0 && std::min(a[0], b[0]) <= c[0] &&
-         c[0] <= std::max(a[0], b[0]) && std::min(a[1], b[1]) <= c[1] && c[1] <= std::max(a[1], b[1]);
+std::int64_t orient(const int* a, const int* b, const int* c) {
+  return std::int64_t(b[0] - a[0]) * (c[1] - a[1]) - std::int64_t(c[0] - a[0]) * (b[1] - a[1]);
 }
 
 int sign(std::int64_t v) { return (v > 0) - (v < 0); }
 
+// c on the closed segment a-b, in exact integer arithmetic.
+bool onSegment(const int* a, const int* b, const int* c) {
+  return orient(a, b, c) == 0 && std::min(a[0], b[0]) <= c[0] && c[0] <= std::max(a[0], b[0]) &&
+         std::min(a[1], b[1]) <= c[1] && c[1] <= std::max(a[1], b[1]);
+}
+
 bool segmentsMeet(const int* a, const int* b, const int* c, const int* d) {
-  const int o1 = sign(orient(a[0], a[1], b[0], b[1], c[0], c[1]));
-  const int o2 = sign(orient(a[0], a[1], b[0], b[1], d[0], d[1]));
-  const int o3 = sign(orient(c[0], c[1], d[0], d[1], a[0], a[1]));
-  const int o4 = sign(orient(c[0], c[1], d[0], d[1], b[0], b[1]));
-  if (o1 * o2 < 0 && o3 * o4 < 0) return true;
-  return onSegment(a, b, c) || onSegment(a, b, d) || onSegment(c, d, a) || onSegment(c, d, b);
+  return (sign(orient(a, b, c)) * sign(orient(a, b, d)) < 0 && sign(orient(c, d, a)) * sign(orient(c, d, b)) < 0) ||
+         onSegment(a, b, c) || onSegment(a, b, d) || onSegment(c, d, a) || onSegment(c, d, b);
 }
 
 t_h2dpoint pt(const int* p, float scale = 1.0f) { return {p[0] * scale, p[1] * scale}; }
@@ -44,7 +39,7 @@ TEST(Predicates, OrientationAgainstExactArithmetic) {
   std::uniform_int_distribution<int> u(-40, 40);
   for (int k = 0; k < 20000; ++k) {
     const int a[2] = {u(rng), u(rng)}, b[2] = {u(rng), u(rng)}, c[2] = {a[0] + u(rng) / 8, a[1] + u(rng) / 8};
-    const std::int64_t A = orient(a[0], a[1], b[0], b[1], c[0], c[1]);
+    const std::int64_t A = orient(a, b, c);
     const t_h2dpoint pa = pt(a, 1 / 256.f), pb = pt(b, 1 / 256.f), pc = pt(c, 1 / 256.f);
     const int expected = A > 32 ? 1 : A < -32 ? -1 : 0;
     ASSERT_EQ(F::AreaSign(&pa, &pb, &pc), float(expected)) << A;
@@ -70,8 +65,7 @@ TEST(Predicates, SegmentsAgainstExactArithmetic) {
     ASSERT_EQ(F::Intersect(&pa, &pb, &pc, &pd), meet);
     t_h2dpoint p{-99, -99};
     ASSERT_EQ(F::GetIntersection(&pa, &pb, &pc, &pd, &p), meet);
-    if (meet) {
-      // The point found lies on both segments.
+    if (meet) {  // the point found lies on both segments
       const double da = std::fabs((double(pb.x) - pa.x) * (p.y - pa.y) - (double(p.x) - pa.x) * (pb.y - pa.y));
       const double dc = std::fabs((double(pd.x) - pc.x) * (p.y - pc.y) - (double(p.x) - pc.x) * (pd.y - pc.y));
       ASSERT_LT(da + dc, 1e-4);
@@ -79,15 +73,12 @@ TEST(Predicates, SegmentsAgainstExactArithmetic) {
       ASSERT_TRUE(p.x >= std::min(pc.x, pd.x) - 1e-5f && p.x <= std::max(pc.x, pd.x) + 1e-5f);
     }
     SSEPoint q(5, 5, 5, 5);
-    const bool hit = F::GetIntersection(SSEPoint(pa.x, pa.y, 3), SSEPoint(pb.x, pb.y, 3), SSEPoint(pc.x, pc.y, 3),
-                                        SSEPoint(pd.x, pd.y, 3), q);
-    ASSERT_EQ(hit, meet);
-    ASSERT_EQ(q.z, 0.0f);
-    if (!hit) {
-      ASSERT_TRUE(q.x == FLT_MAX && q.y == FLT_MAX);
-    }
+    ASSERT_EQ(F::GetIntersection(SSEPoint(pa.x, pa.y, 3), SSEPoint(pb.x, pb.y, 3), SSEPoint(pc.x, pc.y, 3),
+                                 SSEPoint(pd.x, pd.y, 3), q),
+              meet);
+    ASSERT_TRUE(q.z == 0.0f && (meet || (q.x == FLT_MAX && q.y == FLT_MAX)));
   }
-  const t_h2dpoint o{0, 0}, y2{0, 2}, y1{0, 1}, x2{2, 0}, x3{3, 0};
+  const t_h2dpoint o{0, 0}, y2{0, 2}, y1{0, 1}, x3{3, 0}, x2{2, 0};
   EXPECT_TRUE(F::Between(&o, &y2, &y1));
   EXPECT_FALSE(F::Between(&o, &x2, &x3));
   EXPECT_FALSE(F::Between(&o, &o, &x3));  // a point is no segment of its row
@@ -95,49 +86,34 @@ TEST(Predicates, SegmentsAgainstExactArithmetic) {
 }
 
 TEST(Predicates, LineHelpersAndAngles) {
-  const t_h2dpoint p{4, 5}, q{1, 1};
-  t_vector d{};
+  const t_h2dpoint p{4, 5}, q{1, 1}, vertical{1, 9}, base{0, 1}, r{3, 7};
+  t_vector d{}, none{}, o{}, o2{};
   F::FindLine(&p, &q, d);
-  EXPECT_FLOAT_EQ(d.x, 0.6f);
-  EXPECT_FLOAT_EQ(d.y, 0.8f);
-  F::FindLine(&p, &p, d);
-  EXPECT_TRUE(d.x == 0 && d.y == 0);
-  t_vector o{};
+  F::FindLine(&p, &p, none);
+  EXPECT_TRUE(d.x == 0.6f && d.y == 0.8f && none.x == 0 && none.y == 0);
   F::FindOrthogonal({1, 0, 0}, o);
-  EXPECT_TRUE(o.x == 0 && o.y == 1);
-  F::FindOrthogonal({0.6f, 0.8f, 0}, o);
-  EXPECT_FLOAT_EQ(o.x, 0.8f);
-  EXPECT_FLOAT_EQ(o.y, -0.6f);
-  float t = -1;
-  F::FindParameterOfPoint({0.6f, 0.8f, 0}, &q, &p, t);
-  EXPECT_FLOAT_EQ(t, 5.0f);
-  const t_h2dpoint vertical{1, 9};
-  F::FindParameterOfPoint({0, 1, 0}, &q, &vertical, t);
-  EXPECT_FLOAT_EQ(t, 8.0f);
-  F::FindParameterOfPoint({0, 1, 0}, &q, &q, t);
-  EXPECT_EQ(t, 0.0f);
-  SSEPoint f(9, 9, 9, 9);
-  const t_h2dpoint base{0, 1}, r{3, 7};
+  F::FindOrthogonal({0.6f, 0.8f, 0}, o2);
+  EXPECT_TRUE(o.x == 0 && o.y == 1 && std::fabs(o2.x - 0.8f) < 1e-6f && std::fabs(o2.y + 0.6f) < 1e-6f);
+  float t[3] = {-1, -1, -1};
+  F::FindParameterOfPoint({0.6f, 0.8f, 0}, &q, &p, t[0]);
+  F::FindParameterOfPoint({0, 1, 0}, &q, &vertical, t[1]);
+  F::FindParameterOfPoint({0, 1, 0}, &q, &q, t[2]);
+  EXPECT_TRUE(std::fabs(t[0] - 5) < 1e-5f && t[1] == 8.0f && t[2] == 0.0f);
+  SSEPoint f(9, 9, 9, 9), g(9, 9, 9, 9);
   F::FindFoodPoint({1, 0, 0}, &base, &r, f);
-  EXPECT_TRUE(f.x == 3 && f.y == 1 && f.z == 0 && f.w == 0);
-  F::FindFoodPoint({0, 0, 0}, &base, &r, f);
-  EXPECT_TRUE(f.x == 0 && f.y == 0);
-  EXPECT_FLOAT_EQ(F::GetDistance(&p, &q), 5.0f);
-  EXPECT_FLOAT_EQ(F::GetDistance(SSEPoint(4, 5, 100), SSEPoint(1, 1, -7)), 5.0f);
+  F::FindFoodPoint({0, 0, 0}, &base, &r, g);
+  EXPECT_TRUE(f.x == 3 && f.y == 1 && f.z == 0 && f.w == 0 && g.x == 0 && g.y == 0);
+  EXPECT_TRUE(F::GetDistance(&p, &q) == 5.0f && F::GetDistance(SSEPoint(4, 5, 100), SSEPoint(1, 1, -7)) == 5.0f);
   EXPECT_TRUE(F::IsPointInHalfeplain(1, 0, 2, true, SSEPoint(2, 0, 0)));
   EXPECT_FALSE(F::IsPointInHalfeplain(1, 0, 2, false, SSEPoint(2, 0, 0)));
 
   const float pi = 3.1415927f;
-  struct Case {
-    float in, out;
-  };
-  for (const Case& c : {Case{0, 0}, Case{1, 1}, Case{3 * pi, -pi}, Case{pi, -pi}, Case{-pi, -pi},
-                        Case{2 * pi + 1, 1}, Case{-2 * pi - 1, -1}, Case{1000 * pi + 0.5f, 0.5f}}) {
-    SCOPED_TRACE(c.in);
-    const float got = F::GetRealAngle(c.in);
-    EXPECT_NEAR(got, c.out, 2e-4);
-    EXPECT_LE(got, pi - 0.0001f);
-    EXPECT_GT(got, pi - 0.0001f - 6.2831855f);
+  for (auto [in, out] : {std::pair{0.0f, 0.0f}, {1, 1}, {3 * pi, -pi}, {pi, -pi}, {-pi, -pi}, {2 * pi + 1, 1},
+                         {-2 * pi - 1, -1}, {1000 * pi + 0.5f, 0.5f}, {pi - 0.0001f - 6.2831855f, pi - 0.0001f}}) {
+    SCOPED_TRACE(in);
+    const float got = F::GetRealAngle(in);
+    EXPECT_NEAR(got, out, 2e-4);
+    EXPECT_TRUE(got <= pi - 0.0001f && got > pi - 0.0001f - 6.2831855f);
   }
   EXPECT_TRUE(std::isnan(F::GetRealAngle(NAN)));
   EXPECT_EQ(F::GetRealAngle(INFINITY), INFINITY);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <set>
@@ -15,52 +17,50 @@ using namespace testpolygons;
 namespace {
 
 using Key = std::pair<float, float>;
-struct Tri {
-  SSEPoint c[3];
-};
+using Tri = std::array<SSEPoint, 3>;
 
 std::vector<Tri> read(CHPolygonTriangulationRefinement& r) {
   std::vector<Tri> v;
   Tri t;
-  for (bool ok = r.GetFirstTriangle3D(t.c[0], t.c[1], t.c[2]); ok; ok = r.GetNextTriangle3D(t.c[0], t.c[1], t.c[2]))
-    v.push_back(t);
+  for (bool ok = r.GetFirstTriangle3D(t[0], t[1], t[2]); ok; ok = r.GetNextTriangle3D(t[0], t[1], t[2])) v.push_back(t);
   return v;
 }
 
 // Conforming (V - E + F = 1 for a disc, no corner inside another triangle's
 // edge), counter-clockwise, covering the ring's area, heights finite and one
-// per point; returns the longest squared edge.
-float expectConformingMesh(const std::vector<Tri>& tris, double ringArea2) {
-  std::set<Key> vertices;
-  std::set<std::pair<Key, Key>> edges;
+// per point, those of polygon points their own, every height within
+// [zLow, zHigh]; returns the longest squared edge.
+float expectConformingMesh(const std::vector<Tri>& tris, double ringArea2, const CSSE3dPolygon* p, float zLow,
+                           float zHigh) {
   std::map<Key, float> height;
+  std::set<std::pair<Key, Key>> edges;
   double sum = 0;
   float longest = 0;
   for (const Tri& t : tris) {
-    const Pt a{t.c[0].x, t.c[0].y}, b{t.c[1].x, t.c[1].y}, c{t.c[2].x, t.c[2].y};
-    const double A = orient(a, b, c);
+    const double A = orient({t[0].x, t[0].y}, {t[1].x, t[1].y}, {t[2].x, t[2].y});
     EXPECT_GT(A, 0.0);
     sum += A;
     for (int k = 0; k < 3; ++k) {
-      const SSEPoint &p = t.c[k], &q = t.c[(k + 1) % 3];
-      const Key kp{p.x, p.y}, kq{q.x, q.y};
-      vertices.insert(kp);
-      edges.insert(std::minmax(kp, kq));
-      EXPECT_TRUE(std::isfinite(p.z));
-      const auto [it, fresh] = height.emplace(kp, p.z);
-      if (!fresh) {
-        EXPECT_EQ(it->second, p.z) << p.x << ", " << p.y;
-      }
-      longest = std::max(longest, (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y));
+      const SSEPoint &a = t[k], &b = t[(k + 1) % 3];
+      edges.insert(std::minmax(Key{a.x, a.y}, Key{b.x, b.y}));
+      EXPECT_TRUE(std::isfinite(a.z) && a.z >= zLow && a.z <= zHigh) << a.z;
+      EXPECT_EQ(height.emplace(Key{a.x, a.y}, a.z).first->second, a.z);
+      longest = std::max(longest, (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y));
     }
   }
-  EXPECT_EQ(static_cast<long>(vertices.size()) - static_cast<long>(edges.size()) + static_cast<long>(tris.size()), 1);
+  EXPECT_EQ(long(height.size()) - long(edges.size()) + long(tris.size()), 1);
   EXPECT_NEAR(sum, ringArea2, 1e-5 * ringArea2);
+  for (int i = 0; p && i < p->GetNumPoints(); ++i) {
+    SSEPoint q;
+    p->GetPointSSE(i, q);
+    const auto it = height.find({q.x, q.y});
+    EXPECT_TRUE(it == height.end() || it->second == q.z) << i;
+  }
   // No hanging corner: none lies inside an edge.
-  for (const auto& [p, q] : edges)
-    for (const Key& v : vertices) {
-      if (v == p || v == q) continue;
-      const Pt a{p.first, p.second}, b{q.first, q.second}, c{v.first, v.second};
+  for (const auto& [e0, e1] : edges)
+    for (const auto& [v, z] : height) {
+      if (v == e0 || v == e1) continue;
+      const Pt a{e0.first, e0.second}, b{e1.first, e1.second}, c{v.first, v.second};
       const double len2 = (double(b.x) - a.x) * (b.x - a.x) + (double(b.y) - a.y) * (b.y - a.y);
       const double along = ((double(c.x) - a.x) * (b.x - a.x) + (double(c.y) - a.y) * (b.y - a.y)) / len2;
       EXPECT_FALSE(std::fabs(orient(a, b, c)) < 1e-6 * len2 && along > 1e-4 && along < 1 - 1e-4)
@@ -91,22 +91,12 @@ TEST(PolygonRefinement, ConformingWithinTheBound) {
     const std::vector<Tri> tris = read(r);
     ASSERT_EQ(static_cast<int>(tris.size()), r.GetNumTriangles());
     EXPECT_GT(r.GetNumTriangles(), t.GetNumTriangles());
-    const float longest = expectConformingMesh(tris, std::fabs(area2(c.ring)));
+    const float longest = expectConformingMesh(tris, std::fabs(area2(c.ring)), &p, -1e30f, 1e30f);
     EXPECT_LE(longest, (2 * c.r) * (2 * c.r));
     std::set<Key> corners;
     for (const Tri& tri : tris)
-      for (const SSEPoint& q : tri.c) corners.insert({q.x, q.y});
+      for (const SSEPoint& q : tri) corners.insert({q.x, q.y});
     EXPECT_EQ(r.GetNum2dPoints(), static_cast<int>(corners.size()));
-    // Polygon vertices keep their own heights, in split triangles too.
-    for (const Tri& tri : tris)
-      for (const SSEPoint& q : tri.c)
-        for (int i = 0; i < p.GetNumPoints(); ++i) {
-          float x, y, z;
-          p.GetPoint(i, x, y, z);
-          if (x == q.x && y == q.y) {
-            EXPECT_EQ(q.z, z);
-          }
-        }
     // The boundary ring is the polygon's outline, running the same way.
     CSSE3dPolygon border;
     r.GetBorderLinePolygon(&border);
@@ -115,63 +105,51 @@ TEST(PolygonRefinement, ConformingWithinTheBound) {
 }
 
 TEST(PolygonRefinement, NothingToSplitAndReadingPastTheEnd) {
-  const Ring ring = star(30, 4, 10.0f);
-  CSSE3dPolygon p = toPolygon(ring, 3.0f);
+  CSSE3dPolygon p = toPolygon(star(30, 4, 10.0f), 3.0f);
   CHPolygonTriangulator t(&p, 1, 1, 1, 1, false);
   // (2r)^2 above every squared edge: the triangulator's triangles, in reverse order.
   CHPolygonTriangulationRefinement r(&t, 11.0f, 5);
-  ASSERT_EQ(r.GetNumTriangles(), t.GetNumTriangles());
+  const int n = t.GetNumTriangles();
+  ASSERT_EQ(r.GetNumTriangles(), n);
   const std::vector<Tri> tris = read(r);
-  for (int i = 0; i < t.GetNumTriangles(); ++i) {
+  for (int i = 0; i < n; ++i) {
     SSEPoint a, b, c;
-    t.GetTriangle3D(t.GetNumTriangles() - 1 - i, a, b, c);
-    EXPECT_TRUE(a.x == tris[i].c[0].x && b.y == tris[i].c[1].y && c.z == tris[i].c[2].z);
-    EXPECT_EQ(r.GetTriangle(i)->index, t.GetNumTriangles() - 1 - i);
+    t.GetTriangle3D(n - 1 - i, a, b, c);
+    EXPECT_TRUE(a.x == tris[i][0].x && b.y == tris[i][1].y && c.z == tris[i][2].z);
+    EXPECT_EQ(r.GetTriangle(i)->index, n - 1 - i);
   }
   EXPECT_EQ(r.Refinement(), 0);
   SSEPoint a(7, 7, 7, 7), b, c;
   EXPECT_FALSE(r.GetNextTriangle3D(a, b, c));
-  EXPECT_FALSE(r.GetTriangle3D(r.GetNumTriangles(), a, b, c));
+  EXPECT_FALSE(r.GetTriangle3D(n, a, b, c));
   EXPECT_EQ(r.GetTriangle(-1), nullptr);
-  EXPECT_EQ(a.x, 7.0f);
 
-  CSSE3dPolygon none;
+  CSSE3dPolygon none, border = toPolygon(square());
   CHPolygonTriangulator empty(&none, 1, 1, 1, 1, false);
   CHPolygonTriangulationRefinement e(&empty, 1.0f, 3);
   EXPECT_EQ(e.GetNumTriangles(), 0);
-  EXPECT_FALSE(e.GetFirstTriangle3D(a, b, c));
-  EXPECT_FALSE(e.GetNextTriangle3D(a, b, c));
+  EXPECT_FALSE(e.GetFirstTriangle3D(a, b, c) || e.GetNextTriangle3D(a, b, c));
   EXPECT_EQ(a.x, 7.0f);
-  CSSE3dPolygon border = toPolygon(square());
   e.GetBorderLinePolygon(&border);
   EXPECT_EQ(border.GetNumPoints(), 0);
 }
 
 TEST(PolygonRefinement, HeightsOfNewPoints) {
   // Four points: too few for every eighth, yet the new points get heights
-  // between the polygon's.
+  // between the polygon's; over a plane polygon every height is 0.
   CSSE3dPolygon small;
-  small.Create(4);
-  const float zs[4] = {1, 2, 3, 4};
-  for (int i = 0; i < 4; ++i) small.SetPoint(i, (i == 1 || i == 2) ? 8.f : 0.f, i >= 2 ? 8.f : 0.f, zs[i]);
-  CHPolygonTriangulator t(&small, 1, 1, 1, 0.01f, true);
-  CHPolygonTriangulationRefinement r(&t, 1.0f, 20);
-  const std::vector<Tri> tris = read(r);
-  expectConformingMesh(tris, 128.0);
-  for (const Tri& tri : tris)
-    for (const SSEPoint& q : tri.c) {
-      EXPECT_GE(q.z, 1.0f);
-      EXPECT_LE(q.z, 4.0f);
-    }
-  // Over a plane polygon every height is 0.
   CSSE2dPolygon flat;
+  small.Create(4);
   flat.Create(4);
-  for (int i = 0; i < 4; ++i) flat.SetPoint(i, (i == 1 || i == 2) ? 8.f : 0.f, i >= 2 ? 8.f : 0.f);
-  CHPolygonTriangulator t2(&flat, 1, 1, 1, false);
-  CHPolygonTriangulationRefinement r2(&t2, 1.0f, 20);
-  const std::vector<Tri> flatTris = read(r2);
-  EXPECT_EQ(flatTris.size(), tris.size());
-  for (const Tri& tri : flatTris)
-    for (const SSEPoint& q : tri.c) EXPECT_EQ(q.z, 0.0f);
+  for (int i = 0; i < 4; ++i) {
+    small.SetPoint(i, (i == 1 || i == 2) ? 8.f : 0.f, i >= 2 ? 8.f : 0.f, 1.0f + i);
+    flat.SetPoint(i, (i == 1 || i == 2) ? 8.f : 0.f, i >= 2 ? 8.f : 0.f);
+  }
+  CHPolygonTriangulator t(&small, 1, 1, 1, 0.01f, true), t2(&flat, 1, 1, 1, false);
+  CHPolygonTriangulationRefinement r(&t, 1.0f, 20), r2(&t2, 1.0f, 20);
+  const std::vector<Tri> tris = read(r);
+  expectConformingMesh(tris, 128.0, &small, 1.0f, 4.0f);
+  EXPECT_EQ(read(r2).size(), tris.size());
+  expectConformingMesh(read(r2), 128.0, nullptr, 0.0f, 0.0f);
   EXPECT_EQ(r2.CollapseSlivers(), 0);
 }

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <set>
 #include <string>
+#include <tuple>
 
 #include "orvik/chain/PixelChain.h"
 #include "orvik/matrix/ssematrix.h"
@@ -33,13 +33,10 @@ void expectTriangulates(const CHPolygonTriangulator& t, const Ring& ring, bool s
     const double A = orient(a, b, c);
     ASSERT_GT(A, strictlyPositive ? 0.0 : -1e-3);
     sum += A;
-    if (A > 1e-3) {
-      ASSERT_TRUE(inside(ring, (double(a.x) + b.x + c.x) / 3, (double(a.y) + b.y + c.y) / 3));
-    }
+    ASSERT_TRUE(A <= 1e-3 || inside(ring, (double(a.x) + b.x + c.x) / 3, (double(a.y) + b.y + c.y) / 3));
     for (int v = 0; v < n; ++v) {
-      const Pt& p = ring[v];
+      const Pt &p = ring[v], &q = ring[(v + 1) % n];
       ASSERT_FALSE(orient(a, b, p) > 0 && orient(b, c, p) > 0 && orient(c, a, p) > 0) << "vertex " << v;
-      const Pt& q = ring[(v + 1) % n];
       ASSERT_FALSE(properCross(a, b, p, q) || properCross(b, c, p, q) || properCross(c, a, p, q));
     }
   }
@@ -89,27 +86,23 @@ Ring pixelOutline(int radius) {
   int x0 = -1, y0 = -1;
   for (int y = 0; y < m.GetSizeY(); ++y)
     for (int x = 0; x < m.GetSizeX(); ++x) {
-      const int dx = x - radius - 4, dy = y - radius - 4;
-      if (dx * dx + dy * dy > radius * radius) continue;
+      if ((x - radius - 4) * (x - radius - 4) + (y - radius - 4) * (y - radius - 4) > radius * radius) continue;
       m.SetPoint(x, y, 1.0f);
       if (x0 < 0) x0 = x, y0 = y;
     }
   CPixelChain chain;
   chain.CreatePixelChain(&m, 0.5f, x0, y0, 1000000, true, true, 0);
   Ring r;
-  for (int i = 0; i < chain.GetCount(); ++i) r.push_back({float(chain.GetPixelData()[i].x), float(chain.GetPixelData()[i].y)});
+  for (int i = 0; i < chain.GetCount(); ++i)
+    r.push_back({float(chain.GetPixelData()[i].x), float(chain.GetPixelData()[i].y)});
   return r;
 }
 
 }  // namespace
 
 TEST(PolygonTriangulator, EdgeIndexGivesTheReferenceTriangles) {
-  struct Case {
-    std::string name;
-    Ring ring;
-  };
-  std::vector<Case> cases = {{"comb 40", comb(40, 6)}, {"pixel disc 30", pixelOutline(30)},
-                             {"pixel disc 5", pixelOutline(5)}};
+  std::vector<std::pair<std::string, Ring>> cases = {
+      {"comb 40", comb(40, 6)}, {"pixel disc 30", pixelOutline(30)}, {"pixel disc 5", pixelOutline(5)}};
   for (int n : {47, 48, 200, 1500}) cases.push_back({"star " + std::to_string(n), star(n, n)});
   // Edges that are almost vertical reach far across under the tolerance.
   Ring steep = star(300, 77);
@@ -121,35 +114,31 @@ TEST(PolygonTriangulator, EdgeIndexGivesTheReferenceTriangles) {
   for (int k = 0; k <= 50; ++k) reach.push_back({10 + 0.5f * std::sin(float(k)), -10 + 70 * k / 50.0f});
   reach.insert(reach.end(), {{-10, 60}, {-10, 45}, {0, 40}, {-10, 35}, {-10, 12}, {1e-5f, 10}, {0, 0}});
   cases.push_back({"tolerance reach", reach});
-  for (const Case& c : cases)
+  for (const auto& [name, ring] : cases)
     for (bool is3D : {false, true}) {
-      SCOPED_TRACE(c.name + (is3D ? " 3D" : " 2D"));
-      CSSE3dPolygon p = toPolygon(c.ring);
+      SCOPED_TRACE(name + (is3D ? " 3D" : " 2D"));
+      CSSE3dPolygon p = toPolygon(ring);
       CHPolygonTriangulator t(&p, 1, 1, 1, 1, is3D);
-      EXPECT_EQ(trianglesOf(t), referenceClip(c.ring, is3D));
-      if (c.name.rfind("pixel", 0) == 0) expectTriangulates(t, c.ring, false);
+      EXPECT_EQ(trianglesOf(t), referenceClip(ring, is3D));
+      if (name.rfind("pixel", 0) == 0) expectTriangulates(t, ring, false);
     }
 }
 
+// Both orientations, both starts; the plane polygon gives the same triangles.
 TEST(PolygonTriangulator, CompleteTriangulationsInBothOrientations) {
-  struct Case {
-    std::string name;
-    Ring ring;
-  };
-  std::vector<Case> cases = {{"square", square()}, {"L", lShape()}, {"comb 2", comb(2, 5)}, {"comb 7", comb(7, 3)},
-                             {"comb 20", comb(20, 10)}};
+  std::vector<std::pair<std::string, Ring>> cases = {
+      {"square", square()}, {"L", lShape()}, {"comb 2", comb(2, 5)}, {"comb 7", comb(7, 3)}, {"comb 20", comb(20, 10)}};
   for (unsigned seed = 1; seed <= 40; ++seed) cases.push_back({"star " + std::to_string(seed), star(5 + seed * 7, seed)});
   cases.push_back({"star 600", star(600, 99)});
-  for (const Case& c : cases)
+  for (const auto& [name, forward] : cases)
     for (bool backwards : {false, true})
       for (bool is3D : {false, true}) {
-        SCOPED_TRACE(c.name + (backwards ? " clockwise" : "") + (is3D ? " 3D" : " 2D"));
-        const Ring ring = backwards ? reversed(c.ring) : c.ring;
+        SCOPED_TRACE(name + (backwards ? " clockwise" : "") + (is3D ? " 3D" : " 2D"));
+        const Ring ring = backwards ? reversed(forward) : forward;
         CSSE3dPolygon p = toPolygon(ring);
         CHPolygonTriangulator t(&p, 1, 1, 1, 1, is3D);
         EXPECT_EQ(t.Is3DTriangulation(), is3D);
         expectTriangulates(t, ring);
-        // The plane polygon gives the same triangles.
         CSSE2dPolygon q;
         q.Create(static_cast<int>(ring.size()));
         for (int i = 0; i < q.GetNumPoints(); ++i) q.SetPoint(i, ring[i].x, ring[i].y);
@@ -160,57 +149,44 @@ TEST(PolygonTriangulator, CompleteTriangulationsInBothOrientations) {
 TEST(PolygonTriangulator, StepScalesAndPoints) {
   // Every second point of a doubled star: the step picks the star back.
   const Ring ring = star(60, 5);
-  Ring doubled;
-  for (const Pt& p : ring) doubled.insert(doubled.end(), {p, {p.x + 1000, p.y}});
+  Ring doubled, scaled;
+  for (const Pt& p : ring) {
+    doubled.insert(doubled.end(), {p, {p.x + 1000, p.y}});
+    scaled.push_back({p.x * 2.0f, p.y * -0.5f});
+  }
   CSSE3dPolygon p = toPolygon(doubled, 2.0f);
   CHPolygonTriangulator t(&p, 2, 2.0f, -0.5f, 3.0f, false);
   EXPECT_EQ(t.GetScaleZ(), 3.0f);
-  Ring scaled;
-  for (const Pt& q : ring) scaled.push_back({q.x * 2.0f, q.y * -0.5f});
   expectTriangulates(t, scaled);
   int a, b, c;
-  ASSERT_TRUE(t.GetTriangleIndices(0, a, b, c));
   SSEPoint pa, pb, pc;
-  ASSERT_TRUE(t.GetTriangle3D(0, pa, pb, pc));
+  float x = 0, y = 0, x1, y1, x2, y2;
+  ASSERT_TRUE(t.GetTriangleIndices(0, a, b, c) && t.GetTriangle3D(0, pa, pb, pc) && t.GetPoint(b, x, y) &&
+              t.GetDiagonalPoints(0, x1, y1, x2, y2));
   EXPECT_TRUE(pa.x == ring[a].x && pa.y == ring[a].y && pa.z == 2.0f + 0.25f * 2 * a && pa.w == 0);
   EXPECT_TRUE(pc.x == ring[c].x && pc.y == ring[c].y);
-  float x = 0, y = 0;
-  ASSERT_TRUE(t.GetPoint(b, x, y));
   EXPECT_TRUE(x == scaled[b].x && y == scaled[b].y);
-  float x1, y1, x2, y2;
-  ASSERT_TRUE(t.GetDiagonalPoints(0, x1, y1, x2, y2));
   EXPECT_TRUE(x1 == scaled[a].x && y1 == scaled[a].y && x2 == scaled[c].x && y2 == scaled[c].y);
 }
 
 TEST(PolygonTriangulator, NothingToBuildAndOutOfRange) {
-  CSSE3dPolygon sq = toPolygon(square());
-  CSSE3dPolygon two = toPolygon({{0, 0}, {1, 0}});
-  struct Case {
-    const char* name;
-    CSSE3dPolygon* p;
-    int step;
-  };
-  for (const Case& c : {Case{"null", nullptr, 1}, Case{"two points", &two, 1}, Case{"step 0", &sq, 0},
-                        Case{"step -1", &sq, -1}, Case{"step 2", &sq, 2}, Case{"step 5", &sq, 5}}) {
-    SCOPED_TRACE(c.name);
-    CHPolygonTriangulator t(c.p, c.step, 1, 1, 1, true);
+  CSSE3dPolygon sq = toPolygon(square()), two = toPolygon({{0, 0}, {1, 0}});
+  for (auto [name, p, step] : {std::tuple{"null", static_cast<CSSE3dPolygon*>(nullptr), 1}, {"two points", &two, 1},
+                               {"step 0", &sq, 0}, {"step -1", &sq, -1}, {"step 2", &sq, 2}, {"step 5", &sq, 5}}) {
+    SCOPED_TRACE(name);
+    CHPolygonTriangulator t(p, step, 1, 1, 1, true);
     EXPECT_EQ(t.GetNumTriangles(), 0);
     SSEPoint a(7, 7, 7, 7), b, d;
-    EXPECT_FALSE(t.GetTriangle3D(0, a, b, d));
-    EXPECT_EQ(a.x, 7.0f);
     float x = 7, y = 7, x2 = 7, y2 = 7;
-    EXPECT_FALSE(t.GetPoint(0, x, y));
-    EXPECT_FALSE(t.DiagonalExists(0));
-    EXPECT_FALSE(t.GetDiagonalPoints(0, x, y, x2, y2));
-    EXPECT_EQ(x + y + x2 + y2, 28.0f);
+    EXPECT_FALSE(t.GetTriangle3D(0, a, b, d) || t.GetPoint(0, x, y) || t.DiagonalExists(0) ||
+                 t.GetDiagonalPoints(0, x, y, x2, y2));
+    EXPECT_EQ(a.x + x + y + x2 + y2, 35.0f);
   }
   CHPolygonTriangulator t(&sq, 1, 1, 1, 1, true);
   SSEPoint a(7, 7, 7, 7), b, c;
   float x = 7, y = 7;
-  EXPECT_FALSE(t.GetTriangle3D(2, a, b, c));
-  EXPECT_FALSE(t.GetTriangle3D(-1, a, b, c));
-  EXPECT_FALSE(t.GetPoint(4, x, y));
-  EXPECT_FALSE(t.DiagonalExists(2));
+  EXPECT_FALSE(t.GetTriangle3D(2, a, b, c) || t.GetTriangle3D(-1, a, b, c) || t.GetPoint(4, x, y) ||
+               t.DiagonalExists(2));
   EXPECT_TRUE(t.DiagonalExists(1));
   EXPECT_EQ(a.x + x + y, 21.0f);
   // The plane polygon has no points in space.

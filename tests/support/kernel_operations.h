@@ -99,6 +99,7 @@ inline std::vector<KernelOperation> kernelOperations() {
       {"MaximumOf", [](M& m, const M& o) { m.MaximumOf(o); }},
       {"MinimumOf", [](M& m, const M& o) { m.MinimumOf(o); }},
       {"MaskMatrix", [](M& m, const M& o) { m.MaskMatrix(o, 1.0f, 1, 2, 9.0f, 0.5f); }},
+      {"MaskMatrix before", [](M& m, const M& o) { m.MaskMatrix(o, -1.0f, -3, -5, 9.0f, 0.5f); }},
       {"Erode 1", erode(1.0f, false, false)},
       {"Erode 1.5 vector", erode(1.5f, true, false)},
       {"Erode 2", erode(2.0f, false, false)},

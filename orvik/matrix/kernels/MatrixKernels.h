@@ -58,6 +58,19 @@ struct ErosionLine {
   __m128 area;  // all-ones lanes: rows of the area
 };
 
+// One SSE line of the masking by another matrix: the mask rows under its
+// lanes are the four rows starting shift rows into lo and continuing into hi;
+// a null line, and the lanes of padLo (padHi), read as pad. An element of
+// target in the cover lanes whose mask value is below limit becomes value.
+struct MaskLine {
+  const __m128* lo;
+  const __m128* hi;
+  __m128 padLo, padHi, cover;
+  __m128* target;
+  int count, shift;
+  float pad, value, limit;
+};
+
 // Element-wise operations on one run of vectors; a, b and c are parameters
 // held in every lane.
 enum class EValueOp {
@@ -101,6 +114,7 @@ struct MatrixKernels {
   void (*distanceUp)(__m128* work, const __m128* below, __m128* out, int n, __m128 inside, float fill);
   // p[0 .. n-1] = op(p, o); o is only read by the two-matrix operations.
   void (*values)(EValueOp op, __m128* p, const __m128* o, int n, float a, float b);
+  void (*maskLine)(const MaskLine& job);
 };
 
 extern const MatrixKernels g_sse41Kernels;

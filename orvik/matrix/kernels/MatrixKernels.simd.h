@@ -183,14 +183,19 @@ inline typename R::V exchangeMedian(typename R::V (&v)[N]) {
   return R::blend(once, twice, again);
 }
 
-// Window r of rows holds rows 4g + lane - H + r of the line's columns.
+// Window r of rows holds rows 4g + lane - H + r of the line's columns. The
+// windows are filled a chunk of columns ahead of the medians that read them,
+// so that both meet them in the first-level cache; filling never reaches back
+// to a column whose median has been written (target may be cur).
 template <int H>
 void medianLine(const __m128* prev, const __m128* cur, const __m128* next, __m128* target, int xa, int xb,
                 __m128 keep, __m128* rows) {
   constexpr int D = 2 * H + 1;
-  const std::size_t width = static_cast<std::size_t>(xb - xa + 1 + 2 * H);
+  constexpr int c_chunk = 128;
+  const int outputs = xb - xa + 1;
+  const std::size_t width = static_cast<std::size_t>(outputs + 2 * H);
   const int first = xa - H;
-  columns(0, static_cast<int>(width), [&]<class R>(int i) {
+  auto fill = [&]<class R>(int i) {
     const int x = first + i;
     const typename R::V p = R::load(prev + x), c = R::load(cur + x), n = R::load(next + x);
     if constexpr (H == 2) {
@@ -204,14 +209,21 @@ void medianLine(const __m128* prev, const __m128* cur, const __m128* next, __m12
       R::store(rows + width + i, c);
       R::store(rows + 2 * width + i, R::template align<1>(c, n));
     }
-  });
-  columns(0, xb - xa + 1, [&]<class R>(int i) {
+  };
+  auto median = [&]<class R>(int i) {
     typename R::V v[D * D];
     for (int r = 0; r < D; ++r)
       for (int c = 0; c < D; ++c) v[r * D + c] = R::load(rows + r * width + i + c);
     __m128* t = target + xa + i;
     R::store(t, R::blend(R::load(t), exchangeMedian<R>(v), R::laneMask(keep)));
-  });
+  };
+  int filled = 0;
+  for (int i = 0; i < outputs; i += c_chunk) {
+    const int end = i + c_chunk < outputs ? i + c_chunk : outputs;
+    columns(filled, end + 2 * H, fill);
+    filled = end + 2 * H;
+    columns(i, end, median);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -233,23 +245,36 @@ void realign(const __m128* lo, const __m128* hi, __m128* out, int n, int s) {
 
 void correlate(const CorrelationLine& job) {
   // Eight registers of sums at a time, so that each weight is read once per
-  // group; the sum of every output still runs in the one defined order.
+  // group; the sum of every output still runs in the one defined order. The
+  // job's fields are copied out first: read through the reference, they would
+  // be reloaded (and the sums spilled) on every step.
   constexpr int c_block = 8;
+  const __m128* const windows = job.windows;
+  const std::size_t span = job.span;
+  const __m128* const weights = job.weights;
+  const int maskColumns = job.columns, maskRows = job.rows;
+  __m128* const target = job.target;
+  const bool normalise = job.normalise, clearOthers = job.clearOthers;
   auto block = [&]<class R, int K>(int i) {
     typename R::V sum[K];
+#pragma GCC unroll 8
     for (int k = 0; k < K; ++k) sum[k] = R::zero();
-    for (int c = 0; c < job.columns; ++c)
-      for (int r = 0; r < job.rows; ++r) {
-        const typename R::V w = R::splat(job.weights + c * job.rows + r);
-        const __m128* win = job.windows + r * job.span + i + c;
-        for (int k = 0; k < K; ++k) sum[k] = R::add(sum[k], R::mul(w, R::load(win + k * R::N)));
+    const __m128* w = weights;
+    for (int c = 0; c < maskColumns; ++c) {
+      const __m128* win = windows + i + c;
+      for (int r = 0; r < maskRows; ++r, ++w, win += span) {
+        const typename R::V weight = R::splat(w);
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) sum[k] = R::add(sum[k], R::mul(weight, R::load(win + k * R::N)));
       }
+    }
     const typename R::M keep = R::laneMask(job.keep);
     const typename R::V divisor = R::splat(&job.divisor);
+#pragma GCC unroll 8
     for (int k = 0; k < K; ++k) {
-      __m128* t = job.target + i + k * R::N;
-      const typename R::V v = job.normalise ? R::div(sum[k], divisor) : sum[k];
-      R::store(t, job.clearOthers ? R::maskz(keep, v) : R::blend(R::load(t), v, keep));
+      __m128* t = target + i + k * R::N;
+      const typename R::V v = normalise ? R::div(sum[k], divisor) : sum[k];
+      R::store(t, clearOthers ? R::maskz(keep, v) : R::blend(R::load(t), v, keep));
     }
   };
   int i = 0;
@@ -388,10 +413,34 @@ void values(EValueOp op, __m128* p, const __m128* o, int n, float a, float b) {
   }
 }
 
+template <int S>
+void maskRun(const MaskLine& job) {
+  const __m128* const lo = job.lo;
+  const __m128* const hi = job.hi;
+  __m128* const target = job.target;
+  columns(0, job.count, [&]<class R>(int i) {
+    const typename R::V pad = R::set1(job.pad), value = R::set1(job.value);
+    const typename R::V l = lo ? R::blend(R::load(lo + i), pad, R::laneMask(job.padLo)) : pad;
+    const typename R::V h = hi ? R::blend(R::load(hi + i), pad, R::laneMask(job.padHi)) : pad;
+    const typename R::V t = R::load(target + i);
+    const typename R::V below = R::blend(t, value, R::lt(R::template align<S>(l, h), R::set1(job.limit)));
+    R::store(target + i, R::blend(t, below, R::laneMask(job.cover)));
+  });
+}
+
+void maskLine(const MaskLine& job) {
+  switch (job.shift) {
+    case 1: return maskRun<1>(job);
+    case 2: return maskRun<2>(job);
+    case 3: return maskRun<3>(job);
+    default: return maskRun<0>(job);
+  }
+}
+
 }  // namespace
 
 constexpr MatrixKernels table(ECpuLevel level) {
-  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &realign, &correlate, &erosionRuns, &erosionLine, &boxMeans, &boxSums, &boxPlace, &distanceDown, &distanceUp, &values};
+  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &realign, &correlate, &erosionRuns, &erosionLine, &boxMeans, &boxSums, &boxPlace, &distanceDown, &distanceUp, &values, &maskLine};
 }
 
 }  // namespace orvik::detail::ORVIK_KERNEL_NS

@@ -285,38 +285,90 @@ void correlate(const CorrelationLine& job) {
 // ---------------------------------------------------------------------------
 // Erosion of small radius
 
+// Level 0 is made a chunk ahead of the levels that widen it, so that both
+// passes meet it in the first-level cache; each wider level is the one below
+// it with two more columns of level 0, kept in a register.
+template <int Reach>
+void erosionRunsOf(const ErosionRuns& job) {
+  constexpr int c_chunk = 256;
+  const __m128* const source = job.source;
+  __m128* const l0 = job.levels[0];
+  __m128* level[Reach + 1];
+  for (int w = 0; w <= Reach; ++w) level[w] = job.levels[w];
+  const int count = job.count;
+  const float background = job.background;
+  const __m128 candidates = job.candidates;
+  auto atBackground = [&]<class R>(int i) {
+    const typename R::V isBg = R::eqv(R::load(source + i), R::set1(background));
+    R::store(l0 + i, R::andv(isBg, R::splat(&candidates)));
+  };
+  auto widen = [&]<class R>(int i) {
+    typename R::V near = R::load(l0 + i);
+    for (int w = 1; w <= Reach; ++w) {
+      near = R::orv(R::orv(near, R::load(l0 + i - w)), R::load(l0 + i + w));
+      R::store(level[w] + i, near);
+    }
+  };
+  int made = 0;
+  for (int i = 0; i < count; i += c_chunk) {
+    const int end = i + c_chunk < count ? i + c_chunk : count;
+    const int ahead = end + Reach < count ? end + Reach : count;
+    columns(made, ahead, atBackground);
+    made = ahead;
+    if constexpr (Reach > 0) columns(i, end, widen);
+  }
+}
+
 void erosionRuns(const ErosionRuns& job) {
-  // Level 0: the background of the line; level w: background within w columns.
+  switch (job.reach) {
+    case 1: return erosionRunsOf<1>(job);
+    case 2: return erosionRunsOf<2>(job);
+    case 3: return erosionRunsOf<3>(job);
+    default: return erosionRunsOf<0>(job);
+  }
+}
+
+// The rows of the disc are those with |dy| <= Rows (their reach shrinks with
+// |dy|, so the rows that reach at all are contiguous and symmetric).
+template <int Rows>
+void erosionLineOf(const ErosionLine& job) {
+  const __m128* from[7];
+  const __m128* to[7];
+  for (int dy = -Rows; dy <= Rows; ++dy) {
+    const int w = job.reachOf[dy + 3];
+    from[dy + 3] = (dy < 0 ? job.above : job.here)[w];
+    to[dy + 3] = (dy > 0 ? job.below : job.here)[w];
+  }
+  __m128* const target = job.target;
+  const float background = job.background, newValue = job.newValue;
+  const __m128 area = job.area;
   columns(0, job.count, [&]<class R>(int i) {
-    const typename R::V isBg = R::eqv(R::load(job.source + i), R::set1(job.background));
-    R::store(job.levels[0] + i, R::andv(isBg, R::splat(&job.candidates)));
+    typename R::V near = R::zero();
+    if constexpr (Rows >= 3) near = R::orv(near, R::template align<1>(R::load(from[0] + i), R::load(to[0] + i)));
+    if constexpr (Rows >= 2) near = R::orv(near, R::template align<2>(R::load(from[1] + i), R::load(to[1] + i)));
+    if constexpr (Rows >= 1) near = R::orv(near, R::template align<3>(R::load(from[2] + i), R::load(to[2] + i)));
+    if constexpr (Rows >= 0) near = R::orv(near, R::load(from[3] + i));
+    if constexpr (Rows >= 1) near = R::orv(near, R::template align<1>(R::load(from[4] + i), R::load(to[4] + i)));
+    if constexpr (Rows >= 2) near = R::orv(near, R::template align<2>(R::load(from[5] + i), R::load(to[5] + i)));
+    if constexpr (Rows >= 3) near = R::orv(near, R::template align<3>(R::load(from[6] + i), R::load(to[6] + i)));
+    const typename R::V bg = R::set1(background);
+    const typename R::V v = R::load(target + i);
+    const typename R::V write = R::andnotv(R::eqv(v, bg), R::splat(&area));
+    const typename R::V eroded = R::blend(R::set1(newValue), bg, R::toMask(near));
+    R::store(target + i, R::blend(v, eroded, R::toMask(write)));
   });
-  for (int w = 1; w <= job.reach; ++w)
-    columns(0, job.count, [&]<class R>(int i) {
-      const __m128* l0 = job.levels[0] + i;
-      R::store(job.levels[w] + i,
-               R::orv(R::orv(R::load(job.levels[w - 1] + i), R::load(l0 - w)), R::load(l0 + w)));
-    });
 }
 
 void erosionLine(const ErosionLine& job) {
-  const int* w = job.reachOf;
-  columns(0, job.count, [&]<class R>(int i) {
-    auto at = [&](const __m128* const* line, int dy) { return R::load(line[w[dy + 3]] + i); };
-    typename R::V near = R::zero();
-    if (w[0] >= 0) near = R::orv(near, R::template align<1>(at(job.above, -3), at(job.here, -3)));
-    if (w[1] >= 0) near = R::orv(near, R::template align<2>(at(job.above, -2), at(job.here, -2)));
-    if (w[2] >= 0) near = R::orv(near, R::template align<3>(at(job.above, -1), at(job.here, -1)));
-    if (w[3] >= 0) near = R::orv(near, at(job.here, 0));
-    if (w[4] >= 0) near = R::orv(near, R::template align<1>(at(job.here, 1), at(job.below, 1)));
-    if (w[5] >= 0) near = R::orv(near, R::template align<2>(at(job.here, 2), at(job.below, 2)));
-    if (w[6] >= 0) near = R::orv(near, R::template align<3>(at(job.here, 3), at(job.below, 3)));
-    const typename R::V bg = R::set1(job.background);
-    const typename R::V v = R::load(job.target + i);
-    const typename R::V write = R::andnotv(R::eqv(v, bg), R::splat(&job.area));
-    const typename R::V eroded = R::blend(R::set1(job.newValue), bg, R::toMask(near));
-    R::store(job.target + i, R::blend(v, eroded, R::toMask(write)));
-  });
+  int rows = -1;
+  while (rows < 3 && job.reachOf[rows + 4] >= 0) ++rows;
+  switch (rows) {
+    case 0: return erosionLineOf<0>(job);
+    case 1: return erosionLineOf<1>(job);
+    case 2: return erosionLineOf<2>(job);
+    case 3: return erosionLineOf<3>(job);
+    default: return erosionLineOf<-1>(job);
+  }
 }
 
 // ---------------------------------------------------------------------------

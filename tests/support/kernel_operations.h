@@ -106,6 +106,7 @@ inline std::vector<KernelOperation> kernelOperations() {
       {"Erode 2.99 vector", erode(2.99f, true, false)},
       {"Erode 3", erode(3.0f, false, false)},
       {"Erode 5", erode(5.0f, false, false)},
+      {"Erode 6.5 vector", erode(6.5f, true, false)},
       {"Dilate 2", erode(2.0f, false, true)},
       {"Dilate 4", erode(4.0f, true, true)},
       {"DistanceTransform", [](M& m, const M&) {

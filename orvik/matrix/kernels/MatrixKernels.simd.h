@@ -324,33 +324,40 @@ void erosionRuns(const ErosionRuns& job) {
     case 1: return erosionRunsOf<1>(job);
     case 2: return erosionRunsOf<2>(job);
     case 3: return erosionRunsOf<3>(job);
+    case 4: return erosionRunsOf<4>(job);
+    case 5: return erosionRunsOf<5>(job);
+    case 6: return erosionRunsOf<6>(job);
     default: return erosionRunsOf<0>(job);
   }
 }
 
-// The rows of the disc are those with |dy| <= Rows (their reach shrinks with
-// |dy|, so the rows that reach at all are contiguous and symmetric).
+// Background in the runs of row offsets Dy .. Rows: the four rows dy below
+// the lanes start (dy & 3) rows into line floor(dy / 4) (from) and continue
+// into the next (to).
+template <class R, int Dy, int Rows>
+inline typename R::V nearRows(const __m128* const* from, const __m128* const* to, int i) {
+  typename R::V v;
+  if constexpr ((Dy & 3) == 0) v = R::load(from[Dy + 7] + i);
+  else v = R::template align<(Dy & 3)>(R::load(from[Dy + 7] + i), R::load(to[Dy + 7] + i));
+  if constexpr (Dy < Rows) return R::orv(v, nearRows<R, Dy + 1, Rows>(from, to, i));
+  else return v;
+}
+
 template <int Rows>
 void erosionLineOf(const ErosionLine& job) {
-  const __m128* from[7];
-  const __m128* to[7];
+  const __m128* from[15] = {};
+  const __m128* to[15] = {};
   for (int dy = -Rows; dy <= Rows; ++dy) {
-    const int w = job.reachOf[dy + 3];
-    from[dy + 3] = (dy < 0 ? job.above : job.here)[w];
-    to[dy + 3] = (dy > 0 ? job.below : job.here)[w];
+    const int w = job.reachOf[dy + 7], line = (dy >> 2) + 2;
+    from[dy + 7] = job.lines[line][w];
+    to[dy + 7] = (dy & 3) ? job.lines[line + 1][w] : nullptr;
   }
   __m128* const target = job.target;
   const float background = job.background, newValue = job.newValue;
   const __m128 area = job.area;
   columns(0, job.count, [&]<class R>(int i) {
     typename R::V near = R::zero();
-    if constexpr (Rows >= 3) near = R::orv(near, R::template align<1>(R::load(from[0] + i), R::load(to[0] + i)));
-    if constexpr (Rows >= 2) near = R::orv(near, R::template align<2>(R::load(from[1] + i), R::load(to[1] + i)));
-    if constexpr (Rows >= 1) near = R::orv(near, R::template align<3>(R::load(from[2] + i), R::load(to[2] + i)));
-    if constexpr (Rows >= 0) near = R::orv(near, R::load(from[3] + i));
-    if constexpr (Rows >= 1) near = R::orv(near, R::template align<1>(R::load(from[4] + i), R::load(to[4] + i)));
-    if constexpr (Rows >= 2) near = R::orv(near, R::template align<2>(R::load(from[5] + i), R::load(to[5] + i)));
-    if constexpr (Rows >= 3) near = R::orv(near, R::template align<3>(R::load(from[6] + i), R::load(to[6] + i)));
+    if constexpr (Rows >= 0) near = nearRows<R, -Rows, Rows>(from, to, i);
     const typename R::V bg = R::set1(background);
     const typename R::V v = R::load(target + i);
     const typename R::V write = R::andnotv(R::eqv(v, bg), R::splat(&area));
@@ -361,12 +368,15 @@ void erosionLineOf(const ErosionLine& job) {
 
 void erosionLine(const ErosionLine& job) {
   int rows = -1;
-  while (rows < 3 && job.reachOf[rows + 4] >= 0) ++rows;
+  while (rows < 6 && job.reachOf[rows + 8] >= 0) ++rows;
   switch (rows) {
     case 0: return erosionLineOf<0>(job);
     case 1: return erosionLineOf<1>(job);
     case 2: return erosionLineOf<2>(job);
     case 3: return erosionLineOf<3>(job);
+    case 4: return erosionLineOf<4>(job);
+    case 5: return erosionLineOf<5>(job);
+    case 6: return erosionLineOf<6>(job);
     default: return erosionLineOf<-1>(job);
   }
 }

@@ -18,6 +18,14 @@ using orvik::detail::VectorBuffer;
 
 namespace {
 
+// Outputs are made a chunk of columns at a time, so that the row windows of a
+// chunk (about 24 KB) stay in the first-level cache between being aligned and
+// being summed; a multiple of 32 columns keeps the widest register busy.
+int correlationChunk(const CSSEMatrix& mask) {
+  constexpr int c_windowVectors = 1536;
+  return std::max(32, (c_windowVectors / mask.GetSizeY() - mask.GetSizeX()) & ~31);
+}
+
 // Correlates src with mask into the columns xFirst .. xLast of dst (the size
 // of src) wherever the mask lies wholly inside src. The other elements of
 // those columns keep their values, or become 0.0 with clearOutside (every
@@ -25,13 +33,15 @@ namespace {
 // over mask columns, then mask rows, in increasing order: the same order
 // whatever the band or the number of threads.
 struct CorrelationScratch {
-  // Room for the weights and the row windows of a band of `columns` columns.
+  // Room for the weights and the row windows of a chunk of a band of `columns` columns.
   CorrelationScratch(const CSSEMatrix& mask, int columns)
-      : weights(static_cast<std::size_t>(mask.GetSizeX()) * mask.GetSizeY()),
-        windows(static_cast<std::size_t>(mask.GetSizeY()) * (columns + mask.GetSizeX())),
-        zeros(static_cast<std::size_t>(columns) + mask.GetSizeX()) {
+      : chunk(std::min(columns, correlationChunk(mask))),
+        weights(static_cast<std::size_t>(mask.GetSizeX()) * mask.GetSizeY()),
+        windows(static_cast<std::size_t>(mask.GetSizeY()) * (chunk + mask.GetSizeX())),
+        zeros(static_cast<std::size_t>(chunk) + mask.GetSizeX()) {
     for (std::size_t i = 0; i < zeros.size(); ++i) zeros[i] = _mm_setzero_ps();
   }
+  int chunk;
   VectorBuffer weights, windows;
   VectorBuffer zeros;  // stands in for the lines above and below the matrix
 };
@@ -56,10 +66,6 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
   for (int i = 0; i < mW; ++i)
     for (int j = 0; j < mH; ++j) weights[i * mH + j] = _mm_set1_ps(mask.GetPointUnsafe(i, j));
   const __m128 divisor = _mm_set1_ps(weightSum);
-  // Window j of output line h holds the source rows 4h - hH + j + lane of the
-  // columns the outputs reach, so that lane l of every window belongs to
-  // output row 4h + l.
-  const int srcFirst = outX0 - hW, srcLast = outX1 - hW + mW - 1, span = srcLast - srcFirst + 1;
   VectorBuffer& windows = scratch.windows;
   const __m128* const* in = src.GetMatrixDataDirectly();
   const auto& kernels = orvik::detail::matrixKernels();
@@ -72,19 +78,25 @@ void correlate(const CSSEMatrix& src, CSSEMatrix& dst, const CSSEMatrix& mask, b
         for (int x = outX0; x <= outX1; ++x) out[g][x] = zero;
     }
   for (int h = outY0 >> 2; h <= outY1 >> 2; ++h) {
-    for (int j = 0; j < mH; ++j) {
-      const int top = 4 * h - hH + j;
-      const int q = top >= 0 ? top >> 2 : -((-top + 3) >> 2);
-      const int s = top - 4 * q;
-      const __m128* lo = q >= 0 && q < lines ? in[q] + srcFirst : scratch.zeros.data();
-      const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] + srcFirst : scratch.zeros.data();
-      __m128* w = &windows[static_cast<std::size_t>(j) * span];
-      kernels.realign(lo, hi, w, span, s);
+    const __m128 keep = rowRangeMask(h, outY0, outY1 + 1);
+    for (int x0 = outX0; x0 <= outX1; x0 += scratch.chunk) {
+      const int count = std::min(scratch.chunk, outX1 - x0 + 1);
+      // Window j holds the source rows 4h - hH + j + lane of the columns the
+      // chunk's outputs reach, so that lane l of every window belongs to
+      // output row 4h + l.
+      const int srcFirst = x0 - hW, span = count + mW - 1;
+      for (int j = 0; j < mH; ++j) {
+        const int top = 4 * h - hH + j;
+        const int q = top >= 0 ? top >> 2 : -((-top + 3) >> 2);
+        const int s = top - 4 * q;
+        const __m128* lo = q >= 0 && q < lines ? in[q] + srcFirst : scratch.zeros.data();
+        const __m128* hi = q + 1 >= 0 && q + 1 < lines ? in[q + 1] + srcFirst : scratch.zeros.data();
+        kernels.realign(lo, hi, &windows[static_cast<std::size_t>(j) * span], span, s);
+      }
+      orvik::detail::CorrelationLine job{windows.data(), static_cast<std::size_t>(span), weights.data(), mW, mH,
+                                         out[h] + x0, count, normalise, divisor, keep, clearOutside};
+      kernels.correlate(job);
     }
-    orvik::detail::CorrelationLine job{windows.data(), static_cast<std::size_t>(span), weights.data(), mW, mH,
-                                       out[h] + outX0, outX1 - outX0 + 1, normalise, divisor,
-                                       rowRangeMask(h, outY0, outY1 + 1), clearOutside};
-    kernels.correlate(job);
   }
 }
 

@@ -314,60 +314,58 @@ void CSSEMatrix::QeTaskErodeMatrixArea::bruteForce(std::int64_t reach, std::int6
 
 namespace {
 
-// Radii below this take the direct path: on one thread it needs about 60 %
-// (radius 2) to 70 % (radius 3) of the processor time of the banded path,
-// whose cost does not depend on the radius; radius 4 would need two lines
-// above and below.
-constexpr float c_directErosionRadius = 4.0f;
+// Radii below this take the direct path: its processor time grows with the
+// radius, from about a third of the banded path's at radius 2 to about the
+// same at radius 7, while the banded path's does not depend on the radius.
+constexpr float c_directErosionRadius = 7.0f;
 
-// Erosion of a small radius (reach at most 3, so that the disc's rows lie in
-// the lines above, at and below an SSE line) in one pass down the lines. Per
-// line the kernels find where background lies within w columns of every
-// element, for each half-width w of the disc's rows; an element is near when
-// that holds for the row offset of some row of the disc. The runs of the line
-// below are taken from the source before the line itself is written, so the
-// matrix is eroded in place.
+// Erosion of a small radius (reach at most 6, so that the disc's rows lie in
+// the two lines above an SSE line, the line and the two below) in one pass
+// down the lines. Per line the kernels find where background lies within w
+// columns of every element, for each half-width w of the disc's rows; an
+// element is near when that holds for the row offset of some row of the disc.
+// The runs of the lines below are taken from the source before the line
+// itself is written, so the matrix is eroded in place.
 void erodeSmall(CSSEMatrix& m, const Disc& disc, float background, float newValue, int xFrom, int xTo,
                 int yFrom, int yTo, int rowFrom, int rowTo) {
   const int n = xTo - xFrom + 1, lines = m.GetSSESizeY();
   const int reach = static_cast<int>(disc.reach), levels = std::max(reach, 0) + 1;
-  constexpr int c_pad = 3;
+  constexpr int c_pad = 7, c_slots = 5;
   orvik::detail::ErosionLine job{};
-  for (int dy = -3; dy <= 3; ++dy) {
+  for (int dy = -7; dy <= 7; ++dy) {
     const std::int64_t rest = disc.limit - dy * dy;
-    job.reachOf[dy + 3] =
+    job.reachOf[dy + 7] =
         std::abs(dy) > reach || rest < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(Disc::isqrt(rest), reach));
   }
-  // Three lines of runs in turn, and zeros for the lines without candidates.
+  // Five lines of runs in turn, and zeros for the lines without candidates.
   const std::size_t slotSize = static_cast<std::size_t>(levels) * n + 2 * c_pad;
-  orvik::detail::VectorBuffer buffer(3 * slotSize + n);
+  orvik::detail::VectorBuffer buffer(c_slots * slotSize + n);
   for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = _mm_setzero_ps();
-  __m128* slots[3][4];
-  const __m128* zeros[4];
-  for (int k = 0; k < 3; ++k)
-    for (int w = 0; w < levels; ++w) slots[k][w] = buffer.data() + k * slotSize + c_pad + static_cast<std::size_t>(w) * n + (w ? c_pad : 0);
-  for (int w = 0; w < 4; ++w) zeros[w] = buffer.data() + 3 * slotSize;
+  __m128* slots[c_slots][c_pad + 1];
+  const __m128* zeros[c_pad + 1];
+  for (int k = 0; k < c_slots; ++k)
+    for (int w = 0; w < levels; ++w)
+      slots[k][w] = buffer.data() + k * slotSize + c_pad + static_cast<std::size_t>(w) * n + (w ? c_pad : 0);
+  for (int w = 0; w <= c_pad; ++w) zeros[w] = buffer.data() + c_slots * slotSize;
 
   const auto& kernels = orvik::detail::matrixKernels();
   __m128** data = m.GetMatrixDataDirectly();
   auto runs = [&](int g) -> const __m128* const* {
     if (g < 0 || g >= lines || g < rowFrom >> 2 || g > rowTo >> 2) return zeros;
-    __m128* const* slot = slots[g % 3];
+    __m128* const* slot = slots[g % c_slots];
     kernels.erosionRuns({data[g] + xFrom, slot, n, reach, background, rowRangeMask(g, rowFrom, rowTo + 1)});
     return slot;
   };
   job.count = n;
   job.background = background;
   job.newValue = newValue;
-  job.above = runs((yFrom >> 2) - 1);
-  job.here = runs(yFrom >> 2);
+  for (int k = 0; k < 4; ++k) job.lines[k] = runs((yFrom >> 2) - 2 + k);
   for (int g = yFrom >> 2; g <= yTo >> 2; ++g) {
-    job.below = runs(g + 1);
+    job.lines[4] = runs(g + 2);
     job.target = data[g] + xFrom;
     job.area = rowRangeMask(g, yFrom, yTo + 1);
     kernels.erosionLine(job);
-    job.above = job.here;
-    job.here = job.below;
+    for (int k = 0; k < 4; ++k) job.lines[k] = job.lines[k + 1];
   }
 }
 

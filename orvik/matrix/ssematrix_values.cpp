@@ -477,25 +477,24 @@ bool CSSEMatrix::MaskMatrix(const CSSEMatrix& mask, float padValue, int offsetX,
   const int xEnd = std::min(m_iSSESizeX, mask.GetSSESizeX() + offsetX);
   const int gBegin = std::max(0, offsetY >> 2);
   const int gEnd = std::min(m_iSSESizeY, ((offsetY + maskRows - 1) >> 2) + 1);
-  const __m128 pad = _mm_set1_ps(padValue), value = _mm_set1_ps(newValue), limit = _mm_set1_ps(threshold);
   const __m128* const* maskLine = mask.GetMatrixDataDirectly();
+  const auto kernel = orvik::detail::matrixKernels().maskLine;
   for (int g = gBegin; g < gEnd; ++g) {
     const int d = 4 * g - offsetY;  // mask row under lane 0 of this line
     const int a = d >> 2, shift = d & 3;
-    const __m128 cover = orvik::detail::rowRangeMask(g, offsetY, offsetY + maskRows);
-    const __m128* lo = a >= 0 ? maskLine[a] : nullptr;
-    const __m128* hi = a + 1 < maskLines ? maskLine[a + 1] : nullptr;
-    const __m128 padLo = orvik::detail::rowRangeMask(a, mask.GetSizeY(), maskRows);
-    const __m128 padHi = orvik::detail::rowRangeMask(a + 1, mask.GetSizeY(), maskRows);
-    float* t = reinterpret_cast<float*>(m_ppLines[g]);
-    for (int x = xBegin; x < xEnd; ++x) {
-      const int mx = x - offsetX;
-      const __m128 l = lo ? select(padLo, pad, _mm_load_ps(reinterpret_cast<const float*>(lo + mx))) : pad;
-      const __m128 h = hi ? select(padHi, pad, _mm_load_ps(reinterpret_cast<const float*>(hi + mx))) : pad;
-      const __m128 m = orvik::detail::alignLanes(l, h, shift);
-      const __m128 sel = _mm_and_ps(cover, _mm_cmplt_ps(m, limit));
-      _mm_store_ps(t + 4 * x, select(sel, value, _mm_load_ps(t + 4 * x)));
-    }
+    const int mx = xBegin - offsetX;
+    orvik::detail::MaskLine job{a >= 0 ? maskLine[a] + mx : nullptr,
+                                a + 1 < maskLines ? maskLine[a + 1] + mx : nullptr,
+                                orvik::detail::rowRangeMask(a, mask.GetSizeY(), maskRows),
+                                orvik::detail::rowRangeMask(a + 1, mask.GetSizeY(), maskRows),
+                                orvik::detail::rowRangeMask(g, offsetY, offsetY + maskRows),
+                                m_ppLines[g] + xBegin,
+                                xEnd - xBegin,
+                                shift,
+                                padValue,
+                                newValue,
+                                threshold};
+    kernel(job);
   }
   return true;
 }

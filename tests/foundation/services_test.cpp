@@ -103,6 +103,18 @@ TEST(Allocation, AlignedAndFailingLoudlyAndTheCountOfProcessors) {
   void* p = SafeAlignedAlloc(100, 16);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
   SafeAlignedFree(p);
+  // A freed large block serves the next request of about its size, and only
+  // requests it holds with room to spare by no more than an eighth.
+  constexpr std::size_t c_large = 777777;
+  void* large = SafeAlignedAlloc(c_large, 16);
+  SafeAlignedFree(large);
+  void* small = SafeAlignedAlloc(c_large / 2, 16);
+  void* bigger = SafeAlignedAlloc(c_large + 4096 * 64, 16);
+  void* again = SafeAlignedAlloc(c_large - 1000, 16);
+  EXPECT_NE(small, large);
+  EXPECT_NE(bigger, large);
+  EXPECT_EQ(again, large);
+  for (void* b : {small, bigger, again}) SafeAlignedFree(b);
   auto* z = static_cast<unsigned char*>(SafeCalloc(64, 4));
   for (int i = 0; i < 256; ++i) EXPECT_EQ(z[i], 0);
   SafeFree(z);

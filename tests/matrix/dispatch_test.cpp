@@ -1,5 +1,6 @@
 // Every kernel level the processor has gives the SSE4.1 reference's results
-// bit for bit, on sizes that are no multiple of the vector widths.
+// bit for bit, on sizes that are no multiple of the vector widths, and on a
+// field wide enough that the kernels work through it in several chunks.
 #include <gtest/gtest.h>
 
 #include "orvik/foundation/CpuLevel.h"
@@ -39,7 +40,7 @@ TEST(Dispatch, EveryLevelMatchesTheReferenceBitForBit) {
   struct Size {
     int x, y;
   };
-  const Size sizes[] = {{1, 1}, {2, 7}, {5, 3}, {7, 9}, {13, 6}, {18, 11}, {37, 21}, {64, 17}, {101, 43}};
+  const Size sizes[] = {{1, 1}, {2, 7}, {5, 3}, {7, 9}, {13, 6}, {18, 11}, {37, 21}, {64, 17}, {101, 43}, {613, 10}};
   for (const auto& op : orvik::test::kernelOperations())
     for (const Size& s : sizes) {
       SCOPED_TRACE(op.name + " " + std::to_string(s.x) + " x " + std::to_string(s.y));

@@ -33,7 +33,7 @@ struct CorrelationLine {
 // Background runs of one SSE line for the erosion of small radius: levels[0]
 // gets the lanes equal to background (and in the candidate rows), levels[w]
 // (w = 1 .. reach) those with such a lane within w columns. levels[0] has
-// reach vectors of 0.0 before and after its count.
+// reach vectors of 0.0 before and after its count. reach is at most 6.
 struct ErosionRuns {
   const __m128* source;
   __m128* const* levels;
@@ -43,19 +43,32 @@ struct ErosionRuns {
   __m128 candidates;  // all-ones lanes: rows whose background counts
 };
 
-// The erosion of one SSE line from the runs of the lines above, at and below
-// it: an element of target in the area lanes that is not background becomes
-// background when the runs of some row offset dy (-3 .. 3) with reachOf[dy + 3]
-// >= 0 hold background at that level, else newValue.
+// The erosion of one SSE line from the runs of the two lines above, of the
+// line itself and of the two below it (lines[0 .. 4]): an element of target
+// in the area lanes that is not background becomes background when the runs
+// of some row offset dy (-7 .. 7) with reachOf[dy + 7] >= 0 hold background
+// at that level, else newValue. The offsets that reach are |dy| <= some K,
+// and K is at most 6.
 struct ErosionLine {
-  const __m128* const* above;
-  const __m128* const* here;
-  const __m128* const* below;
-  int reachOf[7];
+  const __m128* const* lines[5];
+  int reachOf[15];
   __m128* target;
   int count;
   float background, newValue;
   __m128 area;  // all-ones lanes: rows of the area
+};
+
+// One SSE line of the masking by another matrix: the mask rows under its
+// lanes are the four rows starting shift rows into lo and continuing into hi;
+// a null line, and the lanes of padLo (padHi), read as pad. An element of
+// target in the cover lanes whose mask value is below limit becomes value.
+struct MaskLine {
+  const __m128* lo;
+  const __m128* hi;
+  __m128 padLo, padHi, cover;
+  __m128* target;
+  int count, shift;
+  float pad, value, limit;
 };
 
 // Element-wise operations on one run of vectors; a, b and c are parameters
@@ -101,6 +114,7 @@ struct MatrixKernels {
   void (*distanceUp)(__m128* work, const __m128* below, __m128* out, int n, __m128 inside, float fill);
   // p[0 .. n-1] = op(p, o); o is only read by the two-matrix operations.
   void (*values)(EValueOp op, __m128* p, const __m128* o, int n, float a, float b);
+  void (*maskLine)(const MaskLine& job);
 };
 
 extern const MatrixKernels g_sse41Kernels;

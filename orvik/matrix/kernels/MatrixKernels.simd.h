@@ -183,14 +183,19 @@ inline typename R::V exchangeMedian(typename R::V (&v)[N]) {
   return R::blend(once, twice, again);
 }
 
-// Window r of rows holds rows 4g + lane - H + r of the line's columns.
+// Window r of rows holds rows 4g + lane - H + r of the line's columns. The
+// windows are filled a chunk of columns ahead of the medians that read them,
+// so that both meet them in the first-level cache; filling never reaches back
+// to a column whose median has been written (target may be cur).
 template <int H>
 void medianLine(const __m128* prev, const __m128* cur, const __m128* next, __m128* target, int xa, int xb,
                 __m128 keep, __m128* rows) {
   constexpr int D = 2 * H + 1;
-  const std::size_t width = static_cast<std::size_t>(xb - xa + 1 + 2 * H);
+  constexpr int c_chunk = 128;
+  const int outputs = xb - xa + 1;
+  const std::size_t width = static_cast<std::size_t>(outputs + 2 * H);
   const int first = xa - H;
-  columns(0, static_cast<int>(width), [&]<class R>(int i) {
+  auto fill = [&]<class R>(int i) {
     const int x = first + i;
     const typename R::V p = R::load(prev + x), c = R::load(cur + x), n = R::load(next + x);
     if constexpr (H == 2) {
@@ -204,14 +209,21 @@ void medianLine(const __m128* prev, const __m128* cur, const __m128* next, __m12
       R::store(rows + width + i, c);
       R::store(rows + 2 * width + i, R::template align<1>(c, n));
     }
-  });
-  columns(0, xb - xa + 1, [&]<class R>(int i) {
+  };
+  auto median = [&]<class R>(int i) {
     typename R::V v[D * D];
     for (int r = 0; r < D; ++r)
       for (int c = 0; c < D; ++c) v[r * D + c] = R::load(rows + r * width + i + c);
     __m128* t = target + xa + i;
     R::store(t, R::blend(R::load(t), exchangeMedian<R>(v), R::laneMask(keep)));
-  });
+  };
+  int filled = 0;
+  for (int i = 0; i < outputs; i += c_chunk) {
+    const int end = i + c_chunk < outputs ? i + c_chunk : outputs;
+    columns(filled, end + 2 * H, fill);
+    filled = end + 2 * H;
+    columns(i, end, median);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -233,23 +245,36 @@ void realign(const __m128* lo, const __m128* hi, __m128* out, int n, int s) {
 
 void correlate(const CorrelationLine& job) {
   // Eight registers of sums at a time, so that each weight is read once per
-  // group; the sum of every output still runs in the one defined order.
+  // group; the sum of every output still runs in the one defined order. The
+  // job's fields are copied out first: read through the reference, they would
+  // be reloaded (and the sums spilled) on every step.
   constexpr int c_block = 8;
+  const __m128* const windows = job.windows;
+  const std::size_t span = job.span;
+  const __m128* const weights = job.weights;
+  const int maskColumns = job.columns, maskRows = job.rows;
+  __m128* const target = job.target;
+  const bool normalise = job.normalise, clearOthers = job.clearOthers;
   auto block = [&]<class R, int K>(int i) {
     typename R::V sum[K];
+#pragma GCC unroll 8
     for (int k = 0; k < K; ++k) sum[k] = R::zero();
-    for (int c = 0; c < job.columns; ++c)
-      for (int r = 0; r < job.rows; ++r) {
-        const typename R::V w = R::splat(job.weights + c * job.rows + r);
-        const __m128* win = job.windows + r * job.span + i + c;
-        for (int k = 0; k < K; ++k) sum[k] = R::add(sum[k], R::mul(w, R::load(win + k * R::N)));
+    const __m128* w = weights;
+    for (int c = 0; c < maskColumns; ++c) {
+      const __m128* win = windows + i + c;
+      for (int r = 0; r < maskRows; ++r, ++w, win += span) {
+        const typename R::V weight = R::splat(w);
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) sum[k] = R::add(sum[k], R::mul(weight, R::load(win + k * R::N)));
       }
+    }
     const typename R::M keep = R::laneMask(job.keep);
     const typename R::V divisor = R::splat(&job.divisor);
+#pragma GCC unroll 8
     for (int k = 0; k < K; ++k) {
-      __m128* t = job.target + i + k * R::N;
-      const typename R::V v = job.normalise ? R::div(sum[k], divisor) : sum[k];
-      R::store(t, job.clearOthers ? R::maskz(keep, v) : R::blend(R::load(t), v, keep));
+      __m128* t = target + i + k * R::N;
+      const typename R::V v = normalise ? R::div(sum[k], divisor) : sum[k];
+      R::store(t, clearOthers ? R::maskz(keep, v) : R::blend(R::load(t), v, keep));
     }
   };
   int i = 0;
@@ -260,38 +285,100 @@ void correlate(const CorrelationLine& job) {
 // ---------------------------------------------------------------------------
 // Erosion of small radius
 
+// Level 0 is made a chunk ahead of the levels that widen it, so that both
+// passes meet it in the first-level cache; each wider level is the one below
+// it with two more columns of level 0, kept in a register.
+template <int Reach>
+void erosionRunsOf(const ErosionRuns& job) {
+  constexpr int c_chunk = 256;
+  const __m128* const source = job.source;
+  __m128* const l0 = job.levels[0];
+  __m128* level[Reach + 1];
+  for (int w = 0; w <= Reach; ++w) level[w] = job.levels[w];
+  const int count = job.count;
+  const float background = job.background;
+  const __m128 candidates = job.candidates;
+  auto atBackground = [&]<class R>(int i) {
+    const typename R::V isBg = R::eqv(R::load(source + i), R::set1(background));
+    R::store(l0 + i, R::andv(isBg, R::splat(&candidates)));
+  };
+  auto widen = [&]<class R>(int i) {
+    typename R::V near = R::load(l0 + i);
+    for (int w = 1; w <= Reach; ++w) {
+      near = R::orv(R::orv(near, R::load(l0 + i - w)), R::load(l0 + i + w));
+      R::store(level[w] + i, near);
+    }
+  };
+  int made = 0;
+  for (int i = 0; i < count; i += c_chunk) {
+    const int end = i + c_chunk < count ? i + c_chunk : count;
+    const int ahead = end + Reach < count ? end + Reach : count;
+    columns(made, ahead, atBackground);
+    made = ahead;
+    if constexpr (Reach > 0) columns(i, end, widen);
+  }
+}
+
 void erosionRuns(const ErosionRuns& job) {
-  // Level 0: the background of the line; level w: background within w columns.
+  switch (job.reach) {
+    case 1: return erosionRunsOf<1>(job);
+    case 2: return erosionRunsOf<2>(job);
+    case 3: return erosionRunsOf<3>(job);
+    case 4: return erosionRunsOf<4>(job);
+    case 5: return erosionRunsOf<5>(job);
+    case 6: return erosionRunsOf<6>(job);
+    default: return erosionRunsOf<0>(job);
+  }
+}
+
+// Background in the runs of row offsets Dy .. Rows: the four rows dy below
+// the lanes start (dy & 3) rows into line floor(dy / 4) (from) and continue
+// into the next (to).
+template <class R, int Dy, int Rows>
+inline typename R::V nearRows(const __m128* const* from, const __m128* const* to, int i) {
+  typename R::V v;
+  if constexpr ((Dy & 3) == 0) v = R::load(from[Dy + 7] + i);
+  else v = R::template align<(Dy & 3)>(R::load(from[Dy + 7] + i), R::load(to[Dy + 7] + i));
+  if constexpr (Dy < Rows) return R::orv(v, nearRows<R, Dy + 1, Rows>(from, to, i));
+  else return v;
+}
+
+template <int Rows>
+void erosionLineOf(const ErosionLine& job) {
+  const __m128* from[15] = {};
+  const __m128* to[15] = {};
+  for (int dy = -Rows; dy <= Rows; ++dy) {
+    const int w = job.reachOf[dy + 7], line = (dy >> 2) + 2;
+    from[dy + 7] = job.lines[line][w];
+    to[dy + 7] = (dy & 3) ? job.lines[line + 1][w] : nullptr;
+  }
+  __m128* const target = job.target;
+  const float background = job.background, newValue = job.newValue;
+  const __m128 area = job.area;
   columns(0, job.count, [&]<class R>(int i) {
-    const typename R::V isBg = R::eqv(R::load(job.source + i), R::set1(job.background));
-    R::store(job.levels[0] + i, R::andv(isBg, R::splat(&job.candidates)));
+    typename R::V near = R::zero();
+    if constexpr (Rows >= 0) near = nearRows<R, -Rows, Rows>(from, to, i);
+    const typename R::V bg = R::set1(background);
+    const typename R::V v = R::load(target + i);
+    const typename R::V write = R::andnotv(R::eqv(v, bg), R::splat(&area));
+    const typename R::V eroded = R::blend(R::set1(newValue), bg, R::toMask(near));
+    R::store(target + i, R::blend(v, eroded, R::toMask(write)));
   });
-  for (int w = 1; w <= job.reach; ++w)
-    columns(0, job.count, [&]<class R>(int i) {
-      const __m128* l0 = job.levels[0] + i;
-      R::store(job.levels[w] + i,
-               R::orv(R::orv(R::load(job.levels[w - 1] + i), R::load(l0 - w)), R::load(l0 + w)));
-    });
 }
 
 void erosionLine(const ErosionLine& job) {
-  const int* w = job.reachOf;
-  columns(0, job.count, [&]<class R>(int i) {
-    auto at = [&](const __m128* const* line, int dy) { return R::load(line[w[dy + 3]] + i); };
-    typename R::V near = R::zero();
-    if (w[0] >= 0) near = R::orv(near, R::template align<1>(at(job.above, -3), at(job.here, -3)));
-    if (w[1] >= 0) near = R::orv(near, R::template align<2>(at(job.above, -2), at(job.here, -2)));
-    if (w[2] >= 0) near = R::orv(near, R::template align<3>(at(job.above, -1), at(job.here, -1)));
-    if (w[3] >= 0) near = R::orv(near, at(job.here, 0));
-    if (w[4] >= 0) near = R::orv(near, R::template align<1>(at(job.here, 1), at(job.below, 1)));
-    if (w[5] >= 0) near = R::orv(near, R::template align<2>(at(job.here, 2), at(job.below, 2)));
-    if (w[6] >= 0) near = R::orv(near, R::template align<3>(at(job.here, 3), at(job.below, 3)));
-    const typename R::V bg = R::set1(job.background);
-    const typename R::V v = R::load(job.target + i);
-    const typename R::V write = R::andnotv(R::eqv(v, bg), R::splat(&job.area));
-    const typename R::V eroded = R::blend(R::set1(job.newValue), bg, R::toMask(near));
-    R::store(job.target + i, R::blend(v, eroded, R::toMask(write)));
-  });
+  int rows = -1;
+  while (rows < 6 && job.reachOf[rows + 8] >= 0) ++rows;
+  switch (rows) {
+    case 0: return erosionLineOf<0>(job);
+    case 1: return erosionLineOf<1>(job);
+    case 2: return erosionLineOf<2>(job);
+    case 3: return erosionLineOf<3>(job);
+    case 4: return erosionLineOf<4>(job);
+    case 5: return erosionLineOf<5>(job);
+    case 6: return erosionLineOf<6>(job);
+    default: return erosionLineOf<-1>(job);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -388,10 +475,34 @@ void values(EValueOp op, __m128* p, const __m128* o, int n, float a, float b) {
   }
 }
 
+template <int S>
+void maskRun(const MaskLine& job) {
+  const __m128* const lo = job.lo;
+  const __m128* const hi = job.hi;
+  __m128* const target = job.target;
+  columns(0, job.count, [&]<class R>(int i) {
+    const typename R::V pad = R::set1(job.pad), value = R::set1(job.value);
+    const typename R::V l = lo ? R::blend(R::load(lo + i), pad, R::laneMask(job.padLo)) : pad;
+    const typename R::V h = hi ? R::blend(R::load(hi + i), pad, R::laneMask(job.padHi)) : pad;
+    const typename R::V t = R::load(target + i);
+    const typename R::V below = R::blend(t, value, R::lt(R::template align<S>(l, h), R::set1(job.limit)));
+    R::store(target + i, R::blend(t, below, R::laneMask(job.cover)));
+  });
+}
+
+void maskLine(const MaskLine& job) {
+  switch (job.shift) {
+    case 1: return maskRun<1>(job);
+    case 2: return maskRun<2>(job);
+    case 3: return maskRun<3>(job);
+    default: return maskRun<0>(job);
+  }
+}
+
 }  // namespace
 
 constexpr MatrixKernels table(ECpuLevel level) {
-  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &realign, &correlate, &erosionRuns, &erosionLine, &boxMeans, &boxSums, &boxPlace, &distanceDown, &distanceUp, &values};
+  return MatrixKernels{level, &medianLine<1>, &medianLine<2>, &realign, &correlate, &erosionRuns, &erosionLine, &boxMeans, &boxSums, &boxPlace, &distanceDown, &distanceUp, &values, &maskLine};
 }
 
 }  // namespace orvik::detail::ORVIK_KERNEL_NS

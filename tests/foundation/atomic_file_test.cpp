@@ -89,6 +89,11 @@ TEST(AtomicFile, KeepsThePreviousFileUnlessTheNewOneIsComplete) {
 
 TEST(AtomicFile, ReportsAMissingFolderAndKeepsPermissions) {
   ScratchFolder folder;
+  CFile plain;
+  CFileException error;
+  EXPECT_FALSE(plain.Open((folder / "none.bin").c_str(), CFile::modeRead, &error));
+  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+  EXPECT_FALSE(plain.IsOpen());
   try {
     CAtomicFile file((folder / "missing/field.bin").c_str());
     FAIL() << "no exception";

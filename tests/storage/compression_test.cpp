@@ -102,14 +102,11 @@ TEST(Compression, QuantiserHeaders) {
               (Floats{0.0f, 10.0f, scale, 0.0f}));
   }
   ramp.GetCompressionParameters().m_fMaxError = 0.0f;
-  {
-    SCOPED_TRACE("all values equal: scale 1");
-    CSSEMatrix flat = filled(4, 4, 2.5f);
-    const Bytes b = serialize(coding(flat, 2));
-    EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum), f32(b, c_scale)}), (Floats{2.5f, 2.5f, 1.0f}));
-    EXPECT_EQ(read(b).GetPoint(3, 3), 2.5f);
-    EXPECT_EQ(flat.GetMaxAbsCompressionError(), 0.0f);
-  }
+  CSSEMatrix flat = filled(4, 4, 2.5f);  // all values equal: scale 1
+  const Bytes fb = serialize(coding(flat, 2));
+  EXPECT_EQ((Floats{f32(fb, c_minimum), f32(fb, c_maximum), f32(fb, c_scale), read(fb).GetPoint(3, 3),
+                    flat.GetMaxAbsCompressionError()}),
+            (Floats{2.5f, 2.5f, 1.0f, 2.5f, 0.0f}));
   for (int method : {2, 3}) {
     SCOPED_TRACE(testing::Message() << "invalid value, method " << method
                                     << ": out of the range, factor 253.999");
@@ -234,8 +231,7 @@ TEST(Compression, PassLimitsAndEmptyMatrices) {
     CSSEMatrix empty = filled(0, 5);
     const CSSEMatrix back = read(serialize(coding(empty, method, 2)));
     EXPECT_EQ((Floats{float(back.GetSizeX()), float(back.GetSizeY()), empty.GetMaxAbsCompressionError()}),
-              (Floats{0, 5, 0}))
-        << "empty matrix, method " << method;
+              (Floats{0, 5, 0})) << "empty matrix, method " << method;
   }
 }
 
@@ -253,12 +249,10 @@ TEST(Codecs, ImagesRoundTripAndRefuseOtherInputs) {
   const CbArray<unsigned char> files[3] = {orvik::detail::EncodePngGray8(grey.GetData(), w, h),
                                            jpeg.GetArray(),
                                            orvik::detail::EncodeTiffG4(bits.GetData(), w, h)};
-  const CbArray<unsigned char>* images[3] = {&grey, &grey, &bits};
   const unsigned depth[3] = {8, 8, 1};
   for (int f = 0; f < 3; ++f) {
     SCOPED_TRACE(testing::Message() << "PNG, JPEG, TIFF: " << f);
-    const CbArray<unsigned char>& file = files[f];
-    const CbArray<unsigned char>& image = *images[f];
+    const CbArray<unsigned char>&file = files[f], &image = f < 2 ? grey : bits;
     unsigned dw = 0, dh = 0;
     const CbArray<unsigned char> back = DecodeImage(file.GetData(), file.GetCount(), depth[f], dw, dh);
     EXPECT_EQ((std::vector<unsigned>{dw, dh}), (std::vector<unsigned>{w, h}));

@@ -203,18 +203,16 @@ TEST(CorruptInput, FlippedBytesNeverCrash) {
 TEST(CorruptInput, ImageBlocksThatDoNotMatchTheHeader) {
   // A pass or mask image of another size than the header announces is corrupt:
   // stretching it would let a tiny file stand for a huge matrix.
-  CSSEMatrix small, mask;
-  surface(small, 5, 3, 4.0f);
-  small.GetCompressionParameters().m_iMethod = 2;
-  Bytes b = serialize(small);
-  b[4] = 13;  // announce a 13 x 9 matrix for the 5 x 3 pass
-  b[8] = 9;
-  EXPECT_FALSE(accepted(deserialize, b));
-  mask.Create(13, 9);
-  mask.GetCompressionParameters().m_iMethod = 4;
-  b = serialize(mask);
-  b[4] = 12;
-  EXPECT_FALSE(accepted(deserialize, b));
+  for (int method : {2, 4})
+    for (const auto& [x, y] : {std::pair{13, 3}, std::pair{5, 9}, std::pair{13, 9}}) {
+      CSSEMatrix m;
+      surface(m, 5, 3, 4.0f);
+      m.GetCompressionParameters().m_iMethod = method;
+      Bytes b = serialize(m);
+      b[4] = static_cast<unsigned char>(x);
+      b[8] = static_cast<unsigned char>(y);
+      EXPECT_FALSE(accepted(deserialize, b)) << "method " << method << ", " << x << " x " << y;
+    }
 }
 
 // The seed corpus of the fuzz targets, replayed: files named valid_* were

@@ -20,16 +20,6 @@ namespace {
 constexpr std::size_t c_passCount = 13, c_minimum = 17, c_maximum = 21, c_scale = 25, c_hasInvalid = 29,
                       c_invalid = 30;
 
-// Sets the method, the passes and the invalid value (NaN: none) of the coding.
-CSSEMatrix& coding(CSSEMatrix& m, int method, unsigned passes = 1, float invalid = NAN) {
-  auto& p = m.GetCompressionParameters();
-  p.m_iMethod = method;
-  p.m_uiNumberOfPasses = passes;
-  p.m_bUseInvalidValue = !std::isnan(invalid);
-  if (p.m_bUseInvalidValue) p.m_fInvalidValue = invalid;
-  return m;
-}
-
 // The quantiser headers and image blocks of a stream of passes, as the reader meets them.
 struct Pass {
   float scale;
@@ -54,12 +44,6 @@ std::vector<Pass> passesOf(const Bytes& b) {
 
 bool isJpeg(const Bytes& image) { return image.size() > 3 && image[0] == 0xFF && image[1] == 0xD8; }
 bool isPng(const Bytes& image) { return image.size() > 8 && image[0] == 0x89 && image[1] == 'P'; }
-
-CSSEMatrix read(const Bytes& b) {
-  CSSEMatrix m;
-  deserialize(m, b);
-  return m;
-}
 
 }  // namespace
 
@@ -104,7 +88,7 @@ TEST(Compression, QuantiserHeaders) {
   ramp.GetCompressionParameters().m_fMaxError = 0.0f;
   CSSEMatrix flat = filled(4, 4, 2.5f);  // all values equal: scale 1
   const Bytes fb = serialize(coding(flat, 2));
-  EXPECT_EQ((Floats{f32(fb, c_minimum), f32(fb, c_maximum), f32(fb, c_scale), read(fb).GetPoint(3, 3),
+  EXPECT_EQ((Floats{f32(fb, c_minimum), f32(fb, c_maximum), f32(fb, c_scale), readBack(fb).GetPoint(3, 3),
                     flat.GetMaxAbsCompressionError()}),
             (Floats{2.5f, 2.5f, 1.0f, 2.5f, 0.0f}));
   for (int method : {2, 3}) {
@@ -118,7 +102,7 @@ TEST(Compression, QuantiserHeaders) {
                       float(b[c_hasInvalid])}),
               (Floats{0.0f, 10.0f, (1.0f / 10.0f) * 253.999f, -50.0f, 1.0f}));
     EXPECT_FALSE(passesOf(b)[1].hasInvalid);  // later passes keep the invalid cells frozen
-    const CSSEMatrix back = read(b);
+    const CSSEMatrix back = readBack(b);
     EXPECT_EQ((Floats{back.GetPoint(4, 1), back.GetPoint(10, 2)}), (Floats{-50.0f, -50.0f}));
     EXPECT_NEAR(maxAbsDifference(m, back), m.GetMaxAbsCompressionError(), 1e-4f);
   }
@@ -142,12 +126,12 @@ TEST(Compression, FixedRangeClampsOnlyValidValues) {
   p.m_fRangeMax = 2.0f;
   Bytes b = serialize(m);  // without an invalid value every value is clamped
   EXPECT_EQ((Floats{f32(b, c_minimum), f32(b, c_maximum)}), (Floats{0.0f, 2.0f}));
-  CSSEMatrix back = read(b);
+  CSSEMatrix back = readBack(b);
   for (int x = 0; x < 6; ++x) EXPECT_NEAR(back.GetPoint(x, 1), clamped[x], 0.5f / f32(b, c_scale)) << x;
   EXPECT_NEAR(m.GetMaxAbsCompressionError(), 100.0f, 0.01f);
   // The invalid value keeps its code even outside the range.
   b = serialize(coding(m, 2, 1, -100.0f));
-  back = read(b);
+  back = readBack(b);
   EXPECT_EQ((Floats{back.GetPoint(5, 0), back.GetPoint(5, 1)}), (Floats{-100.0f, -100.0f}));
   EXPECT_NEAR(back.GetPoint(0, 0), 0.0f, 0.5f / f32(b, c_scale));
   EXPECT_NEAR(m.GetMaxAbsCompressionError(), 7.0f, 0.01f);  // 9 clamped to 2
@@ -165,7 +149,7 @@ TEST(Compression, MultiPassRoundTripsWithinTheReportedError) {
         coding(m, method, passes).GetCompressionParameters().m_fMaxError = maxError;
         const Bytes b = serialize(m);
         const float reported = m.GetMaxAbsCompressionError();
-        const CSSEMatrix back = read(b);
+        const CSSEMatrix back = readBack(b);
         ASSERT_EQ((std::vector<int>{back.GetSizeX(), back.GetSizeY()}), (std::vector<int>{67, 45}));
         EXPECT_EQ(back.GetCompressionParameters().m_iMethod, method);
         // The encoder measured its residual against the decoded passes, so the
@@ -207,12 +191,12 @@ TEST(Compression, ValidityMask) {
   EXPECT_EQ((std::vector<unsigned>{width, height}), (std::vector<unsigned>{9, 6}));
   EXPECT_EQ(Bytes(bits.GetData(), bits.GetData() + bits.GetCount()),
             (Bytes{0x00, 0x80, 0, 0, 0x10, 0, 0, 0, 0, 0, 0x80, 0x00}));
-  EXPECT_TRUE(fieldIs(read(b), [&](int x, int y) { return invalid(x, y) ? -1.0f : mean; }));
+  EXPECT_TRUE(fieldIs(readBack(b), [&](int x, int y) { return invalid(x, y) ? -1.0f : mean; }));
   EXPECT_NEAR(m.GetMaxAbsCompressionError(), std::max(mean, 13.0f - mean), 1e-5f);
   // No invalid value: every value becomes the mean.
   m.Create(5, 5);
   m.SetPoint(2, 2, 25.0f);
-  EXPECT_TRUE(fieldIs(read(serialize(m)), [](int, int) { return 1.0f; }));
+  EXPECT_TRUE(fieldIs(readBack(serialize(m)), [](int, int) { return 1.0f; }));
 }
 
 TEST(Compression, PassLimitsAndEmptyMatrices) {
@@ -229,7 +213,7 @@ TEST(Compression, PassLimitsAndEmptyMatrices) {
   EXPECT_FALSE(accepted(deserialize, b));
   for (int method : {1, 2, 3, 4}) {
     CSSEMatrix empty = filled(0, 5);
-    const CSSEMatrix back = read(serialize(coding(empty, method, 2)));
+    const CSSEMatrix back = readBack(serialize(coding(empty, method, 2)));
     EXPECT_EQ((Floats{float(back.GetSizeX()), float(back.GetSizeY()), empty.GetMaxAbsCompressionError()}),
               (Floats{0, 5, 0})) << "empty matrix, method " << method;
   }

@@ -31,11 +31,7 @@ std::vector<std::pair<std::string, Bytes>> samples() {
     surface(m, 13, 9, 4.0f);
     m.SetPoint(3, 3, -7.0f);
     m.SetPoint(12, 8, -7.0f);
-    auto& p = m.GetCompressionParameters();
-    p.m_iMethod = method;
-    p.m_uiNumberOfPasses = passes;
-    p.m_bUseInvalidValue = invalid;
-    p.m_fInvalidValue = -7.0f;
+    coding(m, method, passes, invalid ? -7.0f : NAN).GetCompressionParameters().m_fInvalidValue = -7.0f;
     out.push_back({"method " + std::to_string(method), serialize(m)});
   }
   return out;
@@ -248,11 +244,8 @@ TEST(NonFiniteHeights, EveryMethodKeepsTheFieldOrRefusesIt) {
         CSSEMatrix m, back;
         surface(m, 37, 21);
         m.SetPoint(11, 7, odd);
-        auto& p = m.GetCompressionParameters();
-        p.m_iMethod = method;
-        p.m_uiNumberOfPasses = 2;
-        p.m_bUseInvalidValue = useInvalid;
-        p.m_fInvalidValue = c_invalid;
+        // The mask coding counts the invalid value whether or not it is in use.
+        coding(m, method, 2, useInvalid ? c_invalid : NAN).GetCompressionParameters().m_fInvalidValue = c_invalid;
         const bool carriesInvalid = useInvalid && (method == 2 || method == 3);
         if (method >= 1 && method <= 3 && !carriesInvalid) {
           CbStreamWriteBinaryBuffer out;

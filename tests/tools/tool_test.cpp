@@ -109,13 +109,16 @@ TEST_F(ToolTest, BadInputsFailWithAMessage) {
   std::vector<unsigned char> bytes = test_support::ReadBytes(path("full.ssem"));
   bytes.resize(bytes.size() / 2);
   test_support::WriteBytes(path("cut.ssem"), bytes);
+  bytes.resize(24 + 4 + 5);  // tag, version and part of the sizes
+  test_support::WriteBytes(path("head.ssem"), bytes);
   writeRaw(path("x.raw"), 2, 1, [](int, int) { return 1.0f; });
   // Each command fails with its status and a message naming what went wrong.
   for (const auto& [args, status, named] : std::vector<std::tuple<std::string, int, std::string>>{
            {"info " + path("none.ssem"), 1, "none.ssem"},
            {"info " + path("cut.ssem"), 1, "orvik info: "},
            {"convert " + path("x.raw") + " " + path("y.tif") + " --size 3x3", 1, "--size 3x3"},
-           {"convert a b --passes 300", 2, ""},
+           {"info " + path("head.ssem"), 1, "ends too early"},
+           {"convert " + path("x.raw") + " " + path("y.ssem") + " --size 2x1 --passes 300", 2, "from 0 to 255"},
            {"demo --bogus", 2, ""},
            {"frobnicate", 2, ""},
            {"convert --help", 0, "--max-error"}})

@@ -89,6 +89,11 @@ TEST(AtomicFile, KeepsThePreviousFileUnlessTheNewOneIsComplete) {
 
 TEST(AtomicFile, ReportsAMissingFolderAndKeepsPermissions) {
   ScratchFolder folder;
+  CFile plain;
+  CFileException error;
+  EXPECT_FALSE(plain.Open((folder / "none.bin").c_str(), CFile::modeRead, &error));
+  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+  EXPECT_FALSE(plain.IsOpen());
   try {
     CAtomicFile file((folder / "missing/field.bin").c_str());
     FAIL() << "no exception";
@@ -106,6 +111,18 @@ TEST(AtomicFile, ReportsAMissingFolderAndKeepsPermissions) {
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(ReadBytes(target), (Bytes{'a', 'b', 'c'}));
+  // Bytes still buffered when Commit runs: their failed write is Commit's to report.
+  try {
+    const test_support::FileSizeLimit limit(10);
+    CAtomicFile buffered(target.c_str());
+    buffered.Write("0123456789abcdef", 16);
+    buffered.Commit();
+    ADD_FAILURE() << "Commit reported success for a file that did not fit";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_lOsError, EFBIG);
+  }
+  EXPECT_EQ(ReadBytes(target), (Bytes{'a', 'b', 'c'}));
+  EXPECT_EQ(folder.Entries().size(), 1u);
 }
 
 }  // namespace

@@ -128,12 +128,4 @@ TEST(Archive, UnicodeStringForm) {
   EXPECT_THROW(r >> s, CArchiveException);
 }
 
-TEST(File, MissingFileReportsNotFound) {
-  CFile f;
-  CFileException error;
-  EXPECT_FALSE(f.Open("/nonexistent-dir/none.bin", CFile::modeRead, &error));
-  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
-  EXPECT_FALSE(f.IsOpen());
-}
-
 }  // namespace

@@ -21,7 +21,9 @@ void field(CSSEMatrix& m, int seed) {
     }
 }
 
-using Op = std::function<std::vector<float>(CSSEMatrix& target, CSSEMatrix& other)>;
+using M = CSSEMatrix;
+using Floats = std::vector<float>;
+using Op = std::function<Floats(M& target, M& other)>;
 
 struct Case {
   const char* name;
@@ -29,7 +31,14 @@ struct Case {
   bool otherIsOutput = false;  // the other matrix is what the operation writes
 };
 
-std::vector<float> none() { return {}; }
+// An operation whose only result is what it does to its matrices.
+template <class F>
+Op effect(F f) {
+  return [f](M& t, M& o) {
+    f(t, o);
+    return Floats{};
+  };
+}
 
 TEST(Aliasing, AnOperandThatIsTheTargetActsAsACopyOfIt) {
   CSSEMatrix third, mask3;
@@ -38,68 +47,56 @@ TEST(Aliasing, AnOperandThatIsTheTargetActsAsACopyOfIt) {
   mask3.Fill(1.0f);
   mask3.SetPoint(1, 1, 2.0f);
   const Case cases[] = {
-      {"CopyFromSSEMatrix", [](CSSEMatrix& t, CSSEMatrix& o) { t.CopyFromSSEMatrix(o); return none(); }},
-      {"AddMatrix", [](CSSEMatrix& t, CSSEMatrix& o) { t.AddMatrix(o); return none(); }},
-      {"AddMatrixOffseted", [](CSSEMatrix& t, CSSEMatrix& o) { t.AddMatrixOffseted(o, 2.0f); return none(); }},
-      {"AddMatrixOffsetedNormed",
-       [](CSSEMatrix& t, CSSEMatrix& o) { t.AddMatrixOffsetedNormed(o, 2.0f, 0.5f); return none(); }},
+      {"CopyFromSSEMatrix", effect([](M& t, M& o) { t.CopyFromSSEMatrix(o); })},
+      {"AddMatrix", effect([](M& t, M& o) { t.AddMatrix(o); })},
+      {"AddMatrixOffseted", effect([](M& t, M& o) { t.AddMatrixOffseted(o, 2.0f); })},
+      {"AddMatrixOffsetedNormed", effect([](M& t, M& o) { t.AddMatrixOffsetedNormed(o, 2.0f, 0.5f); })},
       {"AddMatrixOffsetedConstrained",
-       [](CSSEMatrix& t, CSSEMatrix& o) { t.AddMatrixOffsetedConstrained(o, 2.0f, 0.5f, 0.25f); return none(); }},
-      {"SubMatrix", [](CSSEMatrix& t, CSSEMatrix& o) { t.SubMatrix(o); return none(); }},
-      {"SubMatrixValidate", [](CSSEMatrix& t, CSSEMatrix& o) { t.SubMatrixValidate(o); return none(); }},
-      {"CombineAbsolute", [](CSSEMatrix& t, CSSEMatrix& o) { t.CombineAbsolute(o); return none(); }},
-      {"CombineMultiplicative",
-       [](CSSEMatrix& t, CSSEMatrix& o) { t.CombineMultiplicative(o, true); return none(); }},
-      {"MaximumOf", [](CSSEMatrix& t, CSSEMatrix& o) { t.MaximumOf(o); return none(); }},
-      {"MinimumOf", [](CSSEMatrix& t, CSSEMatrix& o) { t.MinimumOf(o); return none(); }},
+       effect([](M& t, M& o) { t.AddMatrixOffsetedConstrained(o, 2.0f, 0.5f, 0.25f); })},
+      {"SubMatrix", effect([](M& t, M& o) { t.SubMatrix(o); })},
+      {"SubMatrixValidate", effect([](M& t, M& o) { t.SubMatrixValidate(o); })},
+      {"CombineAbsolute", effect([](M& t, M& o) { t.CombineAbsolute(o); })},
+      {"CombineMultiplicative", effect([](M& t, M& o) { t.CombineMultiplicative(o, true); })},
+      {"MaximumOf", effect([](M& t, M& o) { t.MaximumOf(o); })},
+      {"MinimumOf", effect([](M& t, M& o) { t.MinimumOf(o); })},
       {"CalcDifferenceMatrixConstrained a",
-       [&](CSSEMatrix& t, CSSEMatrix& o) { t.CalcDifferenceMatrixConstrained(o, third, true, false); return none(); }},
+       effect([&](M& t, M& o) { t.CalcDifferenceMatrixConstrained(o, third, true, false); })},
       {"CalcDifferenceMatrixConstrained b",
-       [&](CSSEMatrix& t, CSSEMatrix& o) { t.CalcDifferenceMatrixConstrained(third, o, false, true); return none(); }},
-      {"ComputeSumOfTwoMatrices",
-       [](CSSEMatrix& t, CSSEMatrix& o) { return std::vector<float>{t.ComputeSumOfTwoMatrices(&o, 0, 0)}; }},
-      {"MaskOut", [](CSSEMatrix& t, CSSEMatrix& o) { t.MaskOut(o); return none(); }},
-      {"MaskOutAndValidate", [](CSSEMatrix& t, CSSEMatrix& o) { t.MaskOutAndValidate(o); return none(); }},
-      {"StencilThreshAbove", [](CSSEMatrix& t, CSSEMatrix& o) { t.StencilThreshAbove(o, 3.0f); return none(); }},
-      {"StencilThreshBelow", [](CSSEMatrix& t, CSSEMatrix& o) { t.StencilThreshBelow(o, 3.0f); return none(); }},
-      {"Stencil same scale", [](CSSEMatrix& t, CSSEMatrix& o) { t.Stencil(o, 1.0f, 1.0f); return none(); }},
-      {"Stencil scaled", [](CSSEMatrix& t, CSSEMatrix& o) { t.Stencil(o, 0.5f, 0.7f); return none(); }},
-      {"MaskMatrix", [](CSSEMatrix& t, CSSEMatrix& o) {
-         return std::vector<float>{float(t.MaskMatrix(o, 0.0f, 3, 2, 9.0f, 4.0f))}; }},
-      {"MaskMatrix at 0", [](CSSEMatrix& t, CSSEMatrix& o) {
-         return std::vector<float>{float(t.MaskMatrix(o, 0.0f, 0, 0, 9.0f, 4.0f))}; }},
-      {"MaskOutWithValue", [](CSSEMatrix& t, CSSEMatrix& o) {
-         t.MaskOutWithValue(o, 2.0f, 1.0f, 0.5f, 7.0f, true); return none(); }},
-      {"MaskOutWithValue !flag", [](CSSEMatrix& t, CSSEMatrix& o) {
-         t.MaskOutWithValue(o, -1.0f, 3.0f, 0.5f, 7.0f, false); return none(); }},
-      {"NumValuesAbove", [](CSSEMatrix& t, CSSEMatrix& o) { return std::vector<float>{float(t.NumValuesAbove(&o))}; }},
-      {"DrawFirstPointLinedUseMask", [](CSSEMatrix& t, CSSEMatrix& o) {
+       effect([&](M& t, M& o) { t.CalcDifferenceMatrixConstrained(third, o, false, true); })},
+      {"ComputeSumOfTwoMatrices", [](M& t, M& o) { return Floats{t.ComputeSumOfTwoMatrices(&o, 0, 0)}; }},
+      {"MaskOut", effect([](M& t, M& o) { t.MaskOut(o); })},
+      {"MaskOutAndValidate", effect([](M& t, M& o) { t.MaskOutAndValidate(o); })},
+      {"StencilThreshAbove", effect([](M& t, M& o) { t.StencilThreshAbove(o, 3.0f); })},
+      {"StencilThreshBelow", effect([](M& t, M& o) { t.StencilThreshBelow(o, 3.0f); })},
+      {"Stencil same scale", effect([](M& t, M& o) { t.Stencil(o, 1.0f, 1.0f); })},
+      {"Stencil scaled", effect([](M& t, M& o) { t.Stencil(o, 0.5f, 0.7f); })},
+      {"MaskMatrix", [](M& t, M& o) { return Floats{float(t.MaskMatrix(o, 0.0f, 3, 2, 9.0f, 4.0f))}; }},
+      {"MaskMatrix at 0", [](M& t, M& o) { return Floats{float(t.MaskMatrix(o, 0.0f, 0, 0, 9.0f, 4.0f))}; }},
+      {"MaskOutWithValue", effect([](M& t, M& o) { t.MaskOutWithValue(o, 2.0f, 1.0f, 0.5f, 7.0f, true); })},
+      {"MaskOutWithValue !flag", effect([](M& t, M& o) { t.MaskOutWithValue(o, -1.0f, 3.0f, 0.5f, 7.0f, false); })},
+      {"NumValuesAbove", [](M& t, M& o) { return Floats{float(t.NumValuesAbove(&o))}; }},
+      {"DrawFirstPointLinedUseMask", [](M& t, M& o) {
          int y = 0;
          t.DrawFirstPointLinedUseMask(5, 3.0f, true, 600.0f, y, o, 0);
-         return std::vector<float>{float(y)}; }},
-      {"CopyAreaOfMatrix", [](CSSEMatrix& t, CSSEMatrix& o) {
-         return std::vector<float>{float(t.CopyAreaOfMatrix(o, 2, 3, 10, 8))}; }},
-      {"CopyFromSSEMatrixCentered", [](CSSEMatrix& t, CSSEMatrix& o) { t.CopyFromSSEMatrixCentered(o); return none(); }},
-      {"CopyFromSSEMatrixCenteredMaximum",
-       [](CSSEMatrix& t, CSSEMatrix& o) { t.CopyFromSSEMatrixCenteredMaximum(o); return none(); }},
-      {"CopyFromSSEMatrixCenteredMinimum",
-       [](CSSEMatrix& t, CSSEMatrix& o) { t.CopyFromSSEMatrixCenteredMinimum(o); return none(); }},
-      {"BoxFilter", [](CSSEMatrix& t, CSSEMatrix& o) { t.BoxFilter(o, false); return none(); }},
-      {"BoxFilter shifted", [](CSSEMatrix& t, CSSEMatrix& o) { t.BoxFilter(o, true); return none(); }},
-      {"MaskFilter into itself", [&](CSSEMatrix& t, CSSEMatrix& o) { t.MaskFilter(o, mask3, true, false); return none(); },
-       true},
-      {"MaskFilter threaded into itself",
-       [&](CSSEMatrix& t, CSSEMatrix& o) { t.MaskFilter(o, mask3, false, true); return none(); }, true},
-      {"MaskFilter with itself as mask", [](CSSEMatrix& t, CSSEMatrix& o) {
+         return Floats{float(y)};
+       }},
+      {"CopyAreaOfMatrix", [](M& t, M& o) { return Floats{float(t.CopyAreaOfMatrix(o, 2, 3, 10, 8))}; }},
+      {"CopyFromSSEMatrixCentered", effect([](M& t, M& o) { t.CopyFromSSEMatrixCentered(o); })},
+      {"CopyFromSSEMatrixCenteredMaximum", effect([](M& t, M& o) { t.CopyFromSSEMatrixCenteredMaximum(o); })},
+      {"CopyFromSSEMatrixCenteredMinimum", effect([](M& t, M& o) { t.CopyFromSSEMatrixCenteredMinimum(o); })},
+      {"BoxFilter", effect([](M& t, M& o) { t.BoxFilter(o, false); })},
+      {"BoxFilter shifted", effect([](M& t, M& o) { t.BoxFilter(o, true); })},
+      {"MaskFilter into itself", effect([&](M& t, M& o) { t.MaskFilter(o, mask3, true, false); }), true},
+      {"MaskFilter threaded into itself", effect([&](M& t, M& o) { t.MaskFilter(o, mask3, false, true); }), true},
+      {"MaskFilter with itself as mask", [](M& t, M& o) {
          CSSEMatrix result;
          t.MaskFilter(result, o, true, false);
-         return lanes(result); }},
-      {"DistanceTransform into itself",
-       [](CSSEMatrix& t, CSSEMatrix& o) { t.DistanceTransform(o, 1, 20, 2, 16); return none(); }, true},
-      {"EmbedMatrix", [](CSSEMatrix& t, CSSEMatrix& o) {
-         return std::vector<float>{float(t.EmbedMatrix(o, 0, 0, 0.5f))}; }},
-      {"EmbedMatrix_nonSSE", [](CSSEMatrix& t, CSSEMatrix& o) { t.EmbedMatrix_nonSSE(&o, 2, 1); return none(); }},
-      {"EmbedMatrix_nonSSE back", [](CSSEMatrix& t, CSSEMatrix& o) { t.EmbedMatrix_nonSSE(&o, -3, -2); return none(); }},
+         return lanes(result);
+       }},
+      {"DistanceTransform into itself", effect([](M& t, M& o) { t.DistanceTransform(o, 1, 20, 2, 16); }), true},
+      {"EmbedMatrix", [](M& t, M& o) { return Floats{float(t.EmbedMatrix(o, 0, 0, 0.5f))}; }},
+      {"EmbedMatrix_nonSSE", effect([](M& t, M& o) { t.EmbedMatrix_nonSSE(&o, 2, 1); })},
+      {"EmbedMatrix_nonSSE back", effect([](M& t, M& o) { t.EmbedMatrix_nonSSE(&o, -3, -2); })},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -10,27 +10,27 @@
 
 #include "orvik/foundation/ThreadPool.h"
 #include "orvik/matrix/ssematrix.h"
-#include "support/lanes.h"
+#include "support/fields.h"
 
 namespace {
 
-void field(CSSEMatrix& m, int sizeX, int sizeY, int seed) {
-  m.Create(sizeX, sizeY);
-  for (int y = 0; y < sizeY; ++y)
-    for (int x = 0; x < sizeX; ++x) m.SetPoint(x, y, ((x * 7 + y * 13 + seed) % 11) > 3 ? 1.0f : 0.0f);
+CSSEMatrix source(int sizeX, int sizeY, int seed) {
+  return field(sizeX, sizeY, [=](int x, int y) { return ((x * 7 + y * 13 + seed) % 11) > 3 ? 1.0f : 0.0f; });
+}
+
+// The threaded work each task does: a mask filter and an erosion.
+void work(int seed, CSSEMatrix& filtered, CSSEMatrix& eroded) {
+  CSSEMatrix mask = filled(5, 5, 1.0f);
+  eroded = source(97, 61, seed);
+  eroded.MaskFilter(filtered, mask, true, true);
+  eroded.Erode(2.5f, 0.0f, 1.0f, 0, 96, 0, 60, true, 0);
 }
 
 class Job : public CbTask {
 public:
   explicit Job(int seed) : m_seed(seed) {}
   void Execute() override {
-    CSSEMatrix source, mask;
-    field(source, 97, 61, m_seed);
-    mask.Create(5, 5);
-    mask.Fill(1.0f);
-    source.MaskFilter(filtered, mask, true, true);
-    eroded = source;
-    eroded.Erode(2.5f, 0.0f, 1.0f, 0, 96, 0, 60, true, 0);
+    work(m_seed, filtered, eroded);
   }
   CSSEMatrix filtered, eroded;
 
@@ -51,15 +51,11 @@ TEST(NestedPool, ThreadedOperationsInsideAsManyTasksAsWorkersFinish) {
   for (std::size_t k = 0; k < jobs.size(); ++k) {
     SCOPED_TRACE(k);
     ASSERT_FALSE(jobs[k]->HasFailed());
-    // The same work on this thread, outside the pool, single-threaded.
-    CSSEMatrix source, mask, filtered;
-    field(source, 97, 61, static_cast<int>(k));
-    mask.Create(5, 5);
-    mask.Fill(1.0f);
-    source.MaskFilter(filtered, mask, true, true);
-    EXPECT_EQ(lanes(filtered), lanes(jobs[k]->filtered));
-    source.Erode(2.5f, 0.0f, 1.0f, 0, 96, 0, 60, true, 0);
-    EXPECT_EQ(lanes(source), lanes(jobs[k]->eroded));
+    // The same work on this thread, outside the pool.
+    CSSEMatrix filtered, eroded;
+    work(static_cast<int>(k), filtered, eroded);
+    EXPECT_TRUE(sameLanes(filtered, jobs[k]->filtered));
+    EXPECT_TRUE(sameLanes(eroded, jobs[k]->eroded));
   }
 }
 
@@ -97,8 +93,7 @@ std::vector<int> workerProcessors(CbThreadPool& pool) {
 TEST(NestedPool, AnAffinityMaskPinsOnlyTheCallsOwnTasks) {
   auto& pool = CbSingleton<CbThreadPool>::GetInstance();
   const std::vector<int> before = workerProcessors(pool);
-  CSSEMatrix m;
-  field(m, 200, 40, 3);
+  CSSEMatrix m = source(200, 40, 3);
   m.Erode(1.5f, 0.0f, 1.0f, 0, 199, 0, 39, false, 1);  // processor 0 only
   EXPECT_EQ(workerProcessors(pool), before);
 }

@@ -1,19 +1,39 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "library_helpers.h"
 #include "orvik/foundation/platform/Archive.h"
+#include "orvik/storage/SSEMatrixLibrary.h"
+#include "support/fields.h"
 #include "support/file_limits.h"
+#include "support/storage.h"
 
 using test_support::ReadBytes;
 using test_support::ScratchFolder;
 using test_support::WriteBytes;
+
+// The library with its coding steps opened to the tests.
+class Lib : public UxCSSEMatrixLibrary {
+ public:
+  using UxCSSEMatrixLibrary::applyMask;
+  using UxCSSEMatrixLibrary::assembleMatrix;
+  using UxCSSEMatrixLibrary::createHighEntropyMask;
+  using UxCSSEMatrixLibrary::createMask;
+  using UxCSSEMatrixLibrary::enforceMatrixSize;
+  using UxCSSEMatrixLibrary::extrapolate;
+  using UxCSSEMatrixLibrary::loadSSEMatrix;
+  using UxCSSEMatrixLibrary::serializeMatrix;
+  using UxCSSEMatrixLibrary::smooth;
+  using UxCSSEMatrixLibrary::smoothBlock;
+};
 
 namespace {
 
@@ -43,6 +63,17 @@ CString matrixFile(const ScratchFolder& folder, const std::string& name, const C
   return path;
 }
 
+UxCSSEMatrixLibrary::UxSCompressionParameters parameters(int method, int mode);
+
+// Adds the entries in order, each coded against the one before.
+void addChain(UxCSSEMatrixLibrary& lib, const ScratchFolder& folder, const std::vector<std::string>& ids,
+              std::map<std::string, CSSEMatrix>& sources, int method, int mode) {
+  for (std::size_t k = 0; k < ids.size(); ++k)
+    EXPECT_TRUE(lib.AddSSEMatrix(ids[k], matrixFile(folder, ids[k] + ".mat", sources[ids[k]]), k ? ids[k - 1] : "",
+                                 parameters(method, mode < 0 ? int(k) % 4 : mode)))
+        << ids[k];
+}
+
 UxCSSEMatrixLibrary::UxSCompressionParameters parameters(int method, int mode) {
   UxCSSEMatrixLibrary::UxSCompressionParameters p;
   p.m_iMethod = method;
@@ -54,16 +85,6 @@ UxCSSEMatrixLibrary::UxSCompressionParameters parameters(int method, int mode) {
   p.m_iDifferenceMode = mode;
   p.m_fJPEGMaxError = 0.02f;
   return p;
-}
-
-bool sameInvalidCells(const CSSEMatrix& a, const CSSEMatrix& b) {
-  for (int y = 0; y < a.GetSizeY(); ++y)
-    for (int x = 0; x < a.GetSizeX(); ++x)
-      if ((a.GetPoint(x, y) == c_invalid) != (b.GetPoint(x, y) == c_invalid)) {
-        ADD_FAILURE() << "validity differs at " << x << ", " << y;
-        return false;
-      }
-  return true;
 }
 
 // Opens a stored library and checks every entry against what was put in: the
@@ -84,7 +105,10 @@ void expectStored(const CString& path, const std::map<std::string, CSSEMatrix>& 
     ASSERT_EQ(loaded.GetSizeY(), source.GetSizeY());
     worst = std::max(worst, maxAbsDifference(source, loaded));
     if (exactValidity.count(id)) {
-      EXPECT_TRUE(sameInvalidCells(source, loaded));
+      EXPECT_TRUE(fieldIs(loaded, [&](int x, int y) {
+        const float v = loaded.GetPoint(x, y);
+        return (v == c_invalid) == (source.GetPoint(x, y) == c_invalid) ? v : NAN;
+      })) << "validity differs";
     }
   }
   EXPECT_EQ(worst, recorded);
@@ -148,12 +172,7 @@ TEST(MatrixLibrary, RoundTripsOfEveryMethodAndDifferenceMode) {
     for (int mode : {0, 1, 2, 3}) {
       SCOPED_TRACE(testing::Message() << "method " << method << ", mode " << mode);
       UxCSSEMatrixLibrary lib;
-      ASSERT_TRUE(
-          lib.AddSSEMatrix("s0", matrixFile(folder, "s0.mat", sources["s0"]), parameters(method, mode)));
-      ASSERT_TRUE(lib.AddSSEMatrix("s1", matrixFile(folder, "s1.mat", sources["s1"]), "s0",
-                                   parameters(method, mode)));
-      ASSERT_TRUE(lib.AddSSEMatrix("s2", matrixFile(folder, "s2.mat", sources["s2"]), "s1",
-                                   parameters(method, mode)));
+      addChain(lib, folder, {"s0", "s1", "s2"}, sources, method, mode);
       const CString path = folder / "lib.oml";
       ASSERT_TRUE(lib.Store(path));
       // Raw floats lose only the rounding of the difference and its sum.
@@ -169,9 +188,7 @@ TEST(MatrixLibrary, RoundTripsOfEveryMethodAndDifferenceMode) {
       // What loadSSEMatrix with encodeDecode promises: the entry as the stored
       // file gives it.
       Lib same;
-      ASSERT_TRUE(same.AddSSEMatrix("s0", folder / "s0.mat", parameters(method, mode)));
-      ASSERT_TRUE(same.AddSSEMatrix("s1", folder / "s1.mat", "s0", parameters(method, mode)));
-      ASSERT_TRUE(same.AddSSEMatrix("s2", folder / "s2.mat", "s1", parameters(method, mode)));
+      addChain(same, folder, {"s0", "s1", "s2"}, sources, method, mode);
       CSSEMatrix predicted, loaded;
       UxCSSEMatrixLibrary opened;
       ASSERT_TRUE(same.loadSSEMatrix("s2", predicted, true));
@@ -204,19 +221,17 @@ TEST(MatrixLibrary, DifferenceBodiesOfEachMode) {
       // No mask matrix: the invalid cells travel as the exact PNG marker.
       ASSERT_EQ(parts.size(), 1u);
       EXPECT_EQ(parts[0].GetCompressionParameters().m_iMethod, 2);
-      for (int y = 0; y < current.GetSizeY(); ++y)
-        for (int x = 0; x < current.GetSizeX(); ++x)
-          ASSERT_EQ(parts[0].GetPoint(x, y) == Lib::c_fDifferenceCodingPNGSpecialValue,
-                    current.GetPoint(x, y) == c_invalid);
+      EXPECT_TRUE(fieldIs(parts[0], [&](int x, int y) {
+        const float v = parts[0].GetPoint(x, y);
+        return (v == Lib::c_fDifferenceCodingPNGSpecialValue) == (current.GetPoint(x, y) == c_invalid) ? v : NAN;
+      }));
       continue;
     }
     ASSERT_EQ(parts.size(), mode == 1 ? 2u : 3u);
     EXPECT_EQ(parts[0].GetCompressionParameters().m_iMethod, 4);
-    for (int y = 0; y < current.GetSizeY(); ++y)
-      for (int x = 0; x < current.GetSizeX(); ++x) {
-        const bool changed = (current.GetPoint(x, y) == c_invalid) != (reference.GetPoint(x, y) == c_invalid);
-        ASSERT_EQ(parts[0].GetPoint(x, y), changed ? 1.0f : 0.0f) << x << ", " << y;
-      }
+    EXPECT_TRUE(fieldIs(parts[0], [&](int x, int y) {
+      return (current.GetPoint(x, y) == c_invalid) != (reference.GetPoint(x, y) == c_invalid) ? 1.0f : 0.0f;
+    }));
     if (mode == 2) {
       EXPECT_EQ(parts[1].GetCompressionParameters().m_iMethod, 2);
       EXPECT_EQ(parts[2].GetCompressionParameters().m_iMethod, 1);
@@ -237,9 +252,7 @@ TEST(MatrixLibrary, ReferencesOfOtherSizesKeepTheHoles) {
       state(sources["ref"], 0, sizeX, sizeY);
       state(sources["entry"], 2);
       UxCSSEMatrixLibrary lib;
-      ASSERT_TRUE(lib.AddSSEMatrix("ref", matrixFile(folder, "r.mat", sources["ref"]), parameters(2, mode)));
-      ASSERT_TRUE(lib.AddSSEMatrix("entry", matrixFile(folder, "e.mat", sources["entry"]), "ref",
-                                   parameters(2, mode)));
+      addChain(lib, folder, {"ref", "entry"}, sources, 2, mode);
       const CString path = folder / "lib.oml";
       ASSERT_TRUE(lib.Store(path));
       // A border grown from the reference must neither swallow valid cells nor
@@ -257,15 +270,10 @@ TEST(MatrixLibrary, ChainsOfFortyStatesCostOneCodingEach) {
   // never finish.
   ScratchFolder folder;
   std::map<std::string, CSSEMatrix> sources;
+  std::vector<std::string> ids;
+  for (int k = 0; k < 40; ++k) state(sources[ids.emplace_back(std::string("state") + std::to_string(k))], k, 32, 24);
   UxCSSEMatrixLibrary lib;
-  std::string previous;
-  for (int k = 0; k < 40; ++k) {
-    const std::string id = std::string("state") + std::to_string(k);
-    state(sources[id], k, 32, 24);
-    ASSERT_TRUE(
-        lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]), previous, parameters(3, k % 4)));
-    previous = id;
-  }
+  addChain(lib, folder, ids, sources, 3, -1);
   const CString first = folder / "first.oml", second = folder / "second.oml";
   ASSERT_TRUE(lib.Store(first));
   expectStored(first, sources, lib.GetMaxAbsCompressionError());
@@ -294,11 +302,11 @@ TEST(MatrixLibrary, ChainsOfFortyStatesCostOneCodingEach) {
 
 TEST(MatrixLibrary, AFailedStoreKeepsThePreviousFile) {
   ScratchFolder folder;
-  CSSEMatrix m;
-  state(m, 1);
+  std::map<std::string, CSSEMatrix> sources;
+  state(sources["a"], 1);
+  state(sources["b"], 1);
   UxCSSEMatrixLibrary lib;
-  ASSERT_TRUE(lib.AddSSEMatrix("a", matrixFile(folder, "a.mat", m), parameters(2, 0)));
-  ASSERT_TRUE(lib.AddSSEMatrix("b", matrixFile(folder, "b.mat", m), "a", parameters(2, 1)));
+  addChain(lib, folder, {"a", "b"}, sources, 2, -1);
   const CString path = folder / "lib.oml";
   ASSERT_TRUE(lib.Store(path));
   const float error = lib.GetMaxAbsCompressionError();
@@ -315,13 +323,9 @@ TEST(MatrixLibrary, AFailedStoreKeepsThePreviousFile) {
 TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
   ScratchFolder folder;
   std::map<std::string, CSSEMatrix> sources;
+  for (int k = 0; k < 3; ++k) state(sources[std::string("s") + std::to_string(k)], k, 20, 12);
   UxCSSEMatrixLibrary lib;
-  for (int k = 0; k < 3; ++k) {
-    const std::string id = std::string("s") + std::to_string(k);
-    state(sources[id], k, 20, 12);
-    ASSERT_TRUE(lib.AddSSEMatrix(id, matrixFile(folder, id + ".mat", sources[id]),
-                                 k ? std::string("s") + std::to_string(k - 1) : "", parameters(2, k)));
-  }
+  addChain(lib, folder, {"s0", "s1", "s2"}, sources, 2, -1);
   const CString good = folder / "good.oml", bad = folder / "bad.oml";
   ASSERT_TRUE(lib.Store(good));
   const Bytes bytes = ReadBytes(good.str());
@@ -431,12 +435,12 @@ TEST(MatrixLibrary, EntryCodingStepsMatchTheStoredFile) {
   // The protected steps: an entry written as Store writes it reads back, by
   // its reference's identifier, to what the stored file gives.
   ScratchFolder folder;
-  CSSEMatrix a, b;
-  state(a, 0);
-  state(b, 5);
+  std::map<std::string, CSSEMatrix> sources;
+  state(sources["a"], 0);
+  state(sources["b"], 5);
+  const CSSEMatrix& b = sources["b"];
   Lib lib;
-  ASSERT_TRUE(lib.AddSSEMatrix("a", matrixFile(folder, "a.mat", a), parameters(3, 0)));
-  ASSERT_TRUE(lib.AddSSEMatrix("b", matrixFile(folder, "b.mat", b), "a", parameters(3, 3)));
+  addChain(lib, folder, {"a", "b"}, sources, 3, 3);
   const CString path = folder / "lib.oml";
   ASSERT_TRUE(lib.Store(path));
   Lib opened;
@@ -479,4 +483,261 @@ TEST(SeedCorpus, LibraryFilesReplay) {
       EXPECT_TRUE(lib.LoadSSEMatrix(id, m) || !isValidSeed(name)) << id.str();
     }
   }
+}
+
+namespace {
+
+using Grid = std::vector<std::vector<float>>;  // [y][x]
+constexpr float M = 1.0f;                       // a marked cell
+
+CSSEMatrix fromGrid(const Grid& g) {
+  return field(static_cast<int>(g[0].size()), static_cast<int>(g.size()), [&](int x, int y) { return g[y][x]; });
+}
+
+Grid toGrid(const CSSEMatrix& m) {
+  Grid g(m.GetSizeY(), std::vector<float>(m.GetSizeX()));
+  for (int y = 0; y < m.GetSizeY(); ++y)
+    for (int x = 0; x < m.GetSizeX(); ++x) g[y][x] = m.GetPoint(x, y);
+  return g;
+}
+
+// The in-painting written out directly: initial values of the marked cells
+// given, then Jacobi sweeps of the four-neighbour mean inside the region,
+// unmarked cells fixed.
+Grid jacobi(Grid v, const Grid& mask, int iterations, int x0, int x1, int y0, int y1) {
+  for (int i = 0; i < iterations; ++i) {
+    Grid next = v;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) {
+        if (mask[y][x] == 0.0f) continue;
+        double sum = 0.0;
+        int n = 0;
+        const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
+        for (int k = 0; k < 4; ++k)
+          if (nx[k] >= x0 && nx[k] < x1 && ny[k] >= y0 && ny[k] < y1) {
+            sum += v[ny[k]][nx[k]];
+            ++n;
+          }
+        next[y][x] = n ? static_cast<float>(sum / n) : 0.0f;
+      }
+    v = next;
+  }
+  return v;
+}
+
+::testing::AssertionResult near(const CSSEMatrix& m, const Grid& want, float tolerance) {
+  return fieldIs(m, [&](int x, int y) {
+    const float w = want[y][x];
+    return std::fabs(m.GetPoint(x, y) - w) <= tolerance ? m.GetPoint(x, y) : w;
+  });
+}
+
+Grid randomMask(int sizeX, int sizeY, double density, unsigned seed) {
+  std::mt19937 random(seed);
+  std::bernoulli_distribution marked(density);
+  Grid g(sizeY, std::vector<float>(sizeX));
+  for (auto& row : g)
+    for (float& v : row) v = marked(random) ? 1.0f : 0.0f;
+  return g;
+}
+
+}  // namespace
+
+TEST(LibraryMasks, CellOperationsTouchLogicalCellsOnly) {
+  CSSEMatrix source = fromGrid({{1, 2, 3}, {-1, 5, -1}, {7, -1, 9}}), mask;
+  lane(source, 0, 3) = -1.0f;  // a spare lane holding the value
+  Lib::createMask(source, mask, -1.0f);
+  EXPECT_EQ(toGrid(mask), (Grid{{0, 0, 0}, {1, 0, 1}, {0, 1, 0}}));
+  EXPECT_EQ(lane(mask, 0, 3), 0.0f) << "spare lanes are not cells";
+  CSSEMatrix masked(source), result;
+  ASSERT_TRUE(Lib::applyMask(masked, mask, 42.0f));
+  EXPECT_EQ(toGrid(masked), (Grid{{1, 2, 3}, {42, 5, 42}, {7, 42, 9}}));
+  EXPECT_EQ(lane(masked, 0, 3), -1.0f);
+  ASSERT_TRUE(Lib::assembleMatrix(fromGrid({{10, 20, 30}, {40, 50, 60}, {70, 80, 90}}), source, result, -1.0f));
+  EXPECT_EQ(toGrid(result), (Grid{{1, 2, 3}, {40, 5, 60}, {7, 80, 9}}));
+  CSSEMatrix wide = filled(4, 3), keep(source);
+  EXPECT_FALSE(Lib::applyMask(keep, wide, 1.0f));
+  EXPECT_FALSE(Lib::assembleMatrix(wide, source, result, -1.0f));
+  EXPECT_EQ(toGrid(keep), toGrid(source));
+}
+
+TEST(LibraryMasks, EnforceMatrixSizeAboutTheCentre) {
+  const float fill = -5.0f;
+  const auto g = [](int x, int y) { return static_cast<float>(100 + 10 * y + x); };
+  // Target (x, y) reads (x - sizeX/2 + oldX/2, y - sizeY/2 + oldY/2); what lies
+  // outside the source takes the fill. Shrinking needs none.
+  const int cases[][4] = {{4, 4, 6, 6}, {6, 6, 4, 4}, {5, 7, 8, 2}, {4, 4, 4, 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c[0] << " x " << c[1] << " to " << c[2] << " x " << c[3]);
+    CSSEMatrix m = field(c[0], c[1], g);
+    lane(m, 0, 3) = 7.0f;
+    const CSSEMatrix before(m);
+    ASSERT_TRUE(Lib::enforceMatrixSize(m, c[2], c[3], c[2] < c[0] ? nullptr : &fill));
+    EXPECT_TRUE(fieldIs(m, [&](int x, int y) {
+      const int sx = x - c[2] / 2 + c[0] / 2, sy = y - c[3] / 2 + c[1] / 2;
+      return sx >= 0 && sx < c[0] && sy >= 0 && sy < c[1] ? before.GetPoint(sx, sy) : fill;
+    }));
+    if (c[0] == c[2] && c[1] == c[3]) {
+      EXPECT_TRUE(sameLanes(m, before)) << "the same size changes nothing";
+    }
+  }
+  SCOPED_TRACE("without a fill the border grows from the matrix, within its range");
+  CSSEMatrix m = field(4, 4, g);
+  ASSERT_TRUE(Lib::enforceMatrixSize(m, 10, 9, nullptr));
+  EXPECT_TRUE(fieldIs(m, [&](int x, int y) {
+    const float v = m.GetPoint(x, y);
+    return v >= 100.0f && v <= 133.0f ? v : NAN;
+  }));
+  EXPECT_EQ((std::vector<float>{m.GetPoint(3, 2), m.GetPoint(6, 5)}), (std::vector<float>{100, 133}));
+  EXPECT_FALSE(Lib::enforceMatrixSize(m, -1, 4, &fill));
+}
+
+TEST(LibraryMasks, ExtrapolateCarriesTheLastUnmarkedValue) {
+  CSSEMatrix values = fromGrid({{9, 5, 9, 9}, {1, 2, 3, 4}}), mask = fromGrid({{M, 0, M, M}, {0, M, 0, M}});
+  ASSERT_TRUE(Lib::extrapolate(values, mask, true, true, 0, 4, 0, 2));
+  EXPECT_EQ(toGrid(values), (Grid{{9, 5, 5, 5}, {1, 1, 3, 3}}));
+  EXPECT_EQ(toGrid(mask), (Grid{{M, 0, 0, 0}, {0, 0, 0, 0}}));
+  ASSERT_TRUE(Lib::extrapolate(values, mask, true, false, 0, 4, 0, 2));
+  EXPECT_EQ(toGrid(values), (Grid{{5, 5, 5, 5}, {1, 1, 3, 3}}));
+
+  SCOPED_TRACE("columns, downward, over a region reaching past the matrix");
+  values = fromGrid({{1, 2}, {9, 9}, {3, 9}});
+  mask = fromGrid({{0, 0}, {M, M}, {0, M}});
+  ASSERT_TRUE(Lib::extrapolate(values, mask, false, false, -3, 1, -1, 100));
+  EXPECT_EQ(toGrid(values), (Grid{{1, 2}, {3, 9}, {3, 9}}));
+  ASSERT_TRUE(Lib::extrapolate(values, mask, false, true, 1, 2, 0, 3));
+  EXPECT_EQ(toGrid(values), (Grid{{1, 2}, {3, 2}, {3, 2}}));
+  CSSEMatrix other = filled(2, 2);
+  EXPECT_FALSE(Lib::extrapolate(values, other, true, true, 0, 2, 0, 2));
+}
+
+TEST(LibraryMasks, SmoothIsJacobiOverTheMarkedCells) {
+  const struct {
+    const char* what;
+    Grid values, mask;
+    unsigned iterations;
+    int x1, y1;  // the region from (0, 0); 0: the whole matrix
+    Grid want;
+  } known[] = {
+      {"zero iterations: marked cells take the mean of the unmarked ones", {{1, 100, 2}, {3, 100, 6}},
+       {{0, M, 0}, {0, M, 0}}, 0, 0, 0, {{1, 3, 2}, {3, 3, 6}}},
+      {"a row 0, m, m, 3", {{0, 7, 7, 3}}, {{0, M, M, 0}}, 0, 0, 0, {{0, 1.5f, 1.5f, 3}}},
+      // From 1.5, 1.5: (0 + 1.5) / 2 = 0.75 and (1.5 + 3) / 2 = 2.25, then 1.125, 1.875.
+      {"the same row, two sweeps", {{0, 7, 7, 3}}, {{0, M, M, 0}}, 2, 0, 0, {{0, 1.125f, 1.875f, 3}}},
+      {"no unmarked cell: the first sweep reads the values as they are", {{4, 8}, {0, 2}}, {{M, M}, {M, M}}, 1,
+       0, 0, {{4, 3}, {3, 4}}},
+      {"a single marked cell alone in its region becomes 0", {{4, 8}, {5, 2}}, {{M, 0}, {0, 0}}, 3, 1, 1,
+       {{0, 8}, {5, 2}}},
+  };
+  for (const auto& k : known) {
+    SCOPED_TRACE(k.what);
+    CSSEMatrix v = fromGrid(k.values);
+    ASSERT_TRUE(k.x1 ? Lib::smooth(v, fromGrid(k.mask), k.iterations, false, 0, k.x1, 0, k.y1)
+                     : Lib::smooth(v, fromGrid(k.mask), k.iterations, false));
+    EXPECT_EQ(toGrid(v), k.want);
+  }
+  for (const auto& [iterations, extrapolateFirst, x0, x1, y0, y1] :
+       std::vector<std::tuple<int, bool, int, int, int, int>>{
+           {1, false, 0, 23, 0, 17}, {2, false, 3, 19, 2, 11}, {7, true, 0, 23, 0, 17}, {100, true, -4, 30, 5, 40}}) {
+    SCOPED_TRACE(testing::Message() << iterations << " iterations, region " << x0 << ".." << x1 << " x " << y0
+                                    << ".." << y1);
+    CSSEMatrix v;
+    surface(v, 23, 17);
+    const CSSEMatrix mask = fromGrid(randomMask(23, 17, 0.4, iterations));
+    // Initial values as the operation sets them (zero sweeps), then the
+    // reference sweeps from there.
+    CSSEMatrix start(v);
+    ASSERT_TRUE(Lib::smooth(start, mask, 0, extrapolateFirst, x0, x1, y0, y1));
+    const Grid want = jacobi(toGrid(start), toGrid(mask), iterations, std::max(x0, 0), std::min(x1, 23),
+                             std::max(y0, 0), std::min(y1, 17));
+    ASSERT_TRUE(Lib::smooth(v, mask, iterations, extrapolateFirst, x0, x1, y0, y1));
+    EXPECT_TRUE(near(v, want, 1e-5f));
+  }
+}
+
+TEST(LibraryMasks, InpaintingKeepsKnownValuesAndStaysInTheirRange) {
+  CSSEMatrix heights;
+  surface(heights, 61, 45, 3.0f);
+  Grid holes = randomMask(61, 45, 0.2, 7);
+  for (int y = 10; y < 25; ++y)
+    for (int x = 20; x < 41; ++x) holes[y][x] = 1.0f;  // a large hole
+  float lo = FLT_MAX, hi = -FLT_MAX;
+  for (int y = 0; y < 45; ++y)
+    for (int x = 0; x < 61; ++x)
+      if (holes[y][x] == 0.0f) {
+        lo = std::min(lo, heights.GetPoint(x, y));
+        hi = std::max(hi, heights.GetPoint(x, y));
+      }
+  CSSEMatrix inpainted(heights);
+  ASSERT_TRUE(Lib::smooth(inpainted, fromGrid(holes), Lib::c_iNumberOfSmoothingIterations, true));
+  EXPECT_TRUE(fieldIs(inpainted, [&](int x, int y) {
+    const float v = inpainted.GetPoint(x, y);
+    return holes[y][x] == 0.0f ? heights.GetPoint(x, y) : v >= lo && v <= hi ? v : NAN;
+  }));
+}
+
+TEST(LibraryMasks, AveragesOfValuesNearTheFloatLimitStayFinite) {
+  const float big = 3.0e38f;
+  CSSEMatrix v = fromGrid({{big, 0, big}, {big, 0, big}}), mask = fromGrid({{0, 1, 0}, {0, 1, 0}});
+  CSSEMatrix a(v), b(v);
+  ASSERT_TRUE(Lib::smooth(a, mask, 0, false));
+  ASSERT_TRUE(Lib::smooth(b, mask, 5, true));
+  ASSERT_TRUE(Lib::smoothBlock(v, mask));
+  EXPECT_EQ((std::vector<float>{a.GetPoint(1, 0), b.GetPoint(1, 1), v.GetPoint(1, 0)}),
+            (std::vector<float>(3, big)));
+}
+
+TEST(LibraryMasks, SmoothBlockWorksBlockByBlock) {
+  CSSEMatrix v;
+  surface(v, 21, 13);
+  Grid g = randomMask(21, 13, 0.3, 3);
+  // A block marked whole, and the cut-off corner block with nothing marked.
+  for (int y = 0; y < 13; ++y)
+    for (int x = 8; x < 21; ++x) g[y][x] = y < 8 && x < 16 ? 1.0f : y >= 8 && x >= 16 ? 0.0f : g[y][x];
+  const CSSEMatrix mask = fromGrid(g);
+  double sum = 0.0;
+  int count = 0;
+  for (int y = 0; y < 13; ++y)
+    for (int x = 0; x < 21; ++x)
+      if (g[y][x] == 0.0f) {
+        sum += v.GetPoint(x, y);
+        ++count;
+      }
+  // Partial blocks: the block's own mean, then 50 sweeps inside the block;
+  // the block marked whole takes the mean of every unmarked cell.
+  Grid want = toGrid(v);
+  for (int by = 0; by < 13; by += 8)
+    for (int bx = 0; bx < 21; bx += 8) {
+      const int x1 = std::min(bx + 8, 21), y1 = std::min(by + 8, 13);
+      CSSEMatrix block(v);
+      ASSERT_TRUE(Lib::smooth(block, mask, 0, false, bx, x1, by, y1));
+      const Grid swept = jacobi(toGrid(block), g, 50, bx, x1, by, y1);
+      for (int y = by; y < y1; ++y)
+        for (int x = bx; x < x1; ++x) want[y][x] = bx == 8 && by == 0 ? float(sum / count) : swept[y][x];
+    }
+  ASSERT_TRUE(Lib::smoothBlock(v, mask));
+  EXPECT_TRUE(near(v, want, 1e-5f));
+  for (int y = 0; y < 8; ++y) EXPECT_EQ(v.GetPoint(9, y), static_cast<float>(sum / count));
+}
+
+TEST(LibraryMasks, HighEntropyMaskMarksTheBlocksAJpegSpoils) {
+  // A smooth field with white noise in one block; the JPEG keeps the smooth
+  // blocks within the threshold and spoils the noisy one.
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+  const auto noisy = [](int x, int y) { return x >= 8 && x < 16 && y < 8; };
+  const CSSEMatrix v =
+      field(32, 24, [&](int x, int y) { return 0.01f * x + 0.02f * y + (noisy(x, y) ? noise(random) : 0); });
+  // A block without data, and one marked cell in the noisy block.
+  const auto marked = [](int x, int y) { return (y >= 16 && x < 8) || (x == 10 && y == 3); };
+  const CSSEMatrix mask = field(32, 24, marked);
+  CSSEMatrix::UxSCompressionParameters p;
+  p.m_iMethod = 1;
+  p.m_fJPEGQuality = 0.5f;
+  CSSEMatrix high;
+  ASSERT_TRUE(Lib::createHighEntropyMask(v, high, mask, p, 0.1f));
+  EXPECT_TRUE(p.m_bFixedRange);
+  EXPECT_LT(p.m_fRangeMin, p.m_fRangeMax);
+  EXPECT_TRUE(fieldIs(high, [&](int x, int y) { return noisy(x, y) && !marked(x, y) ? 1.0f : 0.0f; }));
+  EXPECT_FALSE(Lib::createHighEntropyMask(v, high, filled(3, 3), p, 0.1f));
 }

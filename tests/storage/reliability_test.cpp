@@ -8,12 +8,11 @@
 #include <string>
 
 #include "orvik/foundation/codecs/ImageCodecs.h"
-
 #include "orvik/foundation/platform/Exceptions.h"
 #include "support/fields.h"
-#include "support/storage.h"
 #include "support/file_limits.h"
 #include "support/peak_memory.h"
+#include "support/storage.h"
 
 namespace {
 
@@ -49,8 +48,14 @@ TEST(StoreReliability, AFailedStoreKeepsThePreviousFile) {
   CSSEMatrix back;
   ASSERT_TRUE(back.Load(path.c_str()));
   EXPECT_EQ(maxAbsDifference(old, back), 0.0f);
-  // A folder that does not exist is the documented false, not an exception.
+  // A folder or file that does not exist is the documented false, not an
+  // exception, and a failed load changes nothing.
   EXPECT_FALSE(old.Store((folder / "missing/field.ssem").c_str()));
+  CSSEMatrix kept = filled(2, 2, 7.0f);
+  kept.GetCompressionParameters().m_iMethod = 4;
+  EXPECT_FALSE(kept.Load((folder / "none.ssem").c_str()));
+  EXPECT_EQ(kept.GetCompressionParameters().m_iMethod, 4);
+  EXPECT_TRUE(lanesAre(kept, [](int, int) { return 7.0f; }));
 }
 
 // A source that cannot tell how much data it still holds.

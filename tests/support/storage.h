@@ -2,6 +2,7 @@
 // Stored bytes as the suites write, read, inspect and corrupt them.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,22 @@ inline Bytes serialize(const CSSEMatrix& m) {
 inline void deserialize(CSSEMatrix& m, const Bytes& bytes) {
   CbStreamReadBinaryBuffer in(bytes.data(), bytes.size());
   m.Serialize(in);
+}
+
+inline CSSEMatrix readBack(const Bytes& bytes) {
+  CSSEMatrix m;
+  deserialize(m, bytes);
+  return m;
+}
+
+// Sets the method, the passes and the invalid value (NaN: none) of the coding.
+inline CSSEMatrix& coding(CSSEMatrix& m, int method, unsigned passes = 1, float invalid = NAN) {
+  auto& p = m.GetCompressionParameters();
+  p.m_iMethod = method;
+  p.m_uiNumberOfPasses = passes;
+  p.m_bUseInvalidValue = !std::isnan(invalid);
+  if (p.m_bUseInvalidValue) p.m_fInvalidValue = invalid;
+  return m;
 }
 
 inline void loadArchive(CSSEMatrix& m, const Bytes& bytes) {

@@ -1,14 +1,15 @@
 // Runs the built orvik program as a user would and checks what it writes.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <png.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "orvik/matrix/ssematrix.h"
+#include "support/file_limits.h"
+#include "support/peak_memory.h"
 #include "support/tool.h"
 
 namespace {
@@ -27,77 +30,75 @@ using test_support::run;
 
 class ToolTest : public testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("orvik-tool-" + std::to_string(::getpid()) + "-" +
-                                       testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string path(const std::string& name) const { return (dir / name).string(); }
-  fs::path dir;
+  std::string path(const std::string& name) const { return folder / name; }
+  test_support::ScratchFolder folder;
 };
 
-// Width, height and channels of a PNG, through libpng's simplified reader.
-bool pngSize(const std::string& file, int& w, int& h) {
+std::vector<float> readRaw(const std::string& file) {
+  const std::vector<unsigned char> b = test_support::ReadBytes(file);
+  std::vector<float> v(b.size() / 4);
+  std::memcpy(v.data(), b.data(), 4 * v.size());
+  return v;
+}
+
+// Runs the program and expects its exit status and `named` in what it
+// printed; returns that.
+std::string ok(const std::string& args, int status = 0, const std::string& named = "") {
+  const Outcome r = run(args);
+  EXPECT_EQ(r.status, status) << args << "\n" << r.output;
+  EXPECT_NE(r.output.find(named), std::string::npos) << args << "\n" << r.output;
+  return r.output;
+}
+
+// A raw float field of w x h, value(x, y) at each pixel.
+template <class Value>
+void writeRaw(const std::string& file, int w, int h, Value value) {
+  std::vector<float> v;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) v.push_back(value(x, y));
+  const auto* bytes = reinterpret_cast<const unsigned char*>(v.data());
+  test_support::WriteBytes(file, std::vector<unsigned char>(bytes, bytes + 4 * v.size()));
+}
+
+// Width and height of a PNG that libpng's simplified reader reads whole; {} otherwise.
+std::vector<int> pngSize(const std::string& file) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, file.c_str())) return false;
+  if (!png_image_begin_read_from_file(&image, file.c_str())) return {};
   std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
-  const bool ok = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0;
-  w = static_cast<int>(image.width);
-  h = static_cast<int>(image.height);
-  return ok;
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
+  return {int(image.width), int(image.height)};
 }
 
 TEST_F(ToolTest, ConvertRoundTripsWithinTheReportedError) {
   // A 16-bit PNG made by the tool itself from a raw field with known values.
   const int w = 37, h = 23;
-  {
-    std::ofstream raw(path("in.raw"), std::ios::binary);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        const float v = 1.0f + 0.05f * static_cast<float>(x) + 0.1f * static_cast<float>(y % 7);
-        raw.write(reinterpret_cast<const char*>(&v), 4);
-      }
-  }
-  Outcome r = run("convert " + path("in.raw") + " " + path("in.png") + " --size 37x23");
-  ASSERT_EQ(r.status, 0) << r.output;
-  r = run("convert " + path("in.png") + " " + path("stored.ssem") +
-          " --method 2 --passes 2 --max-error 0.0005");
-  ASSERT_EQ(r.status, 0) << r.output;
-  const auto at = r.output.find("maximum error ");
-  ASSERT_NE(at, std::string::npos) << r.output;
-  const float reported = std::stof(r.output.substr(at + 14));
+  writeRaw(path("in.raw"), w, h, [](int x, int y) { return 1.0f + 0.05f * float(x) + 0.1f * float(y % 7); });
+  ok("convert " + path("in.raw") + " " + path("in.png") + " --size 37x23");
+  const std::string stored = ok("convert " + path("in.png") + " " + path("stored.ssem") +
+                                " --method 2 --passes 2 --max-error 0.0005");
+  const auto at = stored.find("maximum error ");
+  ASSERT_NE(at, std::string::npos) << stored;
+  const float reported = std::stof(stored.substr(at + 14));
   EXPECT_LE(reported, 0.0005f + 1e-6f);
-
-  r = run("info " + path("stored.ssem"));
-  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string info = ok("info " + path("stored.ssem"));
   for (const char* line : {"version:  4", "size:     37 x 23", "method:   2", "passes:   2"})
-    EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
-
-  r = run("convert " + path("stored.ssem") + " " + path("out.tif"));
-  ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(info.find(line), std::string::npos) << line << "\n" << info;
   // The TIFF holds floats: what went in (PNG samples / 1000) comes back within
   // the bound that the stored matrix reported.
-  r = run("convert " + path("out.tif") + " " + path("out.raw"));
-  ASSERT_EQ(r.status, 0) << r.output;
-  std::ifstream back(path("out.raw"), std::ios::binary);
+  ok("convert " + path("stored.ssem") + " " + path("out.tif"));
+  ok("convert " + path("out.tif") + " " + path("out.raw"));
+  const std::vector<float> back = readRaw(path("out.raw"));
+  ASSERT_EQ(back.size(), std::size_t(w * h));
   float worst = 0.0f;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      float v = 0.0f;
-      back.read(reinterpret_cast<char*>(&v), 4);
       const float want = std::nearbyint((1.0f + 0.05f * x + 0.1f * (y % 7)) * 1000.0f) / 1000.0f;
-      worst = std::max(worst, std::fabs(v - want));
+      worst = std::max(worst, std::fabs(back[y * w + x] - want));
     }
-  ASSERT_TRUE(back.good());
   EXPECT_LE(worst, reported + 1e-6f);
-
-  r = run("preview " + path("out.tif") + " " + path("p.png") + " --colormap");
-  ASSERT_EQ(r.status, 0) << r.output;
-  int pw = 0, ph = 0;
-  EXPECT_TRUE(pngSize(path("p.png"), pw, ph) && pw == w && ph == h) << pw << " x " << ph;
+  ok("preview " + path("out.tif") + " " + path("p.png") + " --colormap");
+  EXPECT_EQ(pngSize(path("p.png")), (std::vector<int>{w, h}));
 }
 
 TEST_F(ToolTest, BadInputsFailWithAMessage) {
@@ -105,24 +106,43 @@ TEST_F(ToolTest, BadInputsFailWithAMessage) {
   CSSEMatrix m;
   m.Create(20, 20);
   ASSERT_TRUE(m.Store(path("full.ssem").c_str()));
-  std::ifstream in(path("full.ssem"), std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::ofstream(path("cut.ssem"), std::ios::binary)
-      .write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
-  std::ofstream(path("x.raw"), std::ios::binary).write("12345678", 8);
+  std::vector<unsigned char> bytes = test_support::ReadBytes(path("full.ssem"));
+  bytes.resize(bytes.size() / 2);
+  test_support::WriteBytes(path("cut.ssem"), bytes);
+  bytes.resize(24 + 4 + 5);  // tag, version and part of the sizes
+  test_support::WriteBytes(path("head.ssem"), bytes);
+  writeRaw(path("x.raw"), 2, 1, [](int, int) { return 1.0f; });
   // Each command fails with its status and a message naming what went wrong.
   for (const auto& [args, status, named] : std::vector<std::tuple<std::string, int, std::string>>{
            {"info " + path("none.ssem"), 1, "none.ssem"},
            {"info " + path("cut.ssem"), 1, "orvik info: "},
            {"convert " + path("x.raw") + " " + path("y.tif") + " --size 3x3", 1, "--size 3x3"},
-           {"convert a b --passes 300", 2, ""},
+           {"info " + path("head.ssem"), 1, "ends too early"},
+           {"convert " + path("x.raw") + " " + path("y.ssem") + " --size 2x1 --passes 300", 2, "from 0 to 255"},
            {"demo --bogus", 2, ""},
            {"frobnicate", 2, ""},
-           {"convert --help", 0, "--max-error"}}) {
-    const Outcome r = run(args);
-    EXPECT_EQ(r.status, status) << args << "\n" << r.output;
-    EXPECT_NE(r.output.find(named), std::string::npos) << args << "\n" << r.output;
+           {"convert --help", 0, "--max-error"}})
+    ok(args, status, named);
+}
+
+// Infinite and NaN heights: a lossless copy reports no error; a quantised
+// method stores them as the invalid value or refuses the field, never
+// reporting success for a destroyed one.
+TEST_F(ToolTest, NonFiniteHeights) {
+  const float inf = std::numeric_limits<float>::infinity(), odd[3] = {inf, -inf, NAN};
+  writeRaw(path("in.raw"), 4, 3, [&](int x, int y) { return x == 1 + y ? odd[y] : 1.5f; });
+  const std::string in = path("in.raw") + " ", q = path("q.ssem") + " ";
+  for (const char* name : {"out.tif", "out.raw", "out.ssem"}) {
+    const std::string out = ok("convert " + in + path(name) + " --size 4x3");
+    EXPECT_NE(out.find("maximum error 0\n"), std::string::npos) << out;
   }
+  ok("convert " + in + q + "--size 4x3 --method 2", 1, "non-finite");
+  ok("convert " + in + q + "--size 4x3 --method 2 --invalid -1000");
+  ok("convert " + q + path("q.raw"));
+  const std::vector<float> values = readRaw(path("q.raw"));
+  ASSERT_EQ(values.size(), 12u);
+  EXPECT_EQ((std::vector<float>{values[1], values[6], values[11]}), std::vector<float>(3, -1000.0f));
+  EXPECT_NEAR(values[0], 1.5f, 0.01f);
 }
 
 // ---- orvik mesh, its files read back by readers of the published layouts ----
@@ -136,15 +156,10 @@ struct Mesh {
   std::vector<std::array<int, 3>> faces;
 };
 
-std::vector<char> fileBytes(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Binary little-endian PLY with float x, y, z and uchar/int face lists; the
 // body must fill the file exactly.
 bool readPly(const std::string& file, Mesh& m) {
-  const std::vector<char> b = fileBytes(file);
+  const std::vector<unsigned char> b = test_support::ReadBytes(file);
   const std::string text(b.begin(), b.end());
   const std::size_t end = text.find("end_header\n");
   if (text.compare(0, 4, "ply\n") != 0 || end == std::string::npos) return false;
@@ -172,7 +187,7 @@ bool readPly(const std::string& file, Mesh& m) {
 // Binary STL: 80 bytes, a count, 50 bytes a facet; vertices made shared here
 // by their exact coordinates.
 bool readStl(const std::string& file, Mesh& m) {
-  const std::vector<char> b = fileBytes(file);
+  const std::vector<unsigned char> b = test_support::ReadBytes(file);
   if (b.size() < 84) return false;
   std::uint32_t n = 0;
   std::memcpy(&n, b.data() + 80, 4);
@@ -251,25 +266,19 @@ bool readObj(const std::string& file, Mesh& m) {
 
 TEST_F(ToolTest, MeshFilesOpenInOtherPrograms) {
   const int w = 13, h = 9;
-  auto height = [](int x, int y) { return 2.0f + 0.25f * float(x) - 0.125f * float(y * y % 5); };
-  {
-    std::ofstream raw(path("in.raw"), std::ios::binary);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        // A disc of low heights for the threshold run.
-        const float v = (x - 6) * (x - 6) + (y - 4) * (y - 4) <= 9 ? 1.0f : height(x, y);
-        raw.write(reinterpret_cast<const char*>(&v), 4);
-      }
-  }
-  auto value = [&](int x, int y) { return (x - 6) * (x - 6) + (y - 4) * (y - 4) <= 9 ? 1.0f : height(x, y); };
+  // A disc of low heights for the threshold run.
+  auto value = [](int x, int y) {
+    return (x - 6) * (x - 6) + (y - 4) * (y - 4) <= 9 ? 1.0f : 2.0f + 0.25f * float(x) - 0.125f * float(y * y % 5);
+  };
+  writeRaw(path("in.raw"), w, h, value);
+  const std::string mesh = "mesh " + path("in.raw") + " ";
 
   // Every pixel: W * H shared vertices at their pixels, 2 (W - 1)(H - 1)
   // faces, one border loop around the grid.
   for (const char* name : {"all.ply", "all.obj", "all.stl"}) {
     SCOPED_TRACE(name);
-    const Outcome r = run("mesh " + path("in.raw") + " " + path(name) + " --size 13x9 --spacing 0.5");
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("117 vertices, 192 triangles"), std::string::npos) << r.output;
+    const std::string out = ok(mesh + path(name) + " --size 13x9 --spacing 0.5");
+    EXPECT_NE(out.find("117 vertices, 192 triangles"), std::string::npos) << out;
     Mesh m;
     const std::string ext = std::string(name).substr(4);
     ASSERT_TRUE(ext == "ply" ? readPly(path(name), m) : ext == "stl" ? readStl(path(name), m) : readObj(path(name), m));
@@ -283,8 +292,7 @@ TEST_F(ToolTest, MeshFilesOpenInOtherPrograms) {
   }
 
   // Below the threshold: the disc, cells of three pixels giving one face.
-  Outcome r = run("mesh " + path("in.raw") + " " + path("disc.stl") + " --size 13x9 --threshold 1.5 --below");
-  ASSERT_EQ(r.status, 0) << r.output;
+  ok(mesh + path("disc.stl") + " --size 13x9 --threshold 1.5 --below");
   Mesh disc;
   ASSERT_TRUE(readStl(path("disc.stl"), disc));
   std::size_t faces = 0;
@@ -298,44 +306,65 @@ TEST_F(ToolTest, MeshFilesOpenInOtherPrograms) {
   EXPECT_TRUE(wellFormed(disc, 1));
 
   // Every second pixel.
-  r = run("mesh " + path("in.raw") + " " + path("step.ply") + " --size 13x9 --step 2");
-  ASSERT_EQ(r.status, 0) << r.output;
+  ok(mesh + path("step.ply") + " --size 13x9 --step 2");
   Mesh coarse;
   ASSERT_TRUE(readPly(path("step.ply"), coarse));
   EXPECT_EQ(coarse.vertices.size(), 7u * 5u);
   EXPECT_EQ(coarse.faces.size(), 2u * 6u * 4u);
   EXPECT_TRUE(wellFormed(coarse, 1));
 
-  for (const auto& [args, named] : std::vector<std::pair<std::string, std::string>>{
-           {"mesh " + path("in.raw") + " " + path("x.xyz") + " --size 13x9", ".ply, .stl or .obj"},
-           {"mesh " + path("in.raw") + " " + path("x.ply") + " --size 13x9 --below", "--below needs --threshold"},
-           {"mesh " + path("in.raw") + " " + path("x.ply") + " --size 13x9 --step 0", "--step"}}) {
-    const Outcome bad = run(args);
-    EXPECT_EQ(bad.status, 2) << args << "\n" << bad.output;
-    EXPECT_NE(bad.output.find(named), std::string::npos) << bad.output;
-    EXPECT_FALSE(fs::exists(path("x.ply")));
-  }
+  ok(mesh + path("x.xyz") + " --size 13x9", 2, ".ply, .stl or .obj");
+  ok(mesh + path("x.ply") + " --size 13x9 --below", 2, "--below needs --threshold");
+  ok(mesh + path("x.ply") + " --size 13x9 --step 0", 2, "--step");
+  EXPECT_FALSE(fs::exists(path("x.ply")));
 }
 
 // The whole sequence on a small example: its report, previews, the mesh of the
 // masked field (one surface with one border) and the matrix library.
 TEST_F(ToolTest, DemoReportsAndWritesPreviews) {
-  const Outcome r = run("demo --size 96 --out " + dir.string());
-  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string out = ok("demo --size 96 --out " + folder.Path().string());
   for (const char* word : {"median filter", "erode", "distance", "storage method", "ratio", "4 validity mask",
                            "outline traced", "mesh of the masked field", "round trip", "cap:", "matrix library"})
-    EXPECT_NE(r.output.find(word), std::string::npos) << word << "\n" << r.output;
+    EXPECT_NE(out.find(word), std::string::npos) << word << "\n" << out;
   for (const char* name : {"heights-raw.png", "heights.png", "mask.png", "margin.png", "distance.png",
-                           "decoded-method3.png", "masked.png"}) {
-    int w = 0, h = 0;
-    EXPECT_TRUE(pngSize(path(name), w, h) && w == 96 && h == 96) << name << " " << w << " x " << h;
-  }
+                           "decoded-method3.png", "masked.png"})
+    EXPECT_EQ(pngSize(path(name)), (std::vector<int>{96, 96})) << name;
   Mesh mesh;
   ASSERT_TRUE(readPly(path("mesh.ply"), mesh));
   EXPECT_GT(mesh.faces.size(), 1000u);
   EXPECT_TRUE(wellFormed(mesh, 1));
   EXPECT_GT(fs::file_size(path("demo.ssemlib")), 0u);
-  EXPECT_EQ(r.output.find("could not be stored"), std::string::npos) << r.output;
+  EXPECT_EQ(out.find("could not be stored"), std::string::npos) << out;
 }
+
+// Image files whose headers claim far more pixels than the file holds: 16-bit
+// PNGs of 30000² (above the pixel limit) and 16000² (within it, but more than
+// deflate can expand the file to), and float TIFFs of 32768² and 16384² whose
+// only strip lies beyond the end of the file, under each compression. The
+// program must refuse each one without allocating for the claimed size.
+TEST(HostileFiles, RefusedWithoutAllocatingForTheClaimedSize) {
+  const char* root = std::getenv("ORVIK_TEST_DATA");
+  ASSERT_NE(root, nullptr);
+  test_support::ScratchFolder folder;
+  const std::string out = folder / "out.raw";
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(root) + "/tools/hostile")) {
+    const std::string in = entry.path().string();
+    SCOPED_TRACE(in);
+    ++count;
+    const test_support::ChildOutcome outcome = test_support::RunInChild([&] {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, STDERR_FILENO);
+      ::dup2(null, STDOUT_FILENO);
+      ::execl(ORVIK_TOOL_PATH, ORVIK_TOOL_PATH, "convert", in.c_str(), out.c_str(), static_cast<char*>(nullptr));
+      return 127;
+    });
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_LT(outcome.peakGrowthKiB, 64 * 1024);
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  EXPECT_EQ(count, 10);
+}
+
 
 }  // namespace

@@ -17,8 +17,8 @@
 #include "orvik/triangulation/H2DDelaunay.h"
 #include "orvik/triangulation/HConvexHull3D.h"
 #include "orvik/triangulation/HTriangulation.h"
-#include "polygons.h"
 #include "support/fields.h"
+#include "support/polygons.h"
 
 using namespace testpolygons;
 

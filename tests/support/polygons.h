@@ -46,6 +46,14 @@ inline Ring pointsOf(const CSSE3dPolygon& p) {
   return v;
 }
 
+// The points of the polygon of `r` after op(polygon).
+template <class Op>
+Ring after(const Ring& r, Op op) {
+  CSSE3dPolygon p = polygonOf(r);
+  op(p);
+  return pointsOf(p);
+}
+
 inline Ring square() { return {{0, 0}, {1, 0}, {1, 1}, {0, 1}}; }
 inline Ring rect(float x0, float y0, float x1, float y1) { return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}; }
 inline Ring lShape() { return {{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}}; }

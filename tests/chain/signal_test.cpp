@@ -108,11 +108,15 @@ TEST(ByteSignal, IntegralVectorAndSyllables) {
   // columns: the slope summed over three columns reaches 10, enough for a
   // rise. The first column is not smoothed; at 87 it widens the range to 127,
   // and the threshold of 25 swallows a burst of 24.
-  for (auto [bursts, firstColumn, count] :
-       {std::tuple{Bursts{{20, 100}, {45, 100}, {70, 100}}, -40, 3}, {Bursts{{40, 60}}, -40, 1}, {Bursts{}, -40, 0},
-        {Bursts{{20, 100}, {50, 40}}, -40, 2}, {Bursts{{20, 100}, {50, 25}}, -40, 2},
-        {Bursts{{20, 100}, {50, 24}}, 87, 1}, {Bursts{{20, 100}, {50, 24}}, -40, 2}})
-    EXPECT_EQ(syllables(bursts, firstColumn), count) << bursts.size() << " bursts, first column " << firstColumn;
+  for (auto [bursts, firstColumn, count] : {std::tuple{Bursts{{20, 100}, {45, 100}, {70, 100}}, -40, 3},
+                                            {Bursts{{40, 60}}, -40, 1},
+                                            {Bursts{}, -40, 0},
+                                            {Bursts{{20, 100}, {50, 40}}, -40, 2},
+                                            {Bursts{{20, 100}, {50, 25}}, -40, 2},
+                                            {Bursts{{20, 100}, {50, 24}}, 87, 1},
+                                            {Bursts{{20, 100}, {50, 24}}, -40, 2}})
+    EXPECT_EQ(syllables(bursts, firstColumn), count)
+        << bursts.size() << " bursts, first column " << firstColumn;
   EXPECT_EQ(CSSEcharMatrix(3, 3).CalcNumSyllables(), 0);
 }
 

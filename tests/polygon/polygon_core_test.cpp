@@ -22,41 +22,31 @@ TEST(PolygonCore, StorageCopiesAndAppending) {
   p = polygonOf(square());
   EXPECT_THROW(p.Create(-1), CbException);
   EXPECT_EQ(p.GetNumPoints(), 0);
-
-  const Ring pts = randomRing(7, 1, -50, 50);
+  // Copies are deep, take the normalized points, and start with a stale box.
+  const Ring pts = randomRing(7, 1, -50, 50), more = randomRing(6, 3, -10, 10);
   CSSE3dPolygon a = polygonOf(pts);
   a.SetPointNormalized(3, 7, 8, 9);
   a.CalcBoundingBox();
-  CSSE3dPolygon b(a);  // deep, with the normalized points, and a stale box
+  CSSE3dPolygon b(a), c;
   a.SetPoint(0, 99, 99, 99);
-  EXPECT_EQ(pointsOf(b), pts);
+  b = b;  // NOLINT: self-assignment keeps the points
+  c.CreateSimilar(&a);
   float nx = 0, ny = 0, nz = 0;
   b.GetPointNormalized(3, nx, ny, nz);
+  EXPECT_EQ(pointsOf(b), pts);
   EXPECT_EQ(nx + ny + nz, 24.0f);
   EXPECT_FALSE(b.IsBoundingBoxCalculated());
-  b = b;  // NOLINT: self-assignment keeps the points
-  EXPECT_EQ(pointsOf(b), pts);
-  CSSE3dPolygon c;
-  c.CreateSimilar(&a);
-  c.CreateSimilar(&c);
   EXPECT_EQ(pointsOf(c), pointsOf(a));
-
   // Appending, the polygon to itself included; an empty tail keeps the box.
-  const Ring more = randomRing(6, 3, -10, 10);
+  const auto joined = [](Ring r, const Ring& s) { return r.insert(r.end(), s.begin(), s.end()), r; };
   for (const auto& [first, second] : {std::pair{pts, more}, {Ring{}, more}, {pts, Ring{}}}) {
     CSSE3dPolygon q = polygonOf(first), r = polygonOf(second);
     q.CalcBoundingBox();
     q.AppendPoints(r);
-    Ring expected = first;
-    expected.insert(expected.end(), second.begin(), second.end());
-    EXPECT_EQ(pointsOf(q), expected);
+    EXPECT_EQ(pointsOf(q), joined(first, second));
     EXPECT_EQ(q.IsBoundingBoxCalculated(), second.empty());
   }
-  CSSE3dPolygon twice = polygonOf(pts);
-  twice.AppendPoints(twice);
-  Ring expected = pts;
-  expected.insert(expected.end(), pts.begin(), pts.end());
-  EXPECT_EQ(pointsOf(twice), expected);
+  EXPECT_EQ(after(pts, [](CSSE3dPolygon& q) { q.AppendPoints(q); }), joined(pts, pts));
 }
 
 TEST(PolygonCore, FromPixelChain) {
@@ -204,23 +194,14 @@ TEST(PolygonCore, NormalizeShiftAndReorder) {
     EXPECT_EQ(pointsOf(p)[i], (Pt{pts[i].x + 1, pts[i].y - 2, pts[i].z + 3}));
   }
   for (int k = -11; k <= 11; ++k) {
-    SCOPED_TRACE(k);
-    CSSE3dPolygon q = polygonOf(pts), r = polygonOf(pts);
     int ids[5] = {10, 11, 12, 13, 14};
-    q.ChangeStartPoint(k, ids);
-    r.RotatePolygonIndices(k);
     const int s = ((k % 5) + 5) % 5;
-    Ring expected;
-    for (int i = 0; i < 5; ++i) {
-      expected.push_back(pts[(i + s) % 5]);
-      EXPECT_EQ(ids[i], 10 + (i + s) % 5);
-    }
-    EXPECT_EQ(pointsOf(q), expected);
-    EXPECT_EQ(pointsOf(r), expected);
+    EXPECT_EQ(after(pts, [&](CSSE3dPolygon& q) { q.ChangeStartPoint(k, ids); }), rotated(pts, s)) << k;
+    EXPECT_EQ(after(pts, [&](CSSE3dPolygon& q) { q.RotatePolygonIndices(k); }), rotated(pts, s)) << k;
+    EXPECT_EQ(std::vector<int>(ids, ids + 5), (std::vector<int>{10 + s, 10 + (s + 1) % 5, 10 + (s + 2) % 5,
+                                                                10 + (s + 3) % 5, 10 + (s + 4) % 5}));
   }
-  p = polygonOf(pts);
-  p.InvertPolygonDirection();
-  EXPECT_EQ(pointsOf(p), reversed(pts));
+  EXPECT_EQ(after(pts, [](CSSE3dPolygon& q) { q.InvertPolygonDirection(); }), reversed(pts));
 }
 
 TEST(PolygonCore, InterpolateZ) {
@@ -257,9 +238,7 @@ TEST(PolygonCore, HeightFilters) {
                            {&CSSE3dPolygon::FilterMinimum3, {3, 3, 0, 0, 0}},
                            {&CSSE3dPolygon::AdaptToHighestZValue, {12, 12, 12, 12, 12}},
                            {&CSSE3dPolygon::AdaptToLowestZValue, {0, 0, 0, 0, 0}}}) {
-    CSSE3dPolygon p = polygonOf(pts);
-    (p.*filter)();
-    const Ring got = pointsOf(p);
+    const Ring got = after(pts, [f = filter](CSSE3dPolygon& p) { (p.*f)(); });
     for (std::size_t i = 0; i < pts.size(); ++i) {
       EXPECT_EQ(got[i].x + got[i].y, pts[i].x + pts[i].y);
       EXPECT_FLOAT_EQ(got[i].z, z[i]) << i;
@@ -309,9 +288,7 @@ TEST(PolygonCore, PairingTwoPolygons) {
     CSSE3dPolygon r = polygonOf(ring), other = polygonOf({first, {50, 50}});
     std::vector<int> map = {10, 11, 12, 13};
     r.FindClosedStartPointAndChange(&other, map.data());
-    Ring expected(ring.begin() + start, ring.end());
-    expected.insert(expected.end(), ring.begin(), ring.begin() + start);
-    EXPECT_EQ(pointsOf(r), expected) << first;
+    EXPECT_EQ(pointsOf(r), rotated(ring, start)) << first;
     EXPECT_EQ(map[0], 10 + start);
   }
 }

@@ -301,9 +301,9 @@ TEST(PolygonQueries, PolygonInPolygon) {
 }
 
 TEST(PolygonQueries, ClipByCircleAndLine) {
-  CSSE3dPolygon c = polygonOf({{3, 4, 7}, {6, 8, 7}, {-1, 0, 2}});
-  c.IntersectPolygonAreaWithCircle(5.0f);
-  EXPECT_EQ(pointsOf(c), (Ring{{3, 4, 7}, {3, 4, 0}, {-1, 0, 2}}));
+  EXPECT_EQ(after({{3, 4, 7}, {6, 8, 7}, {-1, 0, 2}},
+                  [](CSSE3dPolygon& p) { p.IntersectPolygonAreaWithCircle(5.0f); }),
+            (Ring{{3, 4, 7}, {3, 4, 0}, {-1, 0, 2}}));
 
   const Ring sq = {{0, 0, 1}, {10, 0, 2}, {10, 10, 3}, {0, 10, 4}};
   // The line through a and b cuts, the side point's half stays.
@@ -314,9 +314,9 @@ TEST(PolygonQueries, ClipByCircleAndLine) {
         {Pt{-1, 0}, Pt{-1, 1}, Pt{5, 5}, sq},
         {Pt{-1, 0}, Pt{-1, 1}, Pt{-5, 5}, sq},
         {Pt{3, 3}, Pt{3, 3}, Pt{-5, 5}, sq}}) {
-    CSSE3dPolygon p = polygonOf(sq);
-    p.IntersectPolygonAreaWithLine(sse(a), sse(b), sse(side));
-    EXPECT_EQ(pointsOf(p), expected) << a << b << side;
+    const SSEPoint sa = sse(a), sb = sse(b), ss = sse(side);
+    EXPECT_EQ(after(sq, [&](CSSE3dPolygon& p) { p.IntersectPolygonAreaWithLine(sa, sb, ss); }), expected)
+        << a << b;
   }
   // Random rings and lines: each half lies on its side, together they keep the area.
   std::mt19937 rng(5);
@@ -326,15 +326,18 @@ TEST(PolygonQueries, ClipByCircleAndLine) {
     const Ring ring = star(30, 100 + trial, 25.0f);
     const Pt a{u(rng), u(rng)}, b{u(rng), u(rng)};
     const double nx = -(b.y - a.y), ny = b.x - a.x;
-    CSSE3dPolygon left = polygonOf(ring), right = polygonOf(ring);
-    left.IntersectPolygonAreaWithLine(sse(a), sse(b), {a.x + float(nx), a.y + float(ny), 0});
-    right.IntersectPolygonAreaWithLine(sse(a), sse(b), {a.x - float(nx), a.y - float(ny), 0});
+    const auto cut = [&](double sign) {
+      return after(ring, [&](CSSE3dPolygon& p) {
+        p.IntersectPolygonAreaWithLine(sse(a), sse(b), {a.x + float(sign * nx), a.y + float(sign * ny), 0});
+      });
+    };
+    const Ring left = cut(1), right = cut(-1);
     const auto side = [&](const Pt& q) { return ((q.x - a.x) * nx + (q.y - a.y) * ny) / std::hypot(nx, ny); };
     const auto [lo, hi] =
         std::minmax_element(ring.begin(), ring.end(), [&](auto& p, auto& q) { return side(p) < side(q); });
     if (side(*lo) >= 0 || side(*hi) < 0) continue;  // one side keeps nothing and stays unchanged
-    for (const Pt& q : pointsOf(left)) EXPECT_GE(side(q), -1e-3);
-    for (const Pt& q : pointsOf(right)) EXPECT_LE(side(q), 1e-3);
-    EXPECT_NEAR(area2(pointsOf(left)) + area2(pointsOf(right)), area2(ring), 1e-3 * std::fabs(area2(ring)));
+    for (const Pt& q : left) EXPECT_GE(side(q), -1e-3);
+    for (const Pt& q : right) EXPECT_LE(side(q), 1e-3);
+    EXPECT_NEAR(area2(left) + area2(right), area2(ring), 1e-3 * std::fabs(area2(ring)));
   }
 }

@@ -106,9 +106,7 @@ TEST(PolygonResample, SubsampleAndReducePoints) {
         {p11, 0, false, p11},
         {p11, -3, true, p11},
         {Ring{pts[0], pts[1], pts[2]}, 5, false, Ring{pts[2]}}}) {
-    CSSE3dPolygon p = polygonOf(in);
-    p.Subsample(k, midpoint);
-    EXPECT_EQ(pointsOf(p), expected) << in.size() << " points, k " << k;
+    EXPECT_EQ(after(in, [k = k, m = midpoint](CSSE3dPolygon& p) { p.Subsample(k, m); }), expected) << k;
   }
   // A traced square, one point per unit: the chord thinning keeps the corners
   // and the last point; a length limit keeps no gap beyond it.
@@ -133,8 +131,7 @@ TEST(PolygonResample, SubsampleAndReducePoints) {
         {Ring{{0, 0}, {2, 0}, {1, 0}, {1, 2}}, false, Ring{{0, 0}, {2, 0}, {1, 0}, {1, 2}}},
         {Ring{{0, 0}, {0.00005f, 0}, {1, 0}, {1, 0.00009f}, {1, 1}}, true, Ring{{0, 0}, {1, 0}, {1, 1}}},
         {Ring{{0, 0}, {0, 0}, {1, 1}, {2, 2}, {0, 3}}, false, Ring{{0, 0}, {2, 2}, {0, 3}}}}) {
-    CSSE3dPolygon r = polygonOf(in);
-    r.ReducePoints(onlyDuplicates);
-    EXPECT_EQ(pointsOf(r), expected) << in.size() << " points";
+    EXPECT_EQ(after(in, [d = onlyDuplicates](CSSE3dPolygon& p) { p.ReducePoints(d); }), expected)
+        << in.size();
   }
 }

@@ -99,6 +99,12 @@ inline Ring randomRing(int n, unsigned seed, float lo, float hi, bool integral =
   return v;
 }
 
+// The ring started at its k-th point, 0 <= k < size.
+inline Ring rotated(Ring r, int k) {
+  std::rotate(r.begin(), r.begin() + k, r.end());
+  return r;
+}
+
 inline Ring reversed(Ring r) {
   std::reverse(r.begin(), r.end());
   return r;

@@ -5,35 +5,26 @@
 #include "orvik/chain/SSEcharMatrix.h"
 #include "orvik/foundation/platform/Archive.h"
 #include "orvik/matrix/ssematrix.h"
+#include "support/lanes.h"
 #include "support/storage.h"
 
 namespace {
 
 TEST(CharMatrix, LayoutSixteenRowsPerVector) {
-  CSSEcharMatrix m;
-  m.Create(3, 16);
-  EXPECT_EQ(m.GetSSESizeY(), 2);
-  EXPECT_EQ(m.GetSSESizeX(), 3);
-  for (int i = 0; i < 2 * 3 * 16; ++i)
-    ASSERT_EQ(reinterpret_cast<const char*>(m.GetMatrixDataDirectly()[i / 48])[i % 48], 0);
-  m.SetPoint(2, 17, 5);  // clamped to (2, 15): line 0, lane 15
-  EXPECT_EQ(reinterpret_cast<const char*>(m.GetMatrixDataDirectly()[0] + 2)[15], 5);
-  EXPECT_EQ(m.GetPoint(9, 99), 5);
-  CSSEcharMatrix tall(2, 16 * 40);
+  CSSEcharMatrix m(3, 16), tall(2, 16 * 40);
+  EXPECT_EQ(std::pair(m.GetSSESizeX(), m.GetSSESizeY()), std::pair(3, 2));
   EXPECT_EQ(tall.GetSSESizeY(), 41);
-  tall.SetPoint(1, 16 * 40 - 1, -3);
-  EXPECT_EQ(tall.GetPoint(1, 10000), -3);
-
-  m.Clear(0x1FF);  // low byte: -1
-  EXPECT_EQ(m.GetPoint(0, 0), -1);
+  EXPECT_TRUE(lanesAre(m, [](int, int) { return 0; }));
+  m.SetPoint(2, 17, 5);  // clamped to (2, 15): line 0, lane 15
+  EXPECT_EQ(lane(m, 2, 15), 5);
+  EXPECT_EQ(m.GetPoint(9, 99), 5);
+  m.Clear(0x1FF);     // low byte: -1
   m.ClearRow(-5, 7);  // row -5 is clamped to row 0
-  EXPECT_EQ(m.GetPoint(1, 0), 7);
-  EXPECT_EQ(m.GetPoint(1, 1), -1);
+  EXPECT_EQ(std::pair(m.GetPoint(1, 0), m.GetPoint(1, 1)), (std::pair<char, char>(7, -1)));
   CSSEMatrix f;
   f.Create(8, 33);
   m.CreateSimilar(f);
-  EXPECT_EQ(m.GetSizeX(), 8);
-  EXPECT_EQ(m.GetSSESizeY(), 3);
+  EXPECT_EQ(std::pair(m.GetSizeX(), m.GetSSESizeY()), std::pair(8, 3));
 }
 
 TEST(CharMatrix, CopiesAndSubtraction) {

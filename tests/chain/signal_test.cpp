@@ -94,7 +94,8 @@ TEST(ByteSignal, IntegralVectorAndSyllables) {
 
   // Columns of byte -40 read as silence (0), bursts of twelve columns of
   // byte h - 40 as sound of level h.
-  const auto syllables = [](std::vector<std::pair<int, int>> bursts, int firstColumn = -40) {
+  using Bursts = std::vector<std::pair<int, int>>;
+  const auto syllables = [](const Bursts& bursts, int firstColumn) {
     CSSEcharMatrix s(100, 30);
     s.Clear(-40);
     for (const auto& [start, level] : bursts)
@@ -102,19 +103,21 @@ TEST(ByteSignal, IntegralVectorAndSyllables) {
     setColumn(s, 0, firstColumn);
     return s.CalcNumSyllables();
   };
-  EXPECT_EQ(syllables({{20, 100}, {45, 100}, {70, 100}}), 3);
-  EXPECT_EQ(syllables({{40, 60}}), 1);
-  EXPECT_EQ(syllables({}), 0);
+  // The threshold is a fifth of the range: a burst of 40 next to one of 100
+  // counts. A burst of 25 rises by 5 above the threshold of 20 over two
+  // columns: the slope summed over three columns reaches 10, enough for a
+  // rise. The first column is not smoothed; at 87 it widens the range to 127,
+  // and the threshold of 25 swallows a burst of 24.
+  for (auto [bursts, firstColumn, count] : {std::tuple{Bursts{{20, 100}, {45, 100}, {70, 100}}, -40, 3},
+                                            {Bursts{{40, 60}}, -40, 1},
+                                            {Bursts{}, -40, 0},
+                                            {Bursts{{20, 100}, {50, 40}}, -40, 2},
+                                            {Bursts{{20, 100}, {50, 25}}, -40, 2},
+                                            {Bursts{{20, 100}, {50, 24}}, 87, 1},
+                                            {Bursts{{20, 100}, {50, 24}}, -40, 2}})
+    EXPECT_EQ(syllables(bursts, firstColumn), count)
+        << bursts.size() << " bursts, first column " << firstColumn;
   EXPECT_EQ(CSSEcharMatrix(3, 3).CalcNumSyllables(), 0);
-  // The threshold is a fifth of the range: a burst of 40 next to one of 100 counts.
-  EXPECT_EQ(syllables({{20, 100}, {50, 40}}), 2);
-  // A burst of 25 rises by 5 above the threshold of 20, over two columns: the
-  // slope summed over three columns reaches 10, enough for a rise.
-  EXPECT_EQ(syllables({{20, 100}, {50, 25}}), 2);
-  // The first column is not smoothed and widens the range to 127: the
-  // threshold of 25 swallows a burst of 24.
-  EXPECT_EQ(syllables({{20, 100}, {50, 24}}, 87), 1);
-  EXPECT_EQ(syllables({{20, 100}, {50, 24}}), 2);
 }
 
 TEST(ByteSignal, StackingAndResizing) {

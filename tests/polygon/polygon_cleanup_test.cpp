@@ -1,281 +1,206 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "orvik/polygon/SSE3dPolygon.h"
-#include "polygon/polygon_points.h"
+#include "support/polygons.h"
 
-namespace {
-
-using namespace polytest;
-
-// Every earlier point against every later one, as the rule is stated.
-std::vector<P3> withoutEqualPoints(const std::vector<P3>& in) {
-  std::vector<P3> out;
-  bool previousRemoved = false;
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    bool near = false;
-    for (std::size_t j = 0; j < i && !near; ++j)
-      near = std::fabs(in[j].x - in[i].x) + std::fabs(in[j].y - in[i].y) < 1.0f;
-    const bool remove = near && !previousRemoved;
-    if (!remove) out.push_back(in[i]);
-    previousRemoved = remove;
-  }
-  return out;
-}
-
-}  // namespace
+using namespace testpolygons;
 
 TEST(PolygonCleanup, RemoveEqualPointsAgainstAllPairs) {
-  std::mt19937 rng(11);
-  const auto cloud = [&](int n, float range, float grid) {
-    std::uniform_real_distribution<float> u(-range, range);
-    std::vector<P3> v(n);
-    for (P3& p : v) {
-      p = {u(rng), u(rng), u(rng)};
-      if (grid > 0) p.x = std::round(p.x / grid) * grid, p.y = std::round(p.y / grid) * grid;
+  // Every earlier point against every later one: a point within city-block
+  // distance 1 of an earlier one goes, unless the point before it went.
+  const auto withoutEqualPoints = [](const Ring& in) {
+    Ring out;
+    bool previousRemoved = false;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      bool near = false;
+      for (std::size_t j = 0; j < i && !near; ++j)
+        near = std::fabs(in[j].x - in[i].x) + std::fabs(in[j].y - in[i].y) < 1.0f;
+      if (!(previousRemoved = near && !previousRemoved)) out.push_back(in[i]);
     }
-    return v;
+    return out;
   };
-  // A traced outline that runs over itself: points a unit apart, then again
-  // half a unit beside the first pass.
-  std::vector<P3> twice;
-  for (int i = 0; i < 300; ++i) twice.push_back({float(i % 100), float(i / 100) * 0.5f, 0});
-  struct Case {
-    const char* name;
-    std::vector<P3> in;
-  };
-  const std::vector<Case> cases = {
-      {"documented example", {{0, 0, 0}, {0.5f, 0, 0}, {0.6f, 0, 0}, {5, 5, 0}}},
-      {"quarter grid: many distances of exactly 1", cloud(3000, 8.0f, 0.25f)},
-      {"dense cloud", cloud(3000, 5.0f, 0.0f)},
-      {"sparse cloud, negative and positive cells", cloud(3000, 60.0f, 0.0f)},
-      {"outline traced twice", twice},
-      {"huge and non-finite coordinates",
-       {{1e30f, 0, 0}, {1e30f, 0.5f, 0}, {NAN, 0, 0}, {INFINITY, 0, 0}, {INFINITY, 0, 0}, {-3e38f, 1, 0},
-        {-3e38f, 1, 0}, {0, 0, 0}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CSSE3dPolygon p = polygonOf(c.in);
-    p.RemoveEqualPointsXY();
-    const std::vector<P3> got = pointsOf(p), expected = withoutEqualPoints(c.in);
-    EXPECT_EQ(got.size(), expected.size());
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin(), expected.end(), [](const P3& a, const P3& b) {
-      return std::memcmp(&a, &b, sizeof(P3)) == 0;
-    }));
+  // Many distances of exactly 1 on a quarter grid; a traced outline run over
+  // again half a unit beside; huge and non-finite coordinates.
+  Ring quarterGrid = randomRing(3000, 11, -8, 8), twice;
+  for (Pt& p : quarterGrid) p.x = std::round(p.x * 4) / 4, p.y = std::round(p.y * 4) / 4;
+  for (int i = 0; i < 300; ++i) twice.push_back({float(i % 100), float(i / 100) * 0.5f});
+  const Ring huge = {{1e30f, 0},    {1e30f, 0.5f}, {NAN, 0},    {INFINITY, 0},
+                     {INFINITY, 0}, {-3e38f, 1},   {-3e38f, 1}, {0, 0}};
+  for (const Ring& in : {Ring{{0, 0}, {0.5f, 0}, {0.6f, 0}, {5, 5}}, quarterGrid, randomRing(3000, 12, -5, 5),
+                         randomRing(3000, 13, -60, 60), twice, huge}) {
+    SCOPED_TRACE(in.size());
+    const Ring got = after(in, [](CSSE3dPolygon&p) { p.RemoveEqualPointsXY(); }),
+               expected = withoutEqualPoints(in);
+    ASSERT_EQ(got.size(), expected.size());
+    EXPECT_EQ(std::memcmp(got.data(), expected.data(), got.size() * sizeof(Pt)), 0);  // NaN included
   }
-  EXPECT_EQ(withoutEqualPoints(cases[0].in).size(), 3u);
+  EXPECT_EQ(withoutEqualPoints({{0, 0}, {0.5f, 0}, {0.6f, 0}, {5, 5}}).size(), 3u);
 }
 
 TEST(PolygonCleanup, LoopRemoval) {
-  // A counter-clockwise square whose top edge ties a small clockwise knot:
-  // the knot goes, the square stays.
-  const std::vector<P3> knot = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {4, 10, 0},
-                                {4, 12, 0}, {6, 12, 0}, {6, 8, 0},  {0, 8, 0}};
-  // A figure eight: the big counter-clockwise lobe and a small clockwise one.
-  const std::vector<P3> eight = {{0, 0, 0}, {4, 0, 0}, {6, 2, 0}, {7, 2, 0},
-                                 {7, 1, 0}, {6, 1, 0}, {4, 3, 0}, {0, 3, 0}};
-  // The same eight started inside the small lobe: now the cut-off part is
-  // the big lobe, and it is what stays.
-  const std::vector<P3> eightRotated = {{7, 2, 0}, {7, 1, 0}, {6, 1, 0}, {4, 3, 0},
-                                        {0, 3, 0}, {0, 0, 0}, {4, 0, 0}, {6, 2, 0}};
-  struct Case {
-    const char* name;
-    std::vector<P3> in;
-    int firstStart;
-    std::vector<P3> expected;
-  };
-  const std::vector<Case> cases = {
-      {"knot", knot, 2, {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {6, 8, 0}, {0, 8, 0}}},
-      {"eight", eight, 1, {{0, 0, 0}, {4, 0, 0}, {4, 3, 0}, {0, 3, 0}}},
-      {"eight from the small lobe", eightRotated, 0, {{4, 3, 0}, {0, 3, 0}, {0, 0, 0}, {4, 0, 0}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CSSE3dPolygon p = polygonOf(c.in);
+  // A counter-clockwise square whose top edge ties a small clockwise knot.
+  const Ring knot = {{0, 0}, {10, 0}, {10, 10}, {4, 10}, {4, 12}, {6, 12}, {6, 8}, {0, 8}};
+  // A figure eight: the big counter-clockwise lobe and a small clockwise one;
+  // started inside the small lobe, the cut-off part is the big lobe, and stays.
+  const Ring eight = {{0, 0}, {4, 0}, {6, 2}, {7, 2}, {7, 1}, {6, 1}, {4, 3}, {0, 3}};
+  for (auto [in, firstStart, expected] :
+       {std::tuple{knot, 2, Ring{{0, 0}, {10, 0}, {10, 10}, {6, 8}, {0, 8}}},
+        {eight, 1, Ring{{0, 0}, {4, 0}, {4, 3}, {0, 3}}},
+        {rotated(eight, 3), 0, Ring{{4, 3}, {0, 3}, {0, 0}, {4, 0}}}}) {
+    CSSE3dPolygon p = polygonOf(in);
     int start = 0;
     ASSERT_TRUE(p.RemoveLoopInXYPlane(start));
-    EXPECT_EQ(start, c.firstStart);
-    EXPECT_TRUE(same(pointsOf(p), c.expected));
-    CSSE3dPolygon q = polygonOf(c.in);
-    q.RemoveAllLoopsInXYPlane();
-    EXPECT_TRUE(same(pointsOf(q), c.expected));
+    EXPECT_EQ(start, firstStart);
+    EXPECT_EQ(pointsOf(p), expected);
+    EXPECT_EQ(after(in, [](CSSE3dPolygon& q) { q.RemoveAllLoopsInXYPlane(); }), expected);
   }
-  // A simple ring has nothing to remove; a start beyond the ring finds nothing.
-  CSSE3dPolygon simple = polygonOf(starRing(30, 4, 10.0f));
+  // A simple ring has nothing to remove; a start beyond the knot finds nothing.
+  CSSE3dPolygon simple = polygonOf(star(30, 4, 10.0f)), k = polygonOf(knot);
   int start = 0;
   EXPECT_FALSE(simple.RemoveLoopInXYPlane(start));
-  CSSE3dPolygon k = polygonOf(knot);
   start = 5;
   EXPECT_FALSE(k.RemoveLoopInXYPlane(start));
-  EXPECT_TRUE(same(pointsOf(k), knot));
+  EXPECT_EQ(pointsOf(k), knot);
 }
 
 TEST(PolygonCleanup, Blowing) {
-  const std::vector<P3> pts = randomPoints(9, 5, 100.0f);
+  // Factors 2 then 0.5 about the origin, and 1 about the centre, give the
+  // points back; (3, -1, 0) about the centre scales x, mirrors y, flattens z.
+  const Ring pts = randomRing(9, 5, -100, 100);
   CSSE3dPolygon p = polygonOf(pts);
   p.BlowLine(2, 2, 1, false);
   p.BlowLine(0.5f, 0.5f, 1, false);
-  EXPECT_TRUE(same(pointsOf(p), pts));
   p.BlowLineAroundCenter(1, 1, 1, false);
-  EXPECT_TRUE(same(pointsOf(p), pts));
+  EXPECT_EQ(pointsOf(p), pts);
   p.BlowLineAroundCenter(3, -1, 0, false);
   SSEPoint c;
   p.GetGeometricCenter(c);
-  const std::vector<P3> got = pointsOf(p);
   for (std::size_t i = 0; i < pts.size(); ++i) {
-    EXPECT_NEAR(got[i].x, c.x + 3 * (pts[i].x - c.x), 1e-3);
-    EXPECT_NEAR(got[i].y, c.y - (pts[i].y - c.y), 1e-3);
-    EXPECT_EQ(got[i].z, c.z);
+    EXPECT_NEAR(pointsOf(p)[i].x, c.x + 3 * (pts[i].x - c.x), 1e-3);
+    EXPECT_NEAR(pointsOf(p)[i].y, c.y - (pts[i].y - c.y), 1e-3);
+    EXPECT_EQ(pointsOf(p)[i].z, c.z);
   }
-  CSSE3dPolygon r = polygonOf({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}});
-  r.BlowLine(2, 2, 1, true);  // then resampled at 0.6
-  EXPECT_TRUE(same(pointsOf(r), [] {
-    CSSE3dPolygon s = polygonOf({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}});
-    s.ReParametrize(0.6f);
-    return pointsOf(s);
-  }()));
+  // Blown, then resampled at 0.6.
+  EXPECT_EQ(after({{0, 0}, {2, 0}, {2, 2}}, [](CSSE3dPolygon& q) { q.BlowLine(2, 2, 1, true); }),
+            after({{0, 0}, {4, 0}, {4, 4}}, [](CSSE3dPolygon& q) { q.ReParametrize(0.6f); }));
 }
 
 TEST(PolygonCleanup, PixelStaircases) {
-  // One point per pixel along the outline of a polygon with corners c.
-  const auto traced = [](const std::vector<P3>& corners) {
-    std::vector<P3> v;
+  // One point per pixel along the outline of a polygon with these corners.
+  const auto traced = [](const Ring& corners) {
+    Ring v;
     for (std::size_t i = 0; i < corners.size(); ++i) {
-      const P3 a = corners[i], b = corners[(i + 1) % corners.size()];
+      const Pt a = corners[i], b = corners[(i + 1) % corners.size()];
       const int len = int(std::fabs(b.x - a.x) + std::fabs(b.y - a.y));
-      for (int s = 0; s < len; ++s)
-        v.push_back({a.x + (b.x - a.x) * s / len, a.y + (b.y - a.y) * s / len, 0});
+      for (int s = 0; s < len; ++s) v.push_back({a.x + (b.x - a.x) * s / len, a.y + (b.y - a.y) * s / len});
     }
     return v;
   };
   // A right triangle whose hypotenuse is a staircase of runs 2 and rises 1.
-  std::vector<P3> stairs = {{0, 0, 0}, {12, 0, 0}};
-  for (int k = 0; k < 6; ++k) {
-    stairs.push_back({12.0f - 2 * k, float(k + 1), 0});
-    stairs.push_back({10.0f - 2 * k, float(k + 1), 0});
+  Ring stairs = {{0, 0}, {12, 0}};
+  for (int k = 0; k < 6; ++k)
+    stairs.push_back({12.0f - 2 * k, float(k + 1)}), stairs.push_back({10.0f - 2 * k, float(k + 1)});
+  stairs.back() = {0, 6};
+  // Corners are no stairs: a rectangle keeps its area whole, and a lone stair
+  // beside a corner is the corner itself. Read as vertical runs of 1 and steps
+  // of 2, the staircase loses the corner at the end of each run.
+  for (auto [in, window, area, points] :
+       {std::tuple{traced(rect(0, 0, 10, 20)), 2, 400.0, 5},
+        {traced({{0, 0}, {10, 0}, {10, 19}, {9, 19}, {9, 20}, {0, 20}}), 2, 398.0, 7},
+        {stairs, 2, 74.0, 9},
+        {stairs, 1, area2(stairs), int(stairs.size())}}) {
+    SCOPED_TRACE(testing::Message() << in.size() << " points, window " << window);
+    const Ring got = after(in, [w = window](CSSE3dPolygon& p) { p.SmoothPixelCausedSteps(w, 1.5f); });
+    EXPECT_DOUBLE_EQ(area2(got), area);
+    EXPECT_EQ(int(got.size()), points);
+    for (const Pt& q : got) EXPECT_LT(distanceToRing(in, q.x, q.y), 1e-9);
   }
-  stairs.pop_back();
-  stairs.push_back({0, 6, 0});
-  struct Case {
-    const char* name;
-    std::vector<P3> in;
-    int window;
-    double area2;  // twice the area after smoothing
-    int points;
-  };
-  const std::vector<Case> cases = {
-      // Corners are no stairs: a rectangle keeps its area whole.
-      {"10 x 20 rectangle", traced({{0, 0, 0}, {10, 0, 0}, {10, 20, 0}, {0, 20, 0}}), 2, 400.0, 5},
-      // A lone stair beside a corner is the corner itself: kept.
-      {"lone stair at a corner", traced({{0, 0, 0}, {10, 0, 0}, {10, 19, 0}, {9, 19, 0}, {9, 20, 0}, {0, 20, 0}}),
-       2, 398.0, 7},
-      // Read as vertical runs of 1 and steps of 2, the staircase loses the
-      // corner at the end of each run: the hypotenuse runs through (12 - 2k, k)
-      // and the last stair ends at (2, 6).
-      {"staircase", stairs, 2, 74.0, 9},
-      {"window 1: chords only", stairs, 1, area2(stairs), int(stairs.size())},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CSSE3dPolygon p = polygonOf(c.in);
-    p.SmoothPixelCausedSteps(c.window, 1.5f);
-    const std::vector<P3> got = pointsOf(p);
-    EXPECT_DOUBLE_EQ(area2(got), c.area2);
-    EXPECT_EQ(int(got.size()), c.points);
-    for (const P3& q : got) EXPECT_LT(distanceToRing(c.in, q.x, q.y), 1e-9);
-  }
-  // Stairs of too different heights (ratio 3 against tol 1.5) in either
-  // reading, runs along x or along y, are not followed.
-  const std::vector<P3> uneven = {{0, 0, 0},  {16, 0, 0}, {16, 1, 0}, {14, 1, 0}, {14, 4, 0},
-                                  {8, 4, 0},  {8, 5, 0},  {6, 5, 0},  {6, 8, 0},  {0, 8, 0}};
-  CSSE3dPolygon u = polygonOf(uneven);
-  u.SmoothPixelCausedSteps(2, 1.5f);
-  EXPECT_TRUE(same(pointsOf(u), uneven));
+  // Stairs of too different heights (ratio 3 against 1.5) are not followed.
+  const Ring uneven = {{0, 0}, {16, 0}, {16, 1}, {14, 1}, {14, 4}, {8, 4}, {8, 5}, {6, 5}, {6, 8}, {0, 8}};
+  EXPECT_EQ(after(uneven, [](CSSE3dPolygon& p) { p.SmoothPixelCausedSteps(2, 1.5f); }), uneven);
 }
 
 TEST(PolygonCleanup, RoundPolygonOutward) {
-  for (bool clockwise : {false, true}) {
+  Ring ellipse;
+  for (int i = 0; i < 37; ++i)
+    ellipse.push_back({float(20.3 + 10.37 * std::cos(2 * M_PI * i / 37)),
+                       float(-7.6 + 6.21 * std::sin(2 * M_PI * i / 37)), float(i)});
+  for (const Ring& ring : {ellipse, reversed(ellipse)}) {
     for (bool reparametrize : {false, true}) {
-      SCOPED_TRACE(clockwise ? "clockwise" : "counter-clockwise");
-      SCOPED_TRACE(reparametrize ? "resampled first" : "as it is");
-      std::vector<P3> ring;
-      for (int i = 0; i < 37; ++i) {
-        const double a = 2 * M_PI * i / 37;
-        ring.push_back({float(20.3 + 10.37 * std::cos(a)), float(-7.6 + 6.21 * std::sin(a)), float(i)});
-      }
-      if (clockwise) std::reverse(ring.begin(), ring.end());
-      CSSE3dPolygon p = polygonOf(ring);
-      p.RoundPolygon(reparametrize);
-      const std::vector<P3> got = pointsOf(p);
+      SCOPED_TRACE(testing::Message()
+                   << (ring == ellipse ? "counter-clockwise" : "clockwise") << reparametrize);
+      const Ring got = after(ring, [&](CSSE3dPolygon& p) { p.RoundPolygon(reparametrize); });
       ASSERT_GE(got.size(), 8u);
       for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].x, std::round(got[i].x));
-        EXPECT_EQ(got[i].y, std::round(got[i].y));
-        const P3& n = got[(i + 1) % got.size()];
-        EXPECT_FALSE(n.x == got[i].x && n.y == got[i].y);
+        EXPECT_TRUE(got[i].x == std::round(got[i].x) && got[i].y == std::round(got[i].y)) << got[i];
+        EXPECT_FALSE(got[i].x == got[(i + 1) % got.size()].x && got[i].y == got[(i + 1) % got.size()].y);
         EXPECT_LT(distanceToRing(ring, got[i].x, got[i].y), 2.5);
       }
-      // On the outer side: the rounded outline holds the ellipse's area.
-      EXPECT_GE(std::fabs(area2(got)), std::fabs(area2(ring)));
+      EXPECT_GE(std::fabs(area2(got)), std::fabs(area2(ring)));  // on the outer side
     }
   }
 }
 
-TEST(PolygonCleanup, ConvexHullAgainstBruteForce) {
-  std::mt19937 rng(17);
-  std::uniform_int_distribution<int> u(-20, 20);
-  // c in the closed triangle a, b, d (a segment when they are collinear).
-  const auto orient = [](const P3& a, const P3& b, const P3& c) {
-    return (long long)(b.x - a.x) * (long long)(c.y - a.y) - (long long)(b.y - a.y) * (long long)(c.x - a.x);
-  };
-  const auto inTriangle = [&](const P3& a, const P3& b, const P3& d, const P3& c) {
-    const long long o1 = orient(a, b, c), o2 = orient(b, d, c), o3 = orient(d, a, c);
-    const bool neg = o1 < 0 || o2 < 0 || o3 < 0, pos = o1 > 0 || o2 > 0 || o3 > 0;
-    if (orient(a, b, d) != 0) return !(neg && pos);
-    // Degenerate: on one of the three segments.
-    const auto on = [&](const P3& p, const P3& q) {
-      return orient(p, q, c) == 0 && std::min(p.x, q.x) <= c.x && c.x <= std::max(p.x, q.x) &&
-             std::min(p.y, q.y) <= c.y && c.y <= std::max(p.y, q.y);
-    };
-    return on(a, b) || on(b, d) || on(d, a);
-  };
-  for (int trial = 0; trial < 30; ++trial) {
-    SCOPED_TRACE(trial);
-    std::vector<P3> pts;
-    while (int(pts.size()) < 4 + trial) {
-      const P3 q{float(u(rng)), float(u(rng)), float(u(rng))};
-      if (std::none_of(pts.begin(), pts.end(), [&](const P3& r) { return r.x == q.x && r.y == q.y; }))
-        pts.push_back(q);
-    }
-    std::vector<P3> extreme;
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-      bool inside = false;
-      for (std::size_t a = 0; a < pts.size() && !inside; ++a)
-        for (std::size_t b = a + 1; b < pts.size() && !inside; ++b)
-          for (std::size_t d = b + 1; d < pts.size() && !inside; ++d)
-            if (a != i && b != i && d != i) inside = inTriangle(pts[a], pts[b], pts[d], pts[i]);
-      if (!inside) extreme.push_back(pts[i]);
-    }
-    CSSE3dPolygon p = polygonOf(pts);
-    p.ReplaceByConvexHullXY();
-    const std::vector<P3> hull = pointsOf(p);
-    ASSERT_EQ(hull.size(), extreme.size());
-    for (std::size_t i = 0; i < hull.size(); ++i) {
-      EXPECT_TRUE(std::any_of(extreme.begin(), extreme.end(), [&](const P3& e) {
-        return e.x == hull[i].x && e.y == hull[i].y && e.z == hull[i].z;
-      }));
-      EXPECT_GT(orient(hull[i], hull[(i + 1) % hull.size()], hull[(i + 2) % hull.size()]), 0);
-    }
+TEST(PolygonCleanup, ConvexHull) {
+  // The hull's vertices counter-clockwise with their heights; points inside
+  // and on an edge go. (The hull itself is checked against a
+  // reference in the triangulation suite.)
+  const Ring pts = {{1, 1, 5}, {0, 0, 1}, {2, 0, 6}, {4, 0, 2}, {2, 2, 8}, {4, 4, 3}, {0, 4, 4}};
+  const Ring hull = after(pts, [](CSSE3dPolygon& p) { p.ReplaceByConvexHullXY(); });
+  ASSERT_EQ(hull.size(), 4u);
+  EXPECT_EQ(rotated(hull, std::find(hull.begin(), hull.end(), Pt{0, 0, 1}) - hull.begin()),
+            (Ring{{0, 0, 1}, {4, 0, 2}, {4, 4, 3}, {0, 4, 4}}));
+  EXPECT_EQ(after({{3, 4, 5}}, [](CSSE3dPolygon& p) { p.ReplaceByConvexHullXY(); }), (Ring{{3, 4, 5}}));
+}
+
+TEST(PolygonMerge, UnionOutlines) {
+  // A C shape whose opening a bar closes: the union has a hole, which goes,
+  // leaving the square and the bar's part beyond it (100 + 16).
+  const Ring cShape = {{0, 0}, {10, 0}, {10, 2}, {2, 2}, {2, 8}, {10, 8}, {10, 10}, {0, 10}};
+  for (auto [a, b, area, points] : {std::tuple{rect(0, 0, 10, 10), rect(5, 5, 15, 15), 350.0, 8},
+                                    {rect(0, 0, 10, 10), reversed(rect(5, 5, 15, 15)), -350.0, 8},
+                                    {rect(0, 4, 12, 8), rect(4, 0, 8, 12), 160.0, 12},
+                                    {rect(0, 0, 10, 10), rect(10, 2, 14, 6), 232.0, 8},
+                                    // Starts at the crossing (6, 0), which thinning keeps as the first point.
+                                    {rect(0, 0, 10, 10), rect(6, 0, 14, 4), 232.0, 7},
+                                    {rect(0, 0, 10, 10), Ring{{10, 10}, {-2, 10}, {-2, 5}, {0, 0}}, 230.0, 5},
+                                    {cShape, rect(8, 1, 12, 9), 232.0, 8},
+                                    {rect(0, 0, 10, 10), rect(2, 2, 4, 4), 200.0, 4},
+                                    {rect(2, 2, 4, 4), rect(0, 0, 10, 10), 200.0, 4},
+                                    {rect(0, 0, 1, 1), rect(5, 5, 7, 7), 2.0, 4},
+                                    {rect(0, 0, 1, 1), Ring{}, 2.0, 4}}) {
+    SCOPED_TRACE(testing::Message() << a.size() << " + " << b.size() << " points, area " << area / 2);
+    CSSE3dPolygon p = polygonOf({{9, 9, 9}}), pa = polygonOf(a), pb = polygonOf(b);
+    p.CreateMergePolygon(pa, pb);
+    const Ring got = pointsOf(p);
+    EXPECT_DOUBLE_EQ(area2(got), area);
+    EXPECT_EQ(int(got.size()), points);
+    for (const Pt& q : got)
+      EXPECT_LT(std::min(distanceToRing(a, q.x, q.y), b.empty() ? 1e9 : distanceToRing(b, q.x, q.y)), 1e-5);
   }
-  // Fewer than two points stay.
-  CSSE3dPolygon one = polygonOf({{3, 4, 5}});
-  one.ReplaceByConvexHullXY();
-  EXPECT_TRUE(same(pointsOf(one), {{3, 4, 5}}));
+  // Star rings whose union has no hole (a hole is dropped, which the count
+  // would miss): the merged outline holds the union's area, counted on a grid.
+  for (unsigned seed = 2; seed <= 13; ++seed) {
+    SCOPED_TRACE(seed);
+    const Ring a = star(40, seed, 20.0f), b = star(35, seed + 100, 18.0f, {6.0f, -3.0f});
+    CSSE3dPolygon p, pa = polygonOf(a), pb = polygonOf(b);
+    p.CreateMergePolygon(pa, pb);
+    const Ring got = pointsOf(p);
+    long count = 0;
+    for (int y = -300; y < 300; ++y)
+      for (int x = -300; x < 300; ++x) {
+        const SSEPoint q(0.1f * x + 0.05f, 0.1f * y + 0.05f, 0.0f);
+        count += pa.PointStatusWithRespectToPolygon(q) == CSSE3dPolygon::ePointInside ||
+                 pb.PointStatusWithRespectToPolygon(q) == CSSE3dPolygon::ePointInside;
+      }
+    EXPECT_NEAR(area2(got), 2 * 0.01 * count, 0.02 * 0.01 * count);
+    for (const Pt& q : got)
+      EXPECT_LT(std::min(distanceToRing(a, q.x, q.y), distanceToRing(b, q.x, q.y)), 1e-4);
+  }
 }

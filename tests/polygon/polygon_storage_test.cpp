@@ -17,12 +17,12 @@
 #include "orvik/foundation/qe/HermiteSpline.h"
 #include "orvik/foundation/qe/Polyline3D.h"
 #include "orvik/polygon/SSE3dPolygon.h"
-#include "polygon/polygon_points.h"
+#include "support/polygons.h"
 #include "support/storage.h"
 
 namespace {
 
-using namespace polytest;
+using namespace testpolygons;
 
 // Little-endian values appended one after the other, for hand-built forms.
 struct Built {
@@ -33,7 +33,7 @@ struct Built {
     b.insert(b.end(), p, p + sizeof v);
     return *this;
   }
-  Built& xyz(const P3& p) { return put(p.x).put(p.y).put(p.z); }
+  Built& xyz(const Pt& p) { return put(p.x).put(p.y).put(p.z); }
 };
 
 Bytes writeStream(const CSSE3dPolygon& p) {
@@ -74,21 +74,21 @@ bool reads(Reader read, CSSE3dPolygon& p, const Bytes& b) {
   return false;
 }
 
-const std::vector<P3> c_points = {{0, 0, 1}, {4, 0, 2}, {4, 3, 3}, {1, 5, 4.5f}, {-2, 2, 5}};
+const std::vector<Pt> c_points = {{0, 0, 1}, {4, 0, 2}, {4, 3, 3}, {1, 5, 4.5f}, {-2, 2, 5}};
 
-P3 normalizedOf(const P3& p) { return {p.x * 0.5f, p.y * 0.25f, -p.z}; }
+Pt normalizedOf(const Pt& p) { return {p.x * 0.5f, p.y * 0.25f, -p.z}; }
 
-CSSE3dPolygon withNormalized(const std::vector<P3>& pts) {
+CSSE3dPolygon withNormalized(const std::vector<Pt>& pts) {
   CSSE3dPolygon p = polygonOf(pts);
   for (int i = 0; i < p.GetNumPoints(); ++i) {
-    const P3 n = normalizedOf(pts[i]);
+    const Pt n = normalizedOf(pts[i]);
     p.SetPointNormalized(i, n.x, n.y, n.z);
   }
   return p;
 }
 
-std::vector<P3> normalizedPointsOf(const CSSE3dPolygon& p) {
-  std::vector<P3> v(p.GetNumPoints());
+std::vector<Pt> normalizedPointsOf(const CSSE3dPolygon& p) {
+  std::vector<Pt> v(p.GetNumPoints());
   for (int i = 0; i < p.GetNumPoints(); ++i) p.GetPointNormalized(i, v[i].x, v[i].y, v[i].z);
   return v;
 }
@@ -106,31 +106,31 @@ CSSE3dPolygon occupied() {
 // Each version read from hand-built bytes into a polygon that held something;
 // the current version writes back to the same bytes.
 TEST(PolygonStorage, StreamVersionsRead) {
-  const P3 centre{1, 2, 3};
+  const Pt centre{1, 2, 3};
   Built v2;
   v2.put(std::uint32_t(2)).put(std::int32_t(5));
-  for (const P3& q : c_points) v2.xyz(q);
-  for (const P3& q : c_points) v2.xyz(normalizedOf(q));
+  for (const Pt& q : c_points) v2.xyz(q);
+  for (const Pt& q : c_points) v2.xyz(normalizedOf(q));
   v2.xyz(centre).put(std::uint8_t(0));
   Built v2box = v2;
   v2box.b.back() = 1;
   v2box.xyz({-1, -2, -3}).xyz({10, 20, 30}).xyz({11, 21, 31}).xyz({-11, -21, -31});
   Built v1;
   v1.put(std::uint32_t(1)).put(std::int32_t(5));
-  for (const P3& q : c_points) v1.xyz(q);
+  for (const Pt& q : c_points) v1.xyz(q);
   Built v0;
   v0.put(std::uint32_t(0));
 
   struct Case {
     std::string name;
     Bytes bytes;
-    std::vector<P3> points, normalized;
-    P3 centre;
+    std::vector<Pt> points, normalized;
+    Pt centre;
     bool box;
   };
-  const std::vector<P3> zeros(5, P3{0, 0, 0});
-  std::vector<P3> normalized;
-  for (const P3& q : c_points) normalized.push_back(normalizedOf(q));
+  const std::vector<Pt> zeros(5, Pt{0, 0, 0});
+  std::vector<Pt> normalized;
+  for (const Pt& q : c_points) normalized.push_back(normalizedOf(q));
   const std::vector<Case> cases = {
       {"version 0", v0.b, {}, {}, {0, 0, 0}, false},
       {"version 1", v1.b, c_points, zeros, {0, 0, 0}, false},
@@ -142,11 +142,11 @@ TEST(PolygonStorage, StreamVersionsRead) {
     CSSE3dPolygon p = occupied();
     const SSEPoint oldTopRight = p.GetTopRight();
     readStream(p, k.bytes);
-    EXPECT_TRUE(same(pointsOf(p), k.points));
-    EXPECT_TRUE(same(normalizedPointsOf(p), k.normalized));
+    EXPECT_EQ(pointsOf(p), k.points);
+    EXPECT_EQ(normalizedPointsOf(p), k.normalized);
     SSEPoint c;
     p.GetGeometricCenter(c);
-    EXPECT_TRUE(same({{c.x, c.y, c.z}}, {k.centre}));
+    EXPECT_EQ((Pt{c.x, c.y, c.z}), k.centre);
     EXPECT_EQ(c.w, 0.0f);
     EXPECT_EQ(p.IsBoundingBoxCalculated(), k.box);
     const SSEPoint tr = p.GetTopRight(), bl = p.GetBottomLeft();
@@ -154,7 +154,8 @@ TEST(PolygonStorage, StreamVersionsRead) {
       EXPECT_EQ(writeStream(p), k.bytes);
     }
     if (k.box) {
-      EXPECT_TRUE(same({{bl.x, bl.y, bl.z}, {tr.x, tr.y, tr.z}}, {{-1, -2, -3}, {10, 20, 30}}));
+      EXPECT_EQ((Pt{bl.x, bl.y, bl.z}), (Pt{-1, -2, -3}));
+      EXPECT_EQ((Pt{tr.x, tr.y, tr.z}), (Pt{10, 20, 30}));
       EXPECT_EQ(tr.w, 0.0f);
     } else {
       // A clear stored flag leaves the cached corners alone.
@@ -172,7 +173,7 @@ TEST(PolygonStorage, ArchiveLayoutAndRoundTrip) {
   for (int block = 0; block < 2; ++block)
     for (int axis = 0; axis < 3; ++axis)
       for (int i = 4 * block; i < 4 * block + 4; ++i) {
-        const P3 q = i < 5 ? c_points[i] : P3{0, 0, 0};
+        const Pt q = i < 5 ? c_points[i] : Pt{0, 0, 0};
         expected.put(axis == 0 ? q.x : axis == 1 ? q.y : q.z);
       }
   const Bytes stored = writeArchive(p);
@@ -186,8 +187,8 @@ TEST(PolygonStorage, ArchiveLayoutAndRoundTrip) {
   q.GetGeometricCenter(c0);
   const SSEPoint tr0 = q.GetTopRight();
   readArchive(q, stored);
-  EXPECT_TRUE(same(pointsOf(q), c_points));
-  EXPECT_TRUE(same(normalizedPointsOf(q), std::vector<P3>(5, P3{0, 0, 0})));
+  EXPECT_EQ(pointsOf(q), c_points);
+  EXPECT_EQ(normalizedPointsOf(q), std::vector<Pt>(5, Pt{0, 0, 0}));
   EXPECT_FALSE(q.IsBoundingBoxCalculated());
   SSEPoint c1;
   q.GetGeometricCenter(c1);
@@ -206,26 +207,26 @@ TEST(PolygonStorage, StreamRoundTrips) {
   // Sizes around the writer's chunk of 4096 points.
   for (int n : {0, 5, 4099, 10000}) {
     SCOPED_TRACE(n);
-    const std::vector<P3> pts = randomPoints(n, unsigned(n) + 1, 1000.0f);
+    const std::vector<Pt> pts = randomRing(n, unsigned(n) + 1, -1000.0f, 1000.0f);
     CSSE3dPolygon p = withNormalized(pts);
     p.CalcGeometricCenter();
     if (n % 2) p.CalcBoundingBox();
     const Bytes b = writeStream(p);
     CSSE3dPolygon q = occupied();
     readStream(q, b);
-    EXPECT_TRUE(same(pointsOf(q), pts));
-    EXPECT_TRUE(same(normalizedPointsOf(q), normalizedPointsOf(p)));
+    EXPECT_EQ(pointsOf(q), pts);
+    EXPECT_EQ(normalizedPointsOf(q), normalizedPointsOf(p));
     EXPECT_EQ(q.IsBoundingBoxCalculated(), p.IsBoundingBoxCalculated());
     EXPECT_EQ(writeStream(q), b);
     CSSE3dPolygon r = occupied();
     readArchive(r, writeArchive(p));
-    EXPECT_TRUE(same(pointsOf(r), pts));
+    EXPECT_EQ(pointsOf(r), pts);
   }
   // A polygon never normalised stores its normalized points as 0, not as what
   // its memory held before.
   CSSE3dPolygon q = occupied();
   readStream(q, writeStream(polygonOf(c_points)));
-  EXPECT_TRUE(same(normalizedPointsOf(q), std::vector<P3>(5, P3{0, 0, 0})));
+  EXPECT_EQ(normalizedPointsOf(q), std::vector<Pt>(5, Pt{0, 0, 0}));
 }
 
 // Every cut of a stored form and every implausible count is refused with the
@@ -322,28 +323,28 @@ TEST(PolygonStorage, DebugSaveXYZAppendsToAnExistingFile) {
 }
 
 TEST(PolygonConvert, PolylinesBothWays) {
-  const std::vector<P3> ring = starRing(40, 3, 20.0f);  // counter-clockwise
-  const auto polylineOf = [](const std::vector<P3>& pts, bool closed) {
+  const std::vector<Pt> ring = star(40, 3, 20.0f);  // counter-clockwise
+  const auto polylineOf = [](const std::vector<Pt>& pts, bool closed) {
     auto line = std::make_unique<QePolyline3D>();
-    for (const P3& p : pts) line->AppendVertexTail(CbVector3f(p.x, p.y, p.z));
+    for (const Pt& p : pts) line->AppendVertexTail(CbVector3f(p.x, p.y, p.z));
     line->SetClosed(closed);
     return line;
   };
-  std::vector<P3> repeated = reversedRing(ring);
+  std::vector<Pt> repeated = reversed(ring);
   repeated.push_back(repeated.front());
   struct Case {
     std::string name;
-    std::vector<P3> vertices;
+    std::vector<Pt> vertices;
     bool closed, counterClockwise;
-    std::vector<P3> expected;
+    std::vector<Pt> expected;
   };
   const std::vector<Case> cases = {
       {"counter-clockwise ring", ring, true, true, ring},
-      {"clockwise ring kept as it is", reversedRing(ring), true, false, reversedRing(ring)},
-      {"clockwise ring turned from its tail", reversedRing(ring), true, true, ring},
-      {"repeated closing vertex dropped", repeated, true, false, reversedRing(ring)},
+      {"clockwise ring kept as it is", reversed(ring), true, false, reversed(ring)},
+      {"clockwise ring turned from its tail", reversed(ring), true, true, ring},
+      {"repeated closing vertex dropped", repeated, true, false, reversed(ring)},
       {"repeated closing vertex, turned", repeated, true, true, rotated(ring, 39)},
-      {"open chain keeps its direction", reversedRing(ring), false, true, reversedRing(ring)},
+      {"open chain keeps its direction", reversed(ring), false, true, reversed(ring)},
       {"one vertex", {{1, 2, 3}}, true, true, {{1, 2, 3}}},
       {"empty", {}, true, true, {}},
   };
@@ -351,13 +352,13 @@ TEST(PolygonConvert, PolylinesBothWays) {
     SCOPED_TRACE(k.name);
     const auto line = polylineOf(k.vertices, k.closed);
     CSSE3dPolygon p(line.get(), 1.0f, false, k.counterClockwise);
-    EXPECT_TRUE(same(pointsOf(p), k.expected));
+    EXPECT_EQ(pointsOf(p), k.expected);
     // And back: a closed polyline of the same points.
     std::unique_ptr<QePolyline3D> back(p.ConvertToPolyline());
     EXPECT_FALSE(back->IsOpen());
     ASSERT_EQ(back->GetVertexCount(), p.GetNumPoints());
     CSSE3dPolygon again(back.get(), 1.0f, false, false);
-    EXPECT_TRUE(same(pointsOf(again), k.expected));
+    EXPECT_EQ(pointsOf(again), k.expected);
   }
   {
     SCOPED_TRACE("reparametrized as the polygon itself would be");
@@ -365,7 +366,7 @@ TEST(PolygonConvert, PolylinesBothWays) {
     CSSE3dPolygon p(line.get(), 0.7f, true, true), q = polygonOf(ring);
     q.ReParametrize(0.7f);
     EXPECT_GT(q.GetNumPoints(), 40);
-    EXPECT_TRUE(same(pointsOf(p), pointsOf(q)));
+    EXPECT_EQ(pointsOf(p), pointsOf(q));
   }
   {
     SCOPED_TRACE("no polyline, no points");
@@ -377,28 +378,28 @@ TEST(PolygonConvert, PolylinesBothWays) {
 // The spline's outline: its subdivision, sample by sample, with every control
 // point among the samples and a clockwise closed spline turned around.
 TEST(PolygonConvert, FromSplineSamples) {
-  const std::vector<P3> control = {{0, 0, 0}, {10, 0, 1}, {10, 10, 2}, {0, 10, 3}};
+  const std::vector<Pt> control = {{0, 0, 0}, {10, 0, 1}, {10, 10, 2}, {0, 10, 3}};
   for (bool clockwise : {false, true}) {
     SCOPED_TRACE(clockwise ? "clockwise" : "counter-clockwise");
     QeHermiteSpline spline(0.5f);
-    const std::vector<P3> ctrl = clockwise ? reversedRing(control) : control;
-    for (const P3& c : ctrl) spline.AppendControlPoint(CbVector3f(c.x, c.y, c.z));
+    const std::vector<Pt> ctrl = clockwise ? reversed(control) : control;
+    for (const Pt& c : ctrl) spline.AppendControlPoint(CbVector3f(c.x, c.y, c.z));
     spline.SetClosed();
     CSSE3dPolygon p(&spline, 1.0f, false, true);
     const CbSmartPointer<QePolyline3D> samples = spline.GetSubdivision();
     const int n = samples->GetVertexCount();
     ASSERT_EQ(p.GetNumPoints(), n);
     ASSERT_GE(n, 4 * 20);
-    std::vector<P3> expected;
+    std::vector<Pt> expected;
     for (int i = 0; i < n; ++i) {
       const CbVector3f v = samples->GetPosition(QePolylineVertex(i));
       expected.push_back({v.x, v.y, v.z});
     }
-    if (clockwise) expected = reversedRing(expected);
-    const std::vector<P3> got = pointsOf(p);
-    EXPECT_TRUE(same(got, expected));
+    if (clockwise) expected = reversed(expected);
+    const std::vector<Pt> got = pointsOf(p);
+    EXPECT_EQ(got, expected);
     EXPECT_GT(area2(got), 0.0);
-    for (const P3& c : control)
-      EXPECT_TRUE(std::any_of(got.begin(), got.end(), [&](const P3& q) { return same({q}, {c}); }));
+    for (const Pt& c : control)
+      EXPECT_TRUE(std::any_of(got.begin(), got.end(), [&](const Pt& q) { return q == c; }));
   }
 }

@@ -7,24 +7,24 @@
 
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HTriangulation.h"
-#include "polygon/polygon_points.h"
+#include "support/polygons.h"
 
 namespace {
 
-using namespace polytest;
+using namespace testpolygons;
 
-double det3(const P3& a, const P3& b, const P3& c) {
+double det3(const Pt& a, const Pt& b, const Pt& c) {
   return double(a.x) * (double(b.y) * c.z - double(b.z) * c.y) - double(a.y) * (double(b.x) * c.z - double(b.z) * c.x) +
          double(a.z) * (double(b.x) * c.y - double(b.y) * c.x);
 }
 
-P3 minus(const P3& a, const P3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Pt minus(const Pt& a, const Pt& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
-double length(const P3& a) { return std::sqrt(double(a.x) * a.x + double(a.y) * a.y + double(a.z) * a.z); }
+double length(const Pt& a) { return std::sqrt(double(a.x) * a.x + double(a.y) * a.y + double(a.z) * a.z); }
 
-P3 centreOf(const std::vector<P3>& v) {
+Pt centreOf(const std::vector<Pt>& v) {
   double x = 0, y = 0, z = 0;
-  for (const P3& p : v) x += p.x, y += p.y, z += p.z;
+  for (const Pt& p : v) x += p.x, y += p.y, z += p.z;
   return {float(x / v.size()), float(y / v.size()), float(z / v.size())};
 }
 
@@ -70,13 +70,13 @@ TEST(PolygonTransform, LengthsAndVolumesUpToTheDeterminant) {
       {"FlipOrientationZ", [](CSSE3dPolygon& p) { p.FlipOrientationZ(true); }, -1, true},
       {"FlipOrientationAndMoveCoordsZ", [](CSSE3dPolygon& p) { p.FlipOrientationAndMoveCoordsZ(3.5f); }, -1, true},
   };
-  const std::vector<P3> pts = randomPoints(41, 7, 20.0f);
+  const std::vector<Pt> pts = randomRing(41, 7, -20.0f, 20.0f);
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     CSSE3dPolygon p = polygonOf(pts);
     p.CalcBoundingBox();
     k.apply(p);
-    const std::vector<P3> out = pointsOf(p);
+    const std::vector<Pt> out = pointsOf(p);
     ASSERT_EQ(out.size(), pts.size());
     for (std::size_t i = 0; i + 3 < pts.size(); ++i) {
       const double before = det3(minus(pts[i + 1], pts[i]), minus(pts[i + 2], pts[i]), minus(pts[i + 3], pts[i]));
@@ -95,7 +95,7 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
   struct Case {
     std::string name;
     std::function<void(CSSE3dPolygon&)> apply;
-    P3 in, out;
+    Pt in, out;
     bool box;  // recalculated afterwards
   };
   const std::vector<Case> cases = {
@@ -123,7 +123,7 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
     CSSE3dPolygon p = polygonOf({k.in});
     p.CalcBoundingBox();
     k.apply(p);
-    const P3 q = pointsOf(p)[0];
+    const Pt q = pointsOf(p)[0];
     EXPECT_NEAR(q.x, k.out.x, 1e-6);
     EXPECT_NEAR(q.y, k.out.y, 1e-6);
     EXPECT_NEAR(q.z, k.out.z, 1e-6);
@@ -143,7 +143,7 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
     const float degenerate[4][4] = {{1e-20f, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 3, 0}, {0, 0, 0, 1}};
     CSSE3dPolygon p = polygonOf({{5, 6, 7}});
     p.TransformUseGivenMatrix(byRows(degenerate), true);
-    const P3 q = pointsOf(p)[0];
+    const Pt q = pointsOf(p)[0];
     EXPECT_EQ(q.x, 0.0f);
     EXPECT_EQ(q.y, 6.0f);
     EXPECT_EQ(q.z, 7.0f);
@@ -154,7 +154,7 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
 // negated, bit for bit, about the origin and about the centre. On the plane
 // z = 0 it is the matrix whose first row ends in -cb sa.
 TEST(PolygonTransform, TransformVerticesIsTheMeshRotation) {
-  const std::vector<P3> pts = randomPoints(30, 3, 50.0f);
+  const std::vector<Pt> pts = randomRing(30, 3, -50.0f, 50.0f);
   const float angles[][2] = {{0.0f, 0.0f}, {0.4f, -0.9f}, {-2.1f, 1.3f}, {3.0f, 0.25f}};
   for (const auto& ab : angles) {
     const float a = ab[0], b = ab[1];
@@ -174,7 +174,7 @@ TEST(PolygonTransform, TransformVerticesIsTheMeshRotation) {
         p.TransformVertices(a, b);
         mesh.TransformVertices(-a, -b);
       }
-      const std::vector<P3> out = pointsOf(p);
+      const std::vector<Pt> out = pointsOf(p);
       for (std::size_t i = 0; i < pts.size(); ++i) {
         const SSEPoint& m = *mesh.GetTriangle(int(i / 3))->corner[i % 3];
         ASSERT_EQ(out[i].x, m.x) << i;
@@ -186,7 +186,7 @@ TEST(PolygonTransform, TransformVerticesIsTheMeshRotation) {
     flat.SetAllZValues(0.0f);
     flat.TransformVertices(a, b);
     const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
-    const std::vector<P3> out = pointsOf(flat);
+    const std::vector<Pt> out = pointsOf(flat);
     for (std::size_t i = 0; i < pts.size(); ++i) {
       EXPECT_NEAR(out[i].x, ca * cb * pts[i].x - sa * pts[i].y, 1e-4);
       EXPECT_NEAR(out[i].y, sa * cb * pts[i].x + ca * pts[i].y, 1e-4);
@@ -200,7 +200,7 @@ TEST(PolygonTransform, TransformVerticesIsTheMeshRotation) {
 TEST(PolygonClip, HalfPlanesKeepTheStrictSide) {
   // Symmetric about (0, 0, 0) with points on every axis, so the centre is
   // exact and some points lie on each line.
-  const std::vector<P3> symmetric = {{2, 0, 0}, {1, 1, 1}, {0, 2, -1}, {-1, 1, 0}, {-2, 0, 1}, {-1, -1, -1}, {0, -2, 1},
+  const std::vector<Pt> symmetric = {{2, 0, 0}, {1, 1, 1}, {0, 2, -1}, {-1, 1, 0}, {-2, 0, 1}, {-1, -1, -1}, {0, -2, 1},
                                      {1, -1, -1}};
   struct Case {
     std::string name;
@@ -216,19 +216,19 @@ TEST(PolygonClip, HalfPlanesKeepTheStrictSide) {
       {"KeepLowerHalfPlaneZ", &CSSE3dPolygon::KeepLowerHalfPlaneZ, 2, true},
       {"KeepUpperHalfPlaneZ", &CSSE3dPolygon::KeepUpperHalfPlaneZ, 2, false},
   };
-  const auto coord = [](const P3& p, int axis) { return axis == 0 ? p.x : axis == 1 ? p.y : p.z; };
+  const auto coord = [](const Pt& p, int axis) { return axis == 0 ? p.x : axis == 1 ? p.y : p.z; };
   for (const Case& k : cases) {
-    for (const auto& [name, pts] : {std::pair{"symmetric", symmetric}, {"random", randomPoints(37, 11, 9.0f)}}) {
+    for (const auto& [name, pts] : {std::pair{"symmetric", symmetric}, {"random", randomRing(37, 11, -9.0f, 9.0f)}}) {
       SCOPED_TRACE(k.name + " " + name);
       CSSE3dPolygon p = polygonOf(pts);
       p.CalcGeometricCenter();
       SSEPoint c;
       p.GetGeometricCenter(c);
       (p.*k.clip)();
-      std::vector<P3> expected;
-      for (const P3& q : pts)
+      std::vector<Pt> expected;
+      for (const Pt& q : pts)
         if (k.below ? coord(q, k.axis) < c.f[k.axis] : coord(q, k.axis) > c.f[k.axis]) expected.push_back(q);
-      EXPECT_TRUE(same(pointsOf(p), expected));
+      EXPECT_EQ(pointsOf(p), expected);
       if (name[0] == 's') {
         EXPECT_EQ(expected.size(), 3u);
       }
@@ -237,20 +237,20 @@ TEST(PolygonClip, HalfPlanesKeepTheStrictSide) {
 }
 
 TEST(PolygonClip, AgainstAnotherPolygon) {
-  const std::vector<P3> pts = randomPoints(60, 5, 12.0f);
+  const std::vector<Pt> pts = randomRing(60, 5, -12.0f, 12.0f);
   {
     SCOPED_TRACE("KeepPointsBelow: the nearest point of other lies higher");
     // A zigzag, so the nearest point of other is sometimes above, sometimes below.
-    std::vector<P3> line;
+    std::vector<Pt> line;
     for (int i = -12; i <= 12; ++i) line.push_back({float(i), float(i % 3) * 2.0f - 2.0f, 0.0f});
     CSSE3dPolygon other = polygonOf(line);
     CSSE3dPolygon p = polygonOf(pts);
     p.KeepPointsBelow(other);
-    std::vector<P3> expected;
-    for (const P3& q : pts) {
+    std::vector<Pt> expected;
+    for (const Pt& q : pts) {
       double best = INFINITY;
       float y = 0;
-      for (const P3& o : line) {
+      for (const Pt& o : line) {
         const double d = length(minus(q, o));
         if (d < best) best = d, y = o.y;
       }
@@ -258,7 +258,7 @@ TEST(PolygonClip, AgainstAnotherPolygon) {
     }
     EXPECT_GT(expected.size(), 5u);
     EXPECT_LT(expected.size(), pts.size() - 5);
-    EXPECT_TRUE(same(pointsOf(p), expected));
+    EXPECT_EQ(pointsOf(p), expected);
   }
   {
     SCOPED_TRACE("KeepPointsBelow: an empty other keeps nothing");
@@ -268,16 +268,16 @@ TEST(PolygonClip, AgainstAnotherPolygon) {
   }
   {
     SCOPED_TRACE("KeepPointsInInner: inside a triangle");
-    const std::vector<P3> tri = {{-10, -10, 0}, {10, -10, 0}, {0, 10, 0}};
+    const std::vector<Pt> tri = {{-10, -10, 0}, {10, -10, 0}, {0, 10, 0}};
     CSSE3dPolygon other = polygonOf(tri), p = polygonOf(pts);
     p.KeepPointsInInner(other);
-    std::vector<P3> expected;
-    for (const P3& q : pts) {
+    std::vector<Pt> expected;
+    for (const Pt& q : pts) {
       // Inside: above the base and on the inner side of both slanted edges.
       if (q.y > -10 && 2 * (q.x + 10) - (q.y + 10) > 0 && 2 * (10 - q.x) - (q.y + 10) > 0) expected.push_back(q);
     }
     EXPECT_GT(expected.size(), 5u);
-    EXPECT_TRUE(same(pointsOf(p), expected));
+    EXPECT_EQ(pointsOf(p), expected);
   }
   {
     SCOPED_TRACE("KeepPointsInInner: fewer than three points enclose nothing");
@@ -292,17 +292,17 @@ TEST(PolygonClip, AgainstAnotherPolygon) {
 TEST(PolygonReorder, StartPointRules) {
   // 24 points around an ellipse wider in x, tilted so that z varies; the ring
   // starts at point 5.
-  std::vector<P3> ring;
+  std::vector<Pt> ring;
   for (int i = 0; i < 24; ++i) {
     const double t = 2 * M_PI * (i + 5) / 24;
     ring.push_back({float(10 + 8 * std::cos(t)), float(-5 + 4 * std::sin(t)), float(3 + std::cos(t) + std::sin(t))});
   }
-  const auto indexOf = [&](const P3& p) {
+  const auto indexOf = [&](const Pt& p) {
     for (std::size_t i = 0; i < ring.size(); ++i)
       if (ring[i].x == p.x && ring[i].y == p.y && ring[i].z == p.z) return int(i);
     return -1;
   };
-  const P3 c = centreOf(ring);
+  const Pt c = centreOf(ring);
   // Brute force: the index with the best score among the candidates.
   const auto best = [&](auto candidate, auto score) {
     int k = 0;
@@ -311,27 +311,27 @@ TEST(PolygonReorder, StartPointRules) {
       if (candidate(ring[i]) && score(ring[i]) < s) s = score(ring[i]), k = int(i);
     return k;
   };
-  const auto right = [&](const P3& p) { return p.x > c.x; };
-  const auto up = [&](const P3& p) { return p.y > c.y; };
-  const auto flatness = [&](const P3& p) { return std::fabs(std::asin((p.z - c.z) / length(minus(p, c)))); };
+  const auto right = [&](const Pt& p) { return p.x > c.x; };
+  const auto up = [&](const Pt& p) { return p.y > c.y; };
+  const auto flatness = [&](const Pt& p) { return std::fabs(std::asin((p.z - c.z) / length(minus(p, c)))); };
   struct Case {
     std::string name;
     std::function<void(CSSE3dPolygon&)> apply;
     int k;
   };
   const std::vector<Case> cases = {
-      {"RotateIndices", [](CSSE3dPolygon& p) { p.RotateIndices(); }, best(right, [&](const P3& p) {
+      {"RotateIndices", [](CSSE3dPolygon& p) { p.RotateIndices(); }, best(right, [&](const Pt& p) {
          return std::fabs(p.y - c.y);
        })},
       {"RotateIndicesXZ(tol)", [](CSSE3dPolygon& p) { p.RotateIndicesXZ(0.9f); },
-       best([&](const P3& p) { return right(p) && std::fabs(p.z - c.z) < 0.9f; }, [](const P3& p) { return -p.x; })},
+       best([&](const Pt& p) { return right(p) && std::fabs(p.z - c.z) < 0.9f; }, [](const Pt& p) { return -p.x; })},
       {"RotateIndicesYZ(tol)", [](CSSE3dPolygon& p) { p.RotateIndicesYZ(0.9f); },
-       best([&](const P3& p) { return up(p) && std::fabs(p.z - c.z) < 0.9f; }, [](const P3& p) { return -p.y; })},
+       best([&](const Pt& p) { return up(p) && std::fabs(p.z - c.z) < 0.9f; }, [](const Pt& p) { return -p.y; })},
       {"RotateIndicesXY", [](CSSE3dPolygon& p) { p.RotateIndicesXY(); }, best(right, flatness)},
       {"RotateIndicesXZ", [](CSSE3dPolygon& p) { p.RotateIndicesXZ(); },
-       best(right, [&](const P3& p) { return std::fabs(std::atan2(p.z - c.z, p.x - c.x)); })},
+       best(right, [&](const Pt& p) { return std::fabs(std::atan2(p.z - c.z, p.x - c.x)); })},
       {"RotateIndicesYZ", [](CSSE3dPolygon& p) { p.RotateIndicesYZ(); },
-       best(up, [&](const P3& p) { return std::fabs(std::atan2(p.z - c.z, p.y - c.y)); })},
+       best(up, [&](const Pt& p) { return std::fabs(std::atan2(p.z - c.z, p.y - c.y)); })},
       {"RotateIndicesXZ(tol) without candidates", [](CSSE3dPolygon& p) { p.RotateIndicesXZ(0.0f); }, 0},
   };
   for (const Case& k : cases) {
@@ -342,17 +342,17 @@ TEST(PolygonReorder, StartPointRules) {
     if (k.name.find("without") == std::string::npos) {
       EXPECT_NE(k.k, 0);
     }
-    EXPECT_TRUE(same(pointsOf(p), rotated(ring, k.k))) << indexOf(pointsOf(p)[0]) << " for " << k.k;
+    EXPECT_EQ(pointsOf(p), rotated(ring, k.k)) << indexOf(pointsOf(p)[0]) << " for " << k.k;
   }
   {
     SCOPED_TRACE("RotateIndices(reference) undoes a shift of a noisy copy");
-    std::vector<P3> noisy = rotated(ring, 17);
+    std::vector<Pt> noisy = rotated(ring, 17);
     for (std::size_t i = 0; i < noisy.size(); ++i) noisy[i].x += (i % 2 ? 0.3f : -0.3f);
     CSSE3dPolygon reference = polygonOf(ring), p = polygonOf(noisy);
     p.RotateIndices(&reference);
-    EXPECT_TRUE(same(pointsOf(p), rotated(noisy, 7)));
+    EXPECT_EQ(pointsOf(p), rotated(noisy, 7));
     CSSE3dPolygon shorter = polygonOf({ring[0], ring[1]});
     p.RotateIndices(&shorter);
-    EXPECT_TRUE(same(pointsOf(p), rotated(noisy, 7)));
+    EXPECT_EQ(pointsOf(p), rotated(noisy, 7));
   }
 }

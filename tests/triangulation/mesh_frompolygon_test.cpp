@@ -15,8 +15,10 @@
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/qe/Triangulation.h"
 #include "orvik/triangulation/H2DDelaunay.h"
-#include "polygons.h"
+#include "orvik/triangulation/HConvexHull3D.h"
+#include "orvik/triangulation/HTriangulation.h"
 #include "support/fields.h"
+#include "support/polygons.h"
 
 using namespace testpolygons;
 using namespace mesh_test;

@@ -10,7 +10,7 @@
 
 #include "orvik/triangulation/HPolygonTriangulationRefinement.h"
 #include "orvik/triangulation/HPolygonTriangulator.h"
-#include "polygons.h"
+#include "support/polygons.h"
 
 using namespace testpolygons;
 

@@ -7,7 +7,7 @@
 #include "orvik/chain/PixelChain.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/triangulation/HPolygonTriangulator.h"
-#include "polygons.h"
+#include "support/polygons.h"
 
 using namespace testpolygons;
 

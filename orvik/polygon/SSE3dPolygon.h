@@ -387,8 +387,10 @@ public:
   // ring is first resampled so that neighbouring points lie at most |r| / 2
   // apart, so a sparse outline offsets along its edges too. The vertices of
   // the result are the k-gon corners on the outline of the grown (shrunk)
-  // area and, when shrinking, the points where two k-gons' edges cross,
-  // which are the corners of what is left. True at once for r = 0 or an
+  // area and the points where the edges of two k-gons about points more than
+  // two apart along the ring cross (the inner corner of a grown L, the
+  // corners of an eroded square); between neighbouring k-gons the outline
+  // runs straight over the small scallop. True at once for r = 0 or an
   // empty polygon; false, changing nothing, for a non-finite r or coordinate,
   // more than 2^24 corners, or (ErodeExact) nothing left; an erosion that
   // leaves several pieces keeps the largest.

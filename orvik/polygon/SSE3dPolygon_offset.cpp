@@ -20,6 +20,8 @@ constexpr float c_fPi = 3.1415927f;
 constexpr double c_dDirectionCap = 1024.0;
 constexpr std::size_t c_uMaxCorners = std::size_t(1) << 24;
 constexpr double c_dMaxScratchPixels = double(1 << 26);
+// Where along an edge a crossing counts as passing through its corner.
+constexpr double c_dAtCorner = 1e-9;
 
 bool finitePoints(const CSSE3dPolygon& p) {
   for (int i = 0; i < p.GetNumPoints(); ++i) {
@@ -163,6 +165,8 @@ public:
     order.erase(std::unique(order.begin(), order.end(), [&](int a, int b) { return key(a) == key(b); }), order.end());
     std::sort(order.begin(), order.end());
     m_n = static_cast<int>(order.size());
+    m_index = order;
+    m_ringSize = static_cast<int>(centres.size());
     double reach = 0.0, extent = 0.0;
     for (int j = 0; j < m_k; ++j) reach = std::max(reach, std::hypot(double(dx[j]), double(dy[j])));
     m_cx.resize(m_n), m_cy.resize(m_n), m_cz.resize(m_n);
@@ -197,6 +201,11 @@ public:
   float x(std::size_t c) const { return m_x[c]; }
   float y(std::size_t c) const { return m_y[c]; }
   float z(std::size_t c) const { return m_cz[c / m_k]; }
+  // Whether the points of discs i and o lie more than two apart along the ring.
+  bool farApart(int i, int o) const {
+    const int gap = std::abs(m_index[i] - m_index[o]);
+    return std::min(gap, m_ringSize - gap) > 2;
+  }
   const int* neighboursBegin(int i) const { return m_neighbours.data() + m_first[i]; }
   const int* neighboursEnd(int i) const { return m_neighbours.data() + m_first[i + 1]; }
 
@@ -219,7 +228,8 @@ public:
 
   // Whether disc i may meet the segment with midpoint (mx, my) and half length h.
   bool near(int i, double mx, double my, double h) const {
-    return std::hypot(mx - m_cx[i], my - m_cy[i]) <= m_reach + h;
+    const double ex = mx - m_cx[i], ey = my - m_cy[i];
+    return ex * ex + ey * ey <= (m_reach + h) * (m_reach + h);
   }
 
 private:
@@ -235,21 +245,28 @@ private:
     for (int i = 0; i < m_n; ++i) cells[i] = {keyOf(cellOf(m_cx[i]), cellOf(m_cy[i])), i};
     std::sort(cells.begin(), cells.end());
     m_first.assign(m_n + 1, 0);
+    std::vector<std::pair<double, int>> near;
     for (int i = 0; i < m_n; ++i) {
       const std::int64_t cx = cellOf(m_cx[i]), cy = cellOf(m_cy[i]);
+      near.clear();
       for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx) {
           const std::uint64_t key = keyOf(cx + dx, cy + dy);
           auto it = std::lower_bound(cells.begin(), cells.end(), std::pair(key, -1));
-          for (; it != cells.end() && it->first == key; ++it)
-            if (it->second != i && std::hypot(double(m_cx[it->second]) - m_cx[i], double(m_cy[it->second]) - m_cy[i]) <= cell)
-              m_neighbours.push_back(it->second);
+          for (; it != cells.end() && it->first == key; ++it) {
+            const double ex = double(m_cx[it->second]) - m_cx[i], ey = double(m_cy[it->second]) - m_cy[i];
+            if (it->second != i && ex * ex + ey * ey <= cell * cell) near.emplace_back(ex * ex + ey * ey, it->second);
+          }
         }
+      // Nearest first: the disc that holds a corner is most often the next one.
+      std::sort(near.begin(), near.end());
+      for (const auto& e : near) m_neighbours.push_back(e.second);
       m_first[i + 1] = static_cast<int>(m_neighbours.size());
     }
   }
 
-  int m_k, m_n = 0;
+  int m_k, m_n = 0, m_ringSize = 0;
+  std::vector<int> m_index;  // the disc's point in the ring
   std::vector<float> m_cx, m_cy, m_cz, m_x, m_y, m_box;
   std::vector<int> m_first, m_neighbours;
   double m_reach = 0.0, m_inner2 = -1.0;
@@ -263,28 +280,40 @@ struct OutlinePoint {
 // each disc counter-clockwise (grow: the union on the left) or clockwise
 // (the outside of the discs on the left). Where the way enters another disc
 // it goes on along that disc's edge. The ring is the corners passed that are
-// still candidates and, when shrinking, the points where the way changes
-// discs, which are the corners of what is left. It closes on coming back to
-// a corner it holds (a start that lies on another disc's outline may be
-// passed over), and is empty when the budget of steps runs out first.
-std::vector<OutlinePoint> followOutline(const Discs& d, const std::vector<char>& candidate, std::vector<int>& taken,
-                                        int walk, std::size_t start, bool grow, long long& budget) {
+// still candidates and the points where the way changes between discs far
+// apart along the ring. It closes on arriving at a corner a second time
+// (rounding may pass the start over and close a loop elsewhere), and is
+// empty when the budget of steps runs out first.
+struct Walks {
+  std::vector<char> candidate;
+  std::vector<char> taken;  // in a ring already
+  std::vector<int> arrived;  // the last walk that arrived at the corner
+  std::vector<std::size_t> arrivedAt;  // the ring's size then
+  long long budget = 0;
+  int walk = 0;
+};
+
+std::vector<OutlinePoint> followOutline(const Discs& d, Walks& w, std::size_t start, bool grow) {
   const int k = d.k(), dir = grow ? 1 : -1;
+  ++w.walk;
   std::vector<OutlinePoint> ring;
   const auto add = [&](float x, float y, float z) {
     if (ring.empty() || ring.back().x != x || ring.back().y != y) ring.push_back({x, y, z});
   };
-  // Where each corner taken by this walk sits in the ring.
-  std::vector<std::pair<std::size_t, std::size_t>> placed;
-  const auto place = [&](std::size_t c) {
-    add(d.x(c), d.y(c), d.z(c));
-    taken[c] = walk;
-    placed.emplace_back(c, ring.size() - 1);
+  // False when the corner closes the ring.
+  const auto arrive = [&](std::size_t c) {
+    if (w.arrived[c] == w.walk) {
+      ring.erase(ring.begin(), ring.begin() + static_cast<std::ptrdiff_t>(w.arrivedAt[c]));
+      return false;
+    }
+    w.arrived[c] = w.walk, w.arrivedAt[c] = ring.size();
+    if (w.candidate[c] && !w.taken[c]) add(d.x(c), d.y(c), d.z(c)), w.taken[c] = 1;
+    return true;
   };
-  place(start);
+  arrive(start);
   int disc = static_cast<int>(start / k), target = static_cast<int>((start % k + k + dir) % k);
   double px = d.x(start), py = d.y(start);
-  while (budget-- > 0) {
+  while (w.budget-- > 0) {
     const std::size_t v = d.corner(disc, target);
     const double vx = d.x(v), vy = d.y(v), sx = vx - px, sy = vy - py;
     const double mx = 0.5 * (px + vx), my = 0.5 * (py + vy), half = 0.5 * std::hypot(sx, sy);
@@ -292,30 +321,40 @@ std::vector<OutlinePoint> followOutline(const Discs& d, const std::vector<char>&
     int enteredDisc = -1, enteredEdge = -1;
     for (const int* o = d.neighboursBegin(disc); o != d.neighboursEnd(disc); ++o) {
       if (!d.near(*o, mx, my, half)) continue;
-      for (int m = 0; m < k; ++m) {
+      // Entering: the way crosses an edge from its right (the outside of a
+      // counter-clockwise disc) to its left. Through a corner it enters only
+      // when it does so for both edges there (the corner is then taken as
+      // the start of the second); a way along one of them, or out of the
+      // disc, passes by, as where two discs share a corner.
+      const auto entering = [&](int m) {
         const std::size_t a = d.corner(*o, m), b = d.corner(*o, (m + 1) % k);
-        const double ex = double(d.x(b)) - d.x(a), ey = double(d.y(b)) - d.y(a);
-        // Entering: the way crosses the edge from its right (the outside of
-        // a counter-clockwise disc) to its left.
-        const double den = sx * ey - sy * ex;
-        if (!(den < 0.0)) continue;
+        return sx * (double(d.y(b)) - d.y(a)) - sy * (double(d.x(b)) - d.x(a)) < 0.0;
+      };
+      for (int m = 0; m < k; ++m) {
+        if (!entering(m)) continue;
+        const std::size_t a = d.corner(*o, m), b = d.corner(*o, (m + 1) % k);
+        const double ex = double(d.x(b)) - d.x(a), ey = double(d.y(b)) - d.y(a), den = sx * ey - sy * ex;
         const double wx = d.x(a) - px, wy = d.y(a) - py;
         const double t = (wx * ey - wy * ex) / den, u = (wx * sy - wy * sx) / den;
-        if (t >= 0.0 && t <= 1.0 && u >= 0.0 && u <= 1.0 && t < best) best = t, enteredDisc = *o, enteredEdge = m;
+        if (!(t >= 0.0 && t <= 1.0 && t < best) || u < -c_dAtCorner || u > 1.0 - c_dAtCorner) continue;
+        if (u > c_dAtCorner) {
+          best = t, enteredDisc = *o, enteredEdge = m;
+        } else if (entering((m + k - 1) % k)) {
+          best = t, enteredDisc = *o, enteredEdge = grow ? m : (m + k - 1) % k;
+        }
       }
     }
     if (enteredDisc < 0) {
-      if (taken[v] == walk) {
-        const auto at = std::find_if(placed.begin(), placed.end(), [&](const auto& e) { return e.first == v; });
-        ring.erase(ring.begin(), ring.begin() + static_cast<std::ptrdiff_t>(at->second));
-        return ring;
-      }
-      if (candidate[v] && !taken[v]) place(v);
+      if (!arrive(v)) return ring;
       px = vx, py = vy;
       target = (target + k + dir) % k;
     } else {
       px += best * sx, py += best * sy;
-      if (!grow) add(static_cast<float>(px), static_cast<float>(py), d.z(d.corner(disc, 0)));
+      // Between discs of neighbouring points the way crosses a scallop,
+      // which the chord over it follows closely; between discs of points
+      // farther apart along the ring it turns a corner of the result, such
+      // as the corner of an eroded square or the inner corner of a grown L.
+      if (d.farApart(disc, enteredDisc)) add(static_cast<float>(px), static_cast<float>(py), d.z(d.corner(disc, 0)));
       disc = enteredDisc;
       target = grow ? (enteredEdge + 1) % k : enteredEdge;
     }
@@ -352,7 +391,9 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
   const Discs discs(ring, dx, dy);
   const std::size_t corners = std::size_t(discs.count()) * k;
 
-  std::vector<char> candidate(corners, 1);
+  Walks w;
+  std::vector<char>& candidate = w.candidate;
+  candidate.assign(corners, 1);
   for (int i = 0; i < discs.count(); ++i)
     for (int j = 0; j < k; ++j) {
       const std::size_t c = discs.corner(i, j);
@@ -369,14 +410,15 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
 
   // Every walk closes or ends within the budget, so a degenerate outline
   // cannot hold the call up.
-  long long budget = 8 * static_cast<long long>(corners) + 1024;
-  std::vector<int> taken(corners, 0);
+  w.budget = 8 * static_cast<long long>(corners) + 1024;
+  w.taken.assign(corners, 0);
+  w.arrived.assign(corners, 0);
+  w.arrivedAt.assign(corners, 0);
   std::vector<OutlinePoint> best;
   double bestArea = 0.0;
-  int walks = 0;
-  for (std::size_t c = 0; c < corners && budget > 0; ++c) {
-    if (!candidate[c] || taken[c]) continue;
-    std::vector<OutlinePoint> walked = followOutline(discs, candidate, taken, ++walks, c, grow, budget);
+  for (std::size_t c = 0; c < corners && w.budget > 0; ++c) {
+    if (!candidate[c] || w.taken[c]) continue;
+    std::vector<OutlinePoint> walked = followOutline(discs, w, c, grow);
     // Holes run clockwise; of the outer outlines the largest is kept.
     const double a = walked.size() >= 3 ? area2Of(walked) : 0.0;
     if (a > bestArea) bestArea = a, best = std::move(walked);

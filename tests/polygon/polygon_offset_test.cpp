@@ -288,6 +288,29 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
   }
 }
 
+TEST(PolygonOffset, CornersOfTheResultStaySharp) {
+  // The inner corner of a grown L and the corners of a shrunk square lie
+  // where the offset edges meet, not cut off by a chord.
+  struct Case {
+    const char* name;
+    std::vector<P3> ring;
+    bool erode;
+    float cx, cy;  // the corner, at r = 3 from both edges
+  };
+  const std::vector<Case> cases = {
+      {"grown L", {{0, 0, 0}, {20, 0, 0}, {20, 10, 0}, {10, 10, 0}, {10, 20, 0}, {0, 20, 0}}, false, 13, 13},
+      {"shrunk square", squareRing(5, 20, 20), true, 8, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CSSE3dPolygon p = polygonOf(c.ring);
+    ASSERT_TRUE(c.erode ? p.ErodeExact(3, 0) : p.DilateExact(3, 0));
+    double nearest = INFINITY;
+    for (const P3& v : pointsOf(p)) nearest = std::min(nearest, std::hypot(double(v.x) - c.cx, double(v.y) - c.cy));
+    EXPECT_LT(nearest, depthBound(3, directionCountFor(3, c.ring)));
+  }
+}
+
 TEST(PolygonOffset, ErosionThenDilationStaysInside) {
   // The opening of an outline with bays and capes lies inside it, up to the
   // depth by which the k-gons fall short of the disc.

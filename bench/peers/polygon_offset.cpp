@@ -33,7 +33,8 @@ struct Outline {
       const double a = 2 * M_PI * i / n, rr = radius * (1.0 + 0.08 * std::sin(7 * a));
       const double x = rr * std::cos(a), y = rr * std::sin(a);
       polygon.SetPoint(i, float(x), float(y), 0.0f);
-      path.emplace_back(ClipperLib::cInt(std::llround(x * c_dScale)), ClipperLib::cInt(std::llround(y * c_dScale)));
+      path.emplace_back(ClipperLib::cInt(std::llround(x * c_dScale)),
+                        ClipperLib::cInt(std::llround(y * c_dScale)));
     }
     length = polygon.CalcCircumference();
     // The direction count DilateExact takes from the mean edge length.
@@ -72,7 +73,8 @@ void exact(benchmark::State& state, bool grow) {
   ClipperLib::Paths reference;
   const double theirs = clipperOffset(o, grow ? c_fRadius : -c_fRadius, reference);
   state.counters["points"] = p.GetNumPoints();
-  state.counters["area_diff_per_length_in_sagittas"] = std::fabs(p.CalcXYArea() / 2.0 - theirs) / o.length / o.sagitta;
+  state.counters["area_diff_per_length_in_sagittas"] =
+      std::fabs(p.CalcXYArea() / 2.0 - theirs) / o.length / o.sagitta;
 }
 
 void clipper(benchmark::State& state, bool grow) {

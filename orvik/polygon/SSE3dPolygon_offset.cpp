@@ -113,7 +113,12 @@ public:
       if (pass == 1) m_edges.resize(m_start.back());
       for (int e = 0; e < m_n; ++e) {
         const int a = strip(std::min(m_x[e], m_x[prev(e)])), b = strip(std::max(m_x[e], m_x[prev(e)]));
-        for (int s = a; s <= b; ++s) pass == 0 ? ++m_start[s + 1] : (m_edges[fill[s]++] = e, 0);
+        for (int s = a; s <= b; ++s) {
+          if (pass == 0)
+            ++m_start[s + 1];
+          else
+            m_edges[fill[s]++] = e;
+        }
       }
       if (pass == 0)
         for (int s = 0; s < m_strips; ++s) m_start[s + 1] += m_start[s];
@@ -155,14 +160,16 @@ private:
 // one of its edges.
 class Discs {
 public:
-  Discs(const Ring& centres, const std::vector<float>& dx, const std::vector<float>& dy) : m_k(static_cast<int>(dx.size())) {
+  Discs(const Ring& centres, const std::vector<float>& dx, const std::vector<float>& dy)
+      : m_k(static_cast<int>(dx.size())) {
     // One disc per distinct point: two equal discs would each hold the
     // other's corners on their common outline.
     std::vector<int> order(centres.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
     const auto key = [&](int i) { return std::pair(centres.x[i], centres.y[i]); };
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return key(a) < key(b); });
-    order.erase(std::unique(order.begin(), order.end(), [&](int a, int b) { return key(a) == key(b); }), order.end());
+    order.erase(std::unique(order.begin(), order.end(), [&](int a, int b) { return key(a) == key(b); }),
+                order.end());
     std::sort(order.begin(), order.end());
     m_n = static_cast<int>(order.size());
     m_index = order;
@@ -239,7 +246,8 @@ private:
       return static_cast<std::int64_t>(std::clamp(std::floor(double(v) / cell), -1073741824.0, 1073741824.0));
     };
     const auto keyOf = [](std::int64_t cx, std::int64_t cy) {
-      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(cx)) << 32 | static_cast<std::uint32_t>(cy);
+      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(cx)) << 32 |
+             static_cast<std::uint32_t>(cy);
     };
     std::vector<std::pair<std::uint64_t, int>> cells(m_n);
     for (int i = 0; i < m_n; ++i) cells[i] = {keyOf(cellOf(m_cx[i]), cellOf(m_cy[i])), i};
@@ -255,7 +263,8 @@ private:
           auto it = std::lower_bound(cells.begin(), cells.end(), std::pair(key, -1));
           for (; it != cells.end() && it->first == key; ++it) {
             const double ex = double(m_cx[it->second]) - m_cx[i], ey = double(m_cy[it->second]) - m_cy[i];
-            if (it->second != i && ex * ex + ey * ey <= cell * cell) near.emplace_back(ex * ex + ey * ey, it->second);
+            if (it->second != i && ex * ex + ey * ey <= cell * cell)
+              near.emplace_back(ex * ex + ey * ey, it->second);
           }
         }
       // Nearest first: the disc that holds a corner is most often the next one.
@@ -286,8 +295,8 @@ struct OutlinePoint {
 // empty when the budget of steps runs out first.
 struct Walks {
   std::vector<char> candidate;
-  std::vector<char> taken;  // in a ring already
-  std::vector<int> arrived;  // the last walk that arrived at the corner
+  std::vector<char> taken;             // in a ring already
+  std::vector<int> arrived;            // the last walk that arrived at the corner
   std::vector<std::size_t> arrivedAt;  // the ring's size then
   long long budget = 0;
   int walk = 0;
@@ -354,7 +363,8 @@ std::vector<OutlinePoint> followOutline(const Discs& d, Walks& w, std::size_t st
       // which the chord over it follows closely; between discs of points
       // farther apart along the ring it turns a corner of the result, such
       // as the corner of an eroded square or the inner corner of a grown L.
-      if (d.farApart(disc, enteredDisc)) add(static_cast<float>(px), static_cast<float>(py), d.z(d.corner(disc, 0)));
+      if (d.farApart(disc, enteredDisc))
+        add(static_cast<float>(px), static_cast<float>(py), d.z(d.corner(disc, 0)));
       disc = enteredDisc;
       target = grow ? (enteredEdge + 1) % k : enteredEdge;
     }
@@ -379,7 +389,8 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
   if (r == 0.0f || p.GetNumPoints() == 0) return true;
   if (!std::isfinite(r) || !finitePoints(p)) return false;
   const double radius = std::fabs(double(r));
-  const int k = directionCount(r, double(p.CalcCircumference() / static_cast<float>(p.GetNumPoints())), maxDirections);
+  const int k =
+      directionCount(r, double(p.CalcCircumference() / static_cast<float>(p.GetNumPoints())), maxDirections);
   std::vector<float> dx(k), dy(k);
   for (int j = 0; j < k; ++j) {
     const float a = 2.0f * static_cast<float>(j) * c_fPi / static_cast<float>(k);
@@ -428,7 +439,8 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
   if (clockwise) std::reverse(best.begin(), best.end());
   CSSE3dPolygon result;
   result.Create(static_cast<int>(best.size()));
-  for (std::size_t i = 0; i < best.size(); ++i) result.SetPoint(static_cast<int>(i), best[i].x, best[i].y, best[i].z);
+  for (std::size_t i = 0; i < best.size(); ++i)
+    result.SetPoint(static_cast<int>(i), best[i].x, best[i].y, best[i].z);
   p.CreateSimilar(&result);
   return true;
 }
@@ -452,7 +464,8 @@ bool offsetWithMatrix(CSSE3dPolygon& p, float r, bool grow) {
   CSSEMatrix scratch;
   scratch.Create(W, H);
   CSSE3dPolygon copy(p);
-  copy.ShiftLine((static_cast<float>(W) - (minX + maxX)) / 2.0f, (static_cast<float>(H) - (minY + maxY)) / 2.0f, 0.0f);
+  copy.ShiftLine((static_cast<float>(W) - (minX + maxX)) / 2.0f,
+                 (static_cast<float>(H) - (minY + maxY)) / 2.0f, 0.0f);
   copy.ReParametrize(1.0f);
   copy.DrawInMatrixAndFillFine(1.0f, &scratch, true, false, -999999.875f, 999999.875f, true, false);
   if (grow)
@@ -466,8 +479,8 @@ bool offsetWithMatrix(CSSE3dPolygon& p, float r, bool grow) {
   chain.CreatePixelChain(&scratch, 0.5f, x, y, 1000000, true, false, 20);
   CSSE3dPolygon traced(chain, 1);
   if (traced.GetNumPoints() == 0) return false;
-  traced.ShiftLine(((minX + maxX) - static_cast<float>(W)) / 2.0f, ((minY + maxY) - static_cast<float>(H)) / 2.0f,
-                   0.0f);
+  traced.ShiftLine(((minX + maxX) - static_cast<float>(W)) / 2.0f,
+                   ((minY + maxY) - static_cast<float>(H)) / 2.0f, 0.0f);
   p.CreateSimilar(&traced);
   return true;
 }
@@ -482,13 +495,19 @@ void CSSE3dPolygon::DoQuasiMinkowskiDilation(float r, bool convexFirst) {
   moveAlongRays(*this, r, c);
 }
 
-void CSSE3dPolygon::DoQuasiMinkowskiErosion(float r, bool convexFirst) { DoQuasiMinkowskiDilation(-r, convexFirst); }
+void CSSE3dPolygon::DoQuasiMinkowskiErosion(float r, bool convexFirst) {
+  DoQuasiMinkowskiDilation(-r, convexFirst);
+}
 
 void CSSE3dPolygon::DoQuasiMinkowskiDilationCenter(float r, SSEPoint& c) { moveAlongRays(*this, r, c); }
 
-bool CSSE3dPolygon::DilateExact(float r, int maxDirections) { return offsetExact(*this, r, maxDirections, true); }
+bool CSSE3dPolygon::DilateExact(float r, int maxDirections) {
+  return offsetExact(*this, r, maxDirections, true);
+}
 
-bool CSSE3dPolygon::ErodeExact(float r, int maxDirections) { return offsetExact(*this, r, maxDirections, false); }
+bool CSSE3dPolygon::ErodeExact(float r, int maxDirections) {
+  return offsetExact(*this, r, maxDirections, false);
+}
 
 bool CSSE3dPolygon::DilateWithMatrix(float r) { return offsetWithMatrix(*this, r, true); }
 
@@ -502,9 +521,13 @@ void CSSE3dPolygon::InternalAreaDistanceTransform(float value, CSSEMatrix* heigh
   NormalizeXYZ(res);
   CalcBoundingBox();
   const int W = target->GetSizeX(), H = target->GetSizeY();
-  const auto truncated = [](float v) { return static_cast<int>(std::clamp(std::trunc(double(v)), -1e9, 1e9)); };
-  const int x0 = std::max(truncated(m_pBottomLeft->x) - 4, 0), x1 = std::min(truncated(m_pTopRight->x) + 4, W);
-  const int y0 = std::max(truncated(m_pBottomLeft->y) - 4, 0), y1 = std::min(truncated(m_pTopRight->y) + 4, H);
+  const auto truncated = [](float v) {
+    return static_cast<int>(std::clamp(std::trunc(double(v)), -1e9, 1e9));
+  };
+  const int x0 = std::max(truncated(m_pBottomLeft->x) - 4, 0),
+            x1 = std::min(truncated(m_pTopRight->x) + 4, W);
+  const int y0 = std::max(truncated(m_pBottomLeft->y) - 4, 0),
+            y1 = std::min(truncated(m_pTopRight->y) + 4, H);
   // A scale this fine makes every block but the first one skipped.
   const int s = static_cast<int>(std::min(std::trunc(0.1f / res[0] + 0.5f), 1e9f));
   for (int row = y0; row < y1; ++row)

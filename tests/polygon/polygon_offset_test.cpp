@@ -62,7 +62,8 @@ int directionCountFor(double r, const std::vector<P3>& ring) {
   double len = 0;
   for (std::size_t i = 0; i < ring.size(); ++i) {
     const P3 &a = ring[i], &b = ring[(i + 1) % ring.size()];
-    len += std::sqrt(double(b.x - a.x) * (b.x - a.x) + double(b.y - a.y) * (b.y - a.y) + double(b.z - a.z) * (b.z - a.z));
+    len += std::sqrt(double(b.x - a.x) * (b.x - a.x) + double(b.y - a.y) * (b.y - a.y) +
+                     double(b.z - a.z) * (b.z - a.z));
   }
   return 8 * (1 + static_cast<int>(std::fabs(r) * 2 * M_PI / (len / ring.size()) / 8));
 }
@@ -306,7 +307,8 @@ TEST(PolygonOffset, CornersOfTheResultStaySharp) {
     CSSE3dPolygon p = polygonOf(c.ring);
     ASSERT_TRUE(c.erode ? p.ErodeExact(3, 0) : p.DilateExact(3, 0));
     double nearest = INFINITY;
-    for (const P3& v : pointsOf(p)) nearest = std::min(nearest, std::hypot(double(v.x) - c.cx, double(v.y) - c.cy));
+    for (const P3& v : pointsOf(p))
+      nearest = std::min(nearest, std::hypot(double(v.x) - c.cx, double(v.y) - c.cy));
     EXPECT_LT(nearest, depthBound(3, directionCountFor(3, c.ring)));
   }
 }
@@ -322,7 +324,8 @@ TEST(PolygonOffset, ErosionThenDilationStaysInside) {
     CSSE3dPolygon original = polygonOf(ring);
     const double slack = 2 * depthBound(r, 16) + 1e-3;
     for (const P3& v : pointsOf(p))
-      EXPECT_TRUE(original.PointStatusWithRespectToPolygon(SSEPoint(v.x, v.y, 0)) != CSSE3dPolygon::ePointOutside ||
+      EXPECT_TRUE(original.PointStatusWithRespectToPolygon(SSEPoint(v.x, v.y, 0)) !=
+                      CSSE3dPolygon::ePointOutside ||
                   distanceToRing(ring, v.x, v.y) < slack)
           << v.x << " " << v.y;
     EXPECT_GT(std::fabs(area2(pointsOf(p))), 0.8 * std::fabs(area2(ring)));
@@ -455,8 +458,8 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
       target.SetPoint(x, y, (x + 2 * y) % 9 == 0 ? 50.0f : value);
     }
   float minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
-  for (const P3& q : ring)
-    minX = std::min(minX, q.x), maxX = std::max(maxX, q.x), minY = std::min(minY, q.y), maxY = std::max(maxY, q.y);
+  for (const P3& q : ring) minX = std::min(minX, q.x), maxX = std::max(maxX, q.x);
+  for (const P3& q : ring) minY = std::min(minY, q.y), maxY = std::max(maxY, q.y);
   const int x0 = std::max(int(minX) - 4, 0), x1 = std::min(int(maxX) + 4, 40);
   const int y0 = std::max(int(minY) - 4, 0), y1 = std::min(int(maxY) + 4, 30);
   for (const bool sharp : {true, false}) {

@@ -392,8 +392,9 @@ public:
   // corners of an eroded square); between neighbouring k-gons the outline
   // runs straight over the small scallop. True at once for r = 0 or an
   // empty polygon; false, changing nothing, for a non-finite r or coordinate,
-  // more than 2^24 corners, or (ErodeExact) nothing left; an erosion that
-  // leaves several pieces keeps the largest.
+  // more than 2^24 corners, or (ErodeExact) nothing left. Of several pieces
+  // (an erosion through a waist) the largest is kept, and a hole (a bay the
+  // growing closes off) is dropped.
   bool DilateExact(float r, int maxDirections);
   bool ErodeExact(float r, int maxDirections);
   // The filled area drawn into a scratch matrix (a margin of r + 25, or 20 for

@@ -233,6 +233,29 @@ public:
     return in;
   }
 
+  // The edges of disc i that the segment p-v may meet: `count` edges from
+  // edge `first` on. Edge m spans the angles 2 pi m / k to 2 pi (m + 1) / k
+  // about the centre; the segment's span, seen from farther than half the
+  // radius, is widened by one edge each way for the rounding of the corners.
+  // Nearer the centre every edge is given.
+  void edgesFacing(int i, double px, double py, double vx, double vy, int& first, int& count) const {
+    const double ax = px - m_cx[i], ay = py - m_cy[i], sx = vx - px, sy = vy - py;
+    const double len2 = sx * sx + sy * sy;
+    const double t = len2 > 0.0 ? std::clamp(-(ax * sx + ay * sy) / len2, 0.0, 1.0) : 0.0;
+    const double nx = ax + t * sx, ny = ay + t * sy;
+    if (nx * nx + ny * ny < 0.25 * m_reach * m_reach) return;
+    const double step = c_dTwoPi / m_k;
+    const auto sector = [&](double x, double y) {
+      const int s = static_cast<int>(std::floor(std::atan2(y, x) / step));
+      return ((s % m_k) + m_k) % m_k;
+    };
+    int a = sector(ax, ay), b = sector(ax + sx, ay + sy);
+    // The segment turns less than half a round about the centre: go the short way.
+    if ((b - a + m_k) % m_k > m_k / 2) std::swap(a, b);
+    first = (a + m_k - 1) % m_k;
+    count = std::min((b - a + m_k) % m_k + 3, m_k);
+  }
+
   // Whether disc i may meet the segment with midpoint (mx, my) and half length h.
   bool near(int i, double mx, double my, double h) const {
     const double ex = mx - m_cx[i], ey = my - m_cy[i];
@@ -245,9 +268,10 @@ private:
     const auto cellOf = [&](float v) {
       return static_cast<std::int64_t>(std::clamp(std::floor(double(v) / cell), -1073741824.0, 1073741824.0));
     };
+    // Offset into the unsigned range, so that the cells of a column lie
+    // together and in order among the sorted keys.
     const auto keyOf = [](std::int64_t cx, std::int64_t cy) {
-      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(cx)) << 32 |
-             static_cast<std::uint32_t>(cy);
+      return static_cast<std::uint64_t>(cx + 2147483648) << 32 | static_cast<std::uint64_t>(cy + 2147483648);
     };
     std::vector<std::pair<std::uint64_t, int>> cells(m_n);
     for (int i = 0; i < m_n; ++i) cells[i] = {keyOf(cellOf(m_cx[i]), cellOf(m_cy[i])), i};
@@ -257,16 +281,14 @@ private:
     for (int i = 0; i < m_n; ++i) {
       const std::int64_t cx = cellOf(m_cx[i]), cy = cellOf(m_cy[i]);
       near.clear();
-      for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-          const std::uint64_t key = keyOf(cx + dx, cy + dy);
-          auto it = std::lower_bound(cells.begin(), cells.end(), std::pair(key, -1));
-          for (; it != cells.end() && it->first == key; ++it) {
-            const double ex = double(m_cx[it->second]) - m_cx[i], ey = double(m_cy[it->second]) - m_cy[i];
-            if (it->second != i && ex * ex + ey * ey <= cell * cell)
-              near.emplace_back(ex * ex + ey * ey, it->second);
-          }
+      for (int dx = -1; dx <= 1; ++dx) {
+        const std::uint64_t last = keyOf(cx + dx, cy + 1);
+        auto it = std::lower_bound(cells.begin(), cells.end(), std::pair(keyOf(cx + dx, cy - 1), -1));
+        for (; it != cells.end() && it->first <= last; ++it) {
+          const double ex = double(m_cx[it->second]) - m_cx[i], ey = double(m_cy[it->second]) - m_cy[i];
+          if (it->second != i && ex * ex + ey * ey <= cell * cell) near.emplace_back(ex * ex + ey * ey, it->second);
         }
+      }
       // Nearest first: the disc that holds a corner is most often the next one.
       std::sort(near.begin(), near.end());
       for (const auto& e : near) m_neighbours.push_back(e.second);
@@ -339,7 +361,10 @@ std::vector<OutlinePoint> followOutline(const Discs& d, Walks& w, std::size_t st
         const std::size_t a = d.corner(*o, m), b = d.corner(*o, (m + 1) % k);
         return sx * (double(d.y(b)) - d.y(a)) - sy * (double(d.x(b)) - d.x(a)) < 0.0;
       };
-      for (int m = 0; m < k; ++m) {
+      int from = 0, edges = k;
+      d.edgesFacing(*o, px, py, vx, vy, from, edges);
+      for (int e = 0; e < edges; ++e) {
+        const int m = (from + e) % k;
         if (!entering(m)) continue;
         const std::size_t a = d.corner(*o, m), b = d.corner(*o, (m + 1) % k);
         const double ex = double(d.x(b)) - d.x(a), ey = double(d.y(b)) - d.y(a), den = sx * ey - sy * ex;

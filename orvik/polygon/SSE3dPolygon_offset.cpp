@@ -250,10 +250,13 @@ public:
       return ((s % m_k) + m_k) % m_k;
     };
     int a = sector(ax, ay), b = sector(ax + sx, ay + sy);
-    // The segment turns less than half a round about the centre: go the short way.
+    // The segment turns less than half a round about the centre: go the
+    // short way, unless the two ways are too close to tell apart.
     if ((b - a + m_k) % m_k > m_k / 2) std::swap(a, b);
+    const int span = (b - a + m_k) % m_k;
+    if (span + 1 >= m_k / 2) return;
     first = (a + m_k - 1) % m_k;
-    count = std::min((b - a + m_k) % m_k + 3, m_k);
+    count = span + 3;
   }
 
   // Whether disc i may meet the segment with midpoint (mx, my) and half length h.

@@ -57,7 +57,7 @@ fuzz:
 	@cmake --build $(BUILD)-fuzz -j $(JOBS)
 	@for t in matrix_stream:storage/stream matrix_archive:storage/archive charmatrix_archive:chain/charmatrix \
 	  mesh_stream:triangulation/stream mesh_archive:triangulation/archive \
-	  matrix_library:storage/library; do \
+	  matrix_library:storage/library polygon_stream:polygon/stream polygon_archive:polygon/archive; do \
 	  name=$${t%%:*}; seeds=tests/data/$${t#*:}; \
 	  mkdir -p $(BUILD)-fuzz/corpus/$$name $(BUILD)-fuzz/artifacts/$$name; \
 	  echo "== fuzz $$name for $(FUZZ_SECONDS) s"; \

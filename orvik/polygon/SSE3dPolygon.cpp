@@ -105,6 +105,9 @@ void CSSE3dPolygon::Create(int n) {
       // never compute on garbage (denormals, signalling NaNs).
       std::memset(reinterpret_cast<char*>(a) + bytes - 16, 0, 16);
     }
+    // The normalized coordinates are stored with the polygon; until a caller
+    // normalises, they read 0 rather than whatever the heap held before.
+    for (int k = 3; k < 6; ++k) std::memset(arrays[k], 0, bytes);
   } catch (...) {
     for (float* a : arrays) SafeAlignedFree(a);
     throw;

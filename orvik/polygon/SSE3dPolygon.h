@@ -19,7 +19,13 @@
 #include "orvik/foundation/ReferenceCounter.h"
 #include "orvik/foundation/SSEPoint.h"
 #include "orvik/foundation/Vectors.h"
+#include "orvik/foundation/platform/String.h"
 
+class CArchive;
+class CbStreamReadBinary;
+class CbStreamWriteBinary;
+class QeHermiteSpline;
+class QePolyline3D;
 class CPixelChain;
 class CSSEMatrix;
 class CSSEcharMatrix;
@@ -52,8 +58,8 @@ public:
 
   CbReferenceCounter<unsigned int>& getReferenceCounter() const override { return m_referenceCounter; }
 
-  // Discards the points and makes room for n unset ones; the box becomes
-  // stale. A negative n throws CbException ("SSE3dPolygon") and leaves the
+  // Discards the points and makes room for n unset ones (their normalized
+  // coordinates read 0); the box becomes stale. A negative n throws CbException ("SSE3dPolygon") and leaves the
   // polygon empty; so does a failed allocation (CMemoryException).
   void Create(int n);
   void Free();
@@ -481,6 +487,111 @@ public:
   // the result equals the per-pixel fill for any processor count.
   void DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, bool subsample, float yFrom, float yTo);
 
+  // --- Rotations, transforms and coordinate edits (SSE3dPolygon_transform.cpp) ---
+  // Each leaves the box stale unless it says it recalculates it.
+  // x' = x cos a + y sin a, y' = -x sin a + y cos a: a clockwise turn by a
+  // (x right, y up), z kept.
+  void RotateZ(float a);
+  // p' = M p, M = (cy cz, cx sz - sx sy cz, cx sy cz + sx sz;
+  //                -cy sz, cx cz + sx sy sz, sx cz - cx sy sz;
+  //                -sy, -sx cy, cx cy), c and s the cosines and sines of ax, ay, az.
+  void RotateXYZ(float ax, float ay, float az);
+  // RotateZ about the geometric centre, recalculated first.
+  void RotateZAroundPolyCenter(float a);
+  // p' = (x c0 + y c1 + z c2 + c3) / w', the columns c of m. A point with
+  // w' = 0 becomes infinite or NaN. With rotationOnly, c3 is taken as
+  // (0, 0, 0, 1) and c0 .. c2 as their unit xyz parts (a column too short to
+  // have a direction as zero), so only the rotation and reflection remain.
+  void TransformUseGivenMatrix(const CbMatrix4Rf& m, bool rotationOnly);
+  // The rotation T = (ca cb, -sa, -ca sb; sa cb, ca, -sa sb; sb, 0, cb), c and
+  // s the cosines and sines of a and b: a tilt by b in the xz plane, then a turn
+  // by a about z. Recalculates the box. (0, b) maps (1, 0, 0) to (cos b, 0, sin b).
+  void TransformVertices(float a, float b);
+  // The same about the geometric centre, recalculated first.
+  void TransformVerticesAboutCenter(float a, float b);
+  void SwapXandZCoord();
+  void SwapYandZCoord();
+  // z' = c.z - z, or z' = 2 c.z - z (the mirror about the centre's height) when
+  // aboutCentre; the geometric centre is recalculated first.
+  void FlipOrientationZ(bool aboutCentre);
+  // z' = h - z.
+  void FlipOrientationAndMoveCoordsZ(float h);
+  void SetAllXValues(float v);
+  void SetAllYValues(float v);
+  void SetAllZValues(float v);
+  void AddValueToAllXValues(float v);
+  void AddValueToAllYValues(float v);
+
+  // --- Clipping and reordering by geometry (SSE3dPolygon_clip.cpp) ---
+  // The clips keep the chosen points in their order; the half-planes are
+  // strict and run through the geometric centre, recalculated first.
+  void KeepLeftHalfPlaneX();   // x < c.x
+  void KeepRightHalfPlaneX();  // x > c.x
+  void KeepLowerHalfPlaneY();  // y < c.y
+  void KeepUpperHalfPlaneY();  // y > c.y
+  void KeepLowerHalfPlaneZ();  // z < c.z
+  void KeepUpperHalfPlaneZ();  // z > c.z
+  // Keeps the points p whose closest point of other (ClosestPoint, 3D) has a
+  // greater y than p. An empty other keeps nothing.
+  void KeepPointsBelow(CSSE3dPolygon& other);
+  // Keeps the points inside other by its crossing test (PointInLineInnerArea,
+  // step 1); an other of fewer than three points keeps nothing.
+  void KeepPointsInInner(CSSE3dPolygon& other);
+  // These make a chosen point k the first (RotatePolygonIndices(k)), k = 0
+  // when no point qualifies; c is the geometric centre, recalculated first,
+  // and the first of equal candidates wins.
+  // Of the points with x > c.x, the one nearest to the line y = c.y: the ring
+  // starts where the ray from the centre towards +x leaves it.
+  void RotateIndices();
+  // Of the points with x > c.x (y > c.y) and |z - c.z| < tol, the one with the
+  // largest x (y).
+  void RotateIndicesXZ(float tol);
+  void RotateIndicesYZ(float tol);
+  // The longer spread picks the side: the points with x > c.x when the summed
+  // |x - c.x| exceeds the summed |y - c.y|, those with y > c.y when it falls
+  // short, none when they are equal. Of them, the one whose direction from the
+  // centre lies closest to the xy plane (smallest |asin((z - c.z) / |p - c|)|).
+  void RotateIndicesXY();
+  // Of the points with x > c.x (y > c.y), the one whose direction from the
+  // centre in the xz (yz) plane lies closest to +x (+y).
+  void RotateIndicesXZ();
+  void RotateIndicesYZ();
+  // With a reference of the same count: the k that minimises the summed
+  // squared 3D distances between new point i and reference point i, so that
+  // the two rings correspond point by point. Quadratic in n. Otherwise nothing.
+  void RotateIndices(CSSE3dPolygon* reference);
+
+  // --- Host polylines and splines (SSE3dPolygon_convert.cpp) ---
+  // The polyline's vertices in order, without a last vertex that repeats the
+  // first. With counterClockwise, a closed polyline whose signed area about +z
+  // is not positive is read backwards from its tail. ReParametrize(step) when
+  // reparametrize. A null polyline gives an empty polygon.
+  CSSE3dPolygon(const QePolyline3D* polyline, float step, bool reparametrize, bool counterClockwise);
+  // The same from the spline's subdivision (SubdivideByLength, run here).
+  CSSE3dPolygon(QeHermiteSpline* spline, float step, bool reparametrize, bool counterClockwise);
+  // A new closed polyline of the points (x, y, z) in order; the caller owns it.
+  QePolyline3D* ConvertToPolyline() const;
+
+  // --- Storage (SSE3dPolygon_storage.cpp) ---
+  // Stream form, version 2: the count (int32), the points as x, y, z floats,
+  // the normalized points likewise, the centre (3 floats), the box flag (bool)
+  // and, when it is set, bottom left, top right, xy maximum and xy minimum (3
+  // floats each). Versions 0 (empty) and 1 (count and points only; the
+  // normalized points and the centre read as 0, the flag as clear) are read
+  // too; a stored clear flag leaves the cached corners as they were. Bad or
+  // short data throws CbException and leaves the polygon as it was.
+  void Serialize(CbStreamWriteBinary& s) const;
+  void Serialize(CbStreamReadBinary& s);
+  // Archive form: the count (int32), then per block of four points 4 x, 4 y
+  // and 4 z floats, spare floats of the last block included. Loading keeps
+  // the cached values, clears the flag and sets the normalized points to 0;
+  // bad or short data throws CArchiveException and leaves the polygon as it was.
+  void Serialize(CArchive& ar);
+  // Appends one "%.3f %.3f %.3f" line per point to an existing file, through
+  // the atomic writer (the file is replaced by its old content plus the lines).
+  // A file that does not exist is not created; failures are not reported.
+  void DebugSaveXYZ(CString fileName);
+
 private:
   // The outline method: the ring resampled half a pixel apart is plotted into
   // a scratch matrix over its box, the outside flooded from the scratch's
@@ -492,6 +603,14 @@ private:
   void fillFromPoint(CSSEMatrix& m, const SSEPoint& seed, const float& value);
   // The copy the per-pixel fills test against (box calculated).
   void workingCopy(CSSE3dPolygon& copy, bool subsample) const;
+
+  // Whether the polyline does not repeat its first position at its end
+  // (fewer than two vertices count as valid).
+  bool IsPolylineValid(const QePolyline3D* polyline) const;
+  void CreateFromPolyline(const QePolyline3D* polyline, float step, bool reparametrize, bool counterClockwise);
+  // p' = centre + R (p - centre) for the rows of R, in the lane order of
+  // CSSEFns::transform.
+  void rotateRows(const float (&r)[3][3], const SSEPoint& centre);
 
   friend class orvik::detail::CrossingRuns;
   bool valid(int i) const { return i >= 0 && i < m_iNumPoints; }

@@ -70,6 +70,13 @@ inline double distanceToRing(const std::vector<P3>& ring, double x, double y) {
   return best;
 }
 
+// The ring started at point k: new point i = old point (i + k) mod n.
+inline std::vector<P3> rotated(const std::vector<P3>& v, int k) {
+  std::vector<P3> out(v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) out[i] = v[(i + k) % v.size()];
+  return out;
+}
+
 inline std::vector<P3> reversedRing(std::vector<P3> r) {
   std::reverse(r.begin(), r.end());
   return r;

@@ -378,6 +378,48 @@ public:
   // the way b does and is thinned with ReducePoints(false).
   void CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolygon& b);
 
+  // --- Offsetting (SSE3dPolygon_offset.cpp) ---
+  // Every point p moves by r along the ray from the centre c: p + r (p - c) /
+  // |p - c| in x and y (the length taken in 3D); z stays. The first two take
+  // c from CalcGeometricCenter and, with convexFirst, then replace the polygon
+  // by its xy convex hull. A point on the centre has no ray and stays.
+  void DoQuasiMinkowskiDilation(float r, bool convexFirst);
+  void DoQuasiMinkowskiErosion(float r, bool convexFirst);
+  void DoQuasiMinkowskiDilationCenter(float r, SSEPoint& c);
+  // The enclosed area grown (shrunk) by a regular k-gon of radius |r| placed
+  // at every point of the ring, the result running the way the input does.
+  // k = 8 (1 + trunc(x / 8)) for x = 2 pi |r| / mean edge length, at most
+  // maxDirections, or at most 1,024 when maxDirections <= 0; at least 3. The
+  // ring is first resampled so that neighbouring points lie at most |r| / 2
+  // apart, so a sparse outline offsets along its edges too. The vertices of
+  // the result are the k-gon corners on the outline of the grown (shrunk)
+  // area and the points where the edges of two k-gons about points more than
+  // two apart along the ring cross (the inner corner of a grown L, the
+  // corners of an eroded square); between neighbouring k-gons the outline
+  // runs straight over the small scallop. True at once for r = 0 or an
+  // empty polygon; false, changing nothing, for a non-finite r or coordinate,
+  // more than 2^24 corners, or (ErodeExact) nothing left. Of several pieces
+  // (an erosion through a waist) the largest is kept, and a hole (a bay the
+  // growing closes off) is dropped.
+  bool DilateExact(float r, int maxDirections);
+  bool ErodeExact(float r, int maxDirections);
+  // The filled area drawn into a scratch matrix (a margin of r + 25, or 20 for
+  // the erosion), dilated (eroded) by r, traced back: one point per border
+  // pixel, z = 0, in this polygon's coordinates. False, changing nothing, for
+  // an empty polygon, a non-finite r or coordinate, a scratch of fewer than
+  // one or more than 2^26 pixels, or nothing left to trace.
+  bool DilateWithMatrix(float r);
+  bool ErodeWithMatrix(float r);
+  // Writes into target, over the box of this polygon widened by four pixels,
+  // the xy distance from each pixel (c, r), standing for (c res[0], r res[1]),
+  // to the points scaled by res (NormalizeXYZ); beyond 0.35 blended with the
+  // distance from (c res[0], r res[1], height) by t = 2d (sharp) or d / 2, at
+  // most 1. Only pixels within 20 of `value` change. Whole blocks of four
+  // points are searched. Nothing happens for a missing matrix or a scale
+  // that is not finite and positive.
+  void InternalAreaDistanceTransform(float value, CSSEMatrix* heights, CSSEMatrix* target, t_resolutiondata& res,
+                                     bool sharp);
+
   // --- Drawing into matrices (SSE3dPolygon_draw.cpp) ---
   // Point (x, y) is column x, row y of the matrix; pixel (c, r) has its centre
   // at (c, r). round(v) is trunc(v + 0.5). Writes clamp into the matrix, so a

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "orvik/polygon/CrossingTest.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 
@@ -24,11 +25,7 @@ bool crossingCount(const float* x, const float* y, int n, float px, float py, in
   step = std::max(step, 1);
   bool inside = false;
   const auto edge = [&](int a, int b) {
-    if ((px > x[b]) != (x[a] >= px)) return;
-    const bool aFirst = x[a] < x[b];
-    const float x1 = aFirst ? x[a] : x[b], y1 = aFirst ? y[a] : y[b];
-    const float x2 = aFirst ? x[b] : x[a], y2 = aFirst ? y[b] : y[a];
-    if ((y2 - y1) * (px - x1) > (x2 - x1) * (py - y1)) inside = !inside;
+    if (orvik::detail::edgeTogglesCount(x[a], y[a], x[b], y[b], px, py)) inside = !inside;
   };
   int a = n - 1;
   for (long long i = 0; i <= n - step; i += step) {

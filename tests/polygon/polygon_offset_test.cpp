@@ -9,16 +9,16 @@
 
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/SSE3dPolygon.h"
-#include "polygon/polygon_points.h"
+#include "support/polygons.h"
 
 namespace {
 
-using namespace polytest;
+using namespace testpolygons;
 
 // Points every `step` along the closed outline of the square [lo, lo + side]^2,
 // counter-clockwise; step = side gives the four corners.
-std::vector<P3> squareRing(float lo, float side, float step) {
-  std::vector<P3> v;
+std::vector<Pt> squareRing(float lo, float side, float step) {
+  std::vector<Pt> v;
   const int m = static_cast<int>(std::lround(side / step));
   const float corners[4][2] = {{lo, lo}, {lo + side, lo}, {lo + side, lo + side}, {lo, lo + side}};
   for (int c = 0; c < 4; ++c)
@@ -32,8 +32,8 @@ std::vector<P3> squareRing(float lo, float side, float step) {
 }
 
 // n points counter-clockwise on the curve R + wobble sin(lobes a) about (cx, cy).
-std::vector<P3> wobblyRing(int n, double cx, double cy, double radius, double wobble, int lobes) {
-  std::vector<P3> v;
+std::vector<Pt> wobblyRing(int n, double cx, double cy, double radius, double wobble, int lobes) {
+  std::vector<Pt> v;
   for (int i = 0; i < n; ++i) {
     const double a = 2 * M_PI * i / n, rr = radius + wobble * std::sin(lobes * a);
     v.push_back({float(cx + rr * std::cos(a)), float(cy + rr * std::sin(a)), float(i % 5)});
@@ -41,10 +41,10 @@ std::vector<P3> wobblyRing(int n, double cx, double cy, double radius, double wo
   return v;
 }
 
-double maxEdge(const std::vector<P3>& ring) {
+double maxEdge(const std::vector<Pt>& ring) {
   double m = 0;
   for (std::size_t i = 0; i < ring.size(); ++i) {
-    const P3 &a = ring[i], &b = ring[(i + 1) % ring.size()];
+    const Pt &a = ring[i], &b = ring[(i + 1) % ring.size()];
     m = std::max(m, std::hypot(double(b.x) - a.x, double(b.y) - a.y));
   }
   return m;
@@ -58,10 +58,10 @@ double depthBound(double r, int k) {
   return r - std::sqrt(rho * rho - r * r / 16.0) + 1e-4 * r;
 }
 
-int directionCountFor(double r, const std::vector<P3>& ring) {
+int directionCountFor(double r, const std::vector<Pt>& ring) {
   double len = 0;
   for (std::size_t i = 0; i < ring.size(); ++i) {
-    const P3 &a = ring[i], &b = ring[(i + 1) % ring.size()];
+    const Pt &a = ring[i], &b = ring[(i + 1) % ring.size()];
     len += std::sqrt(double(b.x - a.x) * (b.x - a.x) + double(b.y - a.y) * (b.y - a.y) +
                      double(b.z - a.z) * (b.z - a.z));
   }
@@ -80,13 +80,13 @@ CSSE3dPolygon discPolygon(float r, int k) {
 }
 
 // Equal point for point, NaN included.
-bool sameBits(const std::vector<P3>& a, const std::vector<P3>& b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(P3)) == 0);
+bool sameBits(const std::vector<Pt>& a, const std::vector<Pt>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Pt)) == 0);
 }
 
-std::vector<std::pair<float, float>> sortedXY(const std::vector<P3>& v) {
+std::vector<std::pair<float, float>> sortedXY(const std::vector<Pt>& v) {
   std::vector<std::pair<float, float>> s;
-  for (const P3& p : v) s.emplace_back(p.x, p.y);
+  for (const Pt& p : v) s.emplace_back(p.x, p.y);
   std::sort(s.begin(), s.end());
   return s;
 }
@@ -94,7 +94,7 @@ std::vector<std::pair<float, float>> sortedXY(const std::vector<P3>& v) {
 }  // namespace
 
 TEST(PolygonOffset, QuasiMinkowskiMovesAlongRaysFromTheCentre) {
-  const std::vector<P3> square = {{-2, -2, 0}, {2, -2, 0}, {2, 2, 0}, {-2, 2, 0}};
+  const std::vector<Pt> square = {{-2, -2, 0}, {2, -2, 0}, {2, 2, 0}, {-2, 2, 0}};
   const float s = 1.0f / std::sqrt(2.0f);
   CSSE3dPolygon p = polygonOf(square);
   p.DoQuasiMinkowskiDilation(1.0f, false);
@@ -118,16 +118,16 @@ TEST(PolygonOffset, QuasiMinkowskiMovesAlongRaysFromTheCentre) {
   CSSE3dPolygon q = polygonOf({{3, 0, 4}, {0, 0, 0}, {-1, 0, 0}});
   SSEPoint c(0, 0, 0);
   q.DoQuasiMinkowskiDilationCenter(5.0f, c);
-  EXPECT_TRUE(same(pointsOf(q), {{6, 0, 4}, {0, 0, 0}, {-6, 0, 0}}));
+  EXPECT_EQ(pointsOf(q), (Ring{{6, 0, 4}, {0, 0, 0}, {-6, 0, 0}}));
 
   // With the hull first: the inner point of the notch is gone, and the
   // corners move away from the centre of the original five points.
   CSSE3dPolygon notched = polygonOf({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {5, 2, 0}, {0, 10, 0}});
   notched.DoQuasiMinkowskiDilation(2.0f, true);
   ASSERT_EQ(notched.GetNumPoints(), 4);
-  for (const P3& v : pointsOf(notched)) {
+  for (const Pt& v : pointsOf(notched)) {
     bool matched = false;
-    for (const P3& corner : std::vector<P3>{{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}}) {
+    for (const Pt& corner : std::vector<Pt>{{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}}) {
       const double ux = corner.x - 5.0, uy = corner.y - 4.4, len = std::hypot(ux, uy);
       matched = matched || (std::fabs(v.x - (corner.x + 2 * ux / len)) < 1e-4 &&
                             std::fabs(v.y - (corner.y + 2 * uy / len)) < 1e-4);
@@ -140,7 +140,7 @@ TEST(PolygonOffset, DirectionCount) {
   // Every corner of the result is a corner of a k-gon about one of the
   // (resampled) ring points: at distance r from it, at a multiple of 2 pi / k.
   // Some corner sits at an odd multiple, so the count is not k / 2.
-  const std::vector<P3> ring = squareRing(0, 8, 1);  // mean edge length 1
+  const std::vector<Pt> ring = squareRing(0, 8, 1);  // mean edge length 1
   struct Case {
     float r;
     int maxDirections, k;
@@ -153,10 +153,10 @@ TEST(PolygonOffset, DirectionCount) {
     const double r = std::fabs(c.r);
     bool odd = false;
     // The centres lie on the square's outline, half a unit apart at most.
-    const std::vector<P3> centres = squareRing(0, 8, 0.5f);
-    for (const P3& v : pointsOf(p)) {
+    const std::vector<Pt> centres = squareRing(0, 8, 0.5f);
+    for (const Pt& v : pointsOf(p)) {
       bool onCorner = false;
-      for (const P3& cp : centres) {
+      for (const Pt& cp : centres) {
         const double dx = v.x - cp.x, dy = v.y - cp.y;
         const double j = std::atan2(dy, dx) / (2 * M_PI) * c.k;
         if (std::fabs(std::hypot(dx, dy) - r) > 1e-4 || std::fabs(j - std::round(j)) > 1e-3) continue;
@@ -175,7 +175,7 @@ TEST(PolygonOffset, SinglePointsAndDegenerateInput) {
   // limit it becomes a 1,024-gon, with one a k-gon, at distance |r|.
   struct Case {
     const char* name;
-    std::vector<P3> in;
+    std::vector<Pt> in;
     float r;
     int maxDirections, count;
   };
@@ -191,7 +191,7 @@ TEST(PolygonOffset, SinglePointsAndDegenerateInput) {
     CSSE3dPolygon p = polygonOf(c.in);
     ASSERT_TRUE(p.DilateExact(c.r, c.maxDirections));
     ASSERT_EQ(p.GetNumPoints(), c.count);
-    for (const P3& v : pointsOf(p)) {
+    for (const Pt& v : pointsOf(p)) {
       EXPECT_NEAR(std::hypot(v.x - 3.0, v.y - 4.0), std::fabs(c.r), 1e-5);
       EXPECT_EQ(v.z, 7.0f);
     }
@@ -201,10 +201,10 @@ TEST(PolygonOffset, SinglePointsAndDegenerateInput) {
   // Calls that change nothing: a zero radius or an empty polygon (true), a
   // non-finite radius or coordinate, far too many corners, an erosion that
   // leaves nothing or has no inside to shrink (false).
-  const std::vector<P3> square = squareRing(0, 10, 10);
+  const std::vector<Pt> square = squareRing(0, 10, 10);
   struct Refused {
     const char* name;
-    std::vector<P3> in;
+    std::vector<Pt> in;
     float r;
     bool erode, result;
   };
@@ -236,7 +236,7 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
   // regular ones (sides N, inradius rho) shrink to N (rho - r)^2 tan(pi / N).
   struct Case {
     const char* name;
-    std::vector<P3> ring;
+    std::vector<Pt> ring;
     float r;
     bool erode;
     int sides;
@@ -245,13 +245,13 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
   const double circleInradius = 30 * std::cos(M_PI / 400);
   const std::vector<Case> cases = {
       {"four-corner square", squareRing(5, 20, 20), 3, false, 4, 10},
-      {"four-corner square, clockwise", reversedRing(squareRing(5, 20, 20)), 3, false, 4, 10},
+      {"four-corner square, clockwise", reversed(squareRing(5, 20, 20)), 3, false, 4, 10},
       {"dense square", squareRing(5, 20, 0.5f), 3, false, 4, 10},
       {"circle", wobblyRing(400, 7, -3, 30, 0, 1), 2, false, 400, circleInradius},
-      {"coarse circle, clockwise", reversedRing(wobblyRing(24, 7, -3, 30, 0, 1)), 4, false, 24, 0},
+      {"coarse circle, clockwise", reversed(wobblyRing(24, 7, -3, 30, 0, 1)), 4, false, 24, 0},
       {"segment", {{5, 5, 0}, {15, 5, 0}}, 2, false, 2, 0},
       {"four-corner square eroded", squareRing(5, 20, 20), 3, true, 4, 10},
-      {"dense square eroded, clockwise", reversedRing(squareRing(5, 20, 0.5f)), 3, true, 4, 10},
+      {"dense square eroded, clockwise", reversed(squareRing(5, 20, 0.5f)), 3, true, 4, 10},
       {"circle eroded", wobblyRing(400, 7, -3, 30, 0, 1), 5, true, 400, circleInradius},
   };
   for (const Case& c : cases) {
@@ -259,11 +259,11 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
     CSSE3dPolygon p = polygonOf(c.ring);
     const int k = directionCountFor(c.r, c.ring);
     ASSERT_TRUE(c.erode ? p.ErodeExact(c.r, 0) : p.DilateExact(c.r, 0));
-    const std::vector<P3> out = pointsOf(p);
+    const std::vector<Pt> out = pointsOf(p);
     ASSERT_GE(out.size(), 3u);
     const double depth = depthBound(c.r, k);
     CSSE3dPolygon original = polygonOf(c.ring);
-    for (const P3& v : out) {
+    for (const Pt& v : out) {
       const double d = distanceToRing(c.ring, v.x, v.y);
       EXPECT_LE(d, c.r + 1e-4) << v.x << " " << v.y;
       EXPECT_GE(d, c.r - depth) << v.x << " " << v.y;
@@ -276,7 +276,7 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
     EXPECT_GT(area * sign, 0.0);
     double perimeter = 0;
     for (std::size_t i = 0; i < c.ring.size(); ++i) {
-      const P3 &a = c.ring[i], &b = c.ring[(i + 1) % c.ring.size()];
+      const Pt &a = c.ring[i], &b = c.ring[(i + 1) % c.ring.size()];
       perimeter += std::hypot(double(b.x) - a.x, double(b.y) - a.y);
     }
     const auto analytic = [&](double r) {
@@ -294,7 +294,7 @@ TEST(PolygonOffset, CornersOfTheResultStaySharp) {
   // where the offset edges meet, not cut off by a chord.
   struct Case {
     const char* name;
-    std::vector<P3> ring;
+    std::vector<Pt> ring;
     bool erode;
     float cx, cy;  // the corner, at r = 3 from both edges
   };
@@ -307,7 +307,7 @@ TEST(PolygonOffset, CornersOfTheResultStaySharp) {
     CSSE3dPolygon p = polygonOf(c.ring);
     ASSERT_TRUE(c.erode ? p.ErodeExact(3, 0) : p.DilateExact(3, 0));
     double nearest = INFINITY;
-    for (const P3& v : pointsOf(p))
+    for (const Pt& v : pointsOf(p))
       nearest = std::min(nearest, std::hypot(double(v.x) - c.cx, double(v.y) - c.cy));
     EXPECT_LT(nearest, depthBound(3, directionCountFor(3, c.ring)));
   }
@@ -317,13 +317,13 @@ TEST(PolygonOffset, ErosionThenDilationStaysInside) {
   // The opening of an outline with bays and capes lies inside it, up to the
   // depth by which the k-gons fall short of the disc.
   const float r = 3;
-  for (const std::vector<P3>& ring : {wobblyRing(300, 0, 0, 40, 10, 6), squareRing(-10, 30, 30)}) {
+  for (const std::vector<Pt>& ring : {wobblyRing(300, 0, 0, 40, 10, 6), squareRing(-10, 30, 30)}) {
     CSSE3dPolygon p = polygonOf(ring);
     ASSERT_TRUE(p.ErodeExact(r, 0));
     ASSERT_TRUE(p.DilateExact(r, 0));
     CSSE3dPolygon original = polygonOf(ring);
     const double slack = 2 * depthBound(r, 16) + 1e-3;
-    for (const P3& v : pointsOf(p))
+    for (const Pt& v : pointsOf(p))
       EXPECT_TRUE(original.PointStatusWithRespectToPolygon(SSEPoint(v.x, v.y, 0)) !=
                       CSSE3dPolygon::ePointOutside ||
                   distanceToRing(ring, v.x, v.y) < slack)
@@ -338,7 +338,7 @@ TEST(PolygonOffset, CornersLeftAreThoseNoOtherDiscOrTheAreaHolds) {
   // exactly the corners of the result.
   struct Case {
     const char* name;
-    std::vector<P3> ring;
+    std::vector<Pt> ring;
     float r;
     int k;
     bool erode;
@@ -355,13 +355,13 @@ TEST(PolygonOffset, CornersLeftAreThoseNoOtherDiscOrTheAreaHolds) {
     CSSE3dPolygon original = polygonOf(c.ring);
     const CSSE3dPolygon disc = discPolygon(c.r, std::min(c.k, directionCountFor(c.r, c.ring)));
     std::vector<CSSE3dPolygon> discs;
-    for (const P3& p : c.ring) {
+    for (const Pt& p : c.ring) {
       discs.emplace_back(disc);
       discs.back().ShiftLine(p.x, p.y, p.z);
     }
-    std::vector<P3> left;
+    std::vector<Pt> left;
     for (std::size_t i = 0; i < discs.size(); ++i)
-      for (const P3& q : pointsOf(discs[i])) {
+      for (const Pt& q : pointsOf(discs[i])) {
         bool covered = original.PointInLineInnerArea(q.x, q.y, 1) != c.erode;
         for (std::size_t o = 0; o < discs.size() && !covered; ++o)
           covered = o != i && discs[o].PointInLineInnerArea(q.x, q.y, 1);
@@ -370,12 +370,12 @@ TEST(PolygonOffset, CornersLeftAreThoseNoOtherDiscOrTheAreaHolds) {
     CSSE3dPolygon p = polygonOf(c.ring);
     ASSERT_TRUE(c.erode ? p.ErodeExact(c.r, c.k) : p.DilateExact(c.r, c.k));
     // The result adds points where two discs' edges cross.
-    std::vector<P3> corners;
+    std::vector<Pt> corners;
     for (const CSSE3dPolygon& d : discs)
-      for (const P3& q : pointsOf(d)) corners.push_back(q);
+      for (const Pt& q : pointsOf(d)) corners.push_back(q);
     const std::vector<std::pair<float, float>> all = sortedXY(corners);
-    std::vector<P3> out;
-    for (const P3& q : pointsOf(p))
+    std::vector<Pt> out;
+    for (const Pt& q : pointsOf(p))
       if (std::binary_search(all.begin(), all.end(), std::pair(q.x, q.y))) out.push_back(q);
     EXPECT_EQ(sortedXY(out), sortedXY(left));
   }
@@ -392,16 +392,16 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
     float r;
     bool erode;
   };
-  const std::vector<P3> square = squareRing(10.25f, 20, 20);
+  const std::vector<Pt> square = squareRing(10.25f, 20, 20);
   for (const Case& c : {Case{3, false}, Case{6, false}, Case{3, true}, Case{5, true}}) {
     SCOPED_TRACE(testing::Message() << "r " << c.r << (c.erode ? " eroded" : ""));
     CSSE3dPolygon p = polygonOf(square);
     ASSERT_TRUE(c.erode ? p.ErodeWithMatrix(c.r) : p.DilateWithMatrix(c.r));
-    const std::vector<P3> out = pointsOf(p);
+    const std::vector<Pt> out = pointsOf(p);
     ASSERT_GT(out.size(), 20u);
     CSSE3dPolygon original = polygonOf(square);
     for (std::size_t i = 0; i < out.size(); ++i) {
-      const P3 &v = out[i], &w = out[(i + 1) % out.size()];
+      const Pt &v = out[i], &w = out[(i + 1) % out.size()];
       EXPECT_EQ(v.z, 0.0f);
       EXPECT_LE(std::max(std::fabs(w.x - v.x), std::fabs(w.y - v.y)), i + 1 < out.size() ? 1.0f : 2.0f);
       const double d = distanceToRing(square, v.x, v.y);
@@ -419,7 +419,7 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
 
   struct Refused {
     const char* name;
-    std::vector<P3> in;
+    std::vector<Pt> in;
     float r;
   };
   const std::vector<Refused> refused = {
@@ -438,14 +438,14 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
   }
   CSSE3dPolygon small = polygonOf(square);
   EXPECT_FALSE(small.ErodeWithMatrix(15));  // nothing left to trace
-  EXPECT_TRUE(same(pointsOf(small), square));
+  EXPECT_EQ(pointsOf(small), square);
 }
 
 TEST(PolygonOffset, InternalAreaDistanceTransform) {
   // Twenty points (five whole blocks) with heights; scale 0.5 in x and y, 2 in
   // z. The pixels within 20 of the value in the box widened by four become
   // the blend of the xy distance d and the 3D distance to (position, height).
-  std::vector<P3> ring = wobblyRing(20, 12, 10, 5, 0, 1);
+  std::vector<Pt> ring = wobblyRing(20, 12, 10, 5, 0, 1);
   const float value = 3.0f;
   t_resolutiondata res;
   res[0] = 0.5f, res[1] = 0.5f, res[2] = 2.0f;
@@ -458,8 +458,8 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
       target.SetPoint(x, y, (x + 2 * y) % 9 == 0 ? 50.0f : value);
     }
   float minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
-  for (const P3& q : ring) minX = std::min(minX, q.x), maxX = std::max(maxX, q.x);
-  for (const P3& q : ring) minY = std::min(minY, q.y), maxY = std::max(maxY, q.y);
+  for (const Pt& q : ring) minX = std::min(minX, q.x), maxX = std::max(maxX, q.x);
+  for (const Pt& q : ring) minY = std::min(minY, q.y), maxY = std::max(maxY, q.y);
   const int x0 = std::max(int(minX) - 4, 0), x1 = std::min(int(maxX) + 4, 40);
   const int y0 = std::max(int(minY) - 4, 0), y1 = std::min(int(maxY) + 4, 30);
   for (const bool sharp : {true, false}) {
@@ -476,7 +476,7 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
         }
         const double px = x * 0.5, py = y * 0.5, h = heights.GetPoint(x, y);
         double d = INFINITY, e = INFINITY;
-        for (const P3& q : ring) {
+        for (const Pt& q : ring) {
           const double dxy = std::hypot(q.x * 0.5 - px, q.y * 0.5 - py);
           d = std::min(d, dxy);
           e = std::min(e, std::fabs(h) <= 0.001 ? dxy : std::hypot(dxy, q.z * 2.0 - h));

@@ -14,6 +14,7 @@
 
 #include <polyclipping/clipper.hpp>
 
+#include "bench/wavy_outline.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -26,13 +27,10 @@ struct Outline {
   ClipperLib::Path path;
   double length = 0.0;
   double sagitta = 0.0;
-  explicit Outline(int n) {
-    const double radius = 0.65 * n / (2 * M_PI);
-    polygon.Create(n);
+  explicit Outline(int n) : polygon(bench_outlines::wavyOutline(n)) {
     for (int i = 0; i < n; ++i) {
-      const double a = 2 * M_PI * i / n, rr = radius * (1.0 + 0.08 * std::sin(7 * a));
-      const double x = rr * std::cos(a), y = rr * std::sin(a);
-      polygon.SetPoint(i, float(x), float(y), 0.0f);
+      float x = 0, y = 0;
+      polygon.GetPointXY(i, x, y);
       path.emplace_back(ClipperLib::cInt(std::llround(x * c_dScale)),
                         ClipperLib::cInt(std::llround(y * c_dScale)));
     }

@@ -36,43 +36,8 @@ struct Built {
   Built& xyz(const Pt& p) { return put(p.x).put(p.y).put(p.z); }
 };
 
-Bytes writeStream(const CSSE3dPolygon& p) {
-  CbStreamWriteBinaryBuffer out;
-  p.Serialize(out);
-  return Bytes(out.GetData(), out.GetData() + out.GetCount());
-}
-
-void readStream(CSSE3dPolygon& p, const Bytes& b) {
-  CbStreamReadBinaryBuffer in(b.data(), b.size());
-  p.Serialize(in);
-}
-
-Bytes writeArchive(CSSE3dPolygon& p) {
-  CMemFile file;
-  CArchive ar(&file, CArchive::store);
-  p.Serialize(ar);
-  ar.Close();
-  return file.GetData();
-}
-
-void readArchive(CSSE3dPolygon& p, const Bytes& b) {
-  CMemFile file(b);
-  CArchive ar(&file, CArchive::load);
-  p.Serialize(ar);
-}
-
-using Reader = void (*)(CSSE3dPolygon&, const Bytes&);
-
-// Whether the reader accepted the bytes; false for its documented exceptions.
-bool reads(Reader read, CSSE3dPolygon& p, const Bytes& b) {
-  try {
-    read(p, b);
-    return true;
-  } catch (const CbException&) {
-  } catch (const CArchiveException&) {
-  }
-  return false;
-}
+constexpr auto readStream = deserialize<CSSE3dPolygon>;
+constexpr auto readArchive = loadArchive<CSSE3dPolygon>;
 
 const std::vector<Pt> c_points = {{0, 0, 1}, {4, 0, 2}, {4, 3, 3}, {1, 5, 4.5f}, {-2, 2, 5}};
 
@@ -151,7 +116,7 @@ TEST(PolygonStorage, StreamVersionsRead) {
     EXPECT_EQ(p.IsBoundingBoxCalculated(), k.box);
     const SSEPoint tr = p.GetTopRight(), bl = p.GetBottomLeft();
     if (k.bytes[0] == 2) {
-      EXPECT_EQ(writeStream(p), k.bytes);
+      EXPECT_EQ(serialize(p), k.bytes);
     }
     if (k.box) {
       EXPECT_EQ((Pt{bl.x, bl.y, bl.z}), (Pt{-1, -2, -3}));
@@ -176,7 +141,7 @@ TEST(PolygonStorage, ArchiveLayoutAndRoundTrip) {
         const Pt q = i < 5 ? c_points[i] : Pt{0, 0, 0};
         expected.put(axis == 0 ? q.x : axis == 1 ? q.y : q.z);
       }
-  const Bytes stored = writeArchive(p);
+  const Bytes stored = storeArchive(p);
   EXPECT_EQ(stored, expected.b);
   EXPECT_EQ(stored.size(), 4u + 2 * 48);
 
@@ -194,10 +159,10 @@ TEST(PolygonStorage, ArchiveLayoutAndRoundTrip) {
   q.GetGeometricCenter(c1);
   EXPECT_EQ(c1.x, c0.x);
   EXPECT_EQ(q.GetTopRight().y, tr0.y);
-  EXPECT_EQ(writeArchive(q), stored);
+  EXPECT_EQ(storeArchive(q), stored);
 
   CSSE3dPolygon empty;
-  const Bytes none = writeArchive(empty);
+  const Bytes none = storeArchive(empty);
   EXPECT_EQ(none, Bytes(4, 0));
   readArchive(q, none);
   EXPECT_EQ(q.GetNumPoints(), 0);
@@ -211,21 +176,21 @@ TEST(PolygonStorage, StreamRoundTrips) {
     CSSE3dPolygon p = withNormalized(pts);
     p.CalcGeometricCenter();
     if (n % 2) p.CalcBoundingBox();
-    const Bytes b = writeStream(p);
+    const Bytes b = serialize(p);
     CSSE3dPolygon q = occupied();
     readStream(q, b);
     EXPECT_EQ(pointsOf(q), pts);
     EXPECT_EQ(normalizedPointsOf(q), normalizedPointsOf(p));
     EXPECT_EQ(q.IsBoundingBoxCalculated(), p.IsBoundingBoxCalculated());
-    EXPECT_EQ(writeStream(q), b);
+    EXPECT_EQ(serialize(q), b);
     CSSE3dPolygon r = occupied();
-    readArchive(r, writeArchive(p));
+    readArchive(r, storeArchive(p));
     EXPECT_EQ(pointsOf(r), pts);
   }
   // A polygon never normalised stores its normalized points as 0, not as what
   // its memory held before.
   CSSE3dPolygon q = occupied();
-  readStream(q, writeStream(polygonOf(c_points)));
+  readStream(q, serialize(polygonOf(c_points)));
   EXPECT_EQ(normalizedPointsOf(q), std::vector<Pt>(5, Pt{0, 0, 0}));
 }
 
@@ -234,9 +199,9 @@ TEST(PolygonStorage, StreamRoundTrips) {
 TEST(PolygonStorage, BadInputRefusedPolygonUnchanged) {
   CSSE3dPolygon source = withNormalized(c_points);
   source.CalcBoundingBox();
-  const Bytes stream = writeStream(source), archive = writeArchive(source);
-  const Bytes before = writeStream(occupied());
-  const auto unchanged = [&](const CSSE3dPolygon& p) { return writeStream(p) == before; };
+  const Bytes stream = serialize(source), archive = storeArchive(source);
+  const Bytes before = serialize(occupied());
+  const auto unchanged = [&](const CSSE3dPolygon& p) { return serialize(p) == before; };
   for (std::size_t cut = 0; cut < stream.size(); ++cut) {
     CSSE3dPolygon p = occupied();
     EXPECT_THROW(readStream(p, Bytes(stream.begin(), stream.begin() + cut)), CbException) << cut;
@@ -270,7 +235,7 @@ TEST(PolygonStorage, BadInputRefusedPolygonUnchanged) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     CSSE3dPolygon p = occupied();
-    EXPECT_FALSE(reads(k.archive ? readArchive : readStream, p, k.bytes));
+    EXPECT_FALSE(accepted(k.archive ? readArchive : readStream, k.bytes, p));
     EXPECT_TRUE(unchanged(p));
   }
 }
@@ -284,13 +249,13 @@ TEST(PolygonStorage, SeedCorpusReplays) {
     for (const auto& [name, bytes] : seedFiles(folder)) {
       SCOPED_TRACE(name);
       CSSE3dPolygon p = occupied();
-      const bool ok = reads(archive ? readArchive : readStream, p, bytes);
+      const bool ok = accepted(archive ? readArchive : readStream, bytes, p);
       if (!ok) {
-        EXPECT_EQ(writeStream(p), writeStream(occupied()));
+        EXPECT_EQ(serialize(p), serialize(occupied()));
       }
       if (!isValidSeed(name)) continue;
       ASSERT_TRUE(ok);
-      EXPECT_EQ(archive ? writeArchive(p) : writeStream(p), bytes);
+      EXPECT_EQ(archive ? storeArchive(p) : serialize(p), bytes);
     }
   }
 }

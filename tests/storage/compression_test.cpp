@@ -210,7 +210,7 @@ TEST(Compression, PassLimitsAndEmptyMatrices) {
   Bytes b(one.begin(), one.begin() + c_passCount);
   b.insert(b.end(), {0, 1, 0, 0});
   for (int i = 0; i < 256; ++i) b.insert(b.end(), one.begin() + c_passCount + 4, one.end());
-  EXPECT_FALSE(accepted(deserialize, b));
+  EXPECT_FALSE(accepted(deserialize<CSSEMatrix>, b));
   for (int method : {1, 2, 3, 4}) {
     CSSEMatrix empty = filled(0, 5);
     const CSSEMatrix back = readBack(serialize(coding(empty, method, 2)));

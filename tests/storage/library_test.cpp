@@ -397,12 +397,7 @@ TEST(MatrixLibrary, OlderVersions) {
   ScratchFolder folder;
   CSSEMatrix m, back;
   state(m, 2, 9, 7);
-  CMemFile memory;
-  {
-    CArchive ar(&memory, CArchive::store);
-    m.Serialize(ar);
-  }
-  const Bytes archive = memory.GetData();
+  const Bytes archive = storeArchive(m);
   const CString path = folder / "old.oml";
   {
     SCOPED_TRACE("version 1: positions, bodies in the archive form");

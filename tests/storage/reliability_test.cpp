@@ -116,9 +116,9 @@ TEST(HostileInput, ImagePixelLimitIsSettable) {
   const Bytes b = serialize(m);
   ASSERT_EQ(orvik::GetMaxImagePixels(), orvik::c_uDefaultMaxImagePixels);
   orvik::SetMaxImagePixels(100 * 80 - 1);
-  EXPECT_FALSE(accepted(deserialize, b));
+  EXPECT_FALSE(accepted(deserialize<CSSEMatrix>, b));
   orvik::SetMaxImagePixels(100 * 80);
-  EXPECT_TRUE(accepted(deserialize, b));
+  EXPECT_TRUE(accepted(deserialize<CSSEMatrix>, b));
   orvik::SetMaxImagePixels(orvik::c_uDefaultMaxImagePixels);
 }
 

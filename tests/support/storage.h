@@ -20,15 +20,37 @@
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes serialize(const CSSEMatrix& m) {
+// The stream and archive forms of any stored class (matrices, polygons,
+// meshes). Readers are passed as deserialize<T> or loadArchive<T>.
+template <class T>
+Bytes serialize(const T& o) {
   CbStreamWriteBinaryBuffer out;
-  m.Serialize(out);
+  o.Serialize(out);
   return Bytes(out.GetData(), out.GetData() + out.GetCount());
 }
 
-inline void deserialize(CSSEMatrix& m, const Bytes& bytes) {
+template <class T>
+void deserialize(T& o, const Bytes& bytes) {
   CbStreamReadBinaryBuffer in(bytes.data(), bytes.size());
-  m.Serialize(in);
+  o.Serialize(in);
+}
+
+template <class T>
+Bytes storeArchive(T& o) {
+  CMemFile file;
+  {
+    CArchive ar(&file, CArchive::store);
+    o.Serialize(ar);
+    ar.Flush();
+  }
+  return file.GetData();
+}
+
+template <class T>
+void loadArchive(T& o, const Bytes& bytes) {
+  CMemFile file(bytes);
+  CArchive ar(&file, CArchive::load);
+  o.Serialize(ar);
 }
 
 inline CSSEMatrix readBack(const Bytes& bytes) {
@@ -47,11 +69,6 @@ inline CSSEMatrix& coding(CSSEMatrix& m, int method, unsigned passes = 1, float 
   return m;
 }
 
-inline void loadArchive(CSSEMatrix& m, const Bytes& bytes) {
-  CMemFile file(bytes);
-  CArchive ar(&file, CArchive::load);
-  m.Serialize(ar);
-}
 
 // The archive form's head: Unicode length marker, then the class name in UTF-16.
 inline Bytes archiveTag(const std::string& name) {

@@ -13,32 +13,8 @@ using namespace mesh_test;
 
 namespace {
 
-Bytes writeStream(const CHTriangulation& m) {
-  CbStreamWriteBinaryBuffer out;
-  m.Serialize(out);
-  return Bytes(out.GetData(), out.GetData() + out.GetCount());
-}
-
-Bytes writeArchive(CHTriangulation& m) {
-  CMemFile file;
-  {
-    CArchive ar(&file, CArchive::store);
-    m.Serialize(ar);
-    ar.Flush();
-  }
-  return file.GetData();
-}
-
-void readStream(CHTriangulation& m, const Bytes& b) {
-  CbStreamReadBinaryBuffer in(b.data(), b.size());
-  m.Serialize(in);
-}
-
-void readArchive(CHTriangulation& m, const Bytes& b) {
-  CMemFile file(b);
-  CArchive ar(&file, CArchive::load);
-  m.Serialize(ar);
-}
+constexpr auto readStream = deserialize<CHTriangulation>;
+constexpr auto readArchive = loadArchive<CHTriangulation>;
 
 // A mesh with every array filled with distinct values.
 void sample(CHTriangulation& mesh) {
@@ -88,7 +64,7 @@ TEST(MeshStorage, RoundTripsAndByteLayout) {
   CHTriangulation mesh;
   sample(mesh);
   const int n = mesh.GetNumTriangles();
-  const Bytes b = writeStream(mesh);
+  const Bytes b = serialize(mesh);
   ASSERT_EQ(b.size(), 4 + 7 * 4 + 4 + std::size_t(n) * (144 + 12 * 16) + 48);
   EXPECT_EQ(u32(b, 0), 1u);
   EXPECT_TRUE(f32(b, 4) == 0.5f && f32(b, 8) == 0.25f && f32(b, 16) == 0.5f);  // scale x, y, resolution x
@@ -112,7 +88,7 @@ TEST(MeshStorage, RoundTripsAndByteLayout) {
     SCOPED_TRACE(archive ? "archive" : "stream");
     CHTriangulation back(3, 9.0f, 9.0f, 9.0f);
     if (archive) {
-      const Bytes a = writeArchive(mesh);
+      const Bytes a = storeArchive(mesh);
       EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin() + 4, b.end()));
       readArchive(back, a);
     } else {
@@ -135,7 +111,7 @@ TEST(MeshStorage, RoundTripsAndByteLayout) {
   {
     SCOPED_TRACE("the empty mesh and version 0");
     CHTriangulation empty, back;
-    readStream(back, writeStream(empty));
+    readStream(back, serialize(empty));
     EXPECT_EQ(back.GetNumTriangles(), 0);
     readStream(mesh, Bytes(4 + 48, 0));
     EXPECT_TRUE(mesh.GetNumTriangles() == 0 && mesh.GetScaleX() == 0.0f && mesh.GetResXY() == 0.0f);
@@ -145,7 +121,7 @@ TEST(MeshStorage, RoundTripsAndByteLayout) {
 TEST(MeshStorage, ShortAndCorruptInputLeavesTheMeshAsItWas) {
   CHTriangulation source;
   sample(source);
-  const Bytes b = writeStream(source), a = writeArchive(source);
+  const Bytes b = serialize(source), a = storeArchive(source);
   CHTriangulation target;
   fill(target, octahedron());
   const CHTriangulation before(target);
@@ -187,7 +163,7 @@ TEST(MeshStorage, SeedCorpusReplays) {
       if (!isValidSeed(name)) continue;
       ASSERT_TRUE(ok);
       expectUnlinked(m);
-      const Bytes again = archive ? writeArchive(m) : writeStream(m);
+      const Bytes again = archive ? storeArchive(m) : serialize(m);
       // The records carry the writer's addresses; everything else is as read.
       ASSERT_EQ(again.size(), b.size());
       const std::size_t records = archive ? 32 : 36, points = records + 144 * std::size_t(m.GetNumTriangles());

@@ -598,9 +598,9 @@ private:
   // border, and the rest transferred into m. False, drawing nothing, for
   // fewer than three points or a box wholly left of or above m.
   bool drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert);
-  // 4-connected flood from seed (the seed pixel itself is neither tested nor
-  // written): pixels below value - 0.01 become value.
-  void fillFromPoint(CSSEMatrix& m, const SSEPoint& seed, const float& value);
+  // 4-connected flood from the seed's neighbours (the seed pixel itself is
+  // neither tested nor written): pixels below value - 0.01 become value.
+  void fillFromPoint(CSSEMatrix& m, int seedX, int seedY, float value);
   // The copy the per-pixel fills test against (box calculated).
   void workingCopy(CSSE3dPolygon& copy, bool subsample) const;
 

@@ -2,6 +2,7 @@
 // split over row bands on worker threads, the coarse fill, and the outline
 // method with its flood fill.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <thread>
 #include <utility>
@@ -276,7 +277,7 @@ bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMa
   const auto flood = [&](int a, int b) {
     if (scratch.GetPointUnsafe(a, b) >= 0.5f) return;
     scratch.SetPointUnsafe(a, b, 1.0f);
-    fillFromPoint(scratch, SSEPoint(static_cast<float>(a), static_cast<float>(b), 0.0f), 1.0f);
+    fillFromPoint(scratch, a, b, 1.0f);
   };
   for (int a = 0; a <= w; ++a) flood(a, 0), flood(a, h);
   for (int b = 0; b <= h; ++b) flood(0, b), flood(w, b);
@@ -296,23 +297,37 @@ bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMa
   return true;
 }
 
-void CSSE3dPolygon::fillFromPoint(CSSEMatrix& m, const SSEPoint& seed, const float& value) {
+void CSSE3dPolygon::fillFromPoint(CSSEMatrix& m, int seedX, int seedY, float value) {
   if (!drawable(&m)) return;
   const float limit = value - 0.01f;
-  const float w = static_cast<float>(m.GetSizeX()), h = static_cast<float>(m.GetSizeY());
-  std::vector<std::pair<float, float>> current{{seed.x, seed.y}}, next;
-  const float dx[4] = {0.0f, -1.0f, 0.0f, 1.0f}, dy[4] = {-1.0f, 0.0f, 1.0f, 0.0f};
-  while (!current.empty()) {
-    for (const auto& [x, y] : current)
-      for (int k = 0; k < 4; ++k) {
-        const float nx = x + dx[k], ny = y + dy[k];
-        if (!(nx >= 0.0f && nx < w && ny >= 0.0f && ny < h)) continue;
-        const int px = static_cast<int>(nx), py = static_cast<int>(ny);
-        if (!(m.GetPointUnsafe(px, py) < limit)) continue;
-        m.SetPointUnsafe(px, py, value);
-        next.emplace_back(nx, ny);
-      }
-    current.swap(next);
-    next.clear();
+  const int w = m.GetSizeX(), h = m.GetSizeY();
+  // Rows are interleaved four to a vector, so a row's next pixel sits four
+  // floats on; a written pixel is no longer below the limit and so counts as
+  // visited.
+  __m128* const* lines = m.GetMatrixDataDirectly();
+  const auto row = [lines](int y) { return reinterpret_cast<float*>(lines[y >> 2]) + (y & 3); };
+  constexpr std::ptrdiff_t step = 4;
+  std::vector<std::pair<int, int>> pending;
+  const auto enter = [&](int x, int y) {
+    if (x >= 0 && x < w && y >= 0 && y < h) pending.emplace_back(x, y);
+  };
+  enter(seedX, seedY - 1), enter(seedX - 1, seedY), enter(seedX, seedY + 1), enter(seedX + 1, seedY);
+  while (!pending.empty()) {
+    const auto [x, y] = pending.back();
+    pending.pop_back();
+    float* r = row(y);
+    if (!(r[step * x] < limit)) continue;
+    int left = x, right = x + 1;
+    while (left > 0 && r[step * (left - 1)] < limit) --left;
+    while (right < w && r[step * right] < limit) ++right;
+    for (int i = left; i < right; ++i) r[step * i] = value;
+    // Each open run beside the span is entered once, at its first pixel
+    // within the span; the entry widens it beyond the span's ends.
+    for (const int ny : {y - 1, y + 1}) {
+      if (ny < 0 || ny >= h) continue;
+      const float* n = row(ny);
+      for (int i = left; i < right; ++i)
+        if (n[step * i] < limit && (i == left || !(n[step * (i - 1)] < limit))) pending.emplace_back(i, ny);
+    }
   }
 }

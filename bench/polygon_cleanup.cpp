@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "bench/fresh_copies.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -31,12 +32,7 @@ template <class Step>
 void onFreshCopies(benchmark::State& state, const char* counter, Step step) {
   const CSSE3dPolygon source = noisyTrace(int(state.range(0)));
   CSSE3dPolygon p;
-  for (auto _ : state) {
-    state.PauseTiming();
-    p = source;
-    state.ResumeTiming();
-    step(p);
-  }
+  timeOnFreshCopies(state, source, p, step);
   state.counters[counter] = p.GetNumPoints();
   state.SetComplexityN(state.range(0));
 }

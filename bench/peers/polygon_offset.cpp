@@ -15,6 +15,7 @@
 #include <polyclipping/clipper.hpp>
 
 #include "bench/wavy_outline.h"
+#include "bench/fresh_copies.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -62,12 +63,9 @@ double clipperOffset(const Outline& o, double delta, ClipperLib::Paths& out) {
 void exact(benchmark::State& state, bool grow) {
   const Outline& o = outline(int(state.range(0)));
   CSSE3dPolygon p;
-  for (auto _ : state) {
-    state.PauseTiming();
-    p = o.polygon;
-    state.ResumeTiming();
-    benchmark::DoNotOptimize(grow ? p.DilateExact(c_fRadius, 0) : p.ErodeExact(c_fRadius, 0));
-  }
+  timeOnFreshCopies(state, o.polygon, p, [grow](CSSE3dPolygon& q) {
+    benchmark::DoNotOptimize(grow ? q.DilateExact(c_fRadius, 0) : q.ErodeExact(c_fRadius, 0));
+  });
   ClipperLib::Paths reference;
   const double theirs = clipperOffset(o, grow ? c_fRadius : -c_fRadius, reference);
   state.counters["points"] = p.GetNumPoints();

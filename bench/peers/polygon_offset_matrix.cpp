@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/wavy_outline.h"
+#include "bench/fresh_copies.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -63,13 +64,9 @@ double area(const std::vector<cv::Point2f>& ring) {
 void library(benchmark::State& state, bool grow) {
   const Outline& o = outline(int(state.range(0)));
   CSSE3dPolygon p;
-  for (auto _ : state) {
-    state.PauseTiming();
-    p = o.polygon;
-    state.ResumeTiming();
-    if (!(grow ? p.DilateWithMatrix(c_fRadius) : p.ErodeWithMatrix(c_fRadius)))
-      state.SkipWithError("offset failed");
-  }
+  timeOnFreshCopies(state, o.polygon, p, [&state, grow](CSSE3dPolygon& q) {
+    if (!(grow ? q.DilateWithMatrix(c_fRadius) : q.ErodeWithMatrix(c_fRadius))) state.SkipWithError("offset failed");
+  });
   state.counters["points"] = p.GetNumPoints();
   state.counters["area"] = area(pointsOf(p));
 }

@@ -18,6 +18,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/fresh_copies.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -142,13 +143,10 @@ void BM_SmoothAndSubSample(benchmark::State& state) {
   const TraceData& d = traceData();
   const CSSE3dPolygon source = d.polygon();
   CSSE3dPolygon p;
-  for (auto _ : state) {
-    state.PauseTiming();
-    p = source;
-    state.ResumeTiming();
-    p.SmoothPixelCausedSteps(2, 1.5f);
-    p.SubSampleAdaptive(0.995f, 20.0f);
-  }
+  timeOnFreshCopies(state, source, p, [](CSSE3dPolygon& q) {
+    q.SmoothPixelCausedSteps(2, 1.5f);
+    q.SubSampleAdaptive(0.995f, 20.0f);
+  });
   std::vector<cv::Point2d> kept;
   for (int i = 0; i < p.GetNumPoints(); ++i) {
     float x = 0, y = 0;

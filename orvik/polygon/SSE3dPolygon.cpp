@@ -99,15 +99,15 @@ void CSSE3dPolygon::Create(int n) {
   const std::size_t bytes = arrayBytes(n);
   float* arrays[6] = {};
   try {
-    for (float*& a : arrays) {
-      a = static_cast<float*>(SafeAlignedAlloc(bytes, 16));
+    for (int k = 0; k < 6; ++k) {
+      arrays[k] = static_cast<float*>(SafeAlignedAlloc(bytes, 16));
       // The spare floats of the last block are cleared so that block operations
-      // never compute on garbage (denormals, signalling NaNs).
-      std::memset(reinterpret_cast<char*>(a) + bytes - 16, 0, 16);
+      // never compute on garbage (denormals, signalling NaNs). The normalized
+      // coordinates (arrays 3-5) are stored with the polygon; until a caller
+      // normalises, they read 0 rather than whatever the heap held before.
+      const std::size_t cleared = k < 3 ? 16 : bytes;
+      std::memset(reinterpret_cast<char*>(arrays[k]) + bytes - cleared, 0, cleared);
     }
-    // The normalized coordinates are stored with the polygon; until a caller
-    // normalises, they read 0 rather than whatever the heap held before.
-    for (int k = 3; k < 6; ++k) std::memset(arrays[k], 0, bytes);
   } catch (...) {
     for (float* a : arrays) SafeAlignedFree(a);
     throw;

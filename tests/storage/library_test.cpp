@@ -288,33 +288,27 @@ TEST(MatrixLibrary, DamagedFilesAreRefusedWhole) {
   const std::uint64_t at = libraryFile(2, {{"a", 0, ""}}).size();
   const std::uint64_t at2 = libraryFile(2, {{"a", 0, "b"}, {"b", 0, "a"}}).size();
   const std::uint64_t atSelf = libraryFile(2, {{"a", 0, "a"}}).size();
-  for (const auto& [what, file] : std::vector<std::pair<const char*, Bytes>>{
-           {"another tag", libraryFile(2, {{"a", at, ""}}, tiny, "SSEMatrixLibrarY")},
-           {"a newer version", libraryFile(3, {{"a", at, ""}}, tiny)},
-           {"a body beyond the end", libraryFile(2, {{"a", at + tiny.size(), ""}}, tiny)},
-           {"a body inside the map", libraryFile(2, {{"a", at - 1, ""}}, tiny)},
-           {"an identifier twice", libraryFile(2, {{"a", at2, ""}, {"a", at2, ""}}, tiny)},
-           {"a reference to a missing entry", libraryFile(2, {{"a", at, "x"}}, tiny)},
-           {"a cycle", libraryFile(2, {{"a", at2, "b"}, {"b", at2, "a"}}, tiny)},
-           {"a self-reference", libraryFile(2, {{"a", atSelf, "a"}}, tiny)},
-       }) {
+  // A damaged map leaves the library empty, as a missing file does; the same records sound load.
+  for (const auto& [what, file, sound] : std::vector<std::tuple<const char*, Bytes, bool>>{
+           {"sound", libraryFile(2, {{"a", at, ""}}, tiny), true},
+           {"another tag", libraryFile(2, {{"a", at, ""}}, tiny, "SSEMatrixLibrarY"), false},
+           {"a newer version", libraryFile(3, {{"a", at, ""}}, tiny), false},
+           {"a body beyond the end", libraryFile(2, {{"a", at + tiny.size(), ""}}, tiny), false},
+           {"a body inside the map", libraryFile(2, {{"a", at - 1, ""}}, tiny), false},
+           {"an identifier twice", libraryFile(2, {{"a", at2, ""}, {"a", at2, ""}}, tiny), false},
+           {"a reference to a missing entry", libraryFile(2, {{"a", at, "x"}}, tiny), false},
+           {"a cycle", libraryFile(2, {{"a", at2, "b"}, {"b", at2, "a"}}, tiny), false},
+           {"a self-reference", libraryFile(2, {{"a", atSelf, "a"}}, tiny), false},
+           {"a missing file", Bytes(), false}}) {
     SCOPED_TRACE(what);
     WriteBytes(bad.str(), file);
-    UxCSSEMatrixLibrary damaged;
-    ASSERT_TRUE(damaged.Init(good));
-    EXPECT_FALSE(damaged.Init(bad));
-    EXPECT_EQ(damaged.GetNumberOfEntries(), 0u);
-    EXPECT_FALSE(damaged.LoadSSEMatrix("a", loaded["s0"]));
+    UxCSSEMatrixLibrary opened;
+    CSSEMatrix m;
+    ASSERT_TRUE(opened.Init(good));
+    EXPECT_EQ(opened.Init(file.empty() ? folder / "missing.oml" : bad), sound);
+    EXPECT_EQ(opened.GetNumberOfEntries(), sound ? 1u : 0u);
+    EXPECT_EQ(opened.LoadSSEMatrix("a", m) && maxAbsDifference(m, sources["s0"]) == 0.0f, sound);
   }
-  SCOPED_TRACE("the same records, sound");
-  WriteBytes(bad.str(), libraryFile(2, {{"a", at, ""}}, tiny));
-  UxCSSEMatrixLibrary sound;
-  CSSEMatrix m;
-  ASSERT_TRUE(sound.Init(bad));
-  ASSERT_TRUE(sound.LoadSSEMatrix("a", m));
-  EXPECT_EQ(maxAbsDifference(m, sources["s0"]), 0.0f);
-  EXPECT_FALSE(sound.Init(folder / "missing.oml"));
-  EXPECT_EQ(sound.GetNumberOfEntries(), 0u);
 
   SCOPED_TRACE("a failed store keeps the previous file and leaves no temporary");
   const float error = lib.GetMaxAbsCompressionError();

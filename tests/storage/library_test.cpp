@@ -138,6 +138,7 @@ TEST(MatrixLibrary, EntriesAreAddedOnlyWithTheirFileAndReference) {
                                lib.AddSSEMatrix("b", file, "nope", parameters(2, 0)),
                                lib.AddSSEMatrix("b", file, "a", parameters(2, 0))}),
             (std::vector<bool>{false, false, false, false, true}));
+  ASSERT_EQ(lib.GetNumberOfEntries(), 2u);
   std::set<std::string> ids;
   for (const CString& id : lib.GetIDs()) ids.insert(id.str());
   EXPECT_EQ(ids, (std::set<std::string>{"a", "b"}));
@@ -201,7 +202,7 @@ TEST(MatrixLibrary, DifferenceBodiesOfEachMode) {
     // Modes 1 and 2 lead with a mask of the cells whose validity changed; mode 3
     // carries the invalid cells as the exact PNG marker instead.
     const std::vector<int> want[] = {{4, 2}, {4, 2, 1}, {2}};
-    EXPECT_EQ(methods, want[mode - 1]);
+    ASSERT_EQ(methods, want[mode - 1]);
     EXPECT_TRUE(fieldIs(parts[0], [&](int x, int y) {
       const bool invalid = current.GetPoint(x, y) == c_invalid;
       const float v = parts[0].GetPoint(x, y);
@@ -235,6 +236,7 @@ TEST(MatrixLibrary, ChainsOfFortyStatesCostOneCodingEach) {
   UxCSSEMatrixLibrary::UxSCompressionParameters coarse = parameters(2, 0);
   coarse.m_fMaxError = 0.05f;
   opened.SetDefaultCompressionParameters(coarse);
+  EXPECT_EQ(opened.GetDefaultCompressionParameters().m_fMaxError, 0.05f);
   Sources decoded;
   for (const auto& [id, source] : sources) ASSERT_TRUE(opened.LoadSSEMatrix(id, decoded[id]));
   ASSERT_TRUE(opened.Store(second));

@@ -37,6 +37,7 @@ TEST(MatrixStream, RawBodyLayoutWithSpareLanes) {
   const Bytes b = serialize(m);
   ASSERT_EQ(b.size(), 13u + 67 * 2 * 4 * 4);
   EXPECT_EQ((Ints{int(u32(b, 0)), int(u32(b, 4)), int(u32(b, 8)), b[12]}), (Ints{4, 67, 5, 0}));
+  EXPECT_EQ(m.GetMaxAbsCompressionError(), 0.0f);
   // Column by column, each column through both SSE lines.
   for (int x = 0; x < 67; ++x)
     for (int row = 0; row < 8; ++row)
@@ -80,6 +81,7 @@ TEST(MatrixStream, OlderVersionsAndUnknownMethods) {
     m.GetCompressionParameters().m_iMethod = method;
     const Bytes b = serialize(m);
     ASSERT_EQ(b.size(), 13u);
+    EXPECT_EQ(b[12], static_cast<std::uint8_t>(method));
     CSSEMatrix back = filled(5, 7, 3.0f), fresh;
     deserialize(back, b);
     deserialize(fresh, b);

@@ -29,11 +29,9 @@ TEST(StoreReliability, AFailedStoreKeepsThePreviousFile) {
   surface(big, 300, 200);
   for (const int method : {0, 2, 4}) {
     SCOPED_TRACE(method);
-    big.GetCompressionParameters().m_iMethod = method;
-    big.GetCompressionParameters().m_uiNumberOfPasses = 3;
-    // One byte short of the whole file: only the very last write fails.
-    const std::size_t tagBytes = 24;
-    std::optional<test_support::FileSizeLimit> limit(std::in_place, tagBytes + serialize(big).size() - 1);
+    // One byte short of the whole file (tag included): only the very last write fails.
+    std::optional<test_support::FileSizeLimit> limit(std::in_place,
+                                                     24 + serialize(coding(big, method, 3)).size() - 1);
     try {
       big.Store(path.c_str());
       ADD_FAILURE() << "Store reported success for a file that did not fit";
@@ -45,9 +43,6 @@ TEST(StoreReliability, AFailedStoreKeepsThePreviousFile) {
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(folder.Entries().size(), 1u);
   }
-  CSSEMatrix back;
-  ASSERT_TRUE(back.Load(path.c_str()));
-  EXPECT_EQ(maxAbsDifference(old, back), 0.0f);
   // A folder or file that does not exist is the documented false, not an
   // exception, and a failed load changes nothing.
   EXPECT_FALSE(old.Store((folder / "missing/field.ssem").c_str()));
@@ -60,39 +55,34 @@ TEST(StoreReliability, AFailedStoreKeepsThePreviousFile) {
 
 // A source that cannot tell how much data it still holds.
 class UnsizedStream : public CbStreamReadBinary {
-public:
+ public:
   explicit UnsizedStream(const Bytes& b) : m_in(b.data(), b.size()) {}
 
-protected:
+ protected:
   void readRaw(void* data, std::size_t bytes) override { m_in.ReadBuffer(data, bytes); }
 
-private:
+ private:
   CbStreamReadBinaryBuffer m_in;
 };
 
-// Small files whose headers announce a matrix at the size limit (8192 x 16380)
-// without the data for it: no body at all (raw, mask), or passes that are
-// 1 x 1 images. Each must be refused before the matrix is allocated.
+// Headers of a matrix at the size limit (8192 x 16380) without the data: no
+// body (raw, mask) or 1 x 1 pass images. Refused before the matrix is allocated.
 TEST(HostileInput, RefusedWithoutAllocatingForTheClaimedSize) {
   const char* root = std::getenv("ORVIK_TEST_DATA");
   ASSERT_NE(root, nullptr);
   const std::string folder = std::string(root) + "/storage/hostile/";
-  const struct {
-    const char* file;
-    bool unsized;  // read the stream form through a source without a length
-  } cases[] = {{"raw_without_body.ssem", false},
-               {"mask_without_body.ssem", false},
-               {"tiny_passes.ssem", false},
-               {"raw_without_body.bin", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    const std::string path = folder + c.file;
+  // The .bin file is the stream form, read through a source without a length.
+  for (const std::string name :
+       {"raw_without_body.ssem", "mask_without_body.ssem", "tiny_passes.ssem", "raw_without_body.bin"}) {
+    SCOPED_TRACE(name);
+    const std::string path = folder + name;
+    const bool unsized = name.back() == 'n';
     const Bytes bytes = ReadBytes(path);
     ASSERT_FALSE(bytes.empty());
     const test_support::ChildOutcome outcome = test_support::RunInChild([&] {
       CSSEMatrix m;
       try {
-        if (c.unsized) {
+        if (unsized) {
           UnsizedStream in(bytes);
           m.Serialize(in);
         } else {
@@ -110,10 +100,9 @@ TEST(HostileInput, RefusedWithoutAllocatingForTheClaimedSize) {
 }
 
 TEST(HostileInput, ImagePixelLimitIsSettable) {
-  CSSEMatrix m, back;
+  CSSEMatrix m;
   surface(m, 100, 80);
-  m.GetCompressionParameters().m_iMethod = 2;
-  const Bytes b = serialize(m);
+  const Bytes b = serialize(coding(m, 2));
   ASSERT_EQ(orvik::GetMaxImagePixels(), orvik::c_uDefaultMaxImagePixels);
   orvik::SetMaxImagePixels(100 * 80 - 1);
   EXPECT_FALSE(accepted(deserialize<CSSEMatrix>, b));

@@ -182,26 +182,18 @@ TEST(MeshFromField, SubSampledWindowedPolygonAndTwoFields) {
   CSSEMatrix f = randomField(23, 18, 7);
   auto h = [&](int x, int y) { return f.GetPoint(x, y); };
   const Valid above = [&](int x, int y) { return h(x, y) > 3.0f; };
-  struct Case {
-    int dx, dy, xs, xe, ys, ye;  // a window; xe < 0 for the plain sub-sampled build
-  };
-  for (const Case& c : std::vector<Case>{{1, 1, 0, -1, 0, 0},
-                                         {2, 3, 0, -1, 0, 0},
-                                         {5, 1, 0, -1, 0, 0},
-                                         {30, 2, 0, -1, 0, 0},
-                                         {2, 2, 3, 15, 4, 11},
-                                         {1, 3, -10, 99, -4, 40},
-                                         {3, 1, 20, 5, 0, 17}}) {
-    SCOPED_TRACE(testing::Message() << "step " << c.dx << "," << c.dy << " window " << c.xs << ".." << c.xe
-                                    << ", " << c.ys << ".." << c.ye);
-    const bool window = c.xe >= 0;
-    CHTriangulation mesh =
-        window ? CHTriangulation(&f, 3.0f, true, 1, 1, 1, c.dx, c.dy, c.xs, c.xe, c.ys, c.ye, false)
-               : CHTriangulation(&f, 3.0f, true, 1, 1, 1, c.dx, c.dy);
-    const Grid g =
-        window
-            ? Grid{std::max(c.xs, 0), std::min(c.xe, 22), std::max(c.ys, 0), std::min(c.ye, 17), c.dx, c.dy}
-            : Grid{0, 22, 0, 17, c.dx, c.dy};
+  // Steps and a window, xe < 0 for the plain sub-sampled build.
+  const std::array<int, 6> cases[] = {{1, 1, 0, -1, 0, 0},  {2, 3, 0, -1, 0, 0},  {5, 1, 0, -1, 0, 0},
+                                      {30, 2, 0, -1, 0, 0}, {2, 2, 3, 15, 4, 11}, {1, 3, -10, 99, -4, 40},
+                                      {3, 1, 20, 5, 0, 17}};
+  for (const auto& [dx, dy, xs, xe, ys, ye] : cases) {
+    SCOPED_TRACE(testing::Message() << "step " << dx << "," << dy << " window " << xs << ".." << xe << ", "
+                                    << ys << ".." << ye);
+    CHTriangulation mesh = xe >= 0 ? CHTriangulation(&f, 3.0f, true, 1, 1, 1, dx, dy, xs, xe, ys, ye, false)
+                                   : CHTriangulation(&f, 3.0f, true, 1, 1, 1, dx, dy);
+    const Grid g = xe >= 0
+                       ? Grid{std::max(xs, 0), std::min(xe, 22), std::max(ys, 0), std::min(ye, 17), dx, dy}
+                       : Grid{0, 22, 0, 17, dx, dy};
     EXPECT_TRUE(cellsMatch(mesh, g, above, h, false));
   }
   // Only pixels inside the polygon (thinned to every fourth point) belong.

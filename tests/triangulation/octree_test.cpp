@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "mesh_helpers.h"
@@ -59,14 +60,8 @@ std::vector<Tri> randomTriangles(int n, float lo, float hi, float maxSize, unsig
 }  // namespace
 
 TEST(Octree, BricksNestAroundTheBoxCentre) {
-  struct Case {
-    const char* name;
-    SSEPoint min, max;
-    float cell;
-    int depth, bricks;
-    float leafHalfEdge;
-  };
-  const Case cases[] = {
+  // name, box, cell, depth, bricks, half edge of the leaves
+  const std::tuple<const char*, SSEPoint, SSEPoint, float, int, int, float> cases[] = {
       {"cube 0..8, cell 1", {0, 0, 0}, {8, 8, 8}, 1.0f, 3, 73, 1.0f},
       {"flat box: the cube around its centre", {-3, -5, -2}, {13, 7, 0}, 2.0f, 3, 73, 2.0f},
       {"rounding up from 2^3.6", {0, 0, 0}, {12, 1, 1}, 1.0f, 4, 585, 0.75f},
@@ -79,19 +74,17 @@ TEST(Octree, BricksNestAroundTheBoxCentre) {
   // counter-clockwise from (+x, +y).
   const float sign[8][3] = {{1, 1, -1}, {-1, 1, -1}, {-1, -1, -1}, {1, -1, -1},
                             {1, 1, 1},  {-1, 1, 1},  {-1, -1, 1},  {1, -1, 1}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SSEPoint mx = c.max, mn = c.min;
-    const CHOctree tree(mx, mn, c.cell);
-    EXPECT_EQ(tree.GetDepth(), c.depth);
-    EXPECT_EQ(tree.GetNumBricks(), c.bricks);
+  for (auto [name, lo, hi, cell, depth, count, leafHalfEdge] : cases) {
+    SCOPED_TRACE(name);
+    const CHOctree tree(hi, lo, cell);
+    EXPECT_EQ(tree.GetDepth(), depth);
+    EXPECT_EQ(tree.GetNumBricks(), count);
     const std::vector<t_hoctreeelement*> bricks = allBricks(tree);
-    ASSERT_EQ(int(bricks.size()), c.bricks);
-    for (int a = 0; a < 3 && c.depth > 0; ++a)
-      EXPECT_EQ(tree.GetStem()->centre.f[a], (c.max.f[a] + c.min.f[a]) / 2);
+    ASSERT_EQ(int(bricks.size()), count);
+    for (int a = 0; a < 3 && depth > 0; ++a) EXPECT_EQ(tree.GetStem()->centre.f[a], (hi.f[a] + lo.f[a]) / 2);
     for (t_hoctreeelement* b : bricks) {
-      const bool leaf = b->level + 1 == c.depth;
-      EXPECT_EQ(b->halfEdge, leaf ? c.leafHalfEdge : tree.GetEdgeLength() / float(2 << b->level));
+      const bool leaf = b->level + 1 == depth;
+      EXPECT_EQ(b->halfEdge, leaf ? leafHalfEdge : tree.GetEdgeLength() / float(2 << b->level));
       for (int a = 0; a < 3; ++a)
         EXPECT_TRUE(b->minCorner.f[a] == b->centre.f[a] - b->halfEdge &&
                     b->maxCorner.f[a] == b->centre.f[a] + b->halfEdge);
@@ -119,24 +112,16 @@ TEST(Octree, TrianglesGoToTheDeepestBrickHoldingThem) {
     float cell;
     std::vector<Tri> tris;
   };
+  // In 0..8: across the root's mid-plane, in a leaf, in a level-1 brick
+  // across its children, outside, at the far corner.
+  const std::vector<Tri> handMade = {tri(3.5f, 1, 1, 4.5f, 2, 2), tri(0.2f, 0.2f, 0.2f, 0.8f, 0.8f, 0.8f),
+                                     tri(1.5f, 0.5f, 0.5f, 2.5f, 1, 1), tri(9, 1, 1, 9.5f, 2, 2),
+                                     tri(6, 6, 6, 8, 8, 8)};
   const Case cases[] = {
-      {"hand-made in 0..8: root, leaf, level 1, outside, at the far corner",
-       {0, 0, 0},
-       {8, 8, 8},
-       1.0f,
-       {tri(3.5f, 1, 1, 4.5f, 2, 2), tri(0.2f, 0.2f, 0.2f, 0.8f, 0.8f, 0.8f),
-        tri(1.5f, 0.5f, 0.5f, 2.5f, 1, 1), tri(9, 1, 1, 9.5f, 2, 2), tri(6, 6, 6, 8, 8, 8)}},
-      {"random small triangles, six levels",
-       {-3, -5, -2},
-       {13, 7, 6},
-       0.25f,
-       randomTriangles(400, -4, 14, 0.7f, 3)},
-      {"random triangles of every size", {0, 0, 0}, {16, 16, 16}, 1.0f, randomTriangles(300, -1, 17, 6, 4)},
-      {"a jittered height-field grid",
-       {0, 0, 0},
-       {16, 16, 16},
-       2.0f,
-       mesh_test::grid(16, 16, 0.3f, false, true, 5)},
+      {"hand-made", {0, 0, 0}, {8, 8, 8}, 1.0f, handMade},
+      {"small, six levels", {-3, -5, -2}, {13, 7, 6}, 0.25f, randomTriangles(400, -4, 14, 0.7f, 3)},
+      {"of every size", {0, 0, 0}, {16, 16, 16}, 1.0f, randomTriangles(300, -1, 17, 6, 4)},
+      {"jittered grid", {0, 0, 0}, {16, 16, 16}, 2.0f, mesh_test::grid(16, 16, 0.3f, false, true, 5)},
   };
   const int markOfLevel[] = {1, 4, 2, 3, 5, 6, 7};
   for (const Case& c : cases) {

@@ -297,36 +297,24 @@ float angle(const SSEPoint& topHi, const SSEPoint& topLo, const SSEPoint& bottom
 }  // namespace
 
 TEST(RestorationOctree, AngleFromTheQuartersAroundTheMiddle) {
-  std::mt19937 rng(12);
-  std::uniform_real_distribution<float> u(0, 1);
-  // A crown-like shell: rings of triangles whose radius shrinks upwards.
-  std::vector<Tri> shell;
-  for (int ring = 0; ring < 16; ++ring)
-    for (int s = 0; s < 24; ++s) {
-      const float z0 = ring * 1.0f, z1 = z0 + 0.9f, r0 = 7.5f - ring * 0.3f, r1 = r0 - 0.25f;
-      const float a0 = s * 0.2618f, a1 = a0 + 0.2f;
-      shell.push_back({SSEPoint(8 + r0 * std::cos(a0), 8 + r0 * std::sin(a0), z0),
-                       SSEPoint(8 + r0 * std::cos(a1), 8 + r0 * std::sin(a1), z0 + 0.1f * u(rng)),
-                       SSEPoint(8 + r1 * std::cos(a0), 8 + r1 * std::sin(a0), z1)});
-    }
   SSEPoint mx(16, 16, 16), mn(0, 0, 0);
-  for (const auto& [name, tris] :
-       {std::pair{"shell", shell}, {"random triangles", randomTriangles(500, 0, 16, 1.5f, 13)}}) {
-    SCOPED_TRACE(name);
+  const std::vector<Tri> tris = randomTriangles(500, 0, 16, 1.5f, 13);
+  for (int list : {1, 3}) {
+    SCOPED_TRACE(list);
     CHTriangulation mesh;
-    mesh_test::fill(mesh, tris);
+    mesh_test::fill(mesh, list == 1 ? tris : randomTriangles(300, 0, 16, 3, 14));
     RestorationProbe tree(mx, mn, 1.0f);
-    tree.CalculateOctreeEntries(&mesh, 1);
+    tree.CalculateOctreeEntries(&mesh, list);
     SSEPoint topHi, topLo, bottomHi, bottomLo, lowerHi, lowerLo;
     slabBounds(mesh, 8, topHi, topLo);
     slabBounds(mesh, 4, bottomHi, bottomLo);
     ASSERT_TRUE(topLo.z != 1e6f && bottomHi.z != -1e6f);
-    EXPECT_FLOAT_EQ(tree.CalcApproximateMaxRestorationAngle(&mesh, 1),
+    EXPECT_FLOAT_EQ(tree.CalcApproximateMaxRestorationAngle(&mesh, list),
                     angle(topHi, topLo, bottomHi, bottomLo));
     // The lowest entry of the lower half, written into the upper-half fields.
     slabBounds(mesh, 0, lowerHi, lowerLo);
     lowerLo = _mm_min_ps(lowerLo.v, bottomLo.v);
-    tree.FindLowestZEntry(&mesh, 1);
+    tree.FindLowestZEntry(&mesh, list);
     EXPECT_EQ(tree.upperZ(), lowerLo.z);
     EXPECT_FLOAT_EQ(tree.upperRadius(), radiusXY(lowerLo));
   }
@@ -336,7 +324,7 @@ TEST(RestorationOctree, AngleFromTheQuartersAroundTheMiddle) {
   for (float cell : {16.0f, 10.0f, 5.0f, 100.0f}) {
     SCOPED_TRACE(cell);
     CHTriangulation mesh;
-    mesh_test::fill(mesh, shell);
+    mesh_test::fill(mesh, tris);
     RestorationProbe tree(mx, mn, cell);
     tree.CalculateOctreeEntries(&mesh, 0);
     EXPECT_FLOAT_EQ(tree.CalcApproximateMaxRestorationAngle(&mesh, 0),

@@ -140,6 +140,10 @@ TEST(DecideQeTriInQeTri, ToleranceAndSteps) {
   const Case cases[] = {
       {"0.09 beyond a face: within the tolerance", {{1.09f, 0.5f, 0.5f}}, 1, 1},
       {"0.11 beyond a face", {{1.11f, 0.5f, 0.5f}}, 1, 0},
+      {"0.09 then 0.11 beyond: the walk stops at the second",
+       {{1.09f, 0.5f, 0.5f}, {1.11f, 0.5f, 0.5f}},
+       1,
+       0},
       {"beyond -y, a face no tested triangle of step 3 belongs to", {{0.5f, -0.5f, 0.5f}}, 3, 1},
       {"the same at step 1", {{0.5f, -0.5f, 0.5f}}, 1, 0},
       {"a step beyond the triangle count tests nothing", {{5, 5, 5}}, 13, 1},

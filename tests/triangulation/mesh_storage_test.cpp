@@ -162,7 +162,7 @@ TEST(MeshStorage, SeedCorpusReplays) {
 
 TEST(MeshHost, ConversionMergesVerticesAndSkipsRemovedTriangles) {
   {
-    SCOPED_TRACE("a closed octahedron: six vertices, normals away from the centre, back at scale 2");
+    SCOPED_TRACE("a closed octahedron: six vertices, normals away from the centre, back at scale (2, 3, 2)");
     CHTriangulation mesh;
     fill(mesh, octahedron());
     std::unique_ptr<Geometry::CTriangulation> host(mesh.CreateCTriangulationFromHTriangulation());
@@ -171,13 +171,14 @@ TEST(MeshHost, ConversionMergesVerticesAndSkipsRemovedTriangles) {
       const CbVector3f p = host->GetVertex(v), nrm = host->GetVertexNormals()[v];
       EXPECT_NEAR(p.x * nrm.x + p.y * nrm.y + p.z * nrm.z, 1.0f, 1e-6);
     }
-    CHTriangulation back(host.get(), 2.0f, 2.0f, 2.0f);
+    CHTriangulation back(host.get(), 2.0f, 3.0f, 2.0f);
     ASSERT_EQ(back.GetNumTriangles(), 8);
     for (int i = 0; i < 24; ++i) {
       const SSEPoint &p = back.GetEdgeArray()[i], q = octahedron()[i / 3][i % 3];
-      EXPECT_TRUE(p.x == 2 * q.x && p.y == 2 * q.y && p.w == 0) << i;
+      EXPECT_TRUE(p.x == 2 * q.x && p.y == 3 * q.y && p.z == 2 * q.z && p.w == 0) << i;
     }
-    EXPECT_NEAR(back.GetTriangle(0)->normal[0]->x, 1 / std::sqrt(3.0f), 1e-6);
+    EXPECT_NEAR(back.GetTriangle(0)->normal[0]->x, 6 / std::sqrt(88.0f),
+                1e-6);  // (2, 0, 0) (0, 3, 0) (0, 0, 2)
   }
   {
     SCOPED_TRACE("the tolerance: 0.00005 merges, 0.0001 does not; the first vertex wins");

@@ -51,65 +51,48 @@ Marks nonZero(const CSSEMatrix& m) {
 }  // namespace
 
 TEST(PixelChainTrace, SmallCasesAndTheFrameLeftInTheMatrix) {
-  // A 3 x 3 block at (5..7, 5..7) with value inside + x + 10 y, outside elsewhere.
-  const auto block = [](float inside, float outside) {
-    return field(20, 20, [&](int x, int y) {
+  CSSEMatrix m = filled(20, 20);
+  // Traces m; every point carries the value of its cell, the frame written in.
+  const auto trace = [&m](float threshold, int x, int y, long steps = 1000, bool above = true,
+                          bool exact = true, int nearAfter = 0) {
+    CPixelChain c;
+    c.CreatePixelChain(&m, threshold, x, y, steps, above, exact, nearAfter);
+    for (int i = 0; i < c.GetCount(); ++i)
+      EXPECT_EQ(c.GetPixelData()[i].value, m.GetPoint(c.GetPixelData()[i].x, c.GetPixelData()[i].y));
+    return cells(c);
+  };
+  // A 3 x 3 block at (5..7, 5..7) with value inside + x + 10 y.
+  const auto block = [&m](float inside, float outside) {
+    m = field(20, 20, [&](int x, int y) {
       return x >= 5 && x <= 7 && y >= 5 && y <= 7 ? inside + static_cast<float>(x + 10 * y) : outside;
     });
   };
-  CSSEMatrix isolated = filled(20, 20), branches = filled(20, 20), notch = block(100.0f, 50.0f);
-  isolated.SetPoint(10, 10, 5.0f);
-  for (const Cell& p : Cells{{6, 7}, {6, 8}, {8, 8}, {5, 9}, {7, 9}})
-    branches.SetPoint(p.first, p.second, 1.0f);
-  notch.SetPoint(6, 5, 50.0f);
   const Cells ring = {{5, 5}, {6, 5}, {7, 5}, {7, 6}, {7, 7}, {6, 7}, {5, 7}, {5, 6}};
   const auto first = [&ring](int n) { return Cells(ring.begin(), ring.begin() + n); };
-  struct Case {
-    const char* name;
-    CSSEMatrix m;
-    float threshold;
-    Cell start;
-    long steps;
-    bool above, exact;
-    int nearAfter;
-    Cells want;
-  };
-  const Case cases[] = {
-      {"isolated cell", isolated, 1.0f, {10, 10}, 1000, true, true, 0, {{10, 10}}},
-      {"3 x 3 block: its border once", block(100, 0), 50.0f, {5, 5}, 1000, true, true, 0, ring},
-      {"near return after two steps", block(100, 0), 50.0f, {5, 5}, 1000, true, false, 2, first(7)},
-      {"near return at once", block(100, 0), 50.0f, {5, 5}, 1000, true, false, 0, first(1)},
-      {"maxSteps 0", block(100, 0), 50.0f, {5, 5}, 0, true, true, 0, first(1)},
-      {"maxSteps 3", block(100, 0), 50.0f, {5, 5}, 3, true, true, 0, first(4)},
-      {"start in the margin", block(100, 0), 50.0f, {0, 0}, 1000000000L, true, true, 0, {{0, 0}}},
-      {"below the threshold", block(-100, 0), -10.0f, {5, 5}, 1000, false, true, 0, ring},
-      {"a value equal to the threshold is outside", notch, 50.0f, {5, 5}, 1, true, true, 0, {{5, 5}, {6, 6}}},
-      {"one-cell-wide branches are walked out and back",
-       branches,
-       0.5f,
-       {6, 7},
-       1000,
-       true,
-       true,
-       0,
-       {{6, 7}, {6, 8}, {7, 9}, {8, 8}, {7, 9}, {6, 8}, {5, 9}, {6, 8}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CSSEMatrix m(c.m);
-    CPixelChain chain;
-    chain.CreatePixelChain(&m, c.threshold, c.start.first, c.start.second, c.steps, c.above, c.exact,
-                           c.nearAfter);
-    EXPECT_EQ(cells(chain), c.want);
-    for (int i = 0; i < chain.GetCount(); ++i)  // the value of its cell, the frame written in
-      EXPECT_EQ(chain.GetPixelData()[i].value,
-                m.GetPoint(chain.GetPixelData()[i].x, chain.GetPixelData()[i].y));
-  }
-  CSSEMatrix empty, m = filled(20, 22, 9.0f);  // six SSE lines, the last with two spare lanes
-  CPixelChain c;
+  m.SetPoint(10, 10, 5.0f);
+  EXPECT_EQ(trace(1.0f, 10, 10), Cells{Cell(10, 10)}) << "isolated cell";
+  block(100.0f, 0.0f);
+  EXPECT_EQ(trace(50.0f, 5, 5), ring) << "3 x 3 block: its border once, the start not repeated";
+  EXPECT_EQ(trace(50.0f, 5, 5, 1000, true, false, 2), first(7)) << "near return after two steps";
+  EXPECT_EQ(trace(50.0f, 5, 5, 1000, true, false, 0), first(1)) << "near return at once";
+  EXPECT_EQ(trace(50.0f, 5, 5, 0), first(1)) << "maxSteps 0";
+  EXPECT_EQ(trace(50.0f, 5, 5, 3), first(4)) << "maxSteps 3";
+  EXPECT_EQ(trace(50.0f, 0, 0, 1000000000L), Cells{Cell(0, 0)}) << "start in the margin, no inside neighbour";
+  block(-100.0f, 0.0f);
+  EXPECT_EQ(trace(-10.0f, 5, 5, 1000, false), ring) << "below the threshold";
+  block(100.0f, 50.0f);
+  m.SetPoint(6, 5, 50.0f);
+  EXPECT_EQ(trace(50.0f, 5, 5, 1), (Cells{{5, 5}, {6, 6}})) << "a value equal to the threshold is outside";
+  m = filled(20, 20);
+  for (const Cell& p : Cells{{6, 7}, {6, 8}, {8, 8}, {5, 9}, {7, 9}}) m.SetPoint(p.first, p.second, 1.0f);
+  EXPECT_EQ(trace(0.5f, 6, 7), (Cells{{6, 7}, {6, 8}, {7, 9}, {8, 8}, {7, 9}, {6, 8}, {5, 9}, {6, 8}}))
+      << "one-cell-wide branches are walked out and back";
+  CSSEMatrix empty;
+  CPixelChain c = chainOf({{1, 1, 1}});
   c.CreatePixelChain(&empty, 0.0f, 0, 0, 10, true, true, 0);
   EXPECT_EQ(c.GetCount(), 0) << "empty matrix";
-  c.CreatePixelChain(&m, 3.5f, 10, 10, 100, true, true, 0);
+  m = filled(20, 22, 9.0f);  // six SSE lines, the last holding rows 20 and 21 and two spare lanes
+  trace(3.5f, 10, 10, 100);
   EXPECT_TRUE(
       lanesAre(m, [](int x, int row) { return row < 4 || row >= 20 || x < 3 || x >= 17 ? 3.5f : 9.0f; }));
 }

@@ -149,7 +149,6 @@ TEST(PixelChain, ExtremesCentresCapacityAndNearestPoints) {
   };
   CPixelChain c;
   EXPECT_EQ(extremes(c), (std::vector<double>{268435455, 268435455, 0, 0, 1000000, -1000000})) << "empty";
-  EXPECT_EQ(centres(c), (Floats{0, 0, 0, 0})) << "empty";
   EXPECT_EQ(c.FindNearestPoint(0, 0), -1);
   c = chainOf({{-3, -5, 2.0f}, {-1, -2, -4.0f}});
   EXPECT_EQ(extremes(c), (std::vector<double>{-3, -5, 0, 0, -4, 2})) << "the maxima never below 0";

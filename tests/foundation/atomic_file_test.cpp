@@ -18,12 +18,6 @@ using test_support::ReadBytes;
 using test_support::ScratchFolder;
 using Bytes = std::vector<unsigned char>;
 
-Bytes pattern(std::size_t n, unsigned seed) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>((i * 131 + seed) >> 3);
-  return b;
-}
-
 // Each case writes `content` to a target that already holds `previous` (when
 // not empty, with mode 0640); `disturb` runs between the writes and Commit().
 struct Case {
@@ -55,7 +49,7 @@ TEST(AtomicFile, KeepsThePreviousFileUnlessTheNewOneIsComplete) {
     SCOPED_TRACE(c.name);
     ScratchFolder folder;
     const std::string target = folder / c.file;
-    const Bytes previous = pattern(c.previous, 1), content = pattern(c.content, 2);
+    const Bytes previous(c.previous, 1), content(c.content, 2);
     if (c.previous) {
       test_support::WriteBytes(target, previous);
       ASSERT_EQ(::chmod(target.c_str(), 0640), 0);

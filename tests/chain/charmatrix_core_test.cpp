@@ -39,9 +39,8 @@ TEST(CharMatrix, LayoutCopiesAndSubtraction) {
   EXPECT_EQ(std::pair(d.GetPoint(0, 0), d.GetPoint(2, 0)), (std::pair<char, char>(127, -128)));
 }
 
-// The archive form is 8 + X * Y bytes, row by row. The fuzz target's seed
-// corpus replays too: files named valid_* read and store back to the same
-// bytes; every other file ends in an archive exception.
+// The archive form is 8 + X * Y bytes, row by row. Of the fuzz seeds, valid_* files read and
+// store back to the same bytes; every other file ends in an archive exception.
 TEST(CharMatrix, ArchiveFormAndSeedCorpus) {
   CSSEcharMatrix m(3, 2);
   for (int k = 0; k < 6; ++k) m.SetPoint(k % 3, k / 3, static_cast<char>(10 * (k / 3) + k % 3 - 5));

@@ -192,8 +192,6 @@ TEST(PixelChain, ExtremesCentresCapacityAndNearestPoints) {
 
 TEST(PixelChain, ValuesFromAndIntoMatrix) {
   // Sampling six cells beside each step; a point equal to its successor keeps its value.
-  // (10,10)->(12,10): (10, 16); (12,10)->(10,10): (12, 10 + trunc(-5.5)) = (12, 5);
-  // (10,10)->(13,14): (6, 14); (13,14)->(10,10): (18, 11).
   const CSSEMatrix m = field(30, 30, [](int x, int y) { return 100 * y + x; });
   CPixelChain c = chainOf({{10, 10, 0}, {12, 10, 0}, {10, 10, -7.0f}, {10, 10, 0}, {13, 14, 0}});
   c.GetInnerValueForPixelChain(&m, 1000.0f, true);
@@ -201,15 +199,13 @@ TEST(PixelChain, ValuesFromAndIntoMatrix) {
   c.GetInnerValueForPixelChain(&m, 1000.0f, false);
   EXPECT_EQ(values(c), (Floats{1610.0f, 1000.0f, -7.0f, 1406.0f, 1118.0f}));
 
-  // InsertSingle writes 1.25 cells to the other side, limited to (1, 1): (10, 9.25),
-  // (12 - 0.80 + 0.5, 10 + 0.96 + 0.5), (1.75, 0.5), (0 + 0.56 + 0.5, 5 - 1.12 + 0.5).
+  // InsertSingle writes 1.25 cells to the other side, rounded, at least (1, 1).
   CSSEMatrix t = filled(30, 30), edge = filled(10, 10), squares = filled(30, 30),
              squaresEdge = filled(10, 10);
   chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}, {0, 0, 3.0f}, {0, 5, 4.0f}}).InsertSingle(&t);
   EXPECT_EQ(nonZero(t),
             (Marks{{Cell(1, 1), 3.0f}, {Cell(1, 4), 4.0f}, {Cell(10, 9), 1.0f}, {Cell(11, 11), 2.0f}}));
-  // Insert writes 5 x 5 blocks three cells aside, limited to the matrix; later
-  // blocks are written over earlier ones. Centres (0, -2) limited to (2, 2), and (5, 3).
+  // Insert writes 5 x 5 blocks three cells aside, within the matrix, later over earlier.
   t = filled(30, 30);
   chainOf({{10, 10, 1.0f}, {12, 10, 2.0f}}).Insert(&t);
   chainOf({{0, 0, 5.0f}, {5, 0, 6.0f}}).Insert(&edge);

@@ -82,11 +82,8 @@ TEST(ByteSignal, IntegralVectorAndSyllables) {
   EXPECT_EQ(integral(m, 0, 15), (Ints{0, 0})) << "no whole line";
   EXPECT_TRUE(integral(CSSEcharMatrix(), 0, 16).empty());
 
-  // Columns of byte -40 read as silence, bursts of twelve columns of byte
-  // h - 40 as sound of level h. The threshold is a fifth of the range: 40
-  // next to 100 counts, and 25 rises by 5 above it over two columns, enough
-  // for a rise. The first column is not smoothed; at 87 it widens the range
-  // to 127, and the threshold of 25 swallows a burst of 24.
+  // Columns of byte -40 are silence, bursts of twelve columns of h - 40 sound of level h. The
+  // threshold is a fifth of the range; the unsmoothed first column at 87 widens the range.
   using Bursts = std::vector<std::pair<int, int>>;
   for (auto [bursts, firstColumn, count] : {std::tuple{Bursts{{20, 100}, {45, 100}, {70, 100}}, -40, 3},
                                             {Bursts{{40, 60}}, -40, 1},
@@ -204,8 +201,7 @@ TEST(ByteCorrelation, Ambiguity) {
   const auto between = [&](int limit, int start, int end) {
     return result(m.CorrelateAmbiguityStartEnd(pattern, best, ambiguity, limit, start, end));
   };
-  // Three passes excluding 19 shifts around each minimum; the dip at 20 lies
-  // within the first exclusion.
+  // Three passes excluding 19 shifts around each minimum: the dip at 20 is excluded.
   EXPECT_EQ(all(1), (Ints{10, 0, 64 + 96 + 128}));
   EXPECT_EQ(all(0)[0], -1);
   // Start and end: the shift and error of the smallest error within start .. end - 1.

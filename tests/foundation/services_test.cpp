@@ -89,8 +89,7 @@ TEST(Allocation, AlignedAndFailingLoudlyAndTheCountOfProcessors) {
   void* p = SafeAlignedAlloc(100, 16);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
   SafeAlignedFree(p);
-  // A freed large block serves the next request it holds with room to spare
-  // by no more than an eighth.
+  // A freed large block serves the next request it holds with no more than an eighth to spare.
   constexpr std::size_t c_large = 777777;
   void* large = SafeAlignedAlloc(c_large, 16);
   SafeAlignedFree(large);

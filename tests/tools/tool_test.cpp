@@ -150,10 +150,8 @@ struct Mesh {
   std::vector<std::array<int, 3>> faces;
 };
 
-// Reads a mesh file by the published layout its name ends in: binary
-// little-endian PLY with float x, y, z and uchar/int face lists filling the
-// file exactly; binary STL (80 bytes, a count, 50 bytes a facet), its vertices
-// shared here by their exact coordinates; OBJ text.
+// Reads a mesh by the published layout its name ends in: PLY filling the file exactly, binary
+// STL with vertices shared here by their exact coordinates, OBJ text.
 bool readMesh(const std::string& file, Mesh& m) {
   const Bytes b = test_support::ReadBytes(file);
   const std::string text(b.begin(), b.end()), ext = file.substr(file.size() - 3);
@@ -208,10 +206,8 @@ bool readMesh(const std::string& file, Mesh& m) {
   return true;
 }
 
-// Faces index real vertices and are counter-clockwise (y up); the edges used
-// by one face only meet two at each border vertex, and the used vertices, the
-// edges and the faces give the Euler characteristic of one surface with one
-// border (a disc).
+// Faces index real vertices and are counter-clockwise (y up); two border edges meet at each
+// border vertex, and the Euler characteristic is that of one surface with one border.
 ::testing::AssertionResult isDisc(const Mesh& m) {
   std::map<std::pair<int, int>, int> uses;
   std::map<int, int> borderEdges;
@@ -282,8 +278,7 @@ TEST_F(ToolTest, MeshFilesOpenInOtherPrograms) {
   EXPECT_FALSE(std::filesystem::exists(path("x.ply")));
 }
 
-// The whole sequence on a small example: its report, previews, the mesh of the
-// masked field (one surface with one border) and the matrix library.
+// The whole sequence on a small example: its report, previews, mesh and matrix library.
 TEST_F(ToolTest, DemoReportsAndWritesPreviews) {
   const std::string out = ok("demo --size 96 --out " + folder.Path().string());
   for (const char* word :

@@ -1,9 +1,5 @@
 // Prints a hash of every kernel operation's result on fixed fields, one line
-// per operation and size. Built against the default library and against one
-// compiled with -march=native, and run at every kernel level: all outputs
-// must be the same, since no build or level may change a result. NaN counts
-// as one value: which NaN an operation on two of them returns depends on its
-// operand order, which a compiler may swap in commutative operations.
+// per operation and size, for comparing builds and kernel levels.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,8 +8,9 @@
 
 namespace {
 
-// FNV-1a over the bits of every lane, spare lanes included; every NaN hashes
-// as one value.
+// FNV-1a over the bits of every lane, spare lanes included. Every NaN hashes
+// as one: which NaN a commutative operation on two returns follows the
+// operand order a compiler picks.
 std::uint64_t hashOf(const CSSEMatrix& m) {
   std::uint64_t hash = 14695981039346656037ull;
   for (int g = 0; g < m.GetSSESizeY(); ++g)
@@ -38,7 +35,8 @@ int main() {
     for (const auto& op : orvik::test::kernelOperations()) {
       CSSEMatrix m(field);
       op.run(m, other);
-      std::printf("%-26s %4d x %-4d %016llx\n", op.name.c_str(), s.x, s.y, static_cast<unsigned long long>(hashOf(m)));
+      std::printf("%-26s %4d x %-4d %016llx\n", op.name.c_str(), s.x, s.y,
+                  static_cast<unsigned long long>(hashOf(m)));
     }
   }
   return 0;

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <string>
-#include <tuple>
 
 #include "orvik/triangulation/HPolygonTriangulator.h"
 #include "support/polygons.h"
@@ -166,14 +165,9 @@ TEST(PolygonTriangulator, StepScalesAndRanges) {
   EXPECT_EQ(pa.x + x + y, 21.0f);
 
   CSSE3dPolygon sq = toPolygon(square()), two = toPolygon({{0, 0}, {1, 0}});
-  for (auto [name, p, step] : {std::tuple{"null", static_cast<CSSE3dPolygon*>(nullptr), 1},
-                               {"two points", &two, 1},
-                               {"step 0", &sq, 0},
-                               {"step -1", &sq, -1},
-                               {"step 2", &sq, 2}}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(CHPolygonTriangulator(p, step, 1, 1, 1, true).GetNumTriangles(), 0);
-  }
+  for (auto [q, step] :
+       {std::pair{&sq, 0}, {&sq, -1}, {&sq, 2}, {&two, 1}, {static_cast<CSSE3dPolygon*>(nullptr), 1}})
+    EXPECT_EQ(CHPolygonTriangulator(q, step, 1, 1, 1, true).GetNumTriangles(), 0) << step;
   // The plane polygon has no points in space.
   CSSE2dPolygon q;
   q.Create(3);

@@ -32,8 +32,8 @@ int inCircle(const P& a, const P& b, const P& c, const P& d) {
   return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
-// Every face clockwise with no point inside its circumcircle, the faces
-// tiling the hull, 2n - b - 2 of them, every point used.
+// Every face clockwise with no point inside its circumcircle, the faces tiling the hull, 2n - b - 2 of them,
+// every point used.
 void expectDelaunay(const std::vector<P>& input) {
   CH2DDelaunay d;
   for (const P& p : input) d.AppendVertex(float(p[0]) / 10, float(p[1]) / 10, -1, false);
@@ -127,9 +127,9 @@ TEST(Delaunay, DegenerateInputAndNumbering) {
   EXPECT_EQ(numbers, (std::set<int>{0, 7, 2}));
 }
 
-// Two small grids (z 5 and 0, one corner per cell raised by 1): their border
-// triangles right of the centre (x 1.5) feed the top line as (10 y, 10 z), left
-// of it the bottom line; the loft moves every vertex onto its mesh corner.
+// Two small grids (z 5 and 0, one corner per cell raised by 1): their border triangles right of the centre (x
+// 1.5) feed the top line as (10 y, 10 z), left of it the bottom line; the loft moves every vertex onto its
+// mesh corner.
 TEST(Delaunay, BorderPointsAndLoft) {
   CHTriangulation meshes[2];  // upper, lower
   for (int m = 0; m < 2; ++m) {
@@ -171,9 +171,8 @@ TEST(Delaunay, BorderPointsAndLoft) {
   });
 }
 
-// Two squares of equal perimeter, 3 apart in height: the strip is a band of
-// 2N triangles, each joining both curves, lifted back onto their points
-// (ring point i is the curve's point i - 1).
+// Two squares of equal perimeter, 3 apart in height: the strip is a band of 2N triangles, each joining both
+// curves, lifted back onto their points (ring point i is the curve's point i - 1).
 TEST(Delaunay, StripBetweenTwoClosedCurves) {
   CSSE3dPolygon curves[2];
   const float pts[8][2] = {{0, 0}, {2, 0}, {4, 0}, {4, 2}, {4, 4}, {2, 4}, {0, 4}, {0, 2}};

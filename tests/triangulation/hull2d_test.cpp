@@ -15,9 +15,8 @@ namespace {
 using Pt = mesh_test::PlanePt;
 using mesh_test::hullFromLowest;
 
-// The hull of the points from a plane polygon, or from one in space with
-// height 1 + i at point i: that hull keeps the heights of its points, and its
-// planar form runs the other way round.
+// The hull of the points from a plane polygon, or from one in space with height 1 + i at point i: that hull
+// keeps the heights of its points, and its planar form runs the other way round.
 std::vector<Pt> graham(const std::vector<Pt>& pts, bool fromPlanar) {
   const int n = static_cast<int>(pts.size());
   CSSE2dPolygon in2, cw;

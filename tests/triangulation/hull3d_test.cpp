@@ -20,8 +20,8 @@ using P = std::array<std::int64_t, 3>;
 using Face = std::array<P, 3>;
 using i128 = __int128;
 
-// Orientation of d against the plane through a, b, c: > 0 when d lies on the
-// side the counter-clockwise normal of (a, b, c) points away from.
+// Orientation of d against the plane through a, b, c: > 0 when d lies on the side the counter-clockwise
+// normal of (a, b, c) points away from.
 int orient(const P& a, const P& b, const P& c, const P& d) {
   i128 m[3][3];
   for (int k = 0; k < 3; ++k) m[0][k] = a[k] - d[k], m[1][k] = b[k] - d[k], m[2][k] = c[k] - d[k];
@@ -36,9 +36,8 @@ Face canonical(Face f) {
   return f;
 }
 
-// The hull's faces, each starting at its smallest point, after the checks
-// every hull passes: face edge k joins the face's vertices k and k + 1, every
-// point lies on or behind every face, V - E + F = 2.
+// The hull's faces, each starting at its smallest point, after the checks every hull passes: face edge k
+// joins the face's vertices k and k + 1, every point lies on or behind every face, V - E + F = 2.
 std::set<Face> hullOf(const std::vector<P>& pts, bool check = false) {
   CHConvexHull3D hull;
   hull.SetCheck(check);
@@ -73,8 +72,8 @@ TEST(ConvexHull3D, FacesEqualBruteForceInAnyOrder) {
     std::uniform_int_distribution<std::int64_t> u(-1000, 1000);
     std::vector<P> pts(14);
     for (P& p : pts) p = {u(rng), u(rng), u(rng)};
-    // A triple is a face when every other point lies strictly behind it (no
-    // four random points in a plane, checked).
+    // A triple is a face when every other point lies strictly behind it (no four random points in a plane,
+    // checked).
     std::set<Face> expected;
     for (const P& a : pts)
       for (const P& b : pts)
@@ -99,8 +98,7 @@ TEST(ConvexHull3D, FacesEqualBruteForceInAnyOrder) {
 TEST(ConvexHull3D, DegenerateAndLargeInputs) {
   std::vector<P> lattice, far, sphere;
   for (int x = 0; x < 125; ++x) lattice.push_back({x % 5 * 10, x / 5 % 5 * 10, x / 25 * 10});
-  // A cube far out with points just inside and on its faces: products of the
-  // differences pass 64 bits.
+  // A cube far out with points just inside and on its faces: products of the differences pass 64 bits.
   const std::int64_t big = std::int64_t{1} << 38;
   for (int c = 0; c < 8; ++c) far.push_back({c & 1 ? big : -big, c & 2 ? big : -big, c & 4 ? big : -big});
   far.insert(far.end(), {{big - 1, big - 1, big - 1}, {big, 12345, -67890}, {0, 0, 0}});

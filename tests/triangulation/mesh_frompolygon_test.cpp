@@ -1,5 +1,5 @@
-// Meshes of polygons, hulls and Delaunay triangulations, and the operations on
-// built meshes: orientation thinning and border tracing.
+// Meshes of polygons, hulls and Delaunay triangulations, and the operations on built meshes: orientation
+// thinning and border tracing.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -44,9 +44,8 @@ std::multiset<Edge> openEdges(const CHTriangulation& m) {
 
 }  // namespace
 
-// Ear clipping gives n - 2 counter-clockwise triangles of the polygon's points
-// (either orientation), refinement covers the same area with more, and the
-// constructor scales lane by lane.
+// Ear clipping gives n - 2 counter-clockwise triangles of the polygon's points (either orientation),
+// refinement covers the same area with more, and the constructor scales lane by lane.
 TEST(MeshFromPolygon, EarClippingAndRefinement) {
   for (const Ring& ring : {lShape(), comb(5, 4.0f), reversed(star(41, 9))}) {
     SCOPED_TRACE(ring.size());
@@ -71,8 +70,8 @@ TEST(MeshFromPolygon, EarClippingAndRefinement) {
   }
 }
 
-// A fan of N triangles around the centre, the first closing the ring; with a
-// field, the polygon's mesh is raised onto it.
+// A fan of N triangles around the centre, the first closing the ring; with a field, the polygon's mesh is
+// raised onto it.
 TEST(MeshFromPolygon, FanAndFieldConstrained) {
   CSSE3dPolygon sq = toPolygon({{0, 0}, {4, 0}, {4, 4}, {0, 4}}, 1.0f), two = toPolygon({{0, 0}, {1, 1}});
   CHTriangulation fan(&sq, 1, 1, 1, 1, 0.0f, true, false);
@@ -89,9 +88,8 @@ TEST(MeshFromPolygon, FanAndFieldConstrained) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(raised.GetEdgeArray()[i].z, 11.0f);  // max(z, 5.5), then scaled by 2
 }
 
-// The ribbon between two rings covers the band between them: its open edges
-// are the two outlines; intermediate rings split it further. Rings of
-// different counts give nothing.
+// The ribbon between two rings covers the band between them: its open edges are the two outlines;
+// intermediate rings split it further. Rings of different counts give nothing.
 TEST(MeshFromPolygon, RibbonsCoverBothOutlines) {
   const int n = 24;
   Ring rings[2];
@@ -122,9 +120,8 @@ TEST(MeshFromPolygon, RibbonsCoverBothOutlines) {
   EXPECT_EQ(CHTriangulation(&inner, &shorter, 1, 1, 1, 2, false, false).GetNumTriangles(), 0);
 }
 
-// Delaunay faces become clockwise triangles of mark 14 in world units covering
-// the points' hull; hull faces enclose its volume; of a host mesh, the
-// triangles with every corner inside a polygon.
+// Delaunay faces become clockwise triangles of mark 14 in world units covering the points' hull; hull faces
+// enclose its volume; of a host mesh, the triangles with every corner inside a polygon.
 TEST(MeshFromPolygon, DelaunayHullAndHostMesh) {
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> u(0, 400);
@@ -173,8 +170,8 @@ TEST(MeshFromPolygon, DelaunayHullAndHostMesh) {
   EXPECT_NEAR(totalArea(within), 12.0, 1e-6);
 }
 
-// Thinning by orientation keeps exactly the triangles no earlier one agrees
-// with (all pairs compared); the flat grid keeps its first triangle.
+// Thinning by orientation keeps exactly the triangles no earlier one agrees with (all pairs compared); the
+// flat grid keeps its first triangle.
 TEST(MeshFromPolygon, RemoveTrianglesWithSameOrientation) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> u(-0.3f, 0.3f);
@@ -206,9 +203,8 @@ TEST(MeshFromPolygon, RemoveTrianglesWithSameOrientation) {
   EXPECT_EQ(flat.GetTriangle(0)->corner[1]->x, first.x);
 }
 
-// The border of meshes of height fields walks every open edge once, a loop per
-// outline: one around a full grid, two for an island or a hole; the stretch
-// list ends empty.
+// The border of meshes of height fields walks every open edge once, a loop per outline: one around a full
+// grid, two for an island or a hole; the stretch list ends empty.
 TEST(MeshFromPolygon, FindBorderLine) {
   const std::pair<const char*, std::array<int, 6>> cases[] = {{"full grid", {9, 6, -1, -1, -1, -1}},
                                                               {"hole", {12, 10, 4, 4, 6, 6}},

@@ -1,6 +1,5 @@
 #pragma once
-// Meshes for the triangulation suites, the plain measures they are checked
-// with, the reference hull in the plane and a walk over a hull's lists.
+// Meshes for the triangulation suites, plain measures, the reference plane hull and a walk over hull lists.
 #include <algorithm>
 #include <array>
 #include <random>
@@ -19,8 +18,7 @@ inline void fill(CHTriangulation& mesh, const std::vector<Tri>& tris) {
   mesh.CalcSTV();
 }
 
-// An nx x ny grid, two counter-clockwise triangles per cell split on a random
-// diagonal, shuffled, corners rotated (and reversed when `flip`) at random.
+// An nx x ny grid of counter-clockwise cell halves on random diagonals, shuffled, corners rotated or flipped.
 inline std::vector<Tri> grid(int nx, int ny, float jitter, bool flat, bool flip, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> u(-jitter, jitter), h(0.0f, 5.0f);
@@ -73,8 +71,8 @@ inline bool blank(const t_htriangle& t) {
   return true;
 }
 
-// The monotone chain hull, counter-clockwise from the first point in sort order,
-// points on its edges kept when `keepCollinear`; cross(o, a, b) > 0: b left of o -> a.
+// The monotone chain hull, counter-clockwise from the first point in sort order, points on its edges kept
+// when `keepCollinear`; cross(o, a, b) > 0: b left of o -> a.
 template <class P, class Cross>
 std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear, Cross cross) {
   std::sort(p.begin(), p.end());

@@ -14,8 +14,8 @@ TEST(Predicates, AgreeWithExactArithmetic) {
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> u(-40, 40), s(-3, 3);
   const auto h = [](const Pt& p) { return t_h2dpoint{p.x, p.y}; };
-  // Coordinates in 1/256 steps: twice the area is an exact multiple of 2^-16
-  // and the tolerance 0.0005 lies between 32 and 33 such steps.
+  // Coordinates in 1/256 steps: twice the area is an exact multiple of 2^-16 and the tolerance 0.0005 lies
+  // between 32 and 33 such steps.
   for (int k = 0; k < 20000; ++k) {
     const Pt a{u(rng) / 256.f, u(rng) / 256.f}, b{u(rng) / 256.f, u(rng) / 256.f};
     const Pt c{a.x + float(u(rng) / 8) / 256, a.y + float(u(rng) / 8) / 256};
@@ -27,8 +27,8 @@ TEST(Predicates, AgreeWithExactArithmetic) {
     ASSERT_EQ(F::LeftOn(&pa, &pb, &pc), expected >= 0);
     ASSERT_EQ(F::Collinear(&pa, &pb, &pc), expected == 0);
   }
-  // On integers every nonzero area exceeds the tolerance: the segment tests
-  // are the exact ones, and an intersection found lies on both segments.
+  // On integers every nonzero area exceeds the tolerance: the segment tests are the exact ones, and an
+  // intersection found lies on both segments.
   for (int k = 0; k < 50000; ++k) {
     const Pt a{float(s(rng)), float(s(rng))}, b{float(s(rng)), float(s(rng))};
     const Pt c{float(s(rng)), float(s(rng))}, d{float(s(rng)), float(s(rng))};

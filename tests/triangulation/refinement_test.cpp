@@ -27,10 +27,9 @@ std::vector<Tri> read(CHPolygonTriangulationRefinement& r) {
   return v;
 }
 
-// Conforming (V - E + F = 1 for a disc, no corner inside another triangle's
-// edge), counter-clockwise, covering the ring's area, one height per point,
-// the polygon's own at its points, all within [zLow, zHigh]; returns the
-// longest squared edge.
+// Conforming (V - E + F = 1 for a disc, no corner inside another triangle's edge), counter-clockwise,
+// covering the ring's area, one height per point, the polygon's own at its points, all within [zLow, zHigh];
+// returns the longest squared edge.
 float expectConformingMesh(CHPolygonTriangulationRefinement& r, double ringArea2, const CSSE3dPolygon* p,
                            float zLow, float zHigh) {
   const std::vector<Tri> tris = read(r);
@@ -124,8 +123,8 @@ TEST(PolygonRefinement, NothingToSplitAndReadingPastTheEnd) {
 }
 
 TEST(PolygonRefinement, HeightsOfNewPoints) {
-  // Four points: too few for every eighth, yet the new points get heights
-  // between the polygon's; over a plane polygon every height is 0.
+  // Four points: too few for every eighth, yet the new points get heights between the polygon's; over a plane
+  // polygon every height is 0.
   CSSE3dPolygon small;
   CSSE2dPolygon flat;
   small.Create(4);

@@ -17,9 +17,9 @@ std::vector<std::array<int, 3>> trianglesOf(const CHPolygonTriangulator& t) {
   return v;
 }
 
-// A complete triangulation of the ring: n - 2 counter-clockwise triangles of
-// distinct vertices, inside the ring (centroid inside, no edge crossing the
-// boundary), no vertex strictly inside a triangle, areas summing to the ring's.
+// A complete triangulation of the ring: n - 2 counter-clockwise triangles of distinct vertices, inside the
+// ring (centroid inside, no edge crossing the boundary), no vertex strictly inside a triangle, areas summing
+// to the ring's.
 void expectTriangulates(const CHPolygonTriangulator& t, const Ring& ring, bool strictlyPositive = true) {
   const int n = static_cast<int>(ring.size());
   ASSERT_EQ(t.GetNumTriangles(), n - 2);
@@ -41,8 +41,8 @@ void expectTriangulates(const CHPolygonTriangulator& t, const Ring& ring, bool s
   EXPECT_NEAR(sum, std::fabs(area2(ring)), 1e-9 * std::fabs(area2(ring)));
 }
 
-// The clipping order of the triangulator, with every edge of the ring tested
-// for every diagonal: the reference for its edge index.
+// The clipping order of the triangulator, with every edge of the ring tested for every diagonal: the
+// reference for its edge index.
 std::vector<std::array<int, 3>> referenceClip(const Ring& ring, bool is3D) {
   using F = CHSimpleBasisFcns;
   const int n = static_cast<int>(ring.size());
@@ -77,8 +77,7 @@ std::vector<std::array<int, 3>> referenceClip(const Ring& ring, bool is3D) {
   return out;
 }
 
-// k - 1 points inserted on every edge: runs of collinear points, as traced
-// pixel outlines have.
+// k - 1 points inserted on every edge: runs of collinear points, as traced pixel outlines have.
 Ring subdivided(const Ring& r, int k) {
   Ring out;
   for (std::size_t i = 0; i < r.size(); ++i)
@@ -91,9 +90,8 @@ Ring subdivided(const Ring& r, int k) {
 
 }  // namespace
 
-// Both orientations, both starts: the reference's triangles, and (where no
-// edge lies within the tolerance of another) a complete triangulation; the
-// plane polygon gives the same.
+// Both orientations, both starts: the reference's triangles, and (where no edge lies within the tolerance of
+// another) a complete triangulation; the plane polygon gives the same.
 TEST(PolygonTriangulator, ClipsLikeTheReferenceAndCompletely) {
   struct Case {
     std::string name;
@@ -113,8 +111,8 @@ TEST(PolygonTriangulator, ClipsLikeTheReferenceAndCompletely) {
   Ring steep = star(300, 77);
   for (std::size_t i = 0; i + 1 < steep.size(); i += 5) steep[i + 1].x = steep[i].x + 1e-5f;
   cases.push_back({"steep edges", steep, 0});
-  // The vertex (0, 40) counts as lying on the edge from (1e-5, 10) to (0, 0),
-  // 30 units beyond its end: |A| = 0.0004 is within the tolerance.
+  // The vertex (0, 40) counts as lying on the edge from (1e-5, 10) to (0, 0), 30 units beyond its end: |A| =
+  // 0.0004 is within the tolerance.
   Ring reach = {{-10, -10}};
   for (int k = 0; k <= 50; ++k) reach.push_back({10 + 0.5f * std::sin(float(k)), -10 + 70 * k / 50.0f});
   reach.insert(reach.end(), {{-10, 60}, {-10, 45}, {0, 40}, {-10, 35}, {-10, 12}, {1e-5f, 10}, {0, 0}});

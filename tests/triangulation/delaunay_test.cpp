@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "mesh_helpers.h"
@@ -125,6 +126,43 @@ TEST(Delaunay, DegenerateInputAndNumbering) {
     EXPECT_EQ(v->flag, v->vnum == 7);
   });
   EXPECT_EQ(numbers, (std::set<int>{0, 7, 2}));
+}
+
+namespace {
+
+// Sets the border lines directly, to test the face filter alone.
+struct LinedDelaunay : CH2DDelaunay {
+  void setLines(float bottom, float top) {
+    for (auto [line, y] : {std::pair{&m_BottomLine, bottom}, {&m_TopLine, top}}) {
+      line->Create(9);
+      for (int i = 0; i < 9; ++i) line->SetPoint(i, 5.0f * i, y);
+    }
+  }
+};
+
+}  // namespace
+
+// Rows at y 0 and 10 and a peak at 30: lines at 0 and 100 on the grid keep the strip of four cells, lines
+// above every point leave no face, the head of the list included; the count is taken after filtering.
+TEST(Delaunay, FaceFilterTestsEveryFace) {
+  for (auto [bottom, top, left] : {std::tuple{0.0f, 100.0f, 8}, {500.0f, 600.0f, 0}}) {
+    SCOPED_TRACE(left);
+    LinedDelaunay d;
+    for (int x = 0; x <= 4; ++x) {
+      d.AppendVertex(float(x), 0.0f, -1, true);
+      d.AppendVertex(float(x), 10.0f, -1, false);
+    }
+    d.AppendVertex(2.0f, 30.0f, -1, false);
+    d.CalcDelaunayTriangulation();
+    d.setLines(bottom, top);
+    d.RemoveFacesOutOfBorderLines(5.0f);
+    int faces = 0;
+    forEach(d.GetFaces(), [&](tFaceStructure* f) {
+      ++faces;
+      for (auto* v : f->vertex) EXPECT_LE(v->v[1], 100);
+    });
+    EXPECT_TRUE(faces == left && d.GetNumFaces() == left) << faces << " " << d.GetNumFaces();
+  }
 }
 
 // Two small grids (z 5 and 0, one corner per cell raised by 1): their border triangles right of the centre (x

@@ -1,6 +1,5 @@
 #pragma once
-// Closed meshes in the host's shared-vertex form, for the tests and the
-// benchmarks of the mesh classes that read them.
+// Closed meshes in the host's shared-vertex form, for tests and benchmarks.
 #include <cmath>
 #include <vector>
 
@@ -18,8 +17,7 @@ struct HostMesh {
   }
 };
 
-// A sphere of rings of latitude about (shift, 0, 0), counter-clockwise seen
-// from outside: 2 * sectors * (rings - 1) triangles, convex.
+// A convex sphere about (shift, 0, 0), outward counter-clockwise: 2 * sectors * (rings - 1) triangles.
 inline HostMesh LatitudeSphere(float r, int rings, int sectors, float shift = 0.0f) {
   HostMesh m;
   m.v.push_back({shift, 0, r});

@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
+#include "mesh_helpers.h"
 #include "orvik/polygon/SSE2dPolygon.h"
 #include "orvik/polygon/SSE3dPolygon.h"
-#include "mesh_helpers.h"
 #include "orvik/triangulation/HConvexHull2D.h"
 
 namespace {
@@ -15,38 +15,27 @@ namespace {
 using Pt = mesh_test::PlanePt;
 using mesh_test::hullFromLowest;
 
-// The hull of the points as a plane polygon, or as a polygon in space with
-// height 1 + i at point i; that one's hull keeps the heights of its points
-// and its planar form runs the other way round.
+// The hull of the points from a plane polygon, or from one in space with height 1 + i at point i: that hull
+// keeps the heights of its points, and its planar form runs the other way round.
 std::vector<Pt> graham(const std::vector<Pt>& pts, bool fromPlanar) {
   const int n = static_cast<int>(pts.size());
-  CSSE3dPolygon out;
-  if (fromPlanar) {
-    CSSE2dPolygon in;
-    in.Create(n);
-    for (int i = 0; i < n; ++i) in.SetPoint(i, pts[i].x, pts[i].y);
-    CHConvexHull2D(&in).ObtainConvexHull3D(&out);
-  } else {
-    CSSE3dPolygon in;
-    in.Create(n);
-    for (int i = 0; i < n; ++i) in.SetPoint(i, pts[i].x, pts[i].y, 1.0f + i);
-    CHConvexHull2D hull(&in);
-    hull.ObtainConvexHull3D(&out);
-    CSSE2dPolygon cw;
-    hull.ObtainConvexHull2D(&cw);
-    EXPECT_EQ(cw.GetNumPoints(), out.GetNumPoints());
-    for (int i = 0; i < cw.GetNumPoints(); ++i) {
-      float x = 0, y = 0, z = 0, cx = 0, cy = 0;
-      out.GetPoint(i, x, y, z);
-      cw.GetPoint(cw.GetNumPoints() - 1 - i, cx, cy);
-      EXPECT_TRUE(cx == x && cy == y);
-      EXPECT_TRUE(z == std::floor(z) && z >= 1 && z <= n && pts[int(z) - 1] == (Pt{x, y})) << z;
-    }
-  }
+  CSSE2dPolygon in2, cw;
+  CSSE3dPolygon in3, out;
+  in2.Create(n);
+  in3.Create(n);
+  for (int i = 0; i < n; ++i)
+    in2.SetPoint(i, pts[i].x, pts[i].y), in3.SetPoint(i, pts[i].x, pts[i].y, 1.0f + i);
+  CHConvexHull2D hull = fromPlanar ? CHConvexHull2D(&in2) : CHConvexHull2D(&in3);
+  hull.ObtainConvexHull3D(&out);
+  hull.ObtainConvexHull2D(&cw);
   std::vector<Pt> h(out.GetNumPoints());
+  EXPECT_EQ(cw.GetNumPoints(), out.GetNumPoints());
   for (int i = 0; i < out.GetNumPoints(); ++i) {
-    float z = 0;
+    float z = 0, cx = 0, cy = 0;
     out.GetPoint(i, h[i].x, h[i].y, z);
+    cw.GetPoint(cw.GetNumPoints() - 1 - i, cx, cy);
+    EXPECT_TRUE(cx == h[i].x && cy == h[i].y);
+    EXPECT_TRUE(fromPlanar || (z == std::floor(z) && z >= 1 && z <= n && pts[int(z) - 1] == h[i])) << z;
   }
   return h;
 }

@@ -20,8 +20,8 @@ using P = std::array<std::int64_t, 3>;
 using Face = std::array<P, 3>;
 using i128 = __int128;
 
-// Orientation of d against the plane through a, b, c: > 0 when d lies on the
-// side the counter-clockwise normal of (a, b, c) points away from.
+// Orientation of d against the plane through a, b, c: > 0 when d lies on the side the counter-clockwise
+// normal of (a, b, c) points away from.
 int orient(const P& a, const P& b, const P& c, const P& d) {
   i128 m[3][3];
   for (int k = 0; k < 3; ++k) m[0][k] = a[k] - d[k], m[1][k] = b[k] - d[k], m[2][k] = c[k] - d[k];
@@ -31,48 +31,36 @@ int orient(const P& a, const P& b, const P& c, const P& d) {
   return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
-// A face as its three points, rotated so that the smallest comes first.
 Face canonical(Face f) {
   std::rotate(f.begin(), std::min_element(f.begin(), f.end()), f.end());
   return f;
 }
 
-struct Hull {
-  std::set<Face> faces;
-  int vertices = 0, edges = 0;
-};
-
-// The hull's faces; each face's edge k joins its vertices k and k + 1, and
-// the hull passes its own checks.
-Hull build(const std::vector<P>& pts, bool check = false) {
+// The hull's faces, each starting at its smallest point, after the checks every hull passes: face edge k
+// joins the face's vertices k and k + 1, every point lies on or behind every face, V - E + F = 2.
+std::set<Face> hullOf(const std::vector<P>& pts, bool check = false) {
   CHConvexHull3D hull;
   hull.SetCheck(check);
   for (const P& p : pts) hull.AppendVertex3D(float(p[0]), float(p[1]), float(p[2]), 1.0f);
   hull.CalcConvexHull();
-  Hull h;
+  std::set<Face> faces;
+  int wrong = 0;
   forEach(hull.GetFaces(), [&](tFaceStructure* f) {
     Face face;
     for (int k = 0; k < 3; ++k) {
       face[k] = {f->vertex[k]->v[0], f->vertex[k]->v[1], f->vertex[k]->v[2]};
-      const auto* a = f->edge[k]->endpts[0];
-      const auto* b = f->edge[k]->endpts[1];
-      EXPECT_TRUE((a == f->vertex[k] && b == f->vertex[(k + 1) % 3]) || (b == f->vertex[k] && a == f->vertex[(k + 1) % 3]));
+      const std::set<tVertexStructure*> ends{f->edge[k]->endpts[0], f->edge[k]->endpts[1]};
+      wrong += ends != std::set{f->vertex[k], f->vertex[(k + 1) % 3]};
     }
-    h.faces.insert(canonical(face));
+    for (const P& p : pts) wrong += orient(face[0], face[1], face[2], p) < 0;
+    faces.insert(canonical(face));
   });
-  EXPECT_EQ(hull.GetNumFaces(), static_cast<int>(h.faces.size()));
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(hull.GetNumFaces(), static_cast<int>(faces.size()));
+  EXPECT_EQ(hull.GetNumVertices() - hull.GetNumEdges() + hull.GetNumFaces(), 2);
+  EXPECT_EQ(2 * hull.GetNumEdges(), 3 * hull.GetNumFaces());
   EXPECT_TRUE(hull.Checks());
-  h.vertices = hull.GetNumVertices();
-  h.edges = hull.GetNumEdges();
-  return h;
-}
-
-// Every point on or behind every face, and V - E + F = 2.
-void expectHullOf(const Hull& h, const std::vector<P>& pts) {
-  EXPECT_EQ(h.vertices - h.edges + static_cast<int>(h.faces.size()), 2);
-  EXPECT_EQ(2 * h.edges, 3 * static_cast<int>(h.faces.size()));
-  for (const Face& f : h.faces)
-    for (const P& p : pts) ASSERT_GE(orient(f[0], f[1], f[2], p), 0);
+  return faces;
 }
 
 }  // namespace
@@ -84,41 +72,33 @@ TEST(ConvexHull3D, FacesEqualBruteForceInAnyOrder) {
     std::uniform_int_distribution<std::int64_t> u(-1000, 1000);
     std::vector<P> pts(14);
     for (P& p : pts) p = {u(rng), u(rng), u(rng)};
-    // The brute force: a triple is a face when every other point lies strictly
-    // behind it (random points: no four in a plane, checked).
+    // A triple is a face when every other point lies strictly behind it (no four random points in a plane,
+    // checked).
     std::set<Face> expected;
-    const int n = static_cast<int>(pts.size());
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j)
-        for (int k = 0; k < n; ++k) {
-          if (i == j || j == k || i == k) continue;
-          bool face = true;
-          for (int m = 0; m < n && face; ++m) {
-            if (m == i || m == j || m == k) continue;
-            const int o = orient(pts[i], pts[j], pts[k], pts[m]);
-            ASSERT_NE(o, 0) << "four points in a plane";
-            face = o > 0;
+    for (const P& a : pts)
+      for (const P& b : pts)
+        for (const P& c : pts) {
+          int behind = 0, coplanar = 0;
+          for (const P& q : pts) {
+            const int o = orient(a, b, c, q);
+            behind += o > 0, coplanar += o == 0;
           }
-          if (face) expected.insert(canonical({pts[i], pts[j], pts[k]}));
+          ASSERT_TRUE(coplanar == 3 || a == b || b == c || a == c) << "four points in a plane";
+          if (coplanar == 3 && behind == 11) expected.insert(canonical({a, b, c}));
         }
-    const Hull h = build(pts, true);
-    EXPECT_EQ(h.faces, expected);
-    expectHullOf(h, pts);
+    EXPECT_EQ(hullOf(pts, true), expected);
     std::mt19937 shuffler(seed);
     for (int r = 0; r < 3; ++r) {
       std::shuffle(pts.begin(), pts.end(), shuffler);
-      EXPECT_EQ(build(pts).faces, expected);
+      EXPECT_EQ(hullOf(pts), expected);
     }
   }
 }
 
 TEST(ConvexHull3D, DegenerateAndLargeInputs) {
   std::vector<P> lattice, far, sphere;
-  for (int x = 0; x < 5; ++x)
-    for (int y = 0; y < 5; ++y)
-      for (int z = 0; z < 5; ++z) lattice.push_back({x * 10, y * 10, z * 10});
-  // A cube far out with points just inside and on its faces: products of the
-  // differences pass 64 bits.
+  for (int x = 0; x < 125; ++x) lattice.push_back({x % 5 * 10, x / 5 % 5 * 10, x / 25 * 10});
+  // A cube far out with points just inside and on its faces: products of the differences pass 64 bits.
   const std::int64_t big = std::int64_t{1} << 38;
   for (int c = 0; c < 8; ++c) far.push_back({c & 1 ? big : -big, c & 2 ? big : -big, c & 4 ? big : -big});
   far.insert(far.end(), {{big - 1, big - 1, big - 1}, {big, 12345, -67890}, {0, 0, 0}});
@@ -128,22 +108,18 @@ TEST(ConvexHull3D, DegenerateAndLargeInputs) {
     const double x = g(rng), y = g(rng), z = g(rng), r = std::sqrt(x * x + y * y + z * z);
     sphere.push_back({std::llround(2e6 * x / r), std::llround(2e6 * y / r), std::llround(2e6 * z / r)});
   }
-  struct Case {
-    const char* name;
-    std::vector<P> pts;
-    int vertices;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::vector<P>, int> cases[] = {
       {"5x5x5 lattice: many points on each face", lattice, -1},
       {"cube near the coordinate limit", far, -1},
       {"points on a sphere of radius 2e6", sphere, -1},
-      {"tetrahedron with repeated points", {{0, 0, 0}, {0, 0, 0}, {9, 0, 0}, {0, 9, 0}, {0, 0, 9}, {9, 0, 0}}, 4},
+      {"tetrahedron with repeated points",
+       {{0, 0, 0}, {0, 0, 0}, {9, 0, 0}, {0, 9, 0}, {0, 0, 9}, {9, 0, 0}},
+       4},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Hull h = build(c.pts, c.pts.size() < 200);
-    expectHullOf(h, c.pts);
-    EXPECT_TRUE(c.vertices < 0 || h.vertices == c.vertices);
+  for (const auto& [name, pts, faces] : cases) {
+    SCOPED_TRACE(name);
+    const std::set<Face> h = hullOf(pts, pts.size() < 200);
+    EXPECT_TRUE(faces < 0 || static_cast<int>(h.size()) == faces);
   }
 }
 
@@ -171,24 +147,23 @@ TEST(ConvexHull3D, FailuresQuantisationAndRebuild) {
   CHConvexHull3D hull;
   hull.AppendVertex3D(-0.5f, -1.25f, 0.0f, 4.0f);   // -2 and -5: floor(x + 0.5) rounds half up
   hull.AppendVertex3D(-0.49f, -1.25f, 0.0f, 4.0f);  // -1.96 rounds to the same point
-  hull.AppendVertex3D(0.9f, 0, 0, 4.0f);  // 3.6 rounds to 4
+  hull.AppendVertex3D(0.9f, 0, 0, 4.0f);            // 3.6 rounds to 4
   hull.AppendVertex3D(0, 1, 0, 4.0f);
   hull.AppendVertex3D(0, 0, 1, 4.0f);
   hull.CalcConvexHull();
   hull.CalcConvexHull();  // a second build does nothing
   EXPECT_EQ(hull.GetNumVertices(), 4);
   EXPECT_EQ(hull.GetNumFaces(), 4);
-  bool found = false, rounded = false;
+  std::set<std::pair<float, float>> corners;
   SSEPoint one(1, 1, 1, 0);
   forEach(hull.GetFaces(), [&](tFaceStructure* f) {
     for (int k = 0; k < 3; ++k) {
       const SSEPoint p = hull.GetVertexFromFace3D(f, k, one);
-      found |= p.x == -2.0f && p.y == -5.0f;
-      rounded |= p.x == 4.0f && p.y == 0.0f;
+      corners.insert({p.x, p.y});
       EXPECT_EQ(hull.GetVertexFromFace(f, k).x, p.x / 10);
     }
   });
-  EXPECT_TRUE(found && rounded);
+  EXPECT_EQ(corners, (std::set<std::pair<float, float>>{{-2, -5}, {4, 0}, {0, 4}, {0, 0}}));
   CHConvexHull3D far;
   EXPECT_THROW(far.AppendVertex3D(1e30f, 0, 0, 1), CbException);
   EXPECT_THROW(far.AppendVertex3D(std::nanf(""), 0, 0, 1), CbException);

@@ -1,8 +1,5 @@
 #pragma once
-// Meshes for the triangulation suites (from corner lists, jittered grids with
-// random diagonals and orientation, the closed octahedron), the plain
-// measures they are checked with, the reference hull in the plane, and a walk
-// over the circular lists of hulls.
+// Meshes for the triangulation suites, plain measures, the reference plane hull and a walk over hull lists.
 #include <algorithm>
 #include <array>
 #include <random>
@@ -21,16 +18,14 @@ inline void fill(CHTriangulation& mesh, const std::vector<Tri>& tris) {
   mesh.CalcSTV();
 }
 
-// An nx x ny grid of cells, two triangles per cell with a random diagonal,
-// counter-clockwise, then shuffled and each triangle's corners rotated (and
-// reversed when `flip`) at random. jitter 0 and flat give the plain flat grid
-// of a height field.
+// An nx x ny grid of counter-clockwise cell halves on random diagonals, shuffled, corners rotated or flipped.
 inline std::vector<Tri> grid(int nx, int ny, float jitter, bool flat, bool flip, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> u(-jitter, jitter), h(0.0f, 5.0f);
   std::vector<SSEPoint> p((nx + 1) * (ny + 1));
   for (int y = 0; y <= ny; ++y)
-    for (int x = 0; x <= nx; ++x) p[y * (nx + 1) + x] = SSEPoint(x + u(rng), y + u(rng), flat ? 0.0f : h(rng), 0.0f);
+    for (int x = 0; x <= nx; ++x)
+      p[y * (nx + 1) + x] = SSEPoint(x + u(rng), y + u(rng), flat ? 0.0f : h(rng), 0.0f);
   std::vector<Tri> tris;
   for (int y = 0; y < ny; ++y)
     for (int x = 0; x < nx; ++x) {
@@ -76,9 +71,8 @@ inline bool blank(const t_htriangle& t) {
   return true;
 }
 
-// The convex hull of the points by the monotone chain, counter-clockwise from
-// the first point in sort order; points on its edges kept when
-// `keepCollinear`. cross(o, a, b) > 0 when b lies left of o -> a.
+// The monotone chain hull, counter-clockwise from the first point in sort order, points on its edges kept
+// when `keepCollinear`; cross(o, a, b) > 0: b left of o -> a.
 template <class P, class Cross>
 std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear, Cross cross) {
   std::sort(p.begin(), p.end());
@@ -111,14 +105,16 @@ inline double planeCross(const PlanePt& o, const PlanePt& a, const PlanePt& b) {
   return (double(a.x) - o.x) * (double(b.y) - o.y) - (double(a.y) - o.y) * (double(b.x) - o.x);
 }
 
-// The hull without collinear points, counter-clockwise from the lowest point
-// (smallest y, then smallest x): the order the library's 2D hulls give.
+// The hull without collinear points from the lowest point (smallest y, then x).
 inline std::vector<PlanePt> hullFromLowest(const std::vector<PlanePt>& pts) {
   std::vector<PlanePt> h = monotoneChain(pts, false, planeCross);
   if (h.size() >= 3)
-    std::rotate(h.begin(), std::min_element(h.begin(), h.end(), [](const PlanePt& a, const PlanePt& b) {
-                  return a.y < b.y || (a.y == b.y && a.x < b.x);
-                }), h.end());
+    std::rotate(h.begin(),
+                std::min_element(h.begin(), h.end(),
+                                 [](const PlanePt& a, const PlanePt& b) {
+                                   return a.y < b.y || (a.y == b.y && a.x < b.x);
+                                 }),
+                h.end());
   return h;
 }
 

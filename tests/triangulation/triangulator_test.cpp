@@ -2,10 +2,7 @@
 
 #include <array>
 #include <string>
-#include <tuple>
 
-#include "orvik/chain/PixelChain.h"
-#include "orvik/matrix/ssematrix.h"
 #include "orvik/triangulation/HPolygonTriangulator.h"
 #include "support/polygons.h"
 
@@ -15,13 +12,14 @@ namespace {
 
 std::vector<std::array<int, 3>> trianglesOf(const CHPolygonTriangulator& t) {
   std::vector<std::array<int, 3>> v(t.GetNumTriangles());
-  for (int i = 0; i < t.GetNumTriangles(); ++i) EXPECT_TRUE(t.GetTriangleIndices(i, v[i][0], v[i][1], v[i][2]));
+  for (int i = 0; i < t.GetNumTriangles(); ++i)
+    EXPECT_TRUE(t.GetTriangleIndices(i, v[i][0], v[i][1], v[i][2]));
   return v;
 }
 
-// A complete triangulation of the ring: n - 2 counter-clockwise triangles of
-// distinct vertices, inside the ring (centroid inside, no edge crossing the
-// boundary), no vertex strictly inside a triangle, areas summing to the ring's.
+// A complete triangulation of the ring: n - 2 counter-clockwise triangles of distinct vertices, inside the
+// ring (centroid inside, no edge crossing the boundary), no vertex strictly inside a triangle, areas summing
+// to the ring's.
 void expectTriangulates(const CHPolygonTriangulator& t, const Ring& ring, bool strictlyPositive = true) {
   const int n = static_cast<int>(ring.size());
   ASSERT_EQ(t.GetNumTriangles(), n - 2);
@@ -43,8 +41,8 @@ void expectTriangulates(const CHPolygonTriangulator& t, const Ring& ring, bool s
   EXPECT_NEAR(sum, std::fabs(area2(ring)), 1e-9 * std::fabs(area2(ring)));
 }
 
-// The clipping order of the triangulator, with every edge of the ring tested
-// for every diagonal: the reference for its edge index.
+// The clipping order of the triangulator, with every edge of the ring tested for every diagonal: the
+// reference for its edge index.
 std::vector<std::array<int, 3>> referenceClip(const Ring& ring, bool is3D) {
   using F = CHSimpleBasisFcns;
   const int n = static_cast<int>(ring.size());
@@ -79,66 +77,56 @@ std::vector<std::array<int, 3>> referenceClip(const Ring& ring, bool is3D) {
   return out;
 }
 
-// The border of a pixel disc, traced: runs of collinear points.
-Ring pixelOutline(int radius) {
-  CSSEMatrix m;
-  m.Create(2 * radius + 8, 2 * radius + 8);
-  int x0 = -1, y0 = -1;
-  for (int y = 0; y < m.GetSizeY(); ++y)
-    for (int x = 0; x < m.GetSizeX(); ++x) {
-      if ((x - radius - 4) * (x - radius - 4) + (y - radius - 4) * (y - radius - 4) > radius * radius) continue;
-      m.SetPoint(x, y, 1.0f);
-      if (x0 < 0) x0 = x, y0 = y;
+// k - 1 points inserted on every edge: runs of collinear points, as traced pixel outlines have.
+Ring subdivided(const Ring& r, int k) {
+  Ring out;
+  for (std::size_t i = 0; i < r.size(); ++i)
+    for (int j = 0; j < k; ++j) {
+      const Pt &a = r[i], &b = r[(i + 1) % r.size()];
+      out.push_back({a.x + (b.x - a.x) * j / k, a.y + (b.y - a.y) * j / k});
     }
-  CPixelChain chain;
-  chain.CreatePixelChain(&m, 0.5f, x0, y0, 1000000, true, true, 0);
-  Ring r;
-  for (int i = 0; i < chain.GetCount(); ++i)
-    r.push_back({float(chain.GetPixelData()[i].x), float(chain.GetPixelData()[i].y)});
-  return r;
+  return out;
 }
 
 }  // namespace
 
-TEST(PolygonTriangulator, EdgeIndexGivesTheReferenceTriangles) {
-  std::vector<std::pair<std::string, Ring>> cases = {
-      {"comb 40", comb(40, 6)}, {"pixel disc 30", pixelOutline(30)}, {"pixel disc 5", pixelOutline(5)}};
-  for (int n : {47, 48, 200, 1500}) cases.push_back({"star " + std::to_string(n), star(n, n)});
+// Both orientations, both starts: the reference's triangles, and (where no edge lies within the tolerance of
+// another) a complete triangulation; the plane polygon gives the same.
+TEST(PolygonTriangulator, ClipsLikeTheReferenceAndCompletely) {
+  struct Case {
+    std::string name;
+    Ring ring;
+    int check;  // 2: every triangle positive, 1: none negative, 0: reference only
+  };
+  std::vector<Case> cases = {{"square", square(), 2},
+                             {"L", lShape(), 2},
+                             {"comb 2", comb(2, 5), 2},
+                             {"comb 20", comb(20, 10), 2},
+                             {"comb 40", comb(40, 6), 2},
+                             {"collinear runs", subdivided(comb(6, 8), 4), 1},
+                             {"collinear star", subdivided(star(30, 3), 3), 1}};
+  for (int n : {12, 19, 47, 48, 61, 103, 200, 600, 1500})
+    cases.push_back({"star " + std::to_string(n), star(n, n), 2});
   // Edges that are almost vertical reach far across under the tolerance.
   Ring steep = star(300, 77);
   for (std::size_t i = 0; i + 1 < steep.size(); i += 5) steep[i + 1].x = steep[i].x + 1e-5f;
-  cases.push_back({"steep edges", steep});
-  // The vertex (0, 40) counts as lying on the edge from (1e-5, 10) to (0, 0),
-  // 30 units beyond its end: |A| = 0.0004 is within the tolerance.
+  cases.push_back({"steep edges", steep, 0});
+  // The vertex (0, 40) counts as lying on the edge from (1e-5, 10) to (0, 0), 30 units beyond its end: |A| =
+  // 0.0004 is within the tolerance.
   Ring reach = {{-10, -10}};
   for (int k = 0; k <= 50; ++k) reach.push_back({10 + 0.5f * std::sin(float(k)), -10 + 70 * k / 50.0f});
   reach.insert(reach.end(), {{-10, 60}, {-10, 45}, {0, 40}, {-10, 35}, {-10, 12}, {1e-5f, 10}, {0, 0}});
-  cases.push_back({"tolerance reach", reach});
-  for (const auto& [name, ring] : cases)
-    for (bool is3D : {false, true}) {
-      SCOPED_TRACE(name + (is3D ? " 3D" : " 2D"));
-      CSSE3dPolygon p = toPolygon(ring);
-      CHPolygonTriangulator t(&p, 1, 1, 1, 1, is3D);
-      EXPECT_EQ(trianglesOf(t), referenceClip(ring, is3D));
-      if (name.rfind("pixel", 0) == 0) expectTriangulates(t, ring, false);
-    }
-}
-
-// Both orientations, both starts; the plane polygon gives the same triangles.
-TEST(PolygonTriangulator, CompleteTriangulationsInBothOrientations) {
-  std::vector<std::pair<std::string, Ring>> cases = {
-      {"square", square()}, {"L", lShape()}, {"comb 2", comb(2, 5)}, {"comb 7", comb(7, 3)}, {"comb 20", comb(20, 10)}};
-  for (unsigned seed = 1; seed <= 40; ++seed) cases.push_back({"star " + std::to_string(seed), star(5 + seed * 7, seed)});
-  cases.push_back({"star 600", star(600, 99)});
-  for (const auto& [name, forward] : cases)
+  cases.push_back({"tolerance reach", reach, 0});
+  for (const auto& c : cases)
     for (bool backwards : {false, true})
       for (bool is3D : {false, true}) {
-        SCOPED_TRACE(name + (backwards ? " clockwise" : "") + (is3D ? " 3D" : " 2D"));
-        const Ring ring = backwards ? reversed(forward) : forward;
+        SCOPED_TRACE(c.name + (backwards ? " clockwise" : "") + (is3D ? " 3D" : " 2D"));
+        const Ring ring = backwards ? reversed(c.ring) : c.ring;
         CSSE3dPolygon p = toPolygon(ring);
         CHPolygonTriangulator t(&p, 1, 1, 1, 1, is3D);
         EXPECT_EQ(t.Is3DTriangulation(), is3D);
-        expectTriangulates(t, ring);
+        EXPECT_EQ(trianglesOf(t), referenceClip(ring, is3D));
+        if (c.check) expectTriangulates(t, ring, c.check == 2);
         CSSE2dPolygon q;
         q.Create(static_cast<int>(ring.size()));
         for (int i = 0; i < q.GetNumPoints(); ++i) q.SetPoint(i, ring[i].x, ring[i].y);
@@ -146,8 +134,8 @@ TEST(PolygonTriangulator, CompleteTriangulationsInBothOrientations) {
       }
 }
 
-TEST(PolygonTriangulator, StepScalesAndPoints) {
-  // Every second point of a doubled star: the step picks the star back.
+// Every second point of a doubled star: the step picks the star back, scaled.
+TEST(PolygonTriangulator, StepScalesAndRanges) {
   const Ring ring = star(60, 5);
   Ring doubled, scaled;
   for (const Pt& p : ring) {
@@ -158,42 +146,31 @@ TEST(PolygonTriangulator, StepScalesAndPoints) {
   CHPolygonTriangulator t(&p, 2, 2.0f, -0.5f, 3.0f, false);
   EXPECT_EQ(t.GetScaleZ(), 3.0f);
   expectTriangulates(t, scaled);
+  const int n = t.GetNumTriangles();
   int a, b, c;
   SSEPoint pa, pb, pc;
   float x = 0, y = 0, x1, y1, x2, y2;
-  ASSERT_TRUE(t.GetTriangleIndices(0, a, b, c) && t.GetTriangle3D(0, pa, pb, pc) && t.GetPoint(b, x, y) &&
-              t.GetDiagonalPoints(0, x1, y1, x2, y2));
+  ASSERT_TRUE(t.GetTriangleIndices(n - 1, a, b, c) && t.GetTriangle3D(n - 1, pa, pb, pc) &&
+              t.GetPoint(b, x, y) && t.GetDiagonalPoints(n - 1, x1, y1, x2, y2));
   EXPECT_TRUE(pa.x == ring[a].x && pa.y == ring[a].y && pa.z == 2.0f + 0.25f * 2 * a && pa.w == 0);
-  EXPECT_TRUE(pc.x == ring[c].x && pc.y == ring[c].y);
+  EXPECT_TRUE(pb.x == ring[b].x && pc.x == ring[c].x && pc.y == ring[c].y);
   EXPECT_TRUE(x == scaled[b].x && y == scaled[b].y);
   EXPECT_TRUE(x1 == scaled[a].x && y1 == scaled[a].y && x2 == scaled[c].x && y2 == scaled[c].y);
-}
+  pa = SSEPoint(7, 7, 7, 7), x = y = x1 = 7;
+  EXPECT_FALSE(t.GetTriangle3D(n, pa, pb, pc) || t.GetTriangle3D(-1, pa, pb, pc) || t.GetPoint(60, x, y) ||
+               t.GetPoint(-1, x, y) || t.DiagonalExists(n) || t.GetDiagonalPoints(-1, x1, y, x, y));
+  EXPECT_TRUE(t.GetPoint(59, x1, y1) && t.DiagonalExists(n - 1));
+  EXPECT_EQ(pa.x + x + y, 21.0f);
 
-TEST(PolygonTriangulator, NothingToBuildAndOutOfRange) {
   CSSE3dPolygon sq = toPolygon(square()), two = toPolygon({{0, 0}, {1, 0}});
-  for (auto [name, p, step] : {std::tuple{"null", static_cast<CSSE3dPolygon*>(nullptr), 1}, {"two points", &two, 1},
-                               {"step 0", &sq, 0}, {"step -1", &sq, -1}, {"step 2", &sq, 2}, {"step 5", &sq, 5}}) {
-    SCOPED_TRACE(name);
-    CHPolygonTriangulator t(p, step, 1, 1, 1, true);
-    EXPECT_EQ(t.GetNumTriangles(), 0);
-    SSEPoint a(7, 7, 7, 7), b, d;
-    float x = 7, y = 7, x2 = 7, y2 = 7;
-    EXPECT_FALSE(t.GetTriangle3D(0, a, b, d) || t.GetPoint(0, x, y) || t.DiagonalExists(0) ||
-                 t.GetDiagonalPoints(0, x, y, x2, y2));
-    EXPECT_EQ(a.x + x + y + x2 + y2, 35.0f);
-  }
-  CHPolygonTriangulator t(&sq, 1, 1, 1, 1, true);
-  SSEPoint a(7, 7, 7, 7), b, c;
-  float x = 7, y = 7;
-  EXPECT_FALSE(t.GetTriangle3D(2, a, b, c) || t.GetTriangle3D(-1, a, b, c) || t.GetPoint(4, x, y) ||
-               t.DiagonalExists(2));
-  EXPECT_TRUE(t.DiagonalExists(1));
-  EXPECT_EQ(a.x + x + y, 21.0f);
+  for (auto [q, step] :
+       {std::pair{&sq, 0}, {&sq, -1}, {&sq, 2}, {&two, 1}, {static_cast<CSSE3dPolygon*>(nullptr), 1}})
+    EXPECT_EQ(CHPolygonTriangulator(q, step, 1, 1, 1, true).GetNumTriangles(), 0) << step;
   // The plane polygon has no points in space.
   CSSE2dPolygon q;
   q.Create(3);
   for (int i = 0; i < 3; ++i) q.SetPoint(i, float(i == 1), float(i == 2));
   CHPolygonTriangulator t2(&q, 1, 1, 1, false);
   EXPECT_EQ(t2.GetNumTriangles(), 1);
-  EXPECT_FALSE(t2.GetTriangle3D(0, a, b, c));
+  EXPECT_FALSE(t2.GetTriangle3D(0, pa, pb, pc));
 }

@@ -212,10 +212,10 @@ TEST(Embed, ThresholdOffsetsAndRefusal) {
   for (int oy = 0; oy < 5; ++oy) {
     SCOPED_TRACE(oy);
     CSSEMatrix t = filled(9, 13, -2.0f);
-    ASSERT_TRUE(t.EmbedMatrix(src, 3, oy, 1.0f));
+    ASSERT_TRUE(t.EmbedMatrix(src, 3, oy, 1.5f));  // only values above it: 2.5, not 1.5
     EXPECT_TRUE(lanesAre(t, [&](int x, int row) {
       const int sx = x - 3, sy = row - oy;
-      return sx >= 0 && sx < 4 && sy >= 0 && sy < 7 && src.GetPoint(sx, sy) > 1.0f ? src.GetPoint(sx, sy)
+      return sx >= 0 && sx < 4 && sy >= 0 && sy < 7 && src.GetPoint(sx, sy) > 1.5f ? src.GetPoint(sx, sy)
                                                                                    : -2.0f;
     }));
   }

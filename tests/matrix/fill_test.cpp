@@ -164,8 +164,8 @@ TEST(Fill, Searches) {
       << "margins: 40 columns are never searched";
 
   m = filled(60, 100);  // 26 lines: FindFirstPoint scans lines 5 .. 20 (rows 20 .. 83)
-  for (const Ints& p : {Ints{25, 30}, {25, 31}, {30, 22}, {19, 40}})
-    m.SetPoint(p[0], p[1], 1.0f);  // 19: left of the margin
+  for (const Ints& p : {Ints{25, 30}, {25, 31}, {30, 22}, {19, 40}, {22, 85}})
+    m.SetPoint(p[0], p[1], 1.0f);  // 19: left of the margin; row 85: below the lines searched
   m.SetPoint(33, 90, 2.0f);
   // FindFirstPoint with <= 1 everywhere: the first vector; FindLastPoint: a strict test, lines down to 2.
   EXPECT_EQ(
@@ -239,7 +239,7 @@ TEST(Fill, DrawingUpToASurface) {
   CSSEMatrix m = filled(2, 10);
   CSSEcharMatrix mask;
   mask.Create(2, 10);
-  mask.SetPoint(1, 4, 3);
+  mask.SetPoint(1, 4, 2);  // the lowest wall value
   m.DrawFirstPointLinedUseMask(1, 1.0f, true, 8.0f, y, mask, 0, true);
   EXPECT_EQ(y, 4);
   EXPECT_TRUE(fieldIs(m, [](int x, int r) { return x == 1 && r > 4 ? 8.0f : 0.0f; }));

@@ -355,6 +355,7 @@ TEST(Values, SumsPatchesAndBoundingBox) {
     m.SetPoint(0, 0, 1.0f);
     EXPECT_EQ(box(true), (Ints{0, 0, 0, 0}));
     m.SetPoint(6, 9, 2.0f);
+    m.SetPoint(3, 8, 2.0f);  // two hits in one line: the lower one is the bottom
     m.SetPoint(3, 4, 2.0f);
     lane(m, 8, 11) = 5.0f;  // spare lane: not an element
     EXPECT_EQ(box(true), (Ints{0, 0, 6, 9}));

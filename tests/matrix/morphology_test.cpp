@@ -233,6 +233,7 @@ TEST(Regions, EraseFrameAndRemoveThinAreas) {
   CSSEMatrix erased = filled(8, 8, -1.0f);
   CSSEMatrix m = field(8, 8, [](int x, int y) { return x >= 1 && x <= 6 && y >= 1 && y <= 5 ? x + y : 0; });
   m.SetPoint(0, 0, 4.0f);  // on the border: never touched
+  m.SetPoint(3, 7, 4.0f);
   const CSSEMatrix before(m);
   m.EraseFrame(&erased);
   const auto ring = [&](int x, int y) {

@@ -6,19 +6,17 @@
 #include <vector>
 
 #include "orvik/matrix/ssematrix.h"
-#include "support/lanes.h"
+#include "support/fields.h"
 
 namespace {
 
 // Values 0 .. 9.5 in steps of 0.5 with runs of 0 and 1, so that thresholds,
 // masks and stencils all see both sides.
-void field(CSSEMatrix& m, int seed) {
-  m.Create(23, 18);
-  for (int y = 0; y < 18; ++y)
-    for (int x = 0; x < 23; ++x) {
-      const int v = (x * 5 + y * 3 + seed * 7 + (x * y) % 7) % 20;
-      m.SetPoint(x, y, v < 4 ? 0.0f : v < 7 ? 1.0f : 0.5f * v);
-    }
+CSSEMatrix values(int seed) {
+  return field(23, 18, [seed](int x, int y) {
+    const int v = (x * 5 + y * 3 + seed * 7 + (x * y) % 7) % 20;
+    return v < 4 ? 0.0f : v < 7 ? 1.0f : 0.5f * v;
+  });
 }
 
 using M = CSSEMatrix;
@@ -41,10 +39,7 @@ Op effect(F f) {
 }
 
 TEST(Aliasing, AnOperandThatIsTheTargetActsAsACopyOfIt) {
-  CSSEMatrix third, mask3;
-  field(third, 5);
-  mask3.Create(3, 3);
-  mask3.Fill(1.0f);
+  CSSEMatrix third = values(5), mask3 = filled(3, 3, 1.0f);
   mask3.SetPoint(1, 1, 2.0f);
   const Case cases[] = {
       {"CopyFromSSEMatrix", effect([](M& t, M& o) { t.CopyFromSSEMatrix(o); })},
@@ -100,17 +95,10 @@ TEST(Aliasing, AnOperandThatIsTheTargetActsAsACopyOfIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CSSEMatrix target, copy, self;
-    field(target, 1);
-    field(copy, 1);
-    field(self, 1);
-    const std::vector<float> separateExtra = c.op(target, copy);
-    const std::vector<float> selfExtra = c.op(self, self);
-    EXPECT_EQ(selfExtra, separateExtra);
-    const CSSEMatrix& expected = c.otherIsOutput ? copy : target;
-    EXPECT_EQ(self.GetSizeX(), expected.GetSizeX());
-    EXPECT_EQ(self.GetSizeY(), expected.GetSizeY());
-    EXPECT_EQ(lanes(self), lanes(expected));
+    CSSEMatrix target = values(1), copy = values(1), self = values(1);
+    const Floats separateExtra = c.op(target, copy);
+    EXPECT_EQ(c.op(self, self), separateExtra);
+    EXPECT_TRUE(sameLanes(self, c.otherIsOutput ? copy : target));
   }
 }
 

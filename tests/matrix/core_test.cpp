@@ -35,28 +35,23 @@ TEST(MatrixCore, LayoutLinesFieldsAndSpareLanes) {
   }
 }
 
-TEST(MatrixCore, FlatIndexIsFourTimesXPlusLane) {
-  CSSEMatrix m = field(6, 9, [](int x, int y) { return 100 * x + y; });
+TEST(MatrixCore, FlatIndexIsFourTimesXPlusLaneAndAccessorsClamp) {
+  CSSEMatrix m = filled(6, 9);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 6; ++x) m.SetPointUnsafe(x, y, static_cast<float>(100 * x + y));
   EXPECT_TRUE(lanesAre(m, [](int x, int row) { return row < 9 ? 100 * x + row : 0; }));
   for (int y = 0; y < 9; ++y)
     for (int x = 0; x < 6; ++x) EXPECT_EQ(m.GetPointAddressUnsafe(x, y), &lane(m, x, y));
+  EXPECT_EQ((std::vector<float>{m.GetPoint(-3, 2), m.GetPointValue(100, -100), m.GetPoint(3, 99)}),
+            (std::vector<float>{2, 500, 308}));
+  m.SetPoint(6 + 4, 9 + 4, -1.0f);
+  EXPECT_EQ(m.GetPointUnsafe(5, 8), -1.0f);
+  EXPECT_EQ(m.GetPointAddress(-1, -1), m.GetPointAddressUnsafe(0, 0));
+  EXPECT_EQ(lane(m, 5, 9), 0.0f);  // the spare lane below the last row: not written by the clamped SetPoint
   m.Fill(2.5f);
   EXPECT_TRUE(lanesAre(m, all(2.5f)));
   m.SetAllPixelValuesToZero();
   EXPECT_TRUE(lanesAre(m, all(0.0f)));
-}
-
-TEST(MatrixCore, ClampingAccessors) {
-  CSSEMatrix m = filled(7, 5);
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 7; ++x) m.SetPointUnsafe(x, y, static_cast<float>(10 * y + x));
-  EXPECT_EQ(m.GetPoint(-3, 2), m.GetPoint(0, 2));
-  EXPECT_EQ(m.GetPointValue(100, -100), 6.0f);
-  EXPECT_EQ(m.GetPoint(3, 99), 43.0f);
-  m.SetPoint(7 + 4, 5 + 4, -1.0f);
-  EXPECT_EQ(m.GetPointUnsafe(6, 4), -1.0f);
-  EXPECT_EQ(m.GetPointAddress(-1, -1), m.GetPointAddressUnsafe(0, 0));
-  EXPECT_EQ(lane(m, 6, 5), 0.0f);  // the spare lane below row 4: not written by the clamped SetPoint
 }
 
 TEST(MatrixCore, CreateStartsAfreshAndReleaseKeepsSizes) {

@@ -1,6 +1,6 @@
-// Every kernel level the processor has gives the SSE4.1 reference's results
-// bit for bit, on sizes that are no multiple of the vector widths, and on a
-// field wide enough that the kernels work through it in several chunks.
+// Every kernel level the processor has gives the SSE4.1 results bit for bit,
+// on sizes that are no multiple of the vector widths, and on a field wide
+// enough that the kernels work through it in several chunks.
 #include <gtest/gtest.h>
 
 #include "orvik/foundation/CpuLevel.h"
@@ -12,13 +12,9 @@ namespace {
 using orvik::ECpuLevel;
 
 // Restores the level in effect when the test ends.
-class LevelGuard {
- public:
-  LevelGuard() : m_level(orvik::GetCpuLevel()) {}
-  ~LevelGuard() { orvik::SetCpuLevel(m_level); }
-
- private:
-  ECpuLevel m_level;
+struct LevelGuard {
+  ~LevelGuard() { orvik::SetCpuLevel(level); }
+  ECpuLevel level = orvik::GetCpuLevel();
 };
 
 TEST(Dispatch, LevelIsLoweredToWhatTheProcessorHas) {
@@ -35,21 +31,19 @@ TEST(Dispatch, LevelIsLoweredToWhatTheProcessorHas) {
 
 TEST(Dispatch, EveryLevelMatchesTheReferenceBitForBit) {
   LevelGuard guard;
-  const ECpuLevel supported = orvik::GetSupportedCpuLevel();
-  if (supported == ECpuLevel::Sse41) GTEST_SKIP() << "the processor has no wider level";
-  struct Size {
-    int x, y;
-  };
-  const Size sizes[] = {{1, 1}, {2, 7}, {5, 3}, {7, 9}, {13, 6}, {18, 11}, {37, 21}, {64, 17}, {101, 43}, {613, 10}};
+  const int supported = static_cast<int>(orvik::GetSupportedCpuLevel());
+  if (supported == static_cast<int>(ECpuLevel::Sse41)) GTEST_SKIP() << "the processor has no wider level";
+  const int sizes[][2] = {{1, 1},   {2, 7},   {5, 3},   {7, 9},    {13, 6},
+                          {18, 11}, {37, 21}, {64, 17}, {101, 43}, {613, 10}};
   for (const auto& op : orvik::test::kernelOperations())
-    for (const Size& s : sizes) {
-      SCOPED_TRACE(op.name + " " + std::to_string(s.x) + " x " + std::to_string(s.y));
-      const CSSEMatrix field = orvik::test::kernelField(s.x, s.y, 17u * s.x + s.y);
-      const CSSEMatrix other = orvik::test::kernelField(s.x, s.y, 5u * s.x + 3u * s.y + 1);
+    for (const auto& s : sizes) {
+      SCOPED_TRACE(op.name + " " + std::to_string(s[0]) + " x " + std::to_string(s[1]));
+      const CSSEMatrix field = orvik::test::kernelField(s[0], s[1], 17u * s[0] + s[1]);
+      const CSSEMatrix other = orvik::test::kernelField(s[0], s[1], 5u * s[0] + 3u * s[1] + 1);
       orvik::SetCpuLevel(ECpuLevel::Sse41);
       CSSEMatrix reference(field);
       op.run(reference, other);
-      for (int level = static_cast<int>(ECpuLevel::Avx2); level <= static_cast<int>(supported); ++level) {
+      for (int level = static_cast<int>(ECpuLevel::Avx2); level <= supported; ++level) {
         SCOPED_TRACE(orvik::CpuLevelName(static_cast<ECpuLevel>(level)));
         orvik::SetCpuLevel(static_cast<ECpuLevel>(level));
         CSSEMatrix wide(field);

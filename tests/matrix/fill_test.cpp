@@ -66,10 +66,6 @@ TEST(Fill, CopyAreaOfMatrix) {
         << r[0] << " " << r[1] << " " << r[2] << " " << r[3];
   EXPECT_FALSE(w.CopyAreaOfMatrix(none, 0, 0, 1, 1));
   EXPECT_EQ(lanes(w), Floats(8, 5.0f));
-  // A window of the matrix itself.
-  w = src;
-  ASSERT_TRUE(w.CopyAreaOfMatrix(w, 1, 3, 4, 6));
-  EXPECT_TRUE(fieldIs(w, [&](int x, int y) { return src.GetPoint(x + 1, y + 3); }));
 }
 
 TEST(Fill, FillAreaExactAndApprox) {
@@ -158,34 +154,33 @@ TEST(Fill, ProfilesRowsAndHoles) {
 }
 
 TEST(Fill, Searches) {
-  int x = -1, y = -1;
-  const auto at = [&] { return Ints{x, y}; };
   CSSEMatrix m = filled(40, 100, 5.0f);
-  m.FindFirstPoint(x, y, 1.0f, true);
-  EXPECT_EQ(at(), (Ints{0, 0})) << "margins: 40 columns are never searched";
+  const auto find = [&m](void (CSSEMatrix::*f)(int&, int&, float, bool), float t, bool above) {
+    int x = -1, y = -1;
+    (m.*f)(x, y, t, above);
+    return Ints{x, y};
+  };
+  EXPECT_EQ(find(&CSSEMatrix::FindFirstPoint, 1.0f, true), (Ints{0, 0}))
+      << "margins: 40 columns are never searched";
 
   m = filled(60, 100);  // 26 lines: FindFirstPoint scans lines 5 .. 20 (rows 20 .. 83)
-  for (const Ints& p : {Ints{25, 30}, {25, 31}, {30, 22}, {19, 40}})
-    m.SetPoint(p[0], p[1], 1.0f);  // 19: left of the margin
+  for (const Ints& p : {Ints{25, 30}, {25, 31}, {30, 22}, {19, 40}, {22, 85}})
+    m.SetPoint(p[0], p[1], 1.0f);  // 19: left of the margin; row 85: below the lines searched
   m.SetPoint(33, 90, 2.0f);
-  m.FindFirstPoint(x, y, 1.0f, true);
-  EXPECT_EQ(at(), (Ints{25, 30}));
-  m.FindFirstPointSpecial(x, y, 1.0f, true);
-  EXPECT_EQ(at(), (Ints{30, 22}));
-  m.FindFirstPoint(x, y, 1.0f, false);  // <= 1 everywhere: the first vector
-  EXPECT_EQ(at(), (Ints{20, 20}));
-  // The last point: a strict test, lines down to 2.
-  m.FindLastPoint(x, y, 1.0f, true);
-  EXPECT_EQ(at(), (Ints{33, 90}));
-  m.FindLastPoint(x, y, 2.0f, true);
-  EXPECT_EQ(at(), (Ints{0, 0}));
+  // FindFirstPoint with <= 1 everywhere: the first vector; FindLastPoint: a strict test, lines down to 2.
+  EXPECT_EQ(
+      (std::vector<Ints>{
+          find(&CSSEMatrix::FindFirstPoint, 1.0f, true), find(&CSSEMatrix::FindFirstPointSpecial, 1.0f, true),
+          find(&CSSEMatrix::FindFirstPoint, 1.0f, false), find(&CSSEMatrix::FindLastPoint, 1.0f, true),
+          find(&CSSEMatrix::FindLastPoint, 2.0f, true)}),
+      (std::vector<Ints>{{25, 30}, {30, 22}, {20, 20}, {33, 90}, {0, 0}}));
   Ints lined;
-  for (int column : {25, 33}) {
-    m.FindFirstPointLined(column, y, 0.5f, true);
-    lined.push_back(y);
-    m.FindFirstPointLinedSpecial(column, y, 0.5f, true);
-    lined.push_back(y);
-  }
+  for (int column : {25, 33})
+    for (auto f : {&CSSEMatrix::FindFirstPointLined, &CSSEMatrix::FindFirstPointLinedSpecial}) {
+      int y = -1;
+      (m.*f)(column, y, 0.5f, true);
+      lined.push_back(y);
+    }
   EXPECT_EQ(lined, (Ints{30, 30, 90, 0}));  // line 22 lies beyond lines 5 .. 20
 
   CSSEMatrix r = filled(10, 2, 1.0f);
@@ -244,7 +239,7 @@ TEST(Fill, DrawingUpToASurface) {
   CSSEMatrix m = filled(2, 10);
   CSSEcharMatrix mask;
   mask.Create(2, 10);
-  mask.SetPoint(1, 4, 3);
+  mask.SetPoint(1, 4, 2);  // the lowest wall value
   m.DrawFirstPointLinedUseMask(1, 1.0f, true, 8.0f, y, mask, 0, true);
   EXPECT_EQ(y, 4);
   EXPECT_TRUE(fieldIs(m, [](int x, int r) { return x == 1 && r > 4 ? 8.0f : 0.0f; }));

@@ -19,7 +19,10 @@ inline CSSEMatrix filled(int sizeX, int sizeY, float value = 0.0f) {
 // A new matrix whose lanes repeat `values` in line order.
 inline CSSEMatrix withLanes(int sizeX, int sizeY, const std::vector<float>& values) {
   CSSEMatrix m = filled(sizeX, sizeY);
-  setLanes(m, values);
+  std::size_t i = 0;
+  for (int g = 0; g < m.GetSSESizeY(); ++g)
+    for (int k = 0; k < 4 * sizeX; ++k)
+      reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g])[k] = values[i++ % values.size()];
   return m;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
-// Test helper: every height-field operation with a kernel per instruction-set
-// level, as one table, and the random fields they run on. The dispatch test
-// runs the table at every level the processor has; the build-equality
-// program hashes its results.
-#include <cstdint>
+// Every height-field operation with a kernel per instruction-set level, as one
+// table, and the random fields they run on. The dispatch test runs the table
+// at every level the processor has; the build-equality program hashes its
+// results.
 #include <functional>
 #include <limits>
 #include <random>
@@ -26,8 +25,8 @@ inline CSSEMatrix kernelField(int sizeX, int sizeY, unsigned seed) {
     float* lanes = reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g]);
     for (int i = 0; i < 4 * sizeX; ++i) {
       const unsigned kind = rng() % 64;
-      lanes[i] = kind < 16   ? 0.0f
-                 : kind < 28 ? static_cast<float>(static_cast<int>(rng() % 7)) * 0.5f
+      lanes[i] = kind < 16    ? 0.0f
+                 : kind < 28  ? static_cast<float>(static_cast<int>(rng() % 7)) * 0.5f
                  : kind == 28 ? std::numeric_limits<float>::quiet_NaN()
                  : kind == 29 ? -std::numeric_limits<float>::infinity()
                               : height(rng);
@@ -42,36 +41,30 @@ struct KernelOperation {
   std::function<void(CSSEMatrix& m, const CSSEMatrix& other)> run;
 };
 
-inline CSSEMatrix maskOf(int sizeX, int sizeY) {
-  CSSEMatrix mask;
-  mask.Create(sizeX, sizeY);
-  for (int y = 0; y < sizeY; ++y)
-    for (int x = 0; x < sizeX; ++x) mask.SetPoint(x, y, 0.25f * static_cast<float>((x * 5 + y * 3) % 7) - 0.5f);
-  return mask;
-}
-
 inline std::vector<KernelOperation> kernelOperations() {
+  using M = CSSEMatrix;
   auto median = [](int h, int inset) {
-    return [h, inset](CSSEMatrix& m, const CSSEMatrix&) {
-      CSSEMatrix dst;
+    return [h, inset](M& m, const M&) {
+      M dst;
       dst.Create(m.GetSizeX(), m.GetSizeY());
-      const int sx = m.GetSizeX(), sy = m.GetSizeY();
-      if (h == 1)
-        CFilters::Median3x3(m, dst, inset, sx - inset, inset / 2, sy - inset);
-      else
-        CFilters::Median5x5(m, dst, inset, sx - inset, inset / 2, sy - inset);
+      (h == 1 ? CFilters::Median3x3 : CFilters::Median5x5)(m, dst, inset, m.GetSizeX() - inset, inset / 2,
+                                                           m.GetSizeY() - inset);
       m = dst;
     };
   };
   auto maskFilter = [](int w, int h, bool normalise, bool threaded) {
-    return [=](CSSEMatrix& m, const CSSEMatrix& other) {
-      CSSEMatrix mask = maskOf(w, h), result(other);
+    return [=](M& m, const M& other) {
+      M mask, result(other);
+      mask.Create(w, h);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          mask.SetPoint(x, y, 0.25f * static_cast<float>((x * 5 + y * 3) % 7) - 0.5f);
       m.MaskFilter(result, mask, normalise, threaded);
       m = result;
     };
   };
   auto erode = [](float r, bool vectorVariant, bool dilate) {
-    return [=](CSSEMatrix& m, const CSSEMatrix&) {
+    return [=](M& m, const M&) {
       const int x1 = m.GetSizeX() - 2, y1 = m.GetSizeY() - 1;
       if (dilate)
         m.Dilate(r, 3.0f, 0.0f, 1, x1, 1, y1, vectorVariant, 0);
@@ -79,7 +72,6 @@ inline std::vector<KernelOperation> kernelOperations() {
         m.Erode(r, 0.0f, 7.0f, 0, x1 + 1, 2, y1, vectorVariant, 0);
     };
   };
-  using M = CSSEMatrix;
   return {
       {"Median3x3", median(1, 0)},
       {"Median3x3 inset", median(1, 3)},
@@ -89,8 +81,13 @@ inline std::vector<KernelOperation> kernelOperations() {
       {"MaskFilter 5x5", maskFilter(5, 5, true, false)},
       {"MaskFilter 4x3 threaded", maskFilter(4, 3, false, true)},
       {"MaskFilter 9x7", maskFilter(9, 7, true, true)},
-      {"ScaleMatrix", [](M& m, const M&) { m.ScaleMatrix(m.GetSizeX() * 3 / 2 + 1, m.GetSizeY() * 2 / 3 + 1); }},
-      {"BoxFilter", [](M& m, const M& o) { M src(o); m.BoxFilter(src, true); }},
+      {"ScaleMatrix",
+       [](M& m, const M&) { m.ScaleMatrix(m.GetSizeX() * 3 / 2 + 1, m.GetSizeY() * 2 / 3 + 1); }},
+      {"BoxFilter",
+       [](M& m, const M& o) {
+         M src(o);
+         m.BoxFilter(src, true);
+       }},
       {"OffsetMatrix", [](M& m, const M&) { m.OffsetMatrix(0.3f); }},
       {"AddMatrix", [](M& m, const M& o) { m.AddMatrix(o); }},
       {"TresholdAbove", [](M& m, const M&) { m.TresholdAbove(0.5f, 2.0f); }},
@@ -109,10 +106,11 @@ inline std::vector<KernelOperation> kernelOperations() {
       {"Erode 6.5 vector", erode(6.5f, true, false)},
       {"Dilate 2", erode(2.0f, false, true)},
       {"Dilate 4", erode(4.0f, true, true)},
-      {"DistanceTransform", [](M& m, const M&) {
-         M dist;
-         m.DistanceTransform(dist, 1, m.GetSizeX() - 1, 0, m.GetSizeY());
-         m = dist;
+      {"DistanceTransform",
+       [](M& m, const M&) {
+         M d;
+         m.DistanceTransform(d, 1, m.GetSizeX() - 1, 0, m.GetSizeY());
+         m = d;
        }},
   };
 }

@@ -35,15 +35,6 @@ inline std::vector<float> lanes(const CSSEMatrix& m) {
   return out;
 }
 
-// Sets the lanes in line order, repeating `values` as often as needed.
-inline void setLanes(CSSEMatrix& m, const std::vector<float>& values) {
-  std::size_t i = 0;
-  for (int g = 0; g < m.GetSSESizeY(); ++g) {
-    float* p = reinterpret_cast<float*>(m.GetMatrixDataDirectly()[g]);
-    for (int k = 0; k < 4 * m.GetSSESizeX(); ++k) p[k] = values[i++ % values.size()];
-  }
-}
-
 // Same sizes and every lane equal bit for bit; names the first lane that differs.
 // anyNaN: every NaN equals every NaN. Which NaN a commutative add or multiply of
 // two NaN operands returns follows the operand order the compiler picks, so

@@ -27,22 +27,13 @@ inline float exchangeMedian(std::vector<float> v) {
 // of h copied from the source, zero outside the rectangle.
 inline void median(const CSSEMatrix& src, CSSEMatrix& dst, int h, int xFrom, int xTo, int yFrom, int yTo) {
   dst.SetAllPixelValuesToZero();
-  for (int b = 0; b < h; ++b) {
+  for (int y = yFrom; y < yTo; ++y)
     for (int x = xFrom; x < xTo; ++x) {
-      dst.SetPoint(x, yFrom + b, src.GetPoint(x, yFrom + b));
-      dst.SetPoint(x, yTo - 1 - b, src.GetPoint(x, yTo - 1 - b));
-    }
-    for (int y = yFrom; y < yTo; ++y) {
-      dst.SetPoint(xFrom + b, y, src.GetPoint(xFrom + b, y));
-      dst.SetPoint(xTo - 1 - b, y, src.GetPoint(xTo - 1 - b, y));
-    }
-  }
-  for (int y = yFrom + h; y <= yTo - 1 - h; ++y)
-    for (int x = xFrom + h; x <= xTo - 1 - h; ++x) {
       std::vector<float> v;
       for (int j = -h; j <= h; ++j)
         for (int i = -h; i <= h; ++i) v.push_back(src.GetPoint(x + i, y + j));
-      dst.SetPoint(x, y, exchangeMedian(v));
+      const bool border = x < xFrom + h || x >= xTo - h || y < yFrom + h || y >= yTo - h;
+      dst.SetPoint(x, y, border ? src.GetPoint(x, y) : exchangeMedian(v));
     }
 }
 

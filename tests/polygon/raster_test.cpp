@@ -22,8 +22,7 @@ struct Shape {
   Ring points;
 };
 
-// Stars sparse and dense, self-crossing rings on floats and on integers,
-// edges through pixel centres, and a ring partly outside the matrix.
+// Stars, self-crossing rings on floats and integers, edges through pixel centres, a ring partly outside.
 std::vector<Shape> shapes() {
   return {{"star", star(40, 1, 22.0f, {30.3f, 25.7f})},
           {"dense star", star(700, 2, 24.0f, {31.0f, 27.0f})},
@@ -41,18 +40,16 @@ CSSE3dPolygon flat(Ring r) {
   return p;
 }
 
-// The crossing test of the polygon's inside tests: within the xy box, bounds
-// included, and odd.
+// The polygons' inside test: within the xy box, bounds included, and odd.
 bool insideOf(CSSE3dPolygon& p, float x, float y) {
   p.CalcBoundingBox();
   const SSEPoint lo = p.GetBottomLeft(), hi = p.GetTopRight();
   return lo.x <= x && x <= hi.x && lo.y <= y && y <= hi.y && inside(pointsOf(p), x, y);
 }
 
-// The fills work on a copy (subsampled by 5 if asked, equal points removed)
-// and scan the polygon's box, clamped into the matrix with rows limited to
-// yFrom .. yTo, from five pixels before it to five after; every inside pixel
-// is written at its clamped position.
+// The fills test a copy (subsampled by 5 if asked, equal points removed) on the
+// polygon's box clamped into the matrix, rows limited to yFrom .. yTo, widened
+// by five pixels; every inside pixel is written at its clamped position.
 void referenceFill(CSSE3dPolygon& p, int w, int h, bool subsample, float yFrom, float yTo,
                    const std::function<void(int, int)>& write) {
   CSSE3dPolygon copy;
@@ -169,10 +166,8 @@ TEST(PolygonFill, CoarseFillStampsEveryThirdInsidePixel) {
   }
 }
 
-// The outline method fills the inside without the outline: away from the
-// outline it agrees with the per-pixel fill, with `invert` it fills the
-// complement, and the flood from the scratch border leaves no outside pixel
-// unvisited.
+// Away from the outline the outline method agrees with the per-pixel fill, or
+// with `invert` its complement: the flood leaves no outside pixel unvisited.
 TEST(PolygonFill, OutlineMethodStaysWithinItsBand) {
   const std::vector<Shape> cases = {
       {"star", star(300, 11, 40.0f, {60.0f, 45.0f})},
@@ -211,9 +206,7 @@ TEST(PolygonFill, OutlineMethodStaysWithinItsBand) {
 }
 
 TEST(PolygonFill, BowRunsAndFromToStampsStayInTheMatrix) {
-  // A bow of two points: below each, from row y + s + offset on, rows down to
-  // the bottom; a point far above the matrix clamps its run instead of
-  // walking it.
+  // Below each bow point, rows from y + s + offset on; a point far above clamps its run.
   CSSEMatrix m = filled(12, 20);
   m.SetRowProcessed(15);
   CSSE3dPolygon bow = flat({{3, 4}, {3.2f, 4}}), far = flat({{8, -2e9f}, {8.2f, -2e9f}});
@@ -268,8 +261,7 @@ TEST(PolygonDraw, OutsidePixelsMatchThePointwiseCrossingTest) {
 }
 
 TEST(PolygonDraw, VertexPlotsRoundAndClamp) {
-  // (3, 3) rounded; four pixels (5..6, 1..2) for the neighbours; clamped to
-  // (9, 0); a NaN column clamps to column 0.
+  // Rounded, four pixels for the neighbours, clamped, a NaN column to column 0.
   CSSE3dPolygon p = polygonOf({{2.5f, 3.49f, 7}, {5.2f, 1.7f, 8}, {1e12f, -1e12f, 9}, {NAN, 4, 6}});
   CSSEMatrix a = filled(10, 8), b = filled(10, 8);
   p.DrawInMatrix(&a, false);
@@ -292,9 +284,8 @@ TEST(PolygonDraw, VertexPlotsRoundAndClamp) {
 }
 
 TEST(PolygonDraw, EdgesCarryInterpolatedHeights) {
-  // A segment of length 3 along x: both ends, then 6 samples half a pixel
-  // apart at z = 0, 1, ..., 5 (the later write wins); an edge shorter than
-  // half a pixel draws its ends only.
+  // Length 3: both ends, then 6 samples at z = 0, 1, ..., 5 (the later write
+  // wins); an edge shorter than half a pixel draws its ends only.
   CSSE3dPolygon p = polygonOf({{2, 2, 0}, {5, 2, 6}, {5.2f, 2.1f, 100}});
   CSSEMatrix m = filled(8, 5, -1.0f);
   p.DrawInMatrixFineZ(&m);

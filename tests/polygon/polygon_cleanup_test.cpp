@@ -41,8 +41,8 @@ TEST(PolygonCleanup, RemoveEqualPointsAgainstAllPairs) {
 }
 
 TEST(PolygonCleanup, LoopRemoval) {
-  // A square whose top edge ties a small clockwise knot; a figure eight whose
-  // cut-off part, started inside the small lobe, is the big lobe, and stays.
+  // A square whose top edge ties a small clockwise knot; a figure eight whose cut-off part, started inside
+  // the small lobe, is the big lobe, and stays.
   const Ring knot = {{0, 0}, {10, 0}, {10, 10}, {4, 10}, {4, 12}, {6, 12}, {6, 8}, {0, 8}};
   const Ring eight = {{0, 0}, {4, 0}, {6, 2}, {7, 2}, {7, 1}, {6, 1}, {4, 3}, {0, 3}};
   for (auto [in, firstStart, expected] :
@@ -101,8 +101,8 @@ TEST(PolygonCleanup, PixelStaircases) {
   for (int k = 0; k < 6; ++k)
     stairs.push_back({12.0f - 2 * k, float(k + 1)}), stairs.push_back({10.0f - 2 * k, float(k + 1)});
   stairs.back() = {0, 6};
-  // Corners are no stairs: a rectangle keeps its area, a lone stair beside a
-  // corner is the corner. Read as runs of 1 and steps of 2, each run loses its end corner.
+  // Corners are no stairs: a rectangle keeps its area, a lone stair beside a corner is the corner. Read as
+  // runs of 1 and steps of 2, each run loses its end corner.
   for (auto [in, window, area, points] :
        {std::tuple{traced(rect(0, 0, 10, 20)), 2, 400.0, 5},
         {traced({{0, 0}, {10, 0}, {10, 19}, {9, 19}, {9, 20}, {0, 20}}), 2, 398.0, 7},
@@ -174,8 +174,8 @@ TEST(PolygonMerge, UnionOutlines) {
     for (const Pt& q : got)
       EXPECT_LT(std::min(distanceToRing(a, q.x, q.y), b.empty() ? 1e9 : distanceToRing(b, q.x, q.y)), 1e-5);
   }
-  // Star rings whose union has no hole (a hole is dropped, which the count
-  // would miss): the merged outline holds the union's area, counted on a grid.
+  // Star rings whose union has no hole (a hole is dropped, which the count would miss): the merged outline
+  // holds the union's area, counted on a grid.
   for (unsigned seed = 2; seed <= 13; ++seed) {
     SCOPED_TRACE(seed);
     const Ring a = star(40, seed, 20.0f), b = star(35, seed + 100, 18.0f, {6.0f, -3.0f});

@@ -237,8 +237,8 @@ TEST(PolygonCore, HeightFilters) {
       EXPECT_FLOAT_EQ(got[i].z, z[i]) << i;
     }
   }
-  // Noise is the library's own generator: rand() stays untouched. Its first
-  // outputs from seed 43211 are 10075, 3475.
+  // Noise is the library's own generator: rand() stays untouched. Its first outputs from seed 43211 are
+  // 10075, 3475.
   std::srand(5);
   const int expectedRand = std::rand();
   std::srand(5);
@@ -269,8 +269,7 @@ TEST(PolygonCore, PairingTwoPolygons) {
   for (const Pt& v : pointsOf(five)) EXPECT_LT(distanceToRing(a, v.x, v.y), 1e-6);
   five.AdaptPolygons(&empty);
   EXPECT_EQ(five.GetNumPoints(), 7);
-  // The start moves to the vertex nearest the other's first point, or the
-  // nearer end of the edge it lies on.
+  // The start moves to the vertex nearest the other's first point, or the nearer end of the edge it lies on.
   const Ring ring = rect(0, 0, 10, 10);
   for (auto [first, start] :
        {std::pair{Pt{9.5f, 9.8f}, 2}, {Pt{10, 7}, 2}, {Pt{10, 3}, 1}, {Pt{0, 1}, 0}, {Pt{0, 9}, 3}}) {

@@ -14,8 +14,8 @@ namespace {
 
 using namespace testpolygons;
 
-// Points every `step` along the closed outline of the square [lo, lo + side]^2,
-// counter-clockwise; step = side gives the four corners.
+// Points every `step` along the closed outline of the square [lo, lo + side]^2, counter-clockwise; step =
+// side gives the four corners.
 Ring squareRing(float lo, float side, float step) {
   const Ring c = rect(lo, lo, lo + side, lo + side);
   const int m = static_cast<int>(std::lround(side / step));
@@ -38,8 +38,7 @@ Ring wobblyRing(int n, double cx, double cy, double radius, double wobble, int l
   return v;
 }
 
-// The directions used without a limit: 8 more for every 8 mean (3D) edge
-// lengths of the circumference 2 pi r.
+// The directions used without a limit: 8 (1 + trunc(2 pi r / mean 3D edge / 8)).
 int directionCountFor(double r, const Ring& ring) {
   double len = 0;
   for (std::size_t i = 0; i < ring.size(); ++i) {
@@ -50,9 +49,8 @@ int directionCountFor(double r, const Ring& ring) {
   return 8 * (1 + static_cast<int>(std::fabs(r) * 2 * M_PI / (len / ring.size()) / 8));
 }
 
-// How far inside the offset distance a corner of the result may lie: it is
-// outside every other k-gon, so outside every inscribed circle of radius
-// r cos(pi / k), and the centres are at most r / 2 apart along the outline.
+// How far inside r a corner of the result may lie: it is outside the inscribed circles (r cos(pi / k)) of
+// discs whose centres are at most r / 2 apart.
 double depthBound(double r, int k) {
   const double rho = r * std::cos(M_PI / k);
   return r - std::sqrt(rho * rho - r * r / 16.0) + 1e-4 * r;
@@ -90,15 +88,13 @@ TEST(PolygonOffset, QuasiMinkowskiMovesAlongRaysFromTheCentre) {
   for (int i = 0; i < 4; ++i)
     EXPECT_LT(std::hypot(pointsOf(p)[i].x - square[i].x, pointsOf(p)[i].y - square[i].y), 1e-5);
 
-  // The length is taken in 3D, the move in xy; z stays. A point on the
-  // centre has no ray and stays where it is.
+  // The length is taken in 3D, the move in xy; a point on the centre has no ray and stays.
   SSEPoint c(0, 0, 0);
   EXPECT_EQ(after({{3, 0, 4}, {0, 0, 0}, {-1, 0, 0}},
                   [&](CSSE3dPolygon& q) { q.DoQuasiMinkowskiDilationCenter(5, c); }),
             (Ring{{6, 0, 4}, {0, 0, 0}, {-6, 0, 0}}));
 
-  // With the hull first: the inner point of the notch is gone, and the
-  // corners move away from the centre (5, 4.4) of the original five points.
+  // With the hull first the notch is gone; the corners move away from the five points' centre.
   const Ring hull = after({{0, 0}, {10, 0}, {10, 10}, {5, 2}, {0, 10}},
                           [](CSSE3dPolygon& q) { q.DoQuasiMinkowskiDilation(2.0f, true); });
   ASSERT_EQ(hull.size(), 4u);
@@ -110,9 +106,8 @@ TEST(PolygonOffset, QuasiMinkowskiMovesAlongRaysFromTheCentre) {
 }
 
 TEST(PolygonOffset, DirectionsAndDegenerateInput) {
-  // Every corner of the result is a corner of a k-gon about one of the
-  // (resampled) ring points: at distance r from it, at a multiple of 2 pi / k.
-  // Some corner sits at an odd multiple, so the count is not k / 2.
+  // Every corner of the result is a corner of a k-gon about a (resampled) ring point; some sit at an odd
+  // multiple of 2 pi / k, so the count is not k / 2.
   const Ring ring = squareRing(0, 8, 1), centres = squareRing(0, 8, 0.5f);
   for (const auto& [r, maxDirections, k] :
        {std::tuple{1.0f, 0, 8}, {2.0f, 0, 16}, {2.0f, 12, 12}, {-2.0f, 0, 16}}) {
@@ -136,8 +131,7 @@ TEST(PolygonOffset, DirectionsAndDegenerateInput) {
     EXPECT_TRUE(odd);
   }
 
-  // A single point (or one point many times) has no edge length: without a
-  // limit it becomes a 1,024-gon, with one a k-gon (three at least), at distance |r|.
+  // A single point has no edge length: a 1,024-gon, or a k-gon (three at least) with a limit.
   for (const auto& [in, r, maxDirections, count] : {std::tuple{Ring{{3, 4, 7}}, 2.0f, 0, 1024},
                                                     {Ring{{3, 4, 7}}, 2.0f, 12, 12},
                                                     {Ring{{3, 4, 7}}, -2.0f, 12, 12},
@@ -153,9 +147,7 @@ TEST(PolygonOffset, DirectionsAndDegenerateInput) {
     EXPECT_GT(area2(out), 0.0);
   }
 
-  // Calls that change nothing: a zero radius or an empty polygon (true), a
-  // non-finite radius or coordinate, far too many corners, an erosion that
-  // leaves nothing or has no inside to shrink (false).
+  // Calls that change nothing, returning true (nothing to do) or false (refused).
   const Ring square = squareRing(0, 10, 10);
   struct Refused {
     const char* name;
@@ -180,12 +172,9 @@ TEST(PolygonOffset, DirectionsAndDegenerateInput) {
 }
 
 TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
-  // Against the offset of the true outline: every corner of the result at
-  // distance r (less at most the depth bound) from the original outline, on
-  // the expected side, and the area between the analytic offsets by r and
-  // by r less that depth. The result runs the way the input does.
-  // The outlines are convex: grown by r their area is A + P r + pi r^2; the
-  // regular ones (sides N, inradius rho) shrink to N (rho - r)^2 tan(pi / N).
+  // Corners at distance r less at most the depth bound from the outline, on the expected side; the area
+  // between the analytic offsets by r and by r - depth (convex: grown A + P r + pi r^2, regular N-gons shrunk
+  // N (rho - r)^2 tan(pi / N)), running the input's way.
   struct Case {
     const char* name;
     Ring ring;
@@ -237,8 +226,8 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
     EXPECT_GE(std::fabs(area), std::min(outer, inner) * (1 - 1e-6));
   }
 
-  // The inner corner of a grown L and the corners of a shrunk square lie
-  // where the offset edges meet (3 from both edges), not cut off by a chord.
+  // The inner corner of a grown L and the corners of a shrunk square lie where the offset edges meet (3 from
+  // both edges), not cut off by a chord.
   for (const auto& [ring, erode, corner] :
        {std::tuple{Ring{{0, 0}, {20, 0}, {20, 10}, {10, 10}, {10, 20}, {0, 20}}, false, Pt{13, 13}},
         {squareRing(5, 20, 20), true, Pt{8, 8}}}) {
@@ -251,10 +240,8 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
 }
 
 TEST(PolygonOffset, CornersLeftAreThoseNoOtherDiscOrTheAreaHolds) {
-  // Every corner of every disc tested against every other disc and the ring
-  // with the crossing test; on outlines without holes the corners left are
-  // exactly the corners of the result. The rings' edges are below r / 2, so
-  // the discs sit on the ring's own points.
+  // The disc corners that no other disc and not the area holds are exactly the result's disc corners (edges
+  // below r / 2: the discs sit on the ring's own points).
   struct Case {
     const char* name;
     Ring ring;
@@ -298,12 +285,8 @@ TEST(PolygonOffset, CornersLeftAreThoseNoOtherDiscOrTheAreaHolds) {
 }
 
 TEST(PolygonOffset, OffsetsThroughAMatrix) {
-  // A square drawn, dilated or eroded and traced: one point per border pixel
-  // (neighbours one step apart, the trace closing within two), z = 0, in the
-  // square's own coordinates. The filled pixels lie inside the square, so a
-  // grown outline stays within r of it and a shrunk one at least r inside;
-  // each side moves by r, or by one pixel more (shrinking) or less (growing)
-  // where the fill leaves the pixels on the outline out.
+  // One point per border pixel, z = 0, in the square's coordinates, within r of it (grown) or at least r
+  // inside; each side moves by r, or one pixel less where the fill leaves the pixels on the outline out.
   const Ring square = squareRing(10.25f, 20, 20);
   CSSE3dPolygon original = polygonOf(square);
   for (const auto& [r, erode] : {std::pair{3.0f, false}, {6.0f, false}, {3.0f, true}, {5.0f, true}}) {
@@ -327,8 +310,7 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
       EXPECT_TRUE(moved == (erode ? -r : r) || moved == (erode ? -r : r) - 1) << moved;
   }
 
-  // Refused, nothing changed: no points, a bad radius or coordinate, a box
-  // beyond reach, no scratch left or nothing left to trace.
+  // Refused, nothing changed: no points, bad radius or coordinate, box beyond reach, nothing left.
   for (const auto& [in, r, erode] : {std::tuple{Ring{}, 3.0f, false},
                                      {square, NAN, false},
                                      {square, 1e9f, false},
@@ -344,9 +326,8 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
 }
 
 TEST(PolygonOffset, InternalAreaDistanceTransform) {
-  // Twenty points (five whole blocks) with heights; scale 0.5 in x and y, 2 in
-  // z. The pixels within 20 of the value in the box widened by four become
-  // the blend of the xy distance d and the 3D distance to (position, height).
+  // Pixels within 20 of the value in the box widened by four become the blend of the xy distance d and the 3D
+  // distance to (position, height).
   const Ring ring = wobblyRing(20, 12, 10, 5, 0, 1);
   const float value = 3.0f;
   t_resolutiondata res{{0.5f, 0.5f, 2.0f}};
@@ -386,8 +367,7 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
       }
   }
 
-  // A scale that is zero, negative or NaN is refused: nothing changes, not
-  // even the normalized points.
+  // A scale that is zero, negative or NaN is refused: not even the normalized points change.
   for (const float bad : {0.0f, -1.0f, NAN})
     for (int a = 0; a < 3; ++a) {
       SCOPED_TRACE(testing::Message() << bad << " on axis " << a);

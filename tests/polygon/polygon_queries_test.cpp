@@ -14,8 +14,7 @@ namespace {
 
 SSEPoint sse(const Pt& p) { return SSEPoint(p.x, p.y, p.z); }
 
-// The first index of 0, stride, ... below end with the strictly smallest
-// measure, of those below 1e7.
+// The first index of 0, stride, ... below end with the strictly smallest measure, of those below 1e7.
 template <class Measure>
 int firstSmallest(int end, int stride, Measure measure) {
   int best = -1;
@@ -137,8 +136,7 @@ TEST(PolygonQueries, DistancesToNormalizedPoints) {
   EXPECT_EQ(CSSE3dPolygon().GetMinEuclDistance(0, 0, 0, 0, true, &index), 1e6f);
   EXPECT_EQ(index, -1);
 
-  // One point moved away is seen when it is sampled: 40 parts sample all, 4
-  // parts points 0, 10, 20, 30.
+  // One point moved away is seen when it is sampled: 40 parts sample all, 4 parts points 0, 10, 20, 30.
   const Ring many = randomRing(40, 10, -40, 40);
   CSSE3dPolygon a = polygonOf(many), moved = polygonOf(many);
   a.NormalizeXYZ(res);
@@ -234,8 +232,8 @@ TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
     p.NormalizeXYZ(res);
     const int step = 1 + trial % 3;
     const bool boxed = trial % 4 == 3;
-    // The thinned ring: n - 1, then 0, step, ... (index <= n - step), closed
-    // back to n - 1 when step >= 2; with the rectangle, outside vertices drop out.
+    // The thinned ring: n - 1, then 0, step, ... (index <= n - step), closed back to n - 1 when step >= 2;
+    // with the rectangle, outside vertices drop out.
     const Pt lo{-6, -7}, hi{8, 5};
     Ring thinned = {ring[n - 1]};
     for (int i = 0; i <= n - step; i += step)
@@ -257,9 +255,8 @@ TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
           EXPECT_EQ(p.PointInLineInnerArea(q.x, q.y, step), inBox && odd);
           EXPECT_EQ(p.PointInLineInnerAreaNormalized(2 * q.x, 2 * q.y, step), odd);
         }
-        // The status against exact vertex, edge and parity answers. Where two
-        // edges of a self-crossing ring meet the parity is that of a point off
-        // the ring; such points are left out.
+        // The status against exact vertex, edge and parity answers. Where two edges of a self-crossing ring
+        // meet the parity is that of a point off the ring; such points are left out.
         bool onVertex = false;
         int onEdges = 0;
         for (int i = 0; i < n; ++i) {

@@ -73,8 +73,7 @@ CSSE3dPolygon occupied() {
   return p;
 }
 
-// Every cut of `full` is refused with the form's documented exception and
-// leaves the polygon as it was.
+// Every cut of `full` is refused with the form's documented exception and leaves the polygon as it was.
 template <class Exception, class Read>
 void everyCutRefused(const Bytes& full, Read read) {
   const Bytes before = serialize(occupied());
@@ -87,8 +86,8 @@ void everyCutRefused(const Bytes& full, Read read) {
 
 }  // namespace
 
-// Each version read from hand-built bytes into a polygon that held something;
-// the current version writes back to the same bytes.
+// Each version read from hand-built bytes into a polygon that held something; the current version writes back
+// to the same bytes.
 TEST(PolygonStorage, StreamVersionsRead) {
   const Pt centre{1, 2, 3};
   Built v2 = Built().put(std::uint32_t(2)).put(std::int32_t(5)).ring(c_points).ring(normalizedOf(c_points));
@@ -148,8 +147,7 @@ TEST(PolygonStorage, ArchiveLayoutAndRoundTrip) {
   const Bytes stored = storeArchive(p);
   EXPECT_EQ(stored, expected.b);
 
-  // Loading keeps x, y, z, sets the normalized points to 0 and keeps the
-  // cached values with the flag cleared.
+  // Loading keeps x, y, z, sets the normalized points to 0 and keeps the cached values with the flag cleared.
   CSSE3dPolygon q = occupied();
   const SSEPoint c0 = centreOf(q), tr0 = q.GetTopRight();
   readArchive(q, stored);
@@ -184,15 +182,14 @@ TEST(PolygonStorage, StreamRoundTrips) {
     readArchive(r, storeArchive(p));
     EXPECT_EQ(pointsOf(r), pts);
   }
-  // A polygon never normalised stores its normalized points as 0, not as what
-  // its memory held before.
+  // A polygon never normalised stores its normalized points as 0, not as what its memory held before.
   CSSE3dPolygon q = occupied();
   readStream(q, serialize(polygonOf(c_points)));
   EXPECT_EQ(normalizedPointsOf(q), Ring(5, Pt{0, 0, 0}));
 }
 
-// Every cut of a stored form and every implausible count is refused with the
-// documented exception, and the polygon keeps what it held.
+// Every cut of a stored form and every implausible count is refused with the documented exception, and the
+// polygon keeps what it held.
 TEST(PolygonStorage, BadInputRefusedPolygonUnchanged) {
   CSSE3dPolygon source = withNormalized(c_points);
   source.CalcBoundingBox();
@@ -227,9 +224,8 @@ TEST(PolygonStorage, BadInputRefusedPolygonUnchanged) {
   }
 }
 
-// The seed corpus of the polygon readers' fuzz targets, replayed: files named
-// valid_* read and store back to the same bytes; every other file must end in
-// a documented exception or a polygon.
+// The seed corpus of the polygon readers' fuzz targets, replayed: files named valid_* read and store back to
+// the same bytes; every other file must end in a documented exception or a polygon.
 TEST(PolygonStorage, SeedCorpusReplays) {
   for (const bool archive : {false, true}) {
     for (const auto& [name, bytes] : seedFiles(archive ? "polygon/archive" : "polygon/stream")) {

@@ -40,12 +40,11 @@ Apply matrix(const float (&r)[4][4], bool rotationOnly) {
 
 }  // namespace
 
-// Every map is checked on what it must keep: the signed volume of point
-// tetrahedra scales by the determinant, and a rigid map keeps every distance.
+// Every map is checked on what it must keep: the signed volume of point tetrahedra scales by the determinant,
+// and a rigid map keeps every distance.
 TEST(PolygonTransform, LengthsAndVolumesUpToTheDeterminant) {
   const float sheared[4][4] = {{2, 1, 0, 5}, {0, 3, 1, -2}, {1, 0, 0.5f, 7}, {0, 0, 0, 1}};
-  // A rotation about z by 0.3 scaled by 2 per axis and moved: with
-  // rotationOnly only the rotation remains.
+  // A rotation about z by 0.3 scaled by 2 per axis and moved: with rotationOnly only the rotation remains.
   const float c = std::cos(0.3f), s = std::sin(0.3f);
   const float scaled[4][4] = {{2 * c, -2 * s, 0, 10}, {2 * s, 2 * c, 0, 20}, {0, 0, 2, 30}, {0, 0, 0, 1}};
   struct Case {
@@ -159,8 +158,8 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
   EXPECT_FALSE(std::isfinite(after({{0, 1, 2}}, matrix(projective, false))[0].y));
 }
 
-// The tilt-and-turn is a true rotation: the mesh's transform with both angles
-// negated, bit for bit, about the origin and about the centre.
+// The tilt-and-turn is a true rotation: the mesh's transform with both angles negated, bit for bit, about the
+// origin and about the centre.
 TEST(PolygonTransform, TransformVerticesIsTheMeshRotation) {
   const Ring pts = randomRing(30, 3, -50.0f, 50.0f);
   for (const auto& [a, b] : {std::pair{0.0f, 0.0f}, {0.4f, -0.9f}, {-2.1f, 1.3f}, {3.0f, 0.25f}}) {
@@ -189,11 +188,11 @@ TEST(PolygonTransform, TransformVerticesIsTheMeshRotation) {
   }
 }
 
-// Every clip against a classification of each vertex on its own, on rings
-// with points exactly on the dividing lines.
+// Every clip against a classification of each vertex on its own, on rings with points exactly on the dividing
+// lines.
 TEST(PolygonClip, HalfPlanesKeepTheStrictSide) {
-  // Symmetric about (0, 0, 0) with points on every axis, so the centre is
-  // exact and some points lie on each line.
+  // Symmetric about (0, 0, 0) with points on every axis, so the centre is exact and some points lie on each
+  // line.
   const Ring symmetric = {{2, 0, 0},  {1, 1, 1},    {0, 2, -1}, {-1, 1, 0},
                           {-2, 0, 1}, {-1, -1, -1}, {0, -2, 1}, {1, -1, -1}};
   struct Case {
@@ -267,11 +266,9 @@ TEST(PolygonClip, AgainstAnotherPolygon) {
   }
 }
 
-// Each start rule on a ring that starts elsewhere: the order stays cyclic and
-// the chosen point comes first.
+// Each start rule on a ring that starts elsewhere: the order stays cyclic and the chosen point comes first.
 TEST(PolygonReorder, StartPointRules) {
-  // 24 points around an ellipse wider in x, tilted so that z varies; the ring
-  // starts at point 5.
+  // 24 points around an ellipse wider in x, tilted so that z varies; the ring starts at point 5.
   Ring ring;
   for (int i = 0; i < 24; ++i) {
     const double t = 2 * M_PI * (i + 5) / 24;
@@ -318,8 +315,7 @@ TEST(PolygonReorder, StartPointRules) {
     EXPECT_EQ(k.k == 0, k.name.find("without") != std::string::npos);  // each rule picks another start
     EXPECT_EQ(after(ring, k.apply), rotated(ring, k.k)) << k.k;
   }
-  // RotateIndices(reference) undoes a shift of a noisy copy; a reference of
-  // another size changes nothing.
+  // RotateIndices(reference) undoes a shift of a noisy copy; a reference of another size changes nothing.
   Ring noisy = rotated(ring, 17);
   for (std::size_t i = 0; i < noisy.size(); ++i) noisy[i].x += (i % 2 ? 0.3f : -0.3f);
   CSSE3dPolygon reference = polygonOf(ring), shorter = polygonOf({ring[0], ring[1]}), p = polygonOf(noisy);

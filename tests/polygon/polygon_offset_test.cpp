@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -149,25 +150,21 @@ TEST(PolygonOffset, DirectionsAndDegenerateInput) {
 
   // Calls that change nothing, returning true (nothing to do) or false (refused).
   const Ring square = squareRing(0, 10, 10);
-  struct Refused {
-    const char* name;
-    Ring in;
-    float r;
-    bool erode, result;
-  };
-  for (const Refused& c : {Refused{"zero radius", square, 0, false, true},
-                           {"empty", {}, 3, false, true},
-                           {"empty erosion", {}, 3, true, true},
-                           {"NaN radius", square, NAN, false, false},
-                           {"infinite radius", square, INFINITY, true, false},
-                           {"NaN coordinate", {{0, 0, 0}, {NAN, 0, 0}, {0, 5, 0}}, 1, false, false},
-                           {"tiny radius on a long outline", square, 1e-7f, false, false},
-                           {"eroded away", square, 6, true, false},
-                           {"segment has no inside", {{0, 0, 0}, {10, 0, 0}}, 1, true, false}}) {
-    SCOPED_TRACE(c.name);
-    CSSE3dPolygon p = polygonOf(c.in);
-    EXPECT_EQ(offset(p, c.r, c.erode), c.result);
-    EXPECT_TRUE(sameBits(pointsOf(p), c.in));
+  for (const auto& [name, in, r, erode, result] :
+       std::vector<std::tuple<const char*, Ring, float, bool, bool>>{
+           {"zero radius", square, 0, false, true},
+           {"empty", {}, 3, false, true},
+           {"empty erosion", {}, 3, true, true},
+           {"NaN radius", square, NAN, false, false},
+           {"infinite radius", square, INFINITY, true, false},
+           {"NaN coordinate", {{0, 0, 0}, {NAN, 0, 0}, {0, 5, 0}}, 1, false, false},
+           {"tiny radius on a long outline", square, 1e-7f, false, false},
+           {"eroded away", square, 6, true, false},
+           {"segment has no inside", {{0, 0, 0}, {10, 0, 0}}, 1, true, false}}) {
+    SCOPED_TRACE(name);
+    CSSE3dPolygon p = polygonOf(in);
+    EXPECT_EQ(offset(p, r, erode), result);
+    EXPECT_TRUE(sameBits(pointsOf(p), in));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "orvik/foundation/qe/HermiteSpline.h"
@@ -96,40 +97,29 @@ TEST(PolygonStorage, StreamVersionsRead) {
   v2box.b.back() = 1;
   v2box.xyz({-1, -2, -3}).xyz({10, 20, 30}).xyz({11, 21, 31}).xyz({-11, -21, -31});
   const Ring zeros(5, Pt{0, 0, 0});
-  struct Case {
-    std::string name;
-    Bytes bytes;
-    Ring points, normalized;
-    Pt centre;
-    bool box;
-  };
-  const std::vector<Case> cases = {
+  const Bytes v1 = Built().put(std::uint32_t(1)).put(std::int32_t(5)).ring(c_points).b;
+  const std::vector<std::tuple<std::string, Bytes, Ring, Ring, Pt, bool>> cases = {
       {"version 0", Built().put(std::uint32_t(0)).b, {}, {}, {0, 0, 0}, false},
-      {"version 1",
-       Built().put(std::uint32_t(1)).put(std::int32_t(5)).ring(c_points).b,
-       c_points,
-       zeros,
-       {0, 0, 0},
-       false},
+      {"version 1", v1, c_points, zeros, {0, 0, 0}, false},
       {"version 2", v2.b, c_points, normalizedOf(c_points), centre, false},
       {"version 2 with box", v2box.b, c_points, normalizedOf(c_points), centre, true},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
+  for (const auto& [name, bytes, points, normalized, centre, box] : cases) {
+    SCOPED_TRACE(name);
     CSSE3dPolygon p = occupied();
     const SSEPoint oldTopRight = p.GetTopRight();
-    readStream(p, k.bytes);
-    EXPECT_EQ(pointsOf(p), k.points);
-    EXPECT_EQ(normalizedPointsOf(p), k.normalized);
-    EXPECT_EQ(xyz(centreOf(p)), k.centre);
+    readStream(p, bytes);
+    EXPECT_EQ(pointsOf(p), points);
+    EXPECT_EQ(normalizedPointsOf(p), normalized);
+    EXPECT_EQ(xyz(centreOf(p)), centre);
     EXPECT_EQ(centreOf(p).w, 0.0f);
-    EXPECT_EQ(p.IsBoundingBoxCalculated(), k.box);
-    if (k.bytes[0] == 2) {
-      EXPECT_EQ(serialize(p), k.bytes);
+    EXPECT_EQ(p.IsBoundingBoxCalculated(), box);
+    if (bytes[0] == 2) {
+      EXPECT_EQ(serialize(p), bytes);
     }
     // A clear stored flag leaves the cached corners alone.
-    EXPECT_EQ(xyz(p.GetTopRight()), k.box ? Pt({10, 20, 30}) : xyz(oldTopRight));
-    EXPECT_EQ(xyz(p.GetBottomLeft()), k.box ? Pt({-1, -2, -3}) : Pt({-100, -200, -300}));
+    EXPECT_EQ(xyz(p.GetTopRight()), box ? Pt({10, 20, 30}) : xyz(oldTopRight));
+    EXPECT_EQ(xyz(p.GetBottomLeft()), box ? Pt({-1, -2, -3}) : Pt({-100, -200, -300}));
     EXPECT_EQ(p.GetTopRight().w, 0.0f);
   }
 }
@@ -200,26 +190,19 @@ TEST(PolygonStorage, BadInputRefusedPolygonUnchanged) {
     std::memcpy(b.data() + at, &n, 4);
     return b;
   };
-  struct Case {
-    std::string name;
-    Bytes bytes;
-    bool archive;
-  };
-  const std::vector<Case> cases = {
-      {"negative count", withCount(stream, 4, -1), false},
-      {"count beyond the bytes", withCount(stream, 4, 8), false},
-      {"largest count", withCount(stream, 4, 0x7fffffff), false},
-      {"version 1 count beyond the points", Built().put(std::uint32_t(1)).put(1).put(std::uint64_t(0)).b,
-       false},
-      {"newer version", Built().put(std::uint32_t(3)).put(std::int32_t(0)).b, false},
-      {"archive negative count", withCount(archive, 0, -1), true},
-      {"archive count a block too many", withCount(archive, 0, 9), true},
-      {"archive largest count", withCount(archive, 0, 0x7fffffff), true},
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
+  for (const auto& [name, bytes, inArchive] : std::vector<std::tuple<std::string, Bytes, bool>>{
+           {"negative count", withCount(stream, 4, -1), false},
+           {"count beyond the bytes", withCount(stream, 4, 8), false},
+           {"largest count", withCount(stream, 4, 0x7fffffff), false},
+           {"version 1 beyond the points", Built().put(std::uint32_t(1)).put(1).put(std::uint64_t(0)).b,
+            false},
+           {"newer version", Built().put(std::uint32_t(3)).put(std::int32_t(0)).b, false},
+           {"archive negative count", withCount(archive, 0, -1), true},
+           {"archive count a block too many", withCount(archive, 0, 9), true},
+           {"archive largest count", withCount(archive, 0, 0x7fffffff), true}}) {
+    SCOPED_TRACE(name);
     CSSE3dPolygon p = occupied();
-    EXPECT_FALSE(accepted(k.archive ? readArchive : readStream, k.bytes, p));
+    EXPECT_FALSE(accepted(inArchive ? readArchive : readStream, bytes, p));
     EXPECT_EQ(serialize(p), serialize(occupied()));
   }
 }
@@ -267,13 +250,7 @@ TEST(PolygonConvert, PolylinesAndSplines) {
   const Ring ring = star(40, 3, 20.0f);  // counter-clockwise
   Ring repeated = reversed(ring);
   repeated.push_back(repeated.front());
-  struct Case {
-    std::string name;
-    Ring vertices;
-    bool closed, counterClockwise;
-    Ring expected;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<std::string, Ring, bool, bool, Ring>> cases = {
       {"counter-clockwise ring", ring, true, true, ring},
       {"clockwise ring kept as it is", reversed(ring), true, false, reversed(ring)},
       {"clockwise ring turned from its tail", reversed(ring), true, true, ring},
@@ -283,18 +260,18 @@ TEST(PolygonConvert, PolylinesAndSplines) {
       {"one vertex", {{1, 2, 3}}, true, true, {{1, 2, 3}}},
       {"empty", {}, true, true, {}},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
+  for (const auto& [name, vertices, closed, counterClockwise, expected] : cases) {
+    SCOPED_TRACE(name);
     QePolyline3D line;
-    for (const Pt& p : k.vertices) line.AppendVertexTail(CbVector3f(p.x, p.y, p.z));
-    line.SetClosed(k.closed);
-    CSSE3dPolygon p(&line, 1.0f, false, k.counterClockwise);
-    EXPECT_EQ(pointsOf(p), k.expected);
+    for (const Pt& p : vertices) line.AppendVertexTail(CbVector3f(p.x, p.y, p.z));
+    line.SetClosed(closed);
+    CSSE3dPolygon p(&line, 1.0f, false, counterClockwise);
+    EXPECT_EQ(pointsOf(p), expected);
     // And back: a closed polyline of the same points.
     std::unique_ptr<QePolyline3D> back(p.ConvertToPolyline());
     EXPECT_FALSE(back->IsOpen());
-    EXPECT_EQ(pointsOf(CSSE3dPolygon(back.get(), 1.0f, false, false)), k.expected);
-    if (k.name == "counter-clockwise ring") {
+    EXPECT_EQ(pointsOf(CSSE3dPolygon(back.get(), 1.0f, false, false)), expected);
+    if (name == "counter-clockwise ring") {
       // Reparametrized as the polygon itself would be.
       CSSE3dPolygon q(&line, 0.7f, true, true);
       p.ReParametrize(0.7f);

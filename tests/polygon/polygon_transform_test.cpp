@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "orvik/polygon/SSE3dPolygon.h"
@@ -13,7 +14,8 @@ namespace {
 
 using namespace testpolygons;
 
-using Apply = std::function<void(CSSE3dPolygon&)>;
+using P = CSSE3dPolygon;
+using Apply = std::function<void(P&)>;
 
 double det3(const Pt& a, const Pt& b, const Pt& c) {
   return double(a.x) * (double(b.y) * c.z - double(b.z) * c.y) -
@@ -47,40 +49,32 @@ TEST(PolygonTransform, LengthsAndVolumesUpToTheDeterminant) {
   // A rotation about z by 0.3 scaled by 2 per axis and moved: with rotationOnly only the rotation remains.
   const float c = std::cos(0.3f), s = std::sin(0.3f);
   const float scaled[4][4] = {{2 * c, -2 * s, 0, 10}, {2 * s, 2 * c, 0, 20}, {0, 0, 2, 30}, {0, 0, 0, 1}};
-  struct Case {
-    std::string name;
-    Apply apply;
-    double det;
-    bool rigid;
-  };
-  const std::vector<Case> cases = {
-      {"RotateZ", [](CSSE3dPolygon& p) { p.RotateZ(0.7f); }, 1, true},
-      {"RotateXYZ", [](CSSE3dPolygon& p) { p.RotateXYZ(0.4f, -1.1f, 2.5f); }, 1, true},
-      {"RotateZAroundPolyCenter", [](CSSE3dPolygon& p) { p.RotateZAroundPolyCenter(-2.0f); }, 1, true},
-      {"TransformVertices", [](CSSE3dPolygon& p) { p.TransformVertices(0.9f, -0.6f); }, 1, true},
-      {"TransformVerticesAboutCenter", [](CSSE3dPolygon& p) { p.TransformVerticesAboutCenter(-1.3f, 2.2f); },
-       1, true},
+  const std::vector<std::tuple<std::string, Apply, double, bool>> cases = {
+      {"RotateZ", [](P& p) { p.RotateZ(0.7f); }, 1, true},
+      {"RotateXYZ", [](P& p) { p.RotateXYZ(0.4f, -1.1f, 2.5f); }, 1, true},
+      {"RotateZAroundPolyCenter", [](P& p) { p.RotateZAroundPolyCenter(-2.0f); }, 1, true},
+      {"TransformVertices", [](P& p) { p.TransformVertices(0.9f, -0.6f); }, 1, true},
+      {"TransformVerticesAboutCenter", [](P& p) { p.TransformVerticesAboutCenter(-1.3f, 2.2f); }, 1, true},
       {"matrix, affine", matrix(sheared, false), 2 * 1.5 + 1, false},
       {"matrix, scaled", matrix(scaled, false), 8, false},
       {"matrix, rotationOnly", matrix(scaled, true), 1, true},
-      {"SwapXandZCoord", [](CSSE3dPolygon& p) { p.SwapXandZCoord(); }, -1, true},
-      {"SwapYandZCoord", [](CSSE3dPolygon& p) { p.SwapYandZCoord(); }, -1, true},
-      {"FlipOrientationZ", [](CSSE3dPolygon& p) { p.FlipOrientationZ(true); }, -1, true},
-      {"FlipOrientationAndMoveCoordsZ", [](CSSE3dPolygon& p) { p.FlipOrientationAndMoveCoordsZ(3.5f); }, -1,
-       true},
+      {"SwapXandZCoord", [](P& p) { p.SwapXandZCoord(); }, -1, true},
+      {"SwapYandZCoord", [](P& p) { p.SwapYandZCoord(); }, -1, true},
+      {"FlipOrientationZ", [](P& p) { p.FlipOrientationZ(true); }, -1, true},
+      {"FlipOrientationAndMoveCoordsZ", [](P& p) { p.FlipOrientationAndMoveCoordsZ(3.5f); }, -1, true},
   };
   const Ring pts = randomRing(41, 7, -20.0f, 20.0f);
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    const Ring out = after(pts, k.apply);
+  for (const auto& [name, apply, det, rigid] : cases) {
+    SCOPED_TRACE(name);
+    const Ring out = after(pts, apply);
     ASSERT_EQ(out.size(), pts.size());
     for (std::size_t i = 0; i + 3 < pts.size(); ++i) {
       const double before =
           det3(minus(pts[i + 1], pts[i]), minus(pts[i + 2], pts[i]), minus(pts[i + 3], pts[i]));
       const double now =
           det3(minus(out[i + 1], out[i]), minus(out[i + 2], out[i]), minus(out[i + 3], out[i]));
-      ASSERT_NEAR(now, k.det * before, 1e-4 * std::fabs(k.det * 64000)) << i;
-      for (std::size_t j = 0; k.rigid && j < i; ++j)
+      ASSERT_NEAR(now, det * before, 1e-4 * std::fabs(det * 64000)) << i;
+      for (std::size_t j = 0; rigid && j < i; ++j)
         ASSERT_NEAR(length(minus(out[i], out[j])), length(minus(pts[i], pts[j])), 2e-4) << i << " " << j;
     }
   }
@@ -92,41 +86,24 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
   const float projective[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {1, 0, 0, 0}};
   // rotationOnly drops a column too short to have a direction.
   const float degenerate[4][4] = {{1e-20f, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 3, 0}, {0, 0, 0, 1}};
-  struct Case {
-    std::string name;
-    Apply apply;
-    Pt in, out;
-    bool box;  // recalculated afterwards
-  };
-  const std::vector<Case> cases = {
-      {"RotateZ quarter turn",
-       [](CSSE3dPolygon& p) { p.RotateZ(float(M_PI / 2)); },
-       {1, 0, 5},
-       {0, -1, 5},
-       false},
-      {"RotateXYZ zero", [](CSSE3dPolygon& p) { p.RotateXYZ(0, 0, 0); }, {3, -4, 5}, {3, -4, 5}, false},
-      {"RotateXYZ about x",
-       [](CSSE3dPolygon& p) { p.RotateXYZ(float(M_PI / 2), 0, 0); },
-       {0, 1, 0},
-       {0, 0, -1},
-       false},
-      {"TransformVertices zero",
-       [](CSSE3dPolygon& p) { p.TransformVertices(0, 0); },
-       {3, -4, 5},
-       {3, -4, 5},
-       true},
+  // Name, map, point in, point out, whether the box is recalculated afterwards.
+  const std::vector<std::tuple<std::string, Apply, Pt, Pt, bool>> cases = {
+      {"RotateZ quarter turn", [](P& p) { p.RotateZ(float(M_PI / 2)); }, {1, 0, 5}, {0, -1, 5}, false},
+      {"RotateXYZ zero", [](P& p) { p.RotateXYZ(0, 0, 0); }, {3, -4, 5}, {3, -4, 5}, false},
+      {"RotateXYZ about x", [](P& p) { p.RotateXYZ(float(M_PI / 2), 0, 0); }, {0, 1, 0}, {0, 0, -1}, false},
+      {"TransformVertices zero", [](P& p) { p.TransformVertices(0, 0); }, {3, -4, 5}, {3, -4, 5}, true},
       {"TransformVertices tilt",
-       [&](CSSE3dPolygon& p) { p.TransformVertices(0, b); },
+       [&](P& p) { p.TransformVertices(0, b); },
        {1, 0, 0},
        {std::cos(b), 0, std::sin(b)},
        true},
       {"TransformVertices off the plane",
-       [&](CSSE3dPolygon& p) { p.TransformVertices(float(M_PI / 2), b); },
+       [&](P& p) { p.TransformVertices(float(M_PI / 2), b); },
        {0, 0, 1},
        {0, -std::sin(b), std::cos(b)},
        true},
       {"identity",
-       [](CSSE3dPolygon& p) { p.TransformUseGivenMatrix(CbMatrix4Rf(), false); },
+       [](P& p) { p.TransformUseGivenMatrix(CbMatrix4Rf(), false); },
        {3, -4, 5},
        {3, -4, 5},
        false},
@@ -135,22 +112,22 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
       {"perspective divide", matrix(projective, false), {4, 2, 8}, {1, 0.5f, 2}, false},
       {"short column, rotationOnly", matrix(degenerate, true), {5, 6, 7}, {0, 6, 7}, false},
       {"FlipOrientationZ below the centre",
-       [](CSSE3dPolygon& p) { p.FlipOrientationZ(false); },
+       [](P& p) { p.FlipOrientationZ(false); },
        {1, 2, 5},
        {1, 2, 0},
        false},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    CSSE3dPolygon p = polygonOf({k.in});
+  for (const auto& [name, apply, in, out, box] : cases) {
+    SCOPED_TRACE(name);
+    CSSE3dPolygon p = polygonOf({in});
     p.CalcBoundingBox();
-    k.apply(p);
+    apply(p);
     const Pt q = pointsOf(p)[0];
-    EXPECT_NEAR(q.x, k.out.x, 1e-6);
-    EXPECT_NEAR(q.y, k.out.y, 1e-6);
-    EXPECT_NEAR(q.z, k.out.z, 1e-6);
-    EXPECT_EQ(p.IsBoundingBoxCalculated(), k.box);
-    if (k.box) {
+    EXPECT_NEAR(q.x, out.x, 1e-6);
+    EXPECT_NEAR(q.y, out.y, 1e-6);
+    EXPECT_NEAR(q.z, out.z, 1e-6);
+    EXPECT_EQ(p.IsBoundingBoxCalculated(), box);
+    if (box) {
       EXPECT_EQ(p.GetTopRight().x, q.x);
     }
   }
@@ -195,13 +172,7 @@ TEST(PolygonClip, HalfPlanesKeepTheStrictSide) {
   // line.
   const Ring symmetric = {{2, 0, 0},  {1, 1, 1},    {0, 2, -1}, {-1, 1, 0},
                           {-2, 0, 1}, {-1, -1, -1}, {0, -2, 1}, {1, -1, -1}};
-  struct Case {
-    std::string name;
-    void (CSSE3dPolygon::*clip)();
-    float Pt::*axis;
-    bool below;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<std::string, void (P::*)(), float Pt::*, bool>> cases = {
       {"KeepLeftHalfPlaneX", &CSSE3dPolygon::KeepLeftHalfPlaneX, &Pt::x, true},
       {"KeepRightHalfPlaneX", &CSSE3dPolygon::KeepRightHalfPlaneX, &Pt::x, false},
       {"KeepLowerHalfPlaneY", &CSSE3dPolygon::KeepLowerHalfPlaneY, &Pt::y, true},
@@ -209,18 +180,18 @@ TEST(PolygonClip, HalfPlanesKeepTheStrictSide) {
       {"KeepLowerHalfPlaneZ", &CSSE3dPolygon::KeepLowerHalfPlaneZ, &Pt::z, true},
       {"KeepUpperHalfPlaneZ", &CSSE3dPolygon::KeepUpperHalfPlaneZ, &Pt::z, false},
   };
-  for (const Case& k : cases) {
+  for (const auto& [name, clip, axis, below] : cases) {
     for (const Ring& pts : {symmetric, randomRing(37, 11, -9.0f, 9.0f)}) {
-      SCOPED_TRACE(k.name + (pts == symmetric ? " symmetric" : " random"));
+      SCOPED_TRACE(name + (pts == symmetric ? " symmetric" : " random"));
       CSSE3dPolygon p = polygonOf(pts);
       p.CalcGeometricCenter();
       SSEPoint c;
       p.GetGeometricCenter(c);
-      const float centre = k.axis == &Pt::x ? c.x : k.axis == &Pt::y ? c.y : c.z;
-      (p.*k.clip)();
+      const float centre = axis == &Pt::x ? c.x : axis == &Pt::y ? c.y : c.z;
+      (p.*clip)();
       Ring expected;
       for (const Pt& q : pts)
-        if (k.below ? q.*k.axis < centre : q.*k.axis > centre) expected.push_back(q);
+        if (below ? q.*axis < centre : q.*axis > centre) expected.push_back(q);
       EXPECT_EQ(pointsOf(p), expected);
     }
   }
@@ -259,10 +230,8 @@ TEST(PolygonClip, AgainstAnotherPolygon) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     CSSE3dPolygon other = polygonOf(k.other);
-    EXPECT_EQ(
-        after(pts,
-              [&](CSSE3dPolygon& p) { k.inInner ? p.KeepPointsInInner(other) : p.KeepPointsBelow(other); }),
-        k.expected);
+    EXPECT_EQ(after(pts, [&](P& p) { k.inInner ? p.KeepPointsInInner(other) : p.KeepPointsBelow(other); }),
+              k.expected);
   }
 }
 
@@ -288,32 +257,27 @@ TEST(PolygonReorder, StartPointRules) {
   };
   const auto right = [&](const Pt& p) { return p.x > c.x; };
   const auto up = [&](const Pt& p) { return p.y > c.y; };
-  struct Case {
-    std::string name;
-    Apply apply;
-    int k;
-  };
-  const std::vector<Case> cases = {
-      {"RotateIndices", [](CSSE3dPolygon& p) { p.RotateIndices(); },
+  const std::vector<std::tuple<std::string, Apply, int>> cases = {
+      {"RotateIndices", [](P& p) { p.RotateIndices(); },
        best(right, [&](const Pt& p) { return std::fabs(p.y - c.y); })},
-      {"RotateIndicesXZ(tol)", [](CSSE3dPolygon& p) { p.RotateIndicesXZ(0.9f); },
+      {"RotateIndicesXZ(tol)", [](P& p) { p.RotateIndicesXZ(0.9f); },
        best([&](const Pt& p) { return right(p) && std::fabs(p.z - c.z) < 0.9f; },
             [](const Pt& p) { return -p.x; })},
-      {"RotateIndicesYZ(tol)", [](CSSE3dPolygon& p) { p.RotateIndicesYZ(0.9f); },
+      {"RotateIndicesYZ(tol)", [](P& p) { p.RotateIndicesYZ(0.9f); },
        best([&](const Pt& p) { return up(p) && std::fabs(p.z - c.z) < 0.9f; },
             [](const Pt& p) { return -p.y; })},
-      {"RotateIndicesXY", [](CSSE3dPolygon& p) { p.RotateIndicesXY(); },
+      {"RotateIndicesXY", [](P& p) { p.RotateIndicesXY(); },
        best(right, [&](const Pt& p) { return std::fabs(std::asin((p.z - c.z) / length(minus(p, c)))); })},
-      {"RotateIndicesXZ", [](CSSE3dPolygon& p) { p.RotateIndicesXZ(); },
+      {"RotateIndicesXZ", [](P& p) { p.RotateIndicesXZ(); },
        best(right, [&](const Pt& p) { return std::fabs(std::atan2(p.z - c.z, p.x - c.x)); })},
-      {"RotateIndicesYZ", [](CSSE3dPolygon& p) { p.RotateIndicesYZ(); },
+      {"RotateIndicesYZ", [](P& p) { p.RotateIndicesYZ(); },
        best(up, [&](const Pt& p) { return std::fabs(std::atan2(p.z - c.z, p.y - c.y)); })},
-      {"RotateIndicesXZ(tol) without candidates", [](CSSE3dPolygon& p) { p.RotateIndicesXZ(0.0f); }, 0},
+      {"RotateIndicesXZ(tol) without candidates", [](P& p) { p.RotateIndicesXZ(0.0f); }, 0},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    EXPECT_EQ(k.k == 0, k.name.find("without") != std::string::npos);  // each rule picks another start
-    EXPECT_EQ(after(ring, k.apply), rotated(ring, k.k)) << k.k;
+  for (const auto& [name, apply, k] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(k == 0, name.find("without") != std::string::npos);  // each rule picks another start
+    EXPECT_EQ(after(ring, apply), rotated(ring, k)) << k;
   }
   // RotateIndices(reference) undoes a shift of a noisy copy; a reference of another size changes nothing.
   Ring noisy = rotated(ring, 17);

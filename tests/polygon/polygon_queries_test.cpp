@@ -119,6 +119,8 @@ TEST(PolygonQueries, DistancesToNormalizedPoints) {
     p.GetMinMaxEuclDistanceXY(x, y, skip, mn, mx);
     EXPECT_EQ(std::pair(mn, mx), std::pair(blocksXY, maxXY));
   }
+  // The tail's first point counts.
+  EXPECT_EQ(p.GetMinEuclDistance(pts[20].x * 0.5f, pts[20].y * 2.0f, pts[20].z * 1.5f, 0, true), 0.0f);
   // Fewer than four points: no whole block, unless the tail is asked for.
   CSSE3dPolygon three = polygonOf({{0, 0}, {1, 0}, {0, 1}});
   three.NormalizeXYZ(res = t_resolutiondata());

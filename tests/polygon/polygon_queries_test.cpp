@@ -218,6 +218,12 @@ TEST(PolygonQueries, RaysAndBands) {
 }
 
 TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
+  CSSE3dPolygon unit = polygonOf(square());
+  for (auto [q, status] : {std::pair{Pt{0.5f, 0.5f}, CSSE3dPolygon::ePointInside},
+                           {Pt{0, 0}, CSSE3dPolygon::ePointOnVertex},
+                           {Pt{0.5f, 0}, CSSE3dPolygon::ePointOnEdge},
+                           {Pt{2, 2}, CSSE3dPolygon::ePointOutside}})
+    EXPECT_EQ(unit.PointStatusWithRespectToPolygon(sse(q)), status) << q;
   EXPECT_EQ(CSSE3dPolygon().PointStatusWithRespectToPolygon(SSEPoint()), CSSE3dPolygon::ePointOutside);
   for (int trial = 0; trial < 40; ++trial) {
     SCOPED_TRACE(trial);

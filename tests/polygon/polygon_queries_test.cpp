@@ -14,6 +14,15 @@ namespace {
 
 SSEPoint sse(const Pt& p) { return SSEPoint(p.x, p.y, p.z); }
 
+// The first index of 0, stride, ... below end with the strictly smallest measure, of those below 1e7.
+template <class Measure>
+int firstSmallest(int end, int stride, Measure measure) {
+  int best = -1;
+  for (int i = 0; i < end; i += stride)
+    if (measure(i) < 1e7f && (best < 0 || measure(i) < measure(best))) best = i;
+  return best;
+}
+
 }  // namespace
 
 TEST(PolygonQueries, ClosestPointsAgainstBruteForce) {
@@ -33,35 +42,28 @@ TEST(PolygonQueries, ClosestPointsAgainstBruteForce) {
     SCOPED_TRACE(trial);
     const float x = u(rng), y = u(rng), z = u(rng), tol = std::fabs(u(rng)) / 4;
     const int step = 1 + trial % 5;
-    // The first index of i = 0, stride, ... below end with the strictly smallest measure.
-    const auto first = [&](int end, int stride, auto measure) {
-      int best = -1;
-      for (int i = 0; i < end; i += stride)
-        if (measure(i) < 1e7f && (best < 0 || measure(i) < measure(best))) best = i;
-      return best;
-    };
     const auto d = [](float a, float b) { return (a - b) * (a - b); };
     const auto xy = [&](int i) { return d(pts[i].x, x) + d(pts[i].y, y); };
     SSEPoint q(x, y, z);
-    EXPECT_EQ(p.ClosestPoint(q), first(n, 1, [&](int i) { return std::sqrt(xy(i) + d(pts[i].z, z)); }));
-    EXPECT_EQ(p.ClosestPointX(x), first(n - 1, 2, [&](int i) { return std::fabs(pts[i].x - x); }));
-    EXPECT_EQ(p.ClosestPointY(y), first(n - 1, 2, [&](int i) { return std::fabs(pts[i].y - y); }));
-    EXPECT_EQ(p.ClosestPointZ(z), first(n - 1, 2, [&](int i) { return std::fabs(pts[i].z - z); }));
+    EXPECT_EQ(p.ClosestPoint(q),
+              firstSmallest(n, 1, [&](int i) { return std::sqrt(xy(i) + d(pts[i].z, z)); }));
+    EXPECT_EQ(p.ClosestPointX(x), firstSmallest(n - 1, 2, [&](int i) { return std::fabs(pts[i].x - x); }));
+    EXPECT_EQ(p.ClosestPointY(y), firstSmallest(n - 1, 2, [&](int i) { return std::fabs(pts[i].y - y); }));
+    EXPECT_EQ(p.ClosestPointZ(z), firstSmallest(n - 1, 2, [&](int i) { return std::fabs(pts[i].z - z); }));
     EXPECT_EQ(p.ClosestPointXWithZLimitation(x, z),
-              first(n - 1, 2, [&](int i) { return pts[i].z > z ? std::fabs(pts[i].x - x) : 1e7f; }));
+              firstSmallest(n - 1, 2, [&](int i) { return pts[i].z > z ? std::fabs(pts[i].x - x) : 1e7f; }));
     EXPECT_EQ(p.ClosestPointYZ(y, z),
-              first(n - 1, 2, [&](int i) { return d(pts[i].y, y) + d(pts[i].z, z); }));
-    EXPECT_EQ(p.ClosestPointXY(x, y, step), first(n - 1, step, xy));
-    EXPECT_EQ(p.ClosestPointXYWithLast(x, y, step), first(n, step, xy));
-    EXPECT_EQ(p.FindIndexOfPoint(q), first(n, 1, [&](int i) { return std::sqrt(xy(i)); }));
-    int maxY = -1, minY = -1;
-    for (int i = 0; i < n; ++i) {
-      if (!(std::fabs(pts[i].x - x) < tol)) continue;
-      if (maxY < 0 || pts[i].y > pts[maxY].y) maxY = i;
-      if (minY < 0 || pts[i].y < pts[minY].y) minY = i;
-    }
-    EXPECT_EQ(p.ClosestPointXWithMaximalY(x, tol), maxY);
-    EXPECT_EQ(p.ClosestPointXWithMinimalY(x, tol), minY);
+              firstSmallest(n - 1, 2, [&](int i) { return d(pts[i].y, y) + d(pts[i].z, z); }));
+    EXPECT_EQ(p.ClosestPointXY(x, y, step), firstSmallest(n - 1, step, xy));
+    EXPECT_EQ(p.ClosestPointXYWithLast(x, y, step), firstSmallest(n, step, xy));
+    EXPECT_EQ(p.FindIndexOfPoint(q), firstSmallest(n, 1, [&](int i) { return std::sqrt(xy(i)); }));
+    // Of the points within tol of x in x, the highest and the lowest.
+    const auto nearX = [&](float sign) {
+      return firstSmallest(n, 1,
+                           [&](int i) { return std::fabs(pts[i].x - x) < tol ? sign * pts[i].y : 1e7f; });
+    };
+    EXPECT_EQ(p.ClosestPointXWithMaximalY(x, tol), nearX(-1));
+    EXPECT_EQ(p.ClosestPointXWithMinimalY(x, tol), nearX(1));
   }
 }
 
@@ -117,8 +119,8 @@ TEST(PolygonQueries, DistancesToNormalizedPoints) {
     p.GetMinMaxEuclDistanceXY(x, y, skip, mn, mx);
     EXPECT_EQ(std::pair(mn, mx), std::pair(blocksXY, maxXY));
   }
-  EXPECT_EQ(p.GetMinEuclDistance(pts[20].x * 0.5f, pts[20].y * 2.0f, pts[20].z * 1.5f, 0, true),
-            0.0f);  // the tail's first
+  // The tail's first point counts.
+  EXPECT_EQ(p.GetMinEuclDistance(pts[20].x * 0.5f, pts[20].y * 2.0f, pts[20].z * 1.5f, 0, true), 0.0f);
   // Fewer than four points: no whole block, unless the tail is asked for.
   CSSE3dPolygon three = polygonOf({{0, 0}, {1, 0}, {0, 1}});
   three.NormalizeXYZ(res = t_resolutiondata());
@@ -136,7 +138,7 @@ TEST(PolygonQueries, DistancesToNormalizedPoints) {
   EXPECT_EQ(CSSE3dPolygon().GetMinEuclDistance(0, 0, 0, 0, true, &index), 1e6f);
   EXPECT_EQ(index, -1);
 
-  // One point moved away is seen when it is sampled: 40 parts sample all.
+  // One point moved away is seen when it is sampled: 40 parts sample all, 4 parts points 0, 10, 20, 30.
   const Ring many = randomRing(40, 10, -40, 40);
   CSSE3dPolygon a = polygonOf(many), moved = polygonOf(many);
   a.NormalizeXYZ(res);
@@ -144,44 +146,42 @@ TEST(PolygonQueries, DistancesToNormalizedPoints) {
     EXPECT_FALSE(a.IsDifferentFromOtherPolygon(&a, parts, 0.001f)) << parts;
   moved.SetPoint(13, 500, 500, 500);
   EXPECT_TRUE(moved.IsDifferentFromOtherPolygon(&a, 40, 1.0f));
-  EXPECT_FALSE(moved.IsDifferentFromOtherPolygon(&a, 4, 1.0f));  // samples 0, 10, 20, 30
+  EXPECT_FALSE(moved.IsDifferentFromOtherPolygon(&a, 4, 1.0f));
   EXPECT_TRUE(CSSE3dPolygon().IsDifferentFromOtherPolygon(&a, 4, 1.0f));
 }
 
 TEST(PolygonQueries, CrossingsAgainstExactArithmetic) {
   std::mt19937 rng(12);
   std::uniform_int_distribution<int> u(-12, 12);
+  // The first edge i of `ring` (with its end, i + 1) that meets one of `other`'s edges, or -1.
+  const auto firstMeeting = [](const Ring& ring, const Ring& other, bool closedOther) {
+    const int n = int(ring.size()), m = int(other.size());
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < (closedOther ? m : m - 1); ++j)
+        if (segmentsMeet(ring[i], ring[(i + 1) % n], other[j], other[(j + 1) % m])) return i;
+    return -1;
+  };
   for (int trial = 0; trial < 300; ++trial) {
     SCOPED_TRACE(trial);
     const Ring ring = randomRing(3 + trial % 9, 2 * trial, -10, 10, true);
-    const int n = int(ring.size());
-    const CSSE3dPolygon p = polygonOf(ring);
+    const Ring other = randomRing(3 + trial % 7, 2 * trial + 1, -10, 10, true);
     const Pt a{float(u(rng)), float(u(rng))}, b{float(u(rng)), float(u(rng))};
-    int expected = -1;
-    for (int i = 0; i < n && expected < 0; ++i)
-      if (segmentsMeet(ring[i], ring[(i + 1) % n], a, b)) expected = i;
+    const int n = int(ring.size()), onAB = firstMeeting(ring, {a, b}, false),
+              onOther = firstMeeting(ring, other, true);
+    const CSSE3dPolygon p = polygonOf(ring);
     SSEPoint out;
     int index = -1;
-    ASSERT_EQ(p.FindIntersection(sse(a), sse(b), out, index), expected >= 0);
-    if (expected >= 0) {
-      EXPECT_EQ(index, expected + 1);
-      EXPECT_LT(distanceToSegment(ring[expected], ring[(expected + 1) % n], out.x, out.y), 1e-4);
+    ASSERT_EQ(p.FindIntersection(sse(a), sse(b), out, index), onAB >= 0);
+    if (onAB >= 0) {
+      EXPECT_EQ(index, onAB + 1);
+      EXPECT_LT(distanceToSegment(ring[onAB], ring[(onAB + 1) % n], out.x, out.y), 1e-4);
       EXPECT_LT(distanceToSegment(a, b, out.x, out.y), 1e-4);
       EXPECT_EQ(out.z, 0.0f);
     }
-    // Against another ring: the crossing lies on the first edge of this ring
-    // that meets one.
-    const Ring other = randomRing(3 + trial % 7, 2 * trial + 1, -10, 10, true);
-    const int m = int(other.size());
-    int firstEdge = -1;
-    for (int i = 0; i < n && firstEdge < 0; ++i)
-      for (int j = 0; j < m && firstEdge < 0; ++j)
-        if (segmentsMeet(ring[i], ring[(i + 1) % n], other[j], other[(j + 1) % m])) firstEdge = i;
-    SSEPoint cross;
-    ASSERT_EQ(p.FindIntersectionWithAnotherPolygon(polygonOf(other), cross), firstEdge >= 0);
-    if (firstEdge >= 0) {
-      EXPECT_LT(distanceToSegment(ring[firstEdge], ring[(firstEdge + 1) % n], cross.x, cross.y), 1e-4);
-      EXPECT_LT(distanceToRing(other, cross.x, cross.y), 1e-4);
+    ASSERT_EQ(p.FindIntersectionWithAnotherPolygon(polygonOf(other), out), onOther >= 0);
+    if (onOther >= 0) {
+      EXPECT_LT(distanceToSegment(ring[onOther], ring[(onOther + 1) % n], out.x, out.y), 1e-4);
+      EXPECT_LT(distanceToRing(other, out.x, out.y), 1e-4);
     }
   }
   // Boxes apart by more than the tolerance: no crossing.
@@ -225,7 +225,6 @@ TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
                            {Pt{2, 2}, CSSE3dPolygon::ePointOutside}})
     EXPECT_EQ(unit.PointStatusWithRespectToPolygon(sse(q)), status) << q;
   EXPECT_EQ(CSSE3dPolygon().PointStatusWithRespectToPolygon(SSEPoint()), CSSE3dPolygon::ePointOutside);
-
   for (int trial = 0; trial < 40; ++trial) {
     SCOPED_TRACE(trial);
     // Star rings (simple) and random rings (self-crossing) on integers.
@@ -241,8 +240,8 @@ TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
     p.NormalizeXYZ(res);
     const int step = 1 + trial % 3;
     const bool boxed = trial % 4 == 3;
-    // The thinned ring: n - 1, then 0, step, ... (index <= n - step), closed
-    // back to n - 1 when step >= 2; with the rectangle, outside vertices drop out.
+    // The thinned ring: n - 1, then 0, step, ... (index <= n - step), closed back to n - 1 when step >= 2;
+    // with the rectangle, outside vertices drop out.
     const Pt lo{-6, -7}, hi{8, 5};
     Ring thinned = {ring[n - 1]};
     for (int i = 0; i <= n - step; i += step)
@@ -252,7 +251,6 @@ TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
     Pt min{1e9f, 1e9f}, max{-1e9f, -1e9f};
     for (const Pt& v : ring)
       min = {std::min(min.x, v.x), std::min(min.y, v.y)}, max = {std::max(max.x, v.x), std::max(max.y, v.y)};
-
     for (int y = -14; y <= 14; ++y)
       for (int x = -14; x <= 14; ++x) {
         SCOPED_TRACE(testing::Message() << x << ", " << y);
@@ -265,9 +263,8 @@ TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
           EXPECT_EQ(p.PointInLineInnerArea(q.x, q.y, step), inBox && odd);
           EXPECT_EQ(p.PointInLineInnerAreaNormalized(2 * q.x, 2 * q.y, step), odd);
         }
-        // The status against exact vertex, edge and parity answers. Where two
-        // edges of a self-crossing ring meet the parity is that of a point off
-        // the ring; such points are left out.
+        // The status against exact vertex, edge and parity answers. Where two edges of a self-crossing ring
+        // meet the parity is that of a point off the ring; such points are left out.
         bool onVertex = false;
         int onEdges = 0;
         for (int i = 0; i < n; ++i) {
@@ -286,10 +283,10 @@ TEST(PolygonQueries, InsideTestsOnIntegerGrids) {
 
 TEST(PolygonQueries, PolygonInPolygon) {
   CSSE3dPolygon big = polygonOf(rect(0, 0, 10, 10)), empty;
-  t_resolutiondata one;
-  big.NormalizeXYZ(one);
   CSSE3dPolygon small = polygonOf({{2, 2}, {5, 2}, {5, 5}}), across = polygonOf({{2, 2}, {12, 2}, {5, 5}});
   CSSE3dPolygon justOut = polygonOf({{2, 2}, {10.5f, 0.2f}, {5, 5}});
+  t_resolutiondata one;
+  big.NormalizeXYZ(one);
   EXPECT_TRUE(big.PolygonInThisPolygon(small));
   EXPECT_FALSE(big.PolygonInThisPolygon(across));
   EXPECT_FALSE(big.PolygonInThisPolygon(empty));
@@ -304,7 +301,6 @@ TEST(PolygonQueries, ClipByCircleAndLine) {
   EXPECT_EQ(after({{3, 4, 7}, {6, 8, 7}, {-1, 0, 2}},
                   [](CSSE3dPolygon& p) { p.IntersectPolygonAreaWithCircle(5.0f); }),
             (Ring{{3, 4, 7}, {3, 4, 0}, {-1, 0, 2}}));
-
   const Ring sq = {{0, 0, 1}, {10, 0, 2}, {10, 10, 3}, {0, 10, 4}};
   // The line through a and b cuts, the side point's half stays.
   for (auto [a, b, side, expected] :
@@ -326,16 +322,16 @@ TEST(PolygonQueries, ClipByCircleAndLine) {
     const Ring ring = star(30, 100 + trial, 25.0f);
     const Pt a{u(rng), u(rng)}, b{u(rng), u(rng)};
     const double nx = -(b.y - a.y), ny = b.x - a.x;
+    const auto side = [&](const Pt& q) { return ((q.x - a.x) * nx + (q.y - a.y) * ny) / std::hypot(nx, ny); };
     const auto cut = [&](double sign) {
       return after(ring, [&](CSSE3dPolygon& p) {
         p.IntersectPolygonAreaWithLine(sse(a), sse(b), {a.x + float(sign * nx), a.y + float(sign * ny), 0});
       });
     };
-    const Ring left = cut(1), right = cut(-1);
-    const auto side = [&](const Pt& q) { return ((q.x - a.x) * nx + (q.y - a.y) * ny) / std::hypot(nx, ny); };
     const auto [lo, hi] =
         std::minmax_element(ring.begin(), ring.end(), [&](auto& p, auto& q) { return side(p) < side(q); });
     if (side(*lo) >= 0 || side(*hi) < 0) continue;  // one side keeps nothing and stays unchanged
+    const Ring left = cut(1), right = cut(-1);
     for (const Pt& q : left) EXPECT_GE(side(q), -1e-3);
     for (const Pt& q : right) EXPECT_LE(side(q), 1e-3);
     EXPECT_NEAR(area2(left) + area2(right), area2(ring), 1e-3 * std::fabs(area2(ring)));

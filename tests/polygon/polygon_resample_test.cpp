@@ -11,8 +11,7 @@ using namespace testpolygons;
 
 namespace {
 
-// What ReParametrize(step) emits, edge by edge: an edge whose extent exceeds
-// the step is cut into k = extent / step pieces of length 1 / (k + 0.5).
+// An edge whose extent exceeds the step is cut into k = extent / step pieces of length 1 / (k + 0.5).
 Ring reparametrized(const Ring& in, float step, bool withZ) {
   Ring out;
   for (std::size_t i = 0; i < in.size(); ++i) {
@@ -108,8 +107,7 @@ TEST(PolygonResample, SubsampleAndReducePoints) {
         {Ring{pts[0], pts[1], pts[2]}, 5, false, Ring{pts[2]}}}) {
     EXPECT_EQ(after(in, [k = k, m = midpoint](CSSE3dPolygon& p) { p.Subsample(k, m); }), expected) << k;
   }
-  // A traced square, one point per unit: the chord thinning keeps the corners
-  // and the last point; a length limit keeps no gap beyond it.
+  // The chord thinning of a traced square keeps the corners and the last point; a limit caps the gaps.
   Ring traced;
   for (int i = 0; i < 40; ++i) {
     const float s = float(i % 10);

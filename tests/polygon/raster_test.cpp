@@ -22,8 +22,7 @@ struct Shape {
   Ring points;
 };
 
-// Stars sparse and dense, self-crossing rings on floats and on integers,
-// edges through pixel centres, and a ring partly outside the matrix.
+// Stars, self-crossing rings on floats and integers, edges through pixel centres, a ring partly outside.
 std::vector<Shape> shapes() {
   return {{"star", star(40, 1, 22.0f, {30.3f, 25.7f})},
           {"dense star", star(700, 2, 24.0f, {31.0f, 27.0f})},
@@ -41,18 +40,16 @@ CSSE3dPolygon flat(Ring r) {
   return p;
 }
 
-// The crossing test of the polygon's inside tests: within the xy box, bounds
-// included, and odd.
+// The polygons' inside test: within the xy box, bounds included, and odd.
 bool insideOf(CSSE3dPolygon& p, float x, float y) {
   p.CalcBoundingBox();
   const SSEPoint lo = p.GetBottomLeft(), hi = p.GetTopRight();
   return lo.x <= x && x <= hi.x && lo.y <= y && y <= hi.y && inside(pointsOf(p), x, y);
 }
 
-// The fills work on a copy (subsampled by 5 if asked, equal points removed)
-// and scan the polygon's box, clamped into the matrix with rows limited to
-// yFrom .. yTo, from five pixels before it to five after; every inside pixel
-// is written at its clamped position.
+// The fills test a copy (subsampled by 5 if asked, equal points removed) on the polygon's box clamped into
+// the matrix, rows limited to yFrom .. yTo, widened by five pixels; every inside pixel is written at its
+// clamped position.
 void referenceFill(CSSE3dPolygon& p, int w, int h, bool subsample, float yFrom, float yTo,
                    const std::function<void(int, int)>& write) {
   CSSE3dPolygon copy;
@@ -73,50 +70,25 @@ void referenceFill(CSSE3dPolygon& p, int w, int h, bool subsample, float yFrom, 
 }  // namespace
 
 TEST(PolygonFill, PerPixelFillsMatchThePointwiseCrossingTest) {
-  using Fill = void (*)(CSSE3dPolygon&, CSSEMatrix&, bool, float, float);
-  using Write = void (*)(CSSEMatrix&, int, int);
-  struct Op {
-    const char* name;
-    Fill fill;
-    Write write;
-  };
-  // The row bands on worker threads equal the per-pixel fill for any count.
-  const Op ops[] = {
-      {"fine",
-       [](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
+  using Fill = std::function<void(CSSE3dPolygon&, CSSEMatrix&, bool, float, float)>;
+  // Each fill, and what it makes of an inside pixel's value.
+  const std::vector<std::pair<Fill, float (*)(float)>> ops = {
+      {[](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
          p.DrawInMatrixAndFillFine(3.5f, &m, false, sub, from, to, false, false);
        },
-       [](CSSEMatrix& m, int x, int y) { m.SetPoint(x, y, 3.5f); }},
-      {"threaded",
-       [](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
-         const CSSEMatrix before(m);
-         for (int processors : {2, 1, 3, 5, 8, 13, 64}) {
-           CSSEMatrix t(before);
-           CbCPU::SetCount(processors);
-           p.DrawInMatrixAndFillFineForLoop(7.0f, &t, sub, from, to);
-           CbCPU::SetCount(0);
-           if (processors == 2) m = t;
-           ASSERT_TRUE(sameLanes(t, m)) << processors << " processors";
-         }
-       },
-       [](CSSEMatrix& m, int x, int y) { m.SetPoint(x, y, 7.0f); }},
-      {"max",
-       [](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
+       [](float) { return 3.5f; }},
+      {[](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
          p.DrawInMatrixAndFillFineMax(2.0f, &m, sub, from, to);
        },
-       [](CSSEMatrix& m, int x, int y) { m.SetPoint(x, y, std::max(m.GetPoint(x, y), 2.0f)); }},
-      {"min",
-       [](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
+       [](float v) { return std::max(v, 2.0f); }},
+      {[](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
          p.DrawInMatrixAndFillFineMin(2.0f, &m, sub, from, to);
        },
-       [](CSSEMatrix& m, int x, int y) { m.SetPoint(x, y, std::min(m.GetPoint(x, y), 2.0f)); }},
-      {"sub",
-       [](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
+       [](float v) { return std::min(v, 2.0f); }},
+      {[](CSSE3dPolygon& p, CSSEMatrix& m, bool sub, float from, float to) {
          p.DrawSubInMatrixAndFill(1.0f, &m, 1.5f, sub, from, to);
        },
-       [](CSSEMatrix& m, int x, int y) {
-         if (1.5f > m.GetPoint(x, y) - 1.0f) m.SetPoint(x, y, 0.0f);
-       }},
+       [](float v) { return 1.5f > v - 1.0f ? 0.0f : v; }},
   };
   for (const Shape& s : shapes()) {
     for (const auto& [from, to] : {std::pair{-1e9f, 1e9f}, {20.0f, 33.0f}, {40.0f, 41.0f}, {-30.0f, 5.0f}}) {
@@ -126,12 +98,24 @@ TEST(PolygonFill, PerPixelFillsMatchThePointwiseCrossingTest) {
         CSSE3dPolygon p = flat(s.points);
         CSSEMatrix start = filled(61, 57);
         randomize(start, 7, 5);
-        for (const Op& op : ops) {
-          SCOPED_TRACE(op.name);
+        for (std::size_t k = 0; k < ops.size(); ++k) {
+          SCOPED_TRACE(k);
           CSSEMatrix got(start), expected(start);
-          op.fill(p, got, subsample, from, to);
-          referenceFill(p, 61, 57, subsample, from, to, [&](int x, int y) { op.write(expected, x, y); });
+          ops[k].first(p, got, subsample, from, to);
+          referenceFill(p, 61, 57, subsample, from, to, [&](int x, int y) {
+            expected.SetPoint(x, y, ops[k].second(expected.GetPoint(x, y)));
+          });
           ASSERT_TRUE(sameLanes(got, expected));
+        }
+        // The row bands on worker threads equal the per-pixel fill for any count.
+        CSSEMatrix fine(start);
+        ops[0].first(p, fine, subsample, from, to);
+        for (int processors : {1, 2, 3, 5, 8, 13, 64}) {
+          CSSEMatrix t(start);
+          CbCPU::SetCount(processors);
+          p.DrawInMatrixAndFillFineForLoop(3.5f, &t, subsample, from, to);
+          CbCPU::SetCount(0);
+          ASSERT_TRUE(sameLanes(t, fine)) << processors << " processors";
         }
         CSSEcharMatrix bytes(61, 57), expected(61, 57);
         p.DrawInCharMatrixAndFillFine(9, &bytes, subsample, from, to);
@@ -169,10 +153,8 @@ TEST(PolygonFill, CoarseFillStampsEveryThirdInsidePixel) {
   }
 }
 
-// The outline method fills the inside without the outline: away from the
-// outline it agrees with the per-pixel fill, with `invert` it fills the
-// complement, and the flood from the scratch border leaves no outside pixel
-// unvisited.
+// Away from the outline the outline method agrees with the per-pixel fill, or with `invert` its complement:
+// the flood leaves no outside pixel unvisited.
 TEST(PolygonFill, OutlineMethodStaysWithinItsBand) {
   const std::vector<Shape> cases = {
       {"star", star(300, 11, 40.0f, {60.0f, 45.0f})},
@@ -199,8 +181,7 @@ TEST(PolygonFill, OutlineMethodStaysWithinItsBand) {
       EXPECT_GT(checked, 1000);
     }
   }
-  // The corner pixel cut off by the 45 degree edge is outside; wholly above
-  // the matrix, nothing is filled.
+  // The corner pixel cut off by the 45 degree edge is outside; wholly above the matrix, nothing is filled.
   CSSEMatrix m = filled(80, 40), e = filled(100, 50);
   flat(cases[2].points).DrawInMatrixAndFillFine(1.0f, &m, false, false, -1e9f, 1e9f, true, false);
   EXPECT_EQ(m.GetPoint(10, 10), 0.0f);
@@ -211,9 +192,7 @@ TEST(PolygonFill, OutlineMethodStaysWithinItsBand) {
 }
 
 TEST(PolygonFill, BowRunsAndFromToStampsStayInTheMatrix) {
-  // A bow of two points: below each, from row y + s + offset on, rows down to
-  // the bottom; a point far above the matrix clamps its run instead of
-  // walking it.
+  // Below each bow point, rows from y + s + offset on; a point far above clamps its run.
   CSSEMatrix m = filled(12, 20);
   m.SetRowProcessed(15);
   CSSE3dPolygon bow = flat({{3, 4}, {3.2f, 4}}), far = flat({{8, -2e9f}, {8.2f, -2e9f}});
@@ -268,8 +247,7 @@ TEST(PolygonDraw, OutsidePixelsMatchThePointwiseCrossingTest) {
 }
 
 TEST(PolygonDraw, VertexPlotsRoundAndClamp) {
-  // (3, 3) rounded; four pixels (5..6, 1..2) for the neighbours; clamped to
-  // (9, 0); a NaN column clamps to column 0.
+  // Rounded, four pixels for the neighbours, clamped, a NaN column to column 0.
   CSSE3dPolygon p = polygonOf({{2.5f, 3.49f, 7}, {5.2f, 1.7f, 8}, {1e12f, -1e12f, 9}, {NAN, 4, 6}});
   CSSEMatrix a = filled(10, 8), b = filled(10, 8);
   p.DrawInMatrix(&a, false);
@@ -292,9 +270,8 @@ TEST(PolygonDraw, VertexPlotsRoundAndClamp) {
 }
 
 TEST(PolygonDraw, EdgesCarryInterpolatedHeights) {
-  // A segment of length 3 along x: both ends, then 6 samples half a pixel
-  // apart at z = 0, 1, ..., 5 (the later write wins); an edge shorter than
-  // half a pixel draws its ends only.
+  // Length 3: both ends, then 6 samples at z = 0, 1, ..., 5 (the later write wins); an edge shorter than half
+  // a pixel draws its ends only.
   CSSE3dPolygon p = polygonOf({{2, 2, 0}, {5, 2, 6}, {5.2f, 2.1f, 100}});
   CSSEMatrix m = filled(8, 5, -1.0f);
   p.DrawInMatrixFineZ(&m);

@@ -1,8 +1,6 @@
 #pragma once
-// Polygons for the suites: rings of points to build them from, the shapes the
-// suites share, and brute-force references (area, distances, crossings, the
-// even-odd inside test) written one point at a time in double or exact
-// arithmetic.
+// Rings of points, the shapes the suites share, and brute-force references (area, distances, crossings, the
+// even-odd inside test) in double or exact arithmetic.
 #include <algorithm>
 #include <cmath>
 #include <ostream>
@@ -31,8 +29,7 @@ inline CSSE3dPolygon polygonOf(const Ring& r) {
   return p;
 }
 
-// The ring's xy with heights z0, z0 + 0.25, ...: a lost or swapped vertex
-// shows in the heights.
+// The ring's xy with heights z0, z0 + 0.25, ...: a lost or swapped vertex shows in the heights.
 inline CSSE3dPolygon toPolygon(const Ring& r, float z0 = 0.0f) {
   CSSE3dPolygon p;
   p.Create(static_cast<int>(r.size()));
@@ -70,8 +67,7 @@ inline Ring comb(int k, float h) {
   return r;
 }
 
-// Simple and counter-clockwise: random angles in order about `centre`,
-// random radii in [0.3, 1] radius.
+// Simple and counter-clockwise: random angles in order about `centre`, radii in [0.3, 1] radius.
 inline Ring star(int n, unsigned seed, float radius = 100.0f, Pt centre = {}) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> angle(0.0, 2 * M_PI), r(0.3, 1.0);
@@ -87,9 +83,8 @@ inline Ring star(int n, unsigned seed, float radius = 100.0f, Pt centre = {}) {
   return ring;
 }
 
-// Points uniform in [lo, hi]^3, integers when `integral`: a ring that crosses
-// itself, and on integers passes through vertices, pixel centres and
-// repeated points.
+// Points uniform in [lo, hi]^3, integers when `integral`: a ring that crosses itself, and on integers passes
+// through vertices, pixel centres and repeated points.
 inline Ring randomRing(int n, unsigned seed, float lo, float hi, bool integral = false) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> u(lo, hi);
@@ -122,11 +117,9 @@ inline double area2(const Ring& r) {
   return s;
 }
 
-// The even-odd crossing count of the ring (without its closing edge when
-// not `closed`), evaluated in the precision of the query point: an edge
-// counts when px lies in the half-open x interval x1 < px <= x2 of its ends
-// and toggles when it passes strictly beyond the point in +y. In float this
-// is the polygons' own rule to the last bit; on small integers it is exact.
+// The even-odd crossing count (without the closing edge when not `closed`) in the precision of the query
+// point: an edge counts when x1 < px <= x2 and toggles when it passes strictly beyond the point in +y. In
+// float this is the polygons' own rule to the last bit; on small integers it is exact.
 template <class T>
 bool inside(const Ring& r, T px, T py, bool closed = true) {
   bool in = false;

@@ -5,9 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "orvik/chain/BoundaryTrace.h"
 #include "orvik/chain/PixelChain.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/CrossingTest.h"
+#include "orvik/polygon/PolygonRaster.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -473,6 +475,107 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
   return true;
 }
 
+// Radii below this grow or shrink the drawn outline as bytes; their disc's
+// rows span at most 13 rows and 13 columns, as the height field's direct
+// erosion, whose disc this is.
+constexpr float c_fByteDiscRadius = 7.0f;
+constexpr int c_iByteDiscReach = 6;
+
+// Every pixel of the 0/1 raster with a pixel of value v within the disc of
+// the radius (floor(r) along the axes, squared distance at most floor(r^2))
+// becomes v, as CSSEMatrix::Erode does with v as background: pixels beyond
+// the raster do not count. Per row the horizontal runs of v are widened to
+// each half-width the disc's rows need (level w: v within w columns); a pixel
+// is near when the level of some disc row holds it in that row. The levels of
+// the rows still to be read are made before a row is written, so the raster
+// changes in place.
+void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
+  const int w = raster.width(), h = raster.height();
+  const int reach = static_cast<int>(std::floor(r));
+  const std::int64_t limit = static_cast<std::int64_t>(std::floor(r * r));
+  int halfWidth[2 * c_iByteDiscReach + 1];
+  for (int dy = -reach; dy <= reach; ++dy) {
+    int x = -1;
+    while (x < reach && std::int64_t(x + 1) * (x + 1) + std::int64_t(dy) * dy <= limit) ++x;
+    halfWidth[dy + reach] = x;  // -1: the row holds no pixel of the disc
+  }
+  // Each level sits between zeros wide enough for the widest reads.
+  constexpr int c_margin = 16;
+  const int span = (w + 15) & ~15;
+  const std::size_t levelSize = static_cast<std::size_t>(span) + 2 * c_margin;
+  const int slots = 2 * reach + 1, levels = reach + 1;
+  std::vector<std::uint8_t> buffer(levelSize * levels * slots, 0);
+  const auto level = [&](int y, int k) {
+    return buffer.data() + (static_cast<std::size_t>(y % slots) * levels + k) * levelSize + c_margin;
+  };
+  const __m128i value = _mm_set1_epi8(static_cast<char>(v));
+  const auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  const auto store = [](std::uint8_t* p, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); };
+  const auto makeLevels = [&](int y) {
+    const std::uint8_t* src = raster.row(y);
+    std::uint8_t* l0 = level(y, 0);
+    // The walls beyond the last pixel are not v.
+    for (int x = 0; x < span; x += 16) store(l0 + x, _mm_cmpeq_epi8(load(src + x), value));
+    for (int k = 1; k < levels; ++k) {
+      const std::uint8_t* below = level(y, k - 1);
+      std::uint8_t* out = level(y, k);
+      for (int x = 0; x < span; x += 16)
+        store(out + x, _mm_or_si128(load(below + x), _mm_or_si128(load(l0 + x - k), load(l0 + x + k))));
+    }
+  };
+  // The bytes of the last chunk that are pixels.
+  alignas(16) std::uint8_t tail[32] = {};
+  std::fill(tail, tail + 16, 0xFF);
+  const __m128i lastChunk = load(tail + 16 - (w - (span - 16)));
+  for (int y = 0; y < std::min(reach, h); ++y) makeLevels(y);
+  for (int y = 0; y < h; ++y) {
+    if (y + reach < h) makeLevels(y + reach);
+    const std::uint8_t* rows[2 * c_iByteDiscReach + 1];
+    int count = 0;
+    for (int dy = -reach; dy <= reach; ++dy)
+      if (halfWidth[dy + reach] >= 0 && y + dy >= 0 && y + dy < h) rows[count++] = level(y + dy, halfWidth[dy + reach]);
+    std::uint8_t* out = raster.row(y);
+    for (int x = 0; x < span; x += 16) {
+      __m128i near = _mm_setzero_si128();
+      for (int k = 0; k < count; ++k) near = _mm_or_si128(near, load(rows[k] + x));
+      if (x + 16 > w) near = _mm_and_si128(near, lastChunk);
+      store(out + x, _mm_blendv_epi8(load(out + x), value, near));
+    }
+  }
+}
+
+// The outline drawn into a raster of W x H pixels, grown or shrunk by the
+// disc and traced from its first pixel, as the height-field path does it with
+// 1 inside and 0 outside: the first pixel is sought column by column from
+// column 20 and row 20 on, and the trace keeps off a frame of the first and
+// last four-row lines and three columns at either side.
+bool traceThroughBytes(CSSE3dPolygon& outline, float r, bool grow, int W, int H, CPixelChain& chain) {
+  orvik::detail::ByteRaster raster(W, H);
+  orvik::detail::fillInside(outline, raster);
+  growByDisc(raster, r, grow ? 1 : 0);
+  const int lastRow = 4 * ((H >> 2) + 1) - 21;
+  int firstX = W - 20, firstY = 0;
+  for (int y = 20; y <= lastRow; ++y) {
+    const std::uint8_t* row = raster.row(y);
+    for (int x = 20; x < firstX; ++x)
+      if (row[x] == 1) {
+        firstX = x, firstY = y;
+        break;
+      }
+  }
+  if (firstX >= W - 20) return false;
+  const int frameBelow = 4 * (H >> 2);
+  const auto cell = [&](long x, long y) {
+    const long cx = std::max(0l, std::min(x, long(W) - 1)), cy = std::max(0l, std::min(y, long(H) - 1));
+    if (cy < 4 || cy >= frameBelow || cx < 3 || cx >= W - 3) return 0.5f;
+    return static_cast<float>(raster.row(static_cast<int>(cy))[cx]);
+  };
+  orvik::detail::traceBoundary(
+      chain, [&](long x, long y) { return cell(x, y) > 0.5f; }, cell, W - 2, H - 2, firstX, firstY, 1000000, false,
+      20);
+  return true;
+}
+
 bool offsetWithMatrix(CSSE3dPolygon& p, float r, bool grow) {
   if (p.GetNumPoints() == 0 || !std::isfinite(r) || !finitePoints(p)) return false;
   float minX, minY, minZ, maxX, maxY, maxZ;
@@ -489,22 +592,27 @@ bool offsetWithMatrix(CSSE3dPolygon& p, float r, bool grow) {
   if (!(w >= 1.0 && h >= 1.0 && w * h <= c_dMaxScratchPixels)) return false;
   const int W = static_cast<int>(w), H = static_cast<int>(h);
 
-  CSSEMatrix scratch;
-  scratch.Create(W, H);
   CSSE3dPolygon copy(p);
   copy.ShiftLine((static_cast<float>(W) - (minX + maxX)) / 2.0f,
                  (static_cast<float>(H) - (minY + maxY)) / 2.0f, 0.0f);
   copy.ReParametrize(1.0f);
-  copy.DrawInMatrixAndFillFine(1.0f, &scratch, true, false, -999999.875f, 999999.875f, true, false);
-  if (grow)
-    scratch.Dilate(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
-  else
-    scratch.Erode(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
-  int x = 0, y = 0;
-  scratch.FindFirstPoint(x, y, 0.5f, true);
-  if (!(scratch.GetPoint(x, y) > 0.5f)) return false;
   CPixelChain chain;
-  chain.CreatePixelChain(&scratch, 0.5f, x, y, 1000000, true, false, 20);
+  if (r >= 0.0f && r < c_fByteDiscRadius) {
+    // The margin keeps the outline and the disc well inside the raster.
+    if (!traceThroughBytes(copy, r, grow, W, H, chain)) return false;
+  } else {
+    CSSEMatrix scratch;
+    scratch.Create(W, H);
+    copy.DrawInMatrixAndFillFine(1.0f, &scratch, true, false, -999999.875f, 999999.875f, true, false);
+    if (grow)
+      scratch.Dilate(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
+    else
+      scratch.Erode(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
+    int x = 0, y = 0;
+    scratch.FindFirstPoint(x, y, 0.5f, true);
+    if (!(scratch.GetPoint(x, y) > 0.5f)) return false;
+    chain.CreatePixelChain(&scratch, 0.5f, x, y, 1000000, true, false, 20);
+  }
   CSSE3dPolygon traced(chain, 1);
   if (traced.GetNumPoints() == 0) return false;
   traced.ShiftLine(((minX + maxX) - static_cast<float>(W)) / 2.0f,

@@ -146,9 +146,10 @@ private:
 };
 
 // The pixels DrawInMatrixAndFillFine(1, m, true, false, all rows, true,
-// false) sets in a cleared matrix of the raster's sizes become 1 in a cleared
-// raster. The outline method needs its box a pixel inside the raster and
-// draws nothing otherwise.
+// false) sets in a cleared matrix of the raster's sizes stay 0 in a cleared
+// raster, every other pixel becomes 1. The outline method needs its box a
+// pixel inside the raster and otherwise fills nothing; the per-pixel method
+// is meant for small rasters.
 void fillInside(CSSE3dPolygon& polygon, ByteRaster& r);
 
 }  // namespace orvik::detail

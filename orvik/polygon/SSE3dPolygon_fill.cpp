@@ -52,14 +52,15 @@ bool drawable(const CSSEMatrix* m) { return m && m->HasMemory() && !m->IsEmpty()
 
 // The outline method's ring, the polygon (rounded first with roundFirst)
 // resampled half a pixel apart, and the box of its pixels: w + 1 by h + 1
-// pixels from (bx, by); not usable when the box is out of int reach or wholly
-// before column or row 0.
+// pixels from (bx, by); not usable for fewer than three points or when the box
+// is out of int reach or wholly before column or row 0.
 struct Outline {
   CSSE3dPolygon ring;
   int bx = 0, by = 0, w = 0, h = 0;
   bool usable = false;
 
   Outline(const CSSE3dPolygon& p, bool roundFirst) : ring(p) {
+    if (p.GetNumPoints() < 3) return;
     if (roundFirst) ring.RoundPolygon(false);
     ring.ReParametrize(0.5f);
     ring.CalcBoundingBox();
@@ -335,26 +336,27 @@ void orvik::detail::fillInside(CSSE3dPolygon& polygon, ByteRaster& r) {
   const int w = r.width(), h = r.height();
   const Region region = fillRegion(polygon, w, h, -999999.875f, 999999.875f);
   if (region.c1 - region.c0 > c_iOutlineLimit || region.r1 - region.r0 > c_iOutlineLimit) {
-    if (polygon.m_iNumPoints < 3) return;
     const Outline o(polygon, true);
-    if (!o.usable || o.bx < 1 || o.by < 1 || std::int64_t(o.bx) + o.w + 1 >= w || std::int64_t(o.by) + o.h + 1 >= h)
+    if (o.usable && o.bx >= 1 && o.by >= 1 && std::int64_t(o.bx) + o.w + 1 < w && std::int64_t(o.by) + o.h + 1 < h) {
+      // Flooded from the raster's border, the outside reaches every pixel of
+      // the box it reaches from the box's border, through the free ring
+      // round the box; the outline and the outside are then 1, the inside 0.
+      o.plot(r, o.bx, o.by);
+      r.floodFromBorder();
       return;
-    // Flooded from the raster's border, the outside reaches every pixel of
-    // the box it reaches from the box's border, through the free ring round
-    // the box; the outline and the outside are then 1, the inside 0.
-    o.plot(r, o.bx, o.by);
-    r.floodFromBorder();
-    for (int y = 0; y < h; ++y) {
-      std::uint8_t* row = r.row(y);
-      for (int x = 0; x < w; ++x) row[x] ^= 1;
     }
-    return;
+  } else {
+    CSSE3dPolygon copy;
+    polygon.workingCopy(copy, false);
+    const CrossingRuns runs(copy, region.colFirst(), region.colEnd(), region.rowFirst(), region.rowEnd(), 0.0f);
+    runs.forEachRun([&](int c, int from, int to) {
+      const int x = std::clamp(c, 0, w - 1), last = std::clamp(to - 1, 0, h - 1);
+      for (int y = std::clamp(from, 0, h - 1); y <= last; ++y) r.row(y)[x] = 1;
+    });
   }
-  CSSE3dPolygon copy;
-  polygon.workingCopy(copy, false);
-  const CrossingRuns runs(copy, region.colFirst(), region.colEnd(), region.rowFirst(), region.rowEnd(), 0.0f);
-  runs.forEachRun([&](int c, int from, int to) {
-    const int x = std::clamp(c, 0, w - 1), last = std::clamp(to - 1, 0, h - 1);
-    for (int y = std::clamp(from, 0, h - 1); y <= last; ++y) r.row(y)[x] = 1;
-  });
+  // The filled pixels are 1 so far.
+  for (int y = 0; y < h; ++y) {
+    std::uint8_t* row = r.row(y);
+    for (int x = 0; x < w; ++x) row[x] ^= 1;
+  }
 }

@@ -2,6 +2,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -475,38 +476,39 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
   return true;
 }
 
-// Radii below this grow or shrink the drawn outline as bytes; their disc's
-// rows span at most 13 rows and 13 columns, as the height field's direct
-// erosion, whose disc this is.
+// Radii below this grow or shrink the drawn outline as bytes; the rows and
+// columns of their disc lie within six of its centre, as with the height
+// field's direct erosion, whose disc this is.
 constexpr float c_fByteDiscRadius = 7.0f;
-constexpr int c_iByteDiscReach = 6;
 
 // Every pixel of the 0/1 raster with a pixel of value v within the disc of
-// the radius (floor(r) along the axes, squared distance at most floor(r^2))
-// becomes v, as CSSEMatrix::Erode does with v as background: pixels beyond
-// the raster do not count. Per row the horizontal runs of v are widened to
-// each half-width the disc's rows need (level w: v within w columns); a pixel
-// is near when the level of some disc row holds it in that row. The levels of
-// the rows still to be read are made before a row is written, so the raster
-// changes in place.
+// radius r (floor(r) = Reach along the axes, squared distance at most
+// floor(r^2)) becomes v, as CSSEMatrix::Erode does with v as background:
+// pixels beyond the raster do not count. Per row the pixels of value v are
+// widened to each half-width the disc's rows need (level k: v within k
+// columns); a pixel is near when the level of some disc row holds it in that
+// row. The levels of the rows still to be read are made before a row is
+// written, so the raster changes in place.
+template <int Reach>
 void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
   const int w = raster.width(), h = raster.height();
-  const int reach = static_cast<int>(std::floor(r));
-  const std::int64_t limit = static_cast<std::int64_t>(std::floor(r * r));
-  int halfWidth[2 * c_iByteDiscReach + 1];
-  for (int dy = -reach; dy <= reach; ++dy) {
-    int x = -1;
-    while (x < reach && std::int64_t(x + 1) * (x + 1) + std::int64_t(dy) * dy <= limit) ++x;
-    halfWidth[dy + reach] = x;  // -1: the row holds no pixel of the disc
+  const std::int64_t limit = static_cast<std::int64_t>(std::floor(r * r));  // at least Reach^2
+  constexpr int c_rows = 2 * Reach + 1, c_levels = Reach + 1;
+  int halfWidth[c_rows];
+  for (int dy = -Reach; dy <= Reach; ++dy) {
+    int x = 0;
+    while (x < Reach && std::int64_t(x + 1) * (x + 1) + std::int64_t(dy) * dy <= limit) ++x;
+    halfWidth[dy + Reach] = x;
   }
-  // Each level sits between zeros wide enough for the widest reads.
+  // Each level sits between zeros wide enough for the widest reads; the
+  // rows beyond the raster read a level of zeros.
   constexpr int c_margin = 16;
   const int span = (w + 15) & ~15;
   const std::size_t levelSize = static_cast<std::size_t>(span) + 2 * c_margin;
-  const int slots = 2 * reach + 1, levels = reach + 1;
-  std::vector<std::uint8_t> buffer(levelSize * levels * slots, 0);
+  std::vector<std::uint8_t> buffer(levelSize * (c_levels * c_rows + 1), 0);
   const auto level = [&](int y, int k) {
-    return buffer.data() + (static_cast<std::size_t>(y % slots) * levels + k) * levelSize + c_margin;
+    if (y < 0 || y >= h) return buffer.data() + levelSize * c_levels * c_rows + c_margin;
+    return buffer.data() + (static_cast<std::size_t>(y % c_rows) * c_levels + k) * levelSize + c_margin;
   };
   const __m128i value = _mm_set1_epi8(static_cast<char>(v));
   const auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
@@ -516,28 +518,31 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
     std::uint8_t* l0 = level(y, 0);
     // The walls beyond the last pixel are not v.
     for (int x = 0; x < span; x += 16) store(l0 + x, _mm_cmpeq_epi8(load(src + x), value));
-    for (int k = 1; k < levels; ++k) {
-      const std::uint8_t* below = level(y, k - 1);
-      std::uint8_t* out = level(y, k);
-      for (int x = 0; x < span; x += 16)
-        store(out + x, _mm_or_si128(load(below + x), _mm_or_si128(load(l0 + x - k), load(l0 + x + k))));
+    if constexpr (Reach > 0) {
+      std::uint8_t* out[c_levels];
+      for (int k = 1; k < c_levels; ++k) out[k] = level(y, k);
+      for (int x = 0; x < span; x += 16) {
+        __m128i near = load(l0 + x);
+        for (int k = 1; k < c_levels; ++k) {
+          near = _mm_or_si128(near, _mm_or_si128(load(l0 + x - k), load(l0 + x + k)));
+          store(out[k] + x, near);
+        }
+      }
     }
   };
   // The bytes of the last chunk that are pixels.
   alignas(16) std::uint8_t tail[32] = {};
   std::fill(tail, tail + 16, 0xFF);
   const __m128i lastChunk = load(tail + 16 - (w - (span - 16)));
-  for (int y = 0; y < std::min(reach, h); ++y) makeLevels(y);
+  for (int y = 0; y < std::min(Reach, h); ++y) makeLevels(y);
   for (int y = 0; y < h; ++y) {
-    if (y + reach < h) makeLevels(y + reach);
-    const std::uint8_t* rows[2 * c_iByteDiscReach + 1];
-    int count = 0;
-    for (int dy = -reach; dy <= reach; ++dy)
-      if (halfWidth[dy + reach] >= 0 && y + dy >= 0 && y + dy < h) rows[count++] = level(y + dy, halfWidth[dy + reach]);
+    if (y + Reach < h) makeLevels(y + Reach);
+    const std::uint8_t* rows[c_rows];
+    for (int dy = -Reach; dy <= Reach; ++dy) rows[dy + Reach] = level(y + dy, halfWidth[dy + Reach]);
     std::uint8_t* out = raster.row(y);
     for (int x = 0; x < span; x += 16) {
-      __m128i near = _mm_setzero_si128();
-      for (int k = 0; k < count; ++k) near = _mm_or_si128(near, load(rows[k] + x));
+      __m128i near = load(rows[0] + x);
+      for (int k = 1; k < c_rows; ++k) near = _mm_or_si128(near, load(rows[k] + x));
       if (x + 16 > w) near = _mm_and_si128(near, lastChunk);
       store(out + x, _mm_blendv_epi8(load(out + x), value, near));
     }
@@ -545,34 +550,40 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
 }
 
 // The outline drawn into a raster of W x H pixels, grown or shrunk by the
-// disc and traced from its first pixel, as the height-field path does it with
-// 1 inside and 0 outside: the first pixel is sought column by column from
-// column 20 and row 20 on, and the trace keeps off a frame of the first and
-// last four-row lines and three columns at either side.
+// disc and traced from its first pixel, as the height-field path does it:
+// the first inside pixel is sought column by column from column 20 and row
+// 20 on, and the trace keeps off a frame of the first and last four-row
+// lines and three columns at either side.
 bool traceThroughBytes(CSSE3dPolygon& outline, float r, bool grow, int W, int H, CPixelChain& chain) {
   orvik::detail::ByteRaster raster(W, H);
   orvik::detail::fillInside(outline, raster);
-  growByDisc(raster, r, grow ? 1 : 0);
+  // Inside is 0: growing spreads the 0 pixels, shrinking the 1 pixels.
+  const std::uint8_t v = grow ? 0 : 1;
+  switch (static_cast<int>(std::floor(r))) {
+    case 0: growByDisc<0>(raster, r, v); break;
+    case 1: growByDisc<1>(raster, r, v); break;
+    case 2: growByDisc<2>(raster, r, v); break;
+    case 3: growByDisc<3>(raster, r, v); break;
+    case 4: growByDisc<4>(raster, r, v); break;
+    case 5: growByDisc<5>(raster, r, v); break;
+    default: growByDisc<6>(raster, r, v); break;
+  }
   const int lastRow = 4 * ((H >> 2) + 1) - 21;
   int firstX = W - 20, firstY = 0;
-  for (int y = 20; y <= lastRow; ++y) {
+  for (int y = 20; y <= lastRow && firstX > 20; ++y) {
     const std::uint8_t* row = raster.row(y);
-    for (int x = 20; x < firstX; ++x)
-      if (row[x] == 1) {
-        firstX = x, firstY = y;
-        break;
-      }
+    if (const void* hit = std::memchr(row + 20, 0, static_cast<std::size_t>(firstX - 20)))
+      firstX = static_cast<int>(static_cast<const std::uint8_t*>(hit) - row), firstY = y;
   }
   if (firstX >= W - 20) return false;
   const int frameBelow = 4 * (H >> 2);
-  const auto cell = [&](long x, long y) {
+  const auto inside = [&](long x, long y) {
     const long cx = std::max(0l, std::min(x, long(W) - 1)), cy = std::max(0l, std::min(y, long(H) - 1));
-    if (cy < 4 || cy >= frameBelow || cx < 3 || cx >= W - 3) return 0.5f;
-    return static_cast<float>(raster.row(static_cast<int>(cy))[cx]);
+    return cy >= 4 && cy < frameBelow && cx >= 3 && cx < W - 3 && raster.row(static_cast<int>(cy))[cx] == 0;
   };
   orvik::detail::traceBoundary(
-      chain, [&](long x, long y) { return cell(x, y) > 0.5f; }, cell, W - 2, H - 2, firstX, firstY, 1000000, false,
-      20);
+      chain, inside, [&](long x, long y) { return inside(x, y) ? 1.0f : 0.0f; }, W - 2, H - 2, firstX, firstY,
+      1000000, false, 20);
   return true;
 }
 

@@ -1,3 +1,5 @@
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -8,6 +10,10 @@
 #include "orvik/triangulation/HSimpleBasisFcns.h"
 
 namespace {
+
+// Up to this many points the earlier points are compared directly, which
+// costs less than the lookups of the cells.
+constexpr int c_iDirectCompare = 256;
 
 // Points by the unit cell they lie in: an open-addressing table from a cell
 // to the most recent point in it, the points of a cell chained through
@@ -80,11 +86,25 @@ void CSSE3dPolygon::RemoveEqualPointsXY() {
   CellIndex index(n);
   std::vector<char> keep(n, 1);
   bool previousRemoved = false;
+  const __m128 one = _mm_set1_ps(1.0f), sign = _mm_set1_ps(-0.0f);
   for (int i = 0; i < n; ++i) {
     const float x = m_pfX[i], y = m_pfY[i];
     // A point with a non-finite coordinate is never within 1 of another.
     bool near = false;
-    if (std::isfinite(x) && std::isfinite(y)) {
+    if (n <= c_iDirectCompare) {
+      // Every earlier point, four at a time; a non-finite difference is
+      // never below 1.
+      const __m128 px = _mm_set1_ps(x), py = _mm_set1_ps(y);
+      __m128 hit = _mm_setzero_ps();
+      int j = 0;
+      for (; j + 4 <= i; j += 4) {
+        const __m128 dx = _mm_andnot_ps(sign, _mm_sub_ps(_mm_loadu_ps(m_pfX + j), px));
+        const __m128 dy = _mm_andnot_ps(sign, _mm_sub_ps(_mm_loadu_ps(m_pfY + j), py));
+        hit = _mm_or_ps(hit, _mm_cmplt_ps(_mm_add_ps(dx, dy), one));
+      }
+      near = _mm_movemask_ps(hit) != 0;
+      for (; j < i && !near; ++j) near = std::fabs(m_pfX[j] - x) + std::fabs(m_pfY[j] - y) < 1.0f;
+    } else if (std::isfinite(x) && std::isfinite(y)) {
       const std::int64_t cx = CellIndex::cellOf(x), cy = CellIndex::cellOf(y);
       // The point's own cell first: it nearly always settles the question.
       for (int k = 0; k < 10 && !near; ++k) {

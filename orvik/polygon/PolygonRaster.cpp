@@ -61,33 +61,50 @@ ByteRaster::ByteRaster(int w, int h) : m_w(w), m_h(h) {
 
 // A span flood: a popped pixel that is still 0 grows into its whole run of
 // its row, and the runs beside that span in the rows above and below are
-// entered once each, at their first pixel within it.
+// entered once each, at their first pixel within it. In the row a span was
+// entered from, the part beside the entering span is filled already and is
+// not scanned again.
 void ByteRaster::floodFromBorder() {
-  std::vector<std::pair<int, int>> pending;
-  const auto enterRuns = [&](int y, int from, int to) {
+  struct Seed {
+    int x, y;
+    int from, fromLeft, fromRight;  // the entering span's row and columns
+  };
+  std::vector<Seed> pending;
+  // The runs of row y within columns from .. to, entered from `span`.
+  const auto enter = [&](int y, int from, int to, const Seed& span) {
     const std::uint8_t* r = row(y);
     unsigned before = 0;  // whether the pixel before the chunk is 0, within the span
     for (int x = from; x < to; x += 16) {
       unsigned zero = zeroBits(r + x);
       if (to - x < 16) zero &= (1u << (to - x)) - 1u;
       for (unsigned starts = zero & ~(zero << 1 | before) & 0xFFFFu; starts; starts &= starts - 1)
-        pending.emplace_back(x + __builtin_ctz(starts), y);
+        pending.push_back({x + __builtin_ctz(starts), y, span.y, span.fromLeft, span.fromRight});
       before = zero >> 15 & 1u;
     }
   };
-  enterRuns(0, 0, m_w);
-  enterRuns(m_h - 1, 0, m_w);
-  for (int y = 1; y + 1 < m_h; ++y) pending.emplace_back(0, y), pending.emplace_back(m_w - 1, y);
+  // Seeds on the border scan both neighbouring rows whole.
+  const auto border = [&](int x, int y) { pending.push_back({x, y, y - 1, INT_MAX, INT_MAX}); };
+  {
+    const std::uint8_t* top = row(0);
+    const std::uint8_t* bottom = row(m_h - 1);
+    for (int x = 0; x < m_w; ++x) {
+      if (top[x] == 0 && (x == 0 || top[x - 1] != 0)) border(x, 0);
+      if (bottom[x] == 0 && (x == 0 || bottom[x - 1] != 0)) border(x, m_h - 1);
+    }
+  }
+  for (int y = 1; y + 1 < m_h; ++y) border(0, y), border(m_w - 1, y);
   while (!pending.empty()) {
-    const auto [x, y] = pending.back();
+    const Seed s = pending.back();
     pending.pop_back();
-    std::uint8_t* r = row(y);
-    if (r[x] != 0) continue;
-    const int left = zeroRunStart(r, x), right = zeroRunEnd(r, x);
+    std::uint8_t* r = row(s.y);
+    if (r[s.x] != 0) continue;
+    const int left = zeroRunStart(r, s.x), right = zeroRunEnd(r, s.x);
     std::memset(r + left, 1, static_cast<std::size_t>(right - left));
     // The wall rows hold no 0.
-    enterRuns(y - 1, left, right);
-    enterRuns(y + 1, left, right);
+    const Seed span{s.x, s.y, s.y, left, right};
+    enter(2 * s.y - s.from, left, right, span);
+    enter(s.from, left, std::min(s.fromLeft, right), span);
+    enter(s.from, std::max(s.fromRight, left), right, span);
   }
 }
 

@@ -513,19 +513,24 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
   const __m128i value = _mm_set1_epi8(static_cast<char>(v));
   const auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
   const auto store = [](std::uint8_t* p, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); };
-  const auto makeLevels = [&](int y) {
+  // Only the levels the disc's rows read are kept; byte stores may alias
+  // anything, so the loops work on local copies of their bounds.
+  bool kept[c_levels] = {};
+  for (int dy = 0; dy < c_rows; ++dy) kept[halfWidth[dy]] = true;
+  const auto makeLevels = [&, span, value](int y) {
     const std::uint8_t* src = raster.row(y);
     std::uint8_t* l0 = level(y, 0);
     // The walls beyond the last pixel are not v.
     for (int x = 0; x < span; x += 16) store(l0 + x, _mm_cmpeq_epi8(load(src + x), value));
     if constexpr (Reach > 0) {
       std::uint8_t* out[c_levels];
-      for (int k = 1; k < c_levels; ++k) out[k] = level(y, k);
+      bool keep[c_levels];
+      for (int k = 1; k < c_levels; ++k) out[k] = level(y, k), keep[k] = kept[k];
       for (int x = 0; x < span; x += 16) {
         __m128i near = load(l0 + x);
         for (int k = 1; k < c_levels; ++k) {
           near = _mm_or_si128(near, _mm_or_si128(load(l0 + x - k), load(l0 + x + k)));
-          store(out[k] + x, near);
+          if (keep[k]) store(out[k] + x, near);
         }
       }
     }
@@ -540,11 +545,15 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
     const std::uint8_t* rows[c_rows];
     for (int dy = -Reach; dy <= Reach; ++dy) rows[dy + Reach] = level(y + dy, halfWidth[dy + Reach]);
     std::uint8_t* out = raster.row(y);
-    for (int x = 0; x < span; x += 16) {
+    const int full = span - 16;
+    for (int x = 0; x <= full; x += 16) {
+      // Pixels that are v already stay so.
+      const __m128i before = load(out + x);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(before, value)) == 0xFFFF) continue;
       __m128i near = load(rows[0] + x);
       for (int k = 1; k < c_rows; ++k) near = _mm_or_si128(near, load(rows[k] + x));
-      if (x + 16 > w) near = _mm_and_si128(near, lastChunk);
-      store(out + x, _mm_blendv_epi8(load(out + x), value, near));
+      if (x == full) near = _mm_and_si128(near, lastChunk);
+      store(out + x, _mm_blendv_epi8(before, value, near));
     }
   }
 }

@@ -16,8 +16,8 @@ inline constexpr int c_chainStepY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 // 1 .. right and 1 .. bottom (lo wins over an empty range); inside(x, y) and
 // value(x, y) may be asked one cell beyond those limits.
 template <class Inside, class Value>
-void traceBoundary(CPixelChain& chain, const Inside& inside, const Value& value, long right, long bottom, long x0,
-                   long y0, long maxSteps, bool exactReturn, int nearReturnAfter) {
+void traceBoundary(CPixelChain& chain, const Inside& inside, const Value& value, long right, long bottom,
+                   long x0, long y0, long maxSteps, bool exactReturn, int nearReturnAfter) {
   const auto limit = [](long v, long lo, long hi) { return std::max(lo, std::min(v, hi)); };
   chain.RemovePoints();
   long x = x0, y = y0, k = 0;

@@ -48,7 +48,8 @@ ByteRaster::ByteRaster(int w, int h) : m_w(w), m_h(h) {
   if (w < 1 || h < 1 || w > INT_MAX - 2 * c_iPad)
     throw CbException("PolygonRaster", __LINE__, "ByteRaster", "size out of range");
   m_stride = c_iPad + ((static_cast<std::size_t>(w) + 15) & ~std::size_t{15}) + c_iPad;
-  m_data.reset(static_cast<std::uint8_t*>(SafeAlignedAlloc(m_stride * (static_cast<std::size_t>(h) + 2), 16)));
+  m_data.reset(
+      static_cast<std::uint8_t*>(SafeAlignedAlloc(m_stride * (static_cast<std::size_t>(h) + 2), 16)));
   std::memset(row(-1) - c_iPad, c_uWall, m_stride);
   for (int y = 0; y < h; ++y) {
     std::uint8_t* r = row(y);

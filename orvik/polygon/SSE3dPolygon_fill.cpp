@@ -78,8 +78,10 @@ struct Outline {
       float x = 0, y = 0;
       ring.GetPointXY(i, x, y);
       const std::int64_t sx = std::int64_t(roundPixel(x)) - bx, sy = std::int64_t(roundPixel(y)) - by;
-      if (sx >= 0 && sy >= 0)
-        r.row(y0 + static_cast<int>(std::min<std::int64_t>(sy, h)))[x0 + static_cast<int>(std::min<std::int64_t>(sx, w))] = 1;
+      if (sx < 0 || sy < 0) continue;
+      const int px = static_cast<int>(std::min<std::int64_t>(sx, w)),
+                py = static_cast<int>(std::min<std::int64_t>(sy, h));
+      r.row(y0 + py)[x0 + px] = 1;
     }
   }
 };
@@ -325,7 +327,8 @@ bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMa
     for (int x = x0; x < right; ++x) {
       const int s = x - ox;
       const __m128i b = _mm_setr_epi32(rows[0][s], rows[1][s], rows[2][s], rows[3][s]);
-      const __m128i hit = _mm_and_si128(lanes, _mm_cmpeq_epi32(_mm_cmpeq_epi32(b, _mm_setzero_si128()), inside));
+      const __m128i hit =
+          _mm_and_si128(lanes, _mm_cmpeq_epi32(_mm_cmpeq_epi32(b, _mm_setzero_si128()), inside));
       line[x] = _mm_blendv_ps(line[x], v, _mm_castsi128_ps(hit));
     }
   }
@@ -337,7 +340,8 @@ void orvik::detail::fillInside(CSSE3dPolygon& polygon, ByteRaster& r) {
   const Region region = fillRegion(polygon, w, h, -999999.875f, 999999.875f);
   if (region.c1 - region.c0 > c_iOutlineLimit || region.r1 - region.r0 > c_iOutlineLimit) {
     const Outline o(polygon, true);
-    if (o.usable && o.bx >= 1 && o.by >= 1 && std::int64_t(o.bx) + o.w + 1 < w && std::int64_t(o.by) + o.h + 1 < h) {
+    if (o.usable && o.bx >= 1 && o.by >= 1 && std::int64_t(o.bx) + o.w + 1 < w &&
+        std::int64_t(o.by) + o.h + 1 < h) {
       // Flooded from the raster's border, the outside reaches every pixel of
       // the box it reaches from the box's border, through the free ring
       // round the box; the outline and the outside are then 1, the inside 0.
@@ -348,7 +352,8 @@ void orvik::detail::fillInside(CSSE3dPolygon& polygon, ByteRaster& r) {
   } else {
     CSSE3dPolygon copy;
     polygon.workingCopy(copy, false);
-    const CrossingRuns runs(copy, region.colFirst(), region.colEnd(), region.rowFirst(), region.rowEnd(), 0.0f);
+    const CrossingRuns runs(copy, region.colFirst(), region.colEnd(), region.rowFirst(), region.rowEnd(),
+                            0.0f);
     runs.forEachRun([&](int c, int from, int to) {
       const int x = std::clamp(c, 0, w - 1), last = std::clamp(to - 1, 0, h - 1);
       for (int y = std::clamp(from, 0, h - 1); y <= last; ++y) r.row(y)[x] = 1;

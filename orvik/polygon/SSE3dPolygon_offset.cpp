@@ -511,7 +511,9 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
     return buffer.data() + (static_cast<std::size_t>(y % c_rows) * c_levels + k) * levelSize + c_margin;
   };
   const __m128i value = _mm_set1_epi8(static_cast<char>(v));
-  const auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  const auto load = [](const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
   const auto store = [](std::uint8_t* p, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); };
   // Only the levels the disc's rows read are kept; byte stores may alias
   // anything, so the loops work on local copies of their bounds.

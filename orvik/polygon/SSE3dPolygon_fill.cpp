@@ -309,27 +309,52 @@ bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMa
   }
   // The scratch's pixels are 0 inside; value goes there (everywhere else
   // with invert). Its rows may reach into the spare lanes of m's last line.
+  // Sixteen columns at a time, the four rows' bytes are interleaved into
+  // four lane masks per column.
   const int x0 = std::max(ox, 0), y0 = std::max(oy, 0);
   const int y1 = static_cast<int>(std::min<std::int64_t>(std::int64_t(oy) + o.h + 1, 4 * m.GetSSESizeY()));
   const __m128 v = _mm_set1_ps(value);
-  const __m128i inside = invert ? _mm_setzero_si128() : _mm_set1_epi32(-1);
+  const __m128i zero = _mm_setzero_si128(), flip = invert ? _mm_set1_epi8(-1) : zero;
+  const auto put = [v](__m128* column, __m128i lanes) {
+    *column = _mm_blendv_ps(*column, v, _mm_castsi128_ps(_mm_cvtepi8_epi32(lanes)));
+  };
   __m128** lines = m.GetMatrixDataDirectly();
   for (int g = y0 >> 2; y0 < y1 && g <= (y1 - 1) >> 2; ++g) {
     const std::uint8_t* rows[4];
-    int valid[4];
+    bool in[4];
+    __m128i valid[4];
     for (int l = 0; l < 4; ++l) {
       const int y = 4 * g + l;
-      valid[l] = y >= y0 && y < y1 ? -1 : 0;
-      rows[l] = scratch.row(valid[l] ? y - oy : 0);
+      in[l] = y >= y0 && y < y1;
+      valid[l] = in[l] ? _mm_set1_epi8(-1) : zero;
+      rows[l] = scratch.row(in[l] ? y - oy : 0);
     }
-    const __m128i lanes = _mm_setr_epi32(valid[0], valid[1], valid[2], valid[3]);
     __m128* line = lines[g];
-    for (int x = x0; x < right; ++x) {
-      const int s = x - ox;
-      const __m128i b = _mm_setr_epi32(rows[0][s], rows[1][s], rows[2][s], rows[3][s]);
-      const __m128i hit =
-          _mm_and_si128(lanes, _mm_cmpeq_epi32(_mm_cmpeq_epi32(b, _mm_setzero_si128()), inside));
-      line[x] = _mm_blendv_ps(line[x], v, _mm_castsi128_ps(hit));
+    int x = x0;
+    for (; x + 16 <= right; x += 16) {
+      __m128i hit[4];
+      for (int l = 0; l < 4; ++l) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[l] + (x - ox)));
+        hit[l] = _mm_and_si128(valid[l], _mm_xor_si128(flip, _mm_cmpeq_epi8(b, zero)));
+      }
+      const __m128i any = _mm_or_si128(_mm_or_si128(hit[0], hit[1]), _mm_or_si128(hit[2], hit[3]));
+      if (_mm_testz_si128(any, any)) continue;
+      const __m128i lo01 = _mm_unpacklo_epi8(hit[0], hit[1]), hi01 = _mm_unpackhi_epi8(hit[0], hit[1]);
+      const __m128i lo23 = _mm_unpacklo_epi8(hit[2], hit[3]), hi23 = _mm_unpackhi_epi8(hit[2], hit[3]);
+      const __m128i quads[4] = {_mm_unpacklo_epi16(lo01, lo23), _mm_unpackhi_epi16(lo01, lo23),
+                                _mm_unpacklo_epi16(hi01, hi23), _mm_unpackhi_epi16(hi01, hi23)};
+      for (int k = 0; k < 4; ++k) {
+        __m128* c = line + x + 4 * k;
+        put(c, quads[k]);
+        put(c + 1, _mm_srli_si128(quads[k], 4));
+        put(c + 2, _mm_srli_si128(quads[k], 8));
+        put(c + 3, _mm_srli_si128(quads[k], 12));
+      }
+    }
+    for (; x < right; ++x) {
+      int lanes[4];
+      for (int l = 0; l < 4; ++l) lanes[l] = in[l] && (rows[l][x - ox] == 0) != invert ? -1 : 0;
+      line[x] = _mm_blendv_ps(line[x], v, _mm_castsi128_ps(_mm_setr_epi32(lanes[0], lanes[1], lanes[2], lanes[3])));
     }
   }
   return true;

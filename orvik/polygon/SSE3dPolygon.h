@@ -597,7 +597,7 @@ public:
 
 private:
   // The outline method: the ring resampled half a pixel apart is plotted into
-  // a scratch matrix over its box, the outside flooded from the scratch's
+  // a byte scratch over its box, the outside flooded from the scratch's
   // border, and the rest transferred into m. False, drawing nothing, for
   // fewer than three points or a box wholly left of or above m.
   bool drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert);

@@ -519,11 +519,23 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
   // anything, so the loops work on local copies of their bounds.
   bool kept[c_levels] = {};
   for (int dy = 0; dy < c_rows; ++dy) kept[halfWidth[dy]] = true;
+  // Per row, bit c of its words: level Reach, which holds every other
+  // level, has v in chunk c of 16 columns. A chunk that no disc row marks
+  // has no v within the disc and stays as it is.
+  const int words = (span / 16 + 63) / 64;
+  std::vector<std::uint64_t> marks(static_cast<std::size_t>(words) * c_rows);
+  const auto marksOf = [&](int y) { return marks.data() + static_cast<std::size_t>(y % c_rows) * words; };
   const auto makeLevels = [&, span, value](int y) {
     const std::uint8_t* src = raster.row(y);
     std::uint8_t* l0 = level(y, 0);
+    std::uint64_t* mark = marksOf(y);
+    std::fill(mark, mark + words, 0);
     // The walls beyond the last pixel are not v.
-    for (int x = 0; x < span; x += 16) store(l0 + x, _mm_cmpeq_epi8(load(src + x), value));
+    for (int x = 0; x < span; x += 16) {
+      const __m128i near = _mm_cmpeq_epi8(load(src + x), value);
+      store(l0 + x, near);
+      if (Reach == 0 && !_mm_testz_si128(near, near)) mark[x >> 10] |= std::uint64_t{1} << (x >> 4 & 63);
+    }
     if constexpr (Reach > 0) {
       std::uint8_t* out[c_levels];
       bool keep[c_levels];
@@ -534,6 +546,7 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
           near = _mm_or_si128(near, _mm_or_si128(load(l0 + x - k), load(l0 + x + k)));
           if (keep[k]) store(out[k] + x, near);
         }
+        if (!_mm_testz_si128(near, near)) mark[x >> 10] |= std::uint64_t{1} << (x >> 4 & 63);
       }
     }
   };
@@ -545,17 +558,27 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
   for (int y = 0; y < h; ++y) {
     if (y + Reach < h) makeLevels(y + Reach);
     const std::uint8_t* rows[c_rows];
-    for (int dy = -Reach; dy <= Reach; ++dy) rows[dy + Reach] = level(y + dy, halfWidth[dy + Reach]);
+    const std::uint64_t* rowMarks[c_rows];
+    int marked = 0;
+    for (int dy = -Reach; dy <= Reach; ++dy) {
+      rows[dy + Reach] = level(y + dy, halfWidth[dy + Reach]);
+      if (y + dy >= 0 && y + dy < h) rowMarks[marked++] = marksOf(y + dy);
+    }
     std::uint8_t* out = raster.row(y);
     const int full = span - 16;
-    for (int x = 0; x <= full; x += 16) {
-      // Pixels that are v already stay so.
-      const __m128i before = load(out + x);
-      if (_mm_movemask_epi8(_mm_cmpeq_epi8(before, value)) == 0xFFFF) continue;
-      __m128i near = load(rows[0] + x);
-      for (int k = 1; k < c_rows; ++k) near = _mm_or_si128(near, load(rows[k] + x));
-      if (x == full) near = _mm_and_si128(near, lastChunk);
-      store(out + x, _mm_blendv_epi8(before, value, near));
+    for (int word = 0; word < words; ++word) {
+      std::uint64_t chunks = 0;
+      for (int k = 0; k < marked; ++k) chunks |= rowMarks[k][word];
+      for (; chunks; chunks &= chunks - 1) {
+        const int x = 16 * (64 * word + __builtin_ctzll(chunks));
+        // Pixels that are v already stay so.
+        const __m128i before = load(out + x);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(before, value)) == 0xFFFF) continue;
+        __m128i near = load(rows[0] + x);
+        for (int k = 1; k < c_rows; ++k) near = _mm_or_si128(near, load(rows[k] + x));
+        if (x == full) near = _mm_and_si128(near, lastChunk);
+        store(out + x, _mm_blendv_epi8(before, value, near));
+      }
     }
   }
 }

@@ -515,10 +515,8 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   };
   const auto store = [](std::uint8_t* p, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); };
-  // Only the levels the disc's rows read are kept; byte stores may alias
-  // anything, so the loops work on local copies of their bounds.
-  bool kept[c_levels] = {};
-  for (int dy = 0; dy < c_rows; ++dy) kept[halfWidth[dy]] = true;
+  // Byte stores may alias anything, so the loops work on local copies of
+  // their bounds.
   // Per row, bit c of its words: level Reach, which holds every other
   // level, has v in chunk c of 16 columns. A chunk that no disc row marks
   // has no v within the disc and stays as it is.
@@ -538,13 +536,12 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
     }
     if constexpr (Reach > 0) {
       std::uint8_t* out[c_levels];
-      bool keep[c_levels];
-      for (int k = 1; k < c_levels; ++k) out[k] = level(y, k), keep[k] = kept[k];
+      for (int k = 1; k < c_levels; ++k) out[k] = level(y, k);
       for (int x = 0; x < span; x += 16) {
         __m128i near = load(l0 + x);
         for (int k = 1; k < c_levels; ++k) {
           near = _mm_or_si128(near, _mm_or_si128(load(l0 + x - k), load(l0 + x + k)));
-          if (keep[k]) store(out[k] + x, near);
+          store(out[k] + x, near);
         }
         if (!_mm_testz_si128(near, near)) mark[x >> 10] |= std::uint64_t{1} << (x >> 4 & 63);
       }

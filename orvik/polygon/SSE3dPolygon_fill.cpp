@@ -354,7 +354,8 @@ bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMa
     for (; x < right; ++x) {
       int lanes[4];
       for (int l = 0; l < 4; ++l) lanes[l] = in[l] && (rows[l][x - ox] == 0) != invert ? -1 : 0;
-      line[x] = _mm_blendv_ps(line[x], v, _mm_castsi128_ps(_mm_setr_epi32(lanes[0], lanes[1], lanes[2], lanes[3])));
+      const __m128i hit = _mm_setr_epi32(lanes[0], lanes[1], lanes[2], lanes[3]);
+      line[x] = _mm_blendv_ps(line[x], v, _mm_castsi128_ps(hit));
     }
   }
   return true;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -364,7 +365,8 @@ bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMa
 void orvik::detail::fillInside(CSSE3dPolygon& polygon, ByteRaster& r) {
   const int w = r.width(), h = r.height();
   const Region region = fillRegion(polygon, w, h, -999999.875f, 999999.875f);
-  if (region.c1 - region.c0 > c_iOutlineLimit || region.r1 - region.r0 > c_iOutlineLimit) {
+  const bool outline = region.c1 - region.c0 > c_iOutlineLimit || region.r1 - region.r0 > c_iOutlineLimit;
+  if (outline) {
     const Outline o(polygon, true);
     if (o.usable && o.bx >= 1 && o.by >= 1 && std::int64_t(o.bx) + o.w + 1 < w &&
         std::int64_t(o.by) + o.h + 1 < h) {
@@ -375,19 +377,15 @@ void orvik::detail::fillInside(CSSE3dPolygon& polygon, ByteRaster& r) {
       r.floodFromBorder();
       return;
     }
-  } else {
-    CSSE3dPolygon copy;
-    polygon.workingCopy(copy, false);
-    const CrossingRuns runs(copy, region.colFirst(), region.colEnd(), region.rowFirst(), region.rowEnd(),
-                            0.0f);
-    runs.forEachRun([&](int c, int from, int to) {
-      const int x = std::clamp(c, 0, w - 1), last = std::clamp(to - 1, 0, h - 1);
-      for (int y = std::clamp(from, 0, h - 1); y <= last; ++y) r.row(y)[x] = 1;
-    });
   }
-  // The filled pixels are 1 so far.
-  for (int y = 0; y < h; ++y) {
-    std::uint8_t* row = r.row(y);
-    for (int x = 0; x < w; ++x) row[x] ^= 1;
-  }
+  // Every pixel the runs do not mark is outside.
+  for (int y = 0; y < h; ++y) std::memset(r.row(y), 1, static_cast<std::size_t>(w));
+  if (outline) return;
+  CSSE3dPolygon copy;
+  polygon.workingCopy(copy, false);
+  const CrossingRuns runs(copy, region.colFirst(), region.colEnd(), region.rowFirst(), region.rowEnd(), 0.0f);
+  runs.forEachRun([&](int c, int from, int to) {
+    const int x = std::clamp(c, 0, w - 1), last = std::clamp(to - 1, 0, h - 1);
+    for (int y = std::clamp(from, 0, h - 1); y <= last; ++y) r.row(y)[x] = 0;
+  });
 }

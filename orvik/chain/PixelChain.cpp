@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "orvik/chain/BoundaryTrace.h"
 #include "orvik/foundation/Alloc.h"
 #include "orvik/foundation/platform/AtomicFile.h"
 #include "orvik/matrix/ssematrix.h"
 
 namespace {
 
-// Steps of the tracer's direction codes; x grows to the right, y downward.
-constexpr int c_dx[8] = {0, -1, -1, -1, 0, 1, 1, 1};
-constexpr int c_dy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+using orvik::detail::c_chainStepX;
+using orvik::detail::c_chainStepY;
 
 // Limits v into lo .. hi; when the range is empty (matrices narrower than the
 // margin) lo wins, and the caller's clamped accessor takes it from there.
@@ -251,40 +251,13 @@ void CPixelChain::CreatePixelChain(CSSEMatrix* matrix, float threshold, long x0,
   if (!usable(matrix)) return;
   CSSEMatrix& m = *matrix;
   frame(m, threshold);
-  const long right = m.GetSizeX() - 2, bottom = m.GetSizeY() - 2;
   const auto inside = [&](long x, long y) {
     const float v = clampedValue(m, x, y);
     return above ? v > threshold : v < threshold;
   };
-
-  long x = x0, y = y0, k = 0;
-  int d = 4;
-  for (;;) {
-    AddPoint(x, y, clampedValue(m, x, y));
-    // The neighbours from a sharp left turn round to the cell just left
-    // behind, which is examined last.
-    int next = -1;
-    for (int turn = 3; turn >= -4; --turn) {
-      const int c = (d + turn + 8) & 7;
-      if (inside(x + c_dx[c], y + c_dy[c])) {
-        next = c;
-        break;
-      }
-    }
-    // Without an inside neighbour the position could never change again;
-    // going on would only append the same cell until maxSteps.
-    if (next < 0) break;
-    d = next;
-    x = limit(x + c_dx[d], 1, right);
-    y = limit(y + c_dy[d], 1, bottom);
-    ++k;
-    if (k > maxSteps) break;
-    if (exactReturn || k <= nearReturnAfter) {
-      if (x == x0 && y == y0) break;
-    } else if (std::labs(x - x0) <= 1 && std::labs(y - y0) <= 1) {
-      break;
-    }
-  }
+  const auto value = [&](long x, long y) { return clampedValue(m, x, y); };
+  orvik::detail::traceBoundary(*this, inside, value, m.GetSizeX() - 2, m.GetSizeY() - 2, x0, y0, maxSteps,
+                               exactReturn, nearReturnAfter);
 }
 
 void CPixelChain::GetInnerValueForPixelChain(const CSSEMatrix* matrix, float limitValue, bool takeMinimum) {
@@ -346,7 +319,7 @@ void CPixelChain::InsertSingle(CSSEMatrix* matrix, bool above, float threshold) 
   for (int i = 0; i < m_iCount; ++i) {
     const pixel& p = m_points[i];
     for (int c = 0; c < 8; ++c) {
-      const int x = p.x + c_dx[c], y = p.y + c_dy[c];
+      const int x = p.x + c_chainStepX[c], y = p.y + c_chainStepY[c];
       const float v = matrix->GetPoint(x, y);
       if (above ? v >= threshold : v <= threshold) matrix->SetPoint(x, y, p.value);
     }

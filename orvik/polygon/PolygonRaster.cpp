@@ -1,8 +1,14 @@
 #include "orvik/polygon/PolygonRaster.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <utility>
 
+#include "orvik/foundation/Alloc.h"
+#include "orvik/foundation/Exception.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
@@ -17,7 +23,91 @@ int clampToWindow(double v, int lo, int hi) {
   return static_cast<int>(v);
 }
 
+// Bit i set where p[i] is 0, for the 16 bytes from p.
+unsigned zeroBits(const std::uint8_t* p) {
+  return static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128())));
+}
+
+// The end of the run of 0 bytes from x on, and the start of the run that
+// ends just before x; a byte that is not 0 stops both within the frame.
+int zeroRunEnd(const std::uint8_t* r, int x) {
+  for (;; x += 16)
+    if (const unsigned busy = ~zeroBits(r + x) & 0xFFFFu) return x + __builtin_ctz(busy);
+}
+int zeroRunStart(const std::uint8_t* r, int x) {
+  for (;; x -= 16)
+    if (const unsigned busy = ~zeroBits(r + x - 16) & 0xFFFFu) return x - 16 + (32 - __builtin_clz(busy));
+}
+
 }  // namespace
+
+void ByteRaster::Free::operator()(std::uint8_t* p) const noexcept { SafeAlignedFree(p); }
+
+ByteRaster::ByteRaster(int w, int h) : m_w(w), m_h(h) {
+  if (w < 1 || h < 1 || w > INT_MAX - 2 * c_iPad)
+    throw CbException("PolygonRaster", __LINE__, "ByteRaster", "size out of range");
+  m_stride = c_iPad + ((static_cast<std::size_t>(w) + 15) & ~std::size_t{15}) + c_iPad;
+  m_data.reset(
+      static_cast<std::uint8_t*>(SafeAlignedAlloc(m_stride * (static_cast<std::size_t>(h) + 2), 16)));
+  std::memset(row(-1) - c_iPad, c_uWall, m_stride);
+  for (int y = 0; y < h; ++y) {
+    std::uint8_t* r = row(y);
+    std::memset(r - c_iPad, c_uWall, c_iPad);
+    std::memset(r, 0, static_cast<std::size_t>(w));
+    std::memset(r + w, c_uWall, m_stride - c_iPad - static_cast<std::size_t>(w));
+  }
+  std::memset(row(h) - c_iPad, c_uWall, m_stride);
+}
+
+// A span flood: a popped pixel that is still 0 grows into its whole run of
+// its row, and the runs beside that span in the rows above and below are
+// entered once each, at their first pixel within it. In the row a span was
+// entered from, the part beside the entering span is filled already and is
+// not scanned again.
+void ByteRaster::floodFromBorder() {
+  struct Seed {
+    int x, y;
+    int from, fromLeft, fromRight;  // the entering span's row and columns
+  };
+  std::vector<Seed> pending;
+  // The runs of row y within columns from .. to, entered from `span`.
+  const auto enter = [&](int y, int from, int to, const Seed& span) {
+    const std::uint8_t* r = row(y);
+    unsigned before = 0;  // whether the pixel before the chunk is 0, within the span
+    for (int x = from; x < to; x += 16) {
+      unsigned zero = zeroBits(r + x);
+      if (to - x < 16) zero &= (1u << (to - x)) - 1u;
+      for (unsigned starts = zero & ~(zero << 1 | before) & 0xFFFFu; starts; starts &= starts - 1)
+        pending.push_back({x + __builtin_ctz(starts), y, span.y, span.fromLeft, span.fromRight});
+      before = zero >> 15 & 1u;
+    }
+  };
+  // Seeds on the border scan both neighbouring rows whole.
+  const auto border = [&](int x, int y) { pending.push_back({x, y, y - 1, INT_MAX, INT_MAX}); };
+  {
+    const std::uint8_t* top = row(0);
+    const std::uint8_t* bottom = row(m_h - 1);
+    for (int x = 0; x < m_w; ++x) {
+      if (top[x] == 0 && (x == 0 || top[x - 1] != 0)) border(x, 0);
+      if (bottom[x] == 0 && (x == 0 || bottom[x - 1] != 0)) border(x, m_h - 1);
+    }
+  }
+  for (int y = 1; y + 1 < m_h; ++y) border(0, y), border(m_w - 1, y);
+  while (!pending.empty()) {
+    const Seed s = pending.back();
+    pending.pop_back();
+    std::uint8_t* r = row(s.y);
+    if (r[s.x] != 0) continue;
+    const int left = zeroRunStart(r, s.x), right = zeroRunEnd(r, s.x);
+    std::memset(r + left, 1, static_cast<std::size_t>(right - left));
+    // The wall rows hold no 0.
+    const Seed span{s.x, s.y, s.y, left, right};
+    enter(2 * s.y - s.from, left, right, span);
+    enter(s.from, left, std::min(s.fromLeft, right), span);
+    enter(s.from, std::max(s.fromRight, left), right, span);
+  }
+}
 
 CrossingRuns::CrossingRuns(const CSSE3dPolygon& polygon, int c0, int c1, int r0, int r1, float offset, int step)
     : m_ring{polygon.m_pfX, polygon.m_pfY, polygon.m_iNumPoints, polygon.m_pXYMin->x, polygon.m_pXYMin->y,

@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 class CSSE3dPolygon;
@@ -109,5 +111,45 @@ private:
 // crossing test (ring thinned by step) does not put inside; fewer than three
 // points mark every pixel. Spare lanes are left alone.
 void markOutside(const CSSE3dPolygon& ring, CSSEMatrix& m, float value, float offset, int step);
+
+// A row-major byte raster of w x h pixels inside a frame: every row has
+// c_iPad bytes before it and at least as many after it, and a row above and
+// below the raster, all holding c_uWall. A wall is neither 0 nor 1, so scans,
+// floods and neighbourhood tests stop at the border without testing for it,
+// and 16 bytes may be read from any pixel on.
+class ByteRaster {
+public:
+  static constexpr std::uint8_t c_uWall = 2;
+  static constexpr int c_iPad = 16;
+
+  // Every pixel 0. Sizes below 1 or beyond int reach throw CbException.
+  ByteRaster(int w, int h);
+
+  int width() const { return m_w; }
+  int height() const { return m_h; }
+  // Rows -1 and h are the walls.
+  std::uint8_t* row(int y) { return m_data.get() + static_cast<std::size_t>(y + 1) * m_stride + c_iPad; }
+  const std::uint8_t* row(int y) const {
+    return m_data.get() + static_cast<std::size_t>(y + 1) * m_stride + c_iPad;
+  }
+  // Sets to 1 every 0 pixel that a 4-connected path of 0 pixels joins to the
+  // border (the pixels on the border included).
+  void floodFromBorder();
+
+private:
+  struct Free {
+    void operator()(std::uint8_t* p) const noexcept;
+  };
+  int m_w, m_h;
+  std::size_t m_stride;
+  std::unique_ptr<std::uint8_t[], Free> m_data;
+};
+
+// The pixels DrawInMatrixAndFillFine(1, m, true, false, all rows, true,
+// false) sets in a cleared matrix of the raster's sizes stay 0 in a cleared
+// raster, every other pixel becomes 1. The outline method needs its box a
+// pixel inside the raster and otherwise fills nothing; the per-pixel method
+// is meant for small rasters.
+void fillInside(CSSE3dPolygon& polygon, ByteRaster& r);
 
 }  // namespace orvik::detail

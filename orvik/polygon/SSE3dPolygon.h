@@ -29,8 +29,11 @@ class QePolyline3D;
 class CPixelChain;
 class CSSEMatrix;
 class CSSEcharMatrix;
+class CSSE3dPolygon;
 namespace orvik::detail {
+class ByteRaster;
 class CrossingRuns;
+void fillInside(CSSE3dPolygon& polygon, ByteRaster& r);
 }
 
 // Per-axis scale factors: x, y, z in f[0], f[1], f[2].
@@ -594,13 +597,10 @@ public:
 
 private:
   // The outline method: the ring resampled half a pixel apart is plotted into
-  // a scratch matrix over its box, the outside flooded from the scratch's
+  // a byte scratch over its box, the outside flooded from the scratch's
   // border, and the rest transferred into m. False, drawing nothing, for
   // fewer than three points or a box wholly left of or above m.
   bool drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert);
-  // 4-connected flood from the seed's neighbours (the seed pixel itself is
-  // neither tested nor written): pixels below value - 0.01 become value.
-  void fillFromPoint(CSSEMatrix& m, int seedX, int seedY, float value);
   // The copy the per-pixel fills test against (box calculated).
   void workingCopy(CSSE3dPolygon& copy, bool subsample) const;
 
@@ -613,6 +613,7 @@ private:
   void rotateRows(const float (&r)[3][3], const SSEPoint& centre);
 
   friend class orvik::detail::CrossingRuns;
+  friend void orvik::detail::fillInside(CSSE3dPolygon& polygon, orvik::detail::ByteRaster& r);
   bool valid(int i) const { return i >= 0 && i < m_iNumPoints; }
   bool touch(int i) {
     if (!valid(i)) return false;

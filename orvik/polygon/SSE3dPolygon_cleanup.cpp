@@ -1,3 +1,5 @@
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -9,16 +11,20 @@
 
 namespace {
 
-// Points by the half-unit cell they lie in: an open-addressing table from a
-// cell to the most recent point in it, the points of a cell chained through
-// `next`. Two points closer than 1 in |dx| + |dy| lie at most two half cells
-// apart on each axis, so the 5 x 5 cells around a point hold every candidate.
-// A row of cells hashes to neighbouring slots, so that the five cells of a
+// Up to this many points the earlier points are compared directly, which
+// costs less than the lookups of the cells.
+constexpr int c_iDirectCompare = 256;
+
+// Points by the unit cell they lie in: an open-addressing table from a cell
+// to the most recent point in it, the points of a cell chained through
+// `next`. Two points closer than 1 in |dx| + |dy| lie at most one cell apart
+// on each axis, so the 3 x 3 cells around a point hold every candidate.
+// A row of cells hashes to neighbouring slots, so that the three cells of a
 // row mostly share a cache line, and an outline, which moves from cell to
 // neighbouring cell, keeps revisiting the same lines.
-class HalfCellIndex {
+class CellIndex {
 public:
-  explicit HalfCellIndex(int n) : m_next(n, -1) {
+  explicit CellIndex(int n) : m_next(n, -1) {
     std::size_t size = 16;
     while (size < 2 * static_cast<std::size_t>(n)) size *= 2;
     m_keys.resize(size);
@@ -29,7 +35,7 @@ public:
   // within 32 bits and is monotone, so neighbours stay neighbours.
   static std::int64_t cellOf(float v) {
     constexpr double limit = 1073741824.0;  // 2^30
-    return static_cast<std::int64_t>(std::clamp(std::floor(double(v) * 2.0), -limit, limit));
+    return static_cast<std::int64_t>(std::clamp(std::floor(double(v)), -limit, limit));
   }
 
   int first(std::int64_t cx, std::int64_t cy) const { return m_heads[find(cx, cy)]; }
@@ -77,18 +83,32 @@ int signOf(double v) { return (v > 0.0) - (v < 0.0); }
 void CSSE3dPolygon::RemoveEqualPointsXY() {
   const int n = m_iNumPoints;
   if (n == 0) return;
-  HalfCellIndex index(n);
+  CellIndex index(n);
   std::vector<char> keep(n, 1);
   bool previousRemoved = false;
+  const __m128 one = _mm_set1_ps(1.0f), sign = _mm_set1_ps(-0.0f);
   for (int i = 0; i < n; ++i) {
     const float x = m_pfX[i], y = m_pfY[i];
     // A point with a non-finite coordinate is never within 1 of another.
     bool near = false;
-    if (std::isfinite(x) && std::isfinite(y)) {
-      const std::int64_t cx = HalfCellIndex::cellOf(x), cy = HalfCellIndex::cellOf(y);
+    if (n <= c_iDirectCompare) {
+      // Every earlier point, four at a time; a non-finite difference is
+      // never below 1.
+      const __m128 px = _mm_set1_ps(x), py = _mm_set1_ps(y);
+      __m128 hit = _mm_setzero_ps();
+      int j = 0;
+      for (; j + 4 <= i; j += 4) {
+        const __m128 dx = _mm_andnot_ps(sign, _mm_sub_ps(_mm_loadu_ps(m_pfX + j), px));
+        const __m128 dy = _mm_andnot_ps(sign, _mm_sub_ps(_mm_loadu_ps(m_pfY + j), py));
+        hit = _mm_or_ps(hit, _mm_cmplt_ps(_mm_add_ps(dx, dy), one));
+      }
+      near = _mm_movemask_ps(hit) != 0;
+      for (; j < i && !near; ++j) near = std::fabs(m_pfX[j] - x) + std::fabs(m_pfY[j] - y) < 1.0f;
+    } else if (std::isfinite(x) && std::isfinite(y)) {
+      const std::int64_t cx = CellIndex::cellOf(x), cy = CellIndex::cellOf(y);
       // The point's own cell first: it nearly always settles the question.
-      for (int k = 0; k < 25 && !near; ++k) {
-        const int dx = k == 0 ? 0 : (k - 1) % 5 - 2, dy = k == 0 ? 0 : (k - 1) / 5 - 2;
+      for (int k = 0; k < 10 && !near; ++k) {
+        const int dx = k == 0 ? 0 : (k - 1) % 3 - 1, dy = k == 0 ? 0 : (k - 1) / 3 - 1;
         if (k > 0 && dx == 0 && dy == 0) continue;
         for (int j = index.first(cx + dx, cy + dy); j >= 0 && !near; j = index.next(j))
           near = std::fabs(m_pfX[j] - x) + std::fabs(m_pfY[j] - y) < 1.0f;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "orvik/polygon/PolygonRaster.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
+using orvik::detail::ByteRaster;
 using orvik::detail::CrossingRuns;
 using orvik::detail::roundPixel;
 using orvik::detail::truncPixel;
@@ -48,6 +50,42 @@ Region fillRegion(CSSE3dPolygon& p, int w, int h, float yFrom, float yTo) {
 }
 
 bool drawable(const CSSEMatrix* m) { return m && m->HasMemory() && !m->IsEmpty(); }
+
+// The outline method's ring, the polygon (rounded first with roundFirst)
+// resampled half a pixel apart, and the box of its pixels: w + 1 by h + 1
+// pixels from (bx, by); not usable for fewer than three points or when the box
+// is out of int reach or wholly before column or row 0.
+struct Outline {
+  CSSE3dPolygon ring;
+  int bx = 0, by = 0, w = 0, h = 0;
+  bool usable = false;
+
+  Outline(const CSSE3dPolygon& p, bool roundFirst) : ring(p) {
+    if (p.GetNumPoints() < 3) return;
+    if (roundFirst) ring.RoundPolygon(false);
+    ring.ReParametrize(0.5f);
+    ring.CalcBoundingBox();
+    const SSEPoint lo = ring.GetBottomLeft(), hi = ring.GetTopRight();
+    w = truncPixel(hi.x - lo.x + 0.5f), h = truncPixel(hi.y - lo.y + 0.5f);
+    bx = truncPixel(lo.x + 0.5f), by = truncPixel(lo.y + 0.5f);
+    usable = w >= 0 && h >= 0 && w != INT32_MAX && h != INT32_MAX && std::int64_t(bx) + w + 1 >= 1 &&
+             std::int64_t(by) + h + 1 >= 1;
+  }
+
+  // Sets the ring's pixels, clamped into the box, to 1 in r with the box's
+  // corner at (x0, y0); pixels before the box are left out.
+  void plot(ByteRaster& r, int x0, int y0) const {
+    for (int i = 0; i < ring.GetNumPoints(); ++i) {
+      float x = 0, y = 0;
+      ring.GetPointXY(i, x, y);
+      const std::int64_t sx = std::int64_t(roundPixel(x)) - bx, sy = std::int64_t(roundPixel(y)) - by;
+      if (sx < 0 || sy < 0) continue;
+      const int px = static_cast<int>(std::min<std::int64_t>(sx, w)),
+                py = static_cast<int>(std::min<std::int64_t>(sy, h));
+      r.row(y0 + py)[x0 + px] = 1;
+    }
+  }
+};
 
 // Inside runs gathered per matrix column, clamped into the matrix the way
 // single clamped writes would land (a run beyond a border ends on it), then
@@ -252,82 +290,102 @@ void CSSE3dPolygon::DrawInMatrixAndFillFineForLoop(float value, CSSEMatrix* m, b
 
 bool CSSE3dPolygon::drawInMatrixWithInsertPolygonAndFillFine(float value, CSSEMatrix& m, bool roundFirst, bool invert) {
   if (m_iNumPoints < 3 || !drawable(&m)) return false;
-  CSSE3dPolygon copy(*this);
-  if (roundFirst) copy.RoundPolygon(false);
-  copy.ReParametrize(0.5f);
-  copy.CalcBoundingBox();
-  const SSEPoint lo = copy.GetBottomLeft(), hi = copy.GetTopRight();
-  const int w = truncPixel(hi.x - lo.x + 0.5f), h = truncPixel(hi.y - lo.y + 0.5f);
-  const int bx = truncPixel(lo.x + 0.5f), by = truncPixel(lo.y + 0.5f);
-  if (w < 0 || h < 0 || w == INT32_MAX || h == INT32_MAX) return false;
-  if (std::int64_t(bx) + w + 1 < 1 || std::int64_t(by) + h + 1 < 1) return false;
-  const int ox = std::min(bx, m.GetSizeX() - 1), oy = std::min(by, m.GetSizeY() - 1);
+  const Outline o(*this, roundFirst);
+  if (!o.usable) return false;
+  const int ox = std::min(o.bx, m.GetSizeX() - 1), oy = std::min(o.by, m.GetSizeY() - 1);
+  // The scratch's border pixels are the flood's seeds, so that an outside
+  // pixel cut off from the rest by the outline is not taken for inside.
+  ByteRaster scratch(o.w + 1, o.h + 1);
+  o.plot(scratch, 0, 0);
+  scratch.floodFromBorder();
 
-  CSSEMatrix scratch;
-  scratch.Create(w + 1, h + 1);
-  for (int i = 0; i < copy.m_iNumPoints; ++i) {
-    const std::int64_t sx = std::int64_t(roundPixel(copy.m_pfX[i])) - bx, sy = std::int64_t(roundPixel(copy.m_pfY[i])) - by;
-    if (sx >= 0 && sy >= 0) scratch.SetPoint(static_cast<int>(std::min<std::int64_t>(sx, w)),
-                                             static_cast<int>(std::min<std::int64_t>(sy, h)), 1.0f);
-  }
-  // Flood the outside from every border pixel of the scratch. A seed is
-  // marked before its flood: the flood never writes its own seed, and an
-  // outside corner pixel cut off from the rest by the outline would stay 0
-  // and be taken for inside.
-  const auto flood = [&](int a, int b) {
-    if (scratch.GetPointUnsafe(a, b) >= 0.5f) return;
-    scratch.SetPointUnsafe(a, b, 1.0f);
-    fillFromPoint(scratch, a, b, 1.0f);
-  };
-  for (int a = 0; a <= w; ++a) flood(a, 0), flood(a, h);
-  for (int b = 0; b <= h; ++b) flood(0, b), flood(w, b);
-
+  const int W = m.GetSizeX(), H = m.GetSizeY();
+  const int right = static_cast<int>(std::min<std::int64_t>(std::int64_t(ox) + o.w + 1, W));
+  const int below = static_cast<int>(std::min<std::int64_t>(std::int64_t(oy) + o.h + 1, H));
   if (invert) {
-    scratch.ScalarMultiply(-1.0f);
-    scratch.OffsetMatrix(1.0f);
-    const int W = m.GetSizeX(), H = m.GetSizeY();
-    const int right = static_cast<int>(std::min<std::int64_t>(std::int64_t(ox) + w + 1, W));
-    const int below = static_cast<int>(std::min<std::int64_t>(std::int64_t(oy) + h + 1, H));
     m.FillAreaExact(0, 0, ox, H, value);
     m.FillAreaExact(right, 0, W, H, value);
     m.FillAreaExact(ox, 0, right, oy, value);
     m.FillAreaExact(ox, below, right, H, value);
   }
-  m.MaskMatrix(scratch, 1.0f, ox, oy, value, 0.1f);
+  // The scratch's pixels are 0 inside; value goes there (everywhere else
+  // with invert). Its rows may reach into the spare lanes of m's last line.
+  // Sixteen columns at a time, the four rows' bytes are interleaved into
+  // four lane masks per column.
+  const int x0 = std::max(ox, 0), y0 = std::max(oy, 0);
+  const int y1 = static_cast<int>(std::min<std::int64_t>(std::int64_t(oy) + o.h + 1, 4 * m.GetSSESizeY()));
+  const __m128 v = _mm_set1_ps(value);
+  const __m128i zero = _mm_setzero_si128(), flip = invert ? _mm_set1_epi8(-1) : zero;
+  const auto put = [v](__m128* column, __m128i lanes) {
+    *column = _mm_blendv_ps(*column, v, _mm_castsi128_ps(_mm_cvtepi8_epi32(lanes)));
+  };
+  __m128** lines = m.GetMatrixDataDirectly();
+  for (int g = y0 >> 2; y0 < y1 && g <= (y1 - 1) >> 2; ++g) {
+    const std::uint8_t* rows[4];
+    bool in[4];
+    __m128i valid[4];
+    for (int l = 0; l < 4; ++l) {
+      const int y = 4 * g + l;
+      in[l] = y >= y0 && y < y1;
+      valid[l] = in[l] ? _mm_set1_epi8(-1) : zero;
+      rows[l] = scratch.row(in[l] ? y - oy : 0);
+    }
+    __m128* line = lines[g];
+    int x = x0;
+    for (; x + 16 <= right; x += 16) {
+      __m128i hit[4];
+      for (int l = 0; l < 4; ++l) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[l] + (x - ox)));
+        hit[l] = _mm_and_si128(valid[l], _mm_xor_si128(flip, _mm_cmpeq_epi8(b, zero)));
+      }
+      const __m128i any = _mm_or_si128(_mm_or_si128(hit[0], hit[1]), _mm_or_si128(hit[2], hit[3]));
+      if (_mm_testz_si128(any, any)) continue;
+      const __m128i lo01 = _mm_unpacklo_epi8(hit[0], hit[1]), hi01 = _mm_unpackhi_epi8(hit[0], hit[1]);
+      const __m128i lo23 = _mm_unpacklo_epi8(hit[2], hit[3]), hi23 = _mm_unpackhi_epi8(hit[2], hit[3]);
+      const __m128i quads[4] = {_mm_unpacklo_epi16(lo01, lo23), _mm_unpackhi_epi16(lo01, lo23),
+                                _mm_unpacklo_epi16(hi01, hi23), _mm_unpackhi_epi16(hi01, hi23)};
+      for (int k = 0; k < 4; ++k) {
+        __m128* c = line + x + 4 * k;
+        put(c, quads[k]);
+        put(c + 1, _mm_srli_si128(quads[k], 4));
+        put(c + 2, _mm_srli_si128(quads[k], 8));
+        put(c + 3, _mm_srli_si128(quads[k], 12));
+      }
+    }
+    for (; x < right; ++x) {
+      int lanes[4];
+      for (int l = 0; l < 4; ++l) lanes[l] = in[l] && (rows[l][x - ox] == 0) != invert ? -1 : 0;
+      const __m128i hit = _mm_setr_epi32(lanes[0], lanes[1], lanes[2], lanes[3]);
+      line[x] = _mm_blendv_ps(line[x], v, _mm_castsi128_ps(hit));
+    }
+  }
   return true;
 }
 
-void CSSE3dPolygon::fillFromPoint(CSSEMatrix& m, int seedX, int seedY, float value) {
-  if (!drawable(&m)) return;
-  const float limit = value - 0.01f;
-  const int w = m.GetSizeX(), h = m.GetSizeY();
-  // Rows are interleaved four to a vector, so a row's next pixel sits four
-  // floats on; a written pixel is no longer below the limit and so counts as
-  // visited.
-  __m128* const* lines = m.GetMatrixDataDirectly();
-  const auto row = [lines](int y) { return reinterpret_cast<float*>(lines[y >> 2]) + (y & 3); };
-  constexpr std::ptrdiff_t step = 4;
-  std::vector<std::pair<int, int>> pending;
-  const auto enter = [&](int x, int y) {
-    if (x >= 0 && x < w && y >= 0 && y < h) pending.emplace_back(x, y);
-  };
-  enter(seedX, seedY - 1), enter(seedX - 1, seedY), enter(seedX, seedY + 1), enter(seedX + 1, seedY);
-  while (!pending.empty()) {
-    const auto [x, y] = pending.back();
-    pending.pop_back();
-    float* r = row(y);
-    if (!(r[step * x] < limit)) continue;
-    int left = x, right = x + 1;
-    while (left > 0 && r[step * (left - 1)] < limit) --left;
-    while (right < w && r[step * right] < limit) ++right;
-    for (int i = left; i < right; ++i) r[step * i] = value;
-    // Each open run beside the span is entered once, at its first pixel
-    // within the span; the entry widens it beyond the span's ends.
-    for (const int ny : {y - 1, y + 1}) {
-      if (ny < 0 || ny >= h) continue;
-      const float* n = row(ny);
-      for (int i = left; i < right; ++i)
-        if (n[step * i] < limit && (i == left || !(n[step * (i - 1)] < limit))) pending.emplace_back(i, ny);
+void orvik::detail::fillInside(CSSE3dPolygon& polygon, ByteRaster& r) {
+  const int w = r.width(), h = r.height();
+  const Region region = fillRegion(polygon, w, h, -999999.875f, 999999.875f);
+  const bool outline = region.c1 - region.c0 > c_iOutlineLimit || region.r1 - region.r0 > c_iOutlineLimit;
+  if (outline) {
+    const Outline o(polygon, true);
+    if (o.usable && o.bx >= 1 && o.by >= 1 && std::int64_t(o.bx) + o.w + 1 < w &&
+        std::int64_t(o.by) + o.h + 1 < h) {
+      // Flooded from the raster's border, the outside reaches every pixel of
+      // the box it reaches from the box's border, through the free ring
+      // round the box; the outline and the outside are then 1, the inside 0.
+      o.plot(r, o.bx, o.by);
+      r.floodFromBorder();
+      return;
     }
   }
+  // Every pixel the runs do not mark is outside.
+  for (int y = 0; y < h; ++y) std::memset(r.row(y), 1, static_cast<std::size_t>(w));
+  if (outline) return;
+  CSSE3dPolygon copy;
+  polygon.workingCopy(copy, false);
+  const CrossingRuns runs(copy, region.colFirst(), region.colEnd(), region.rowFirst(), region.rowEnd(), 0.0f);
+  runs.forEachRun([&](int c, int from, int to) {
+    const int x = std::clamp(c, 0, w - 1), last = std::clamp(to - 1, 0, h - 1);
+    for (int y = std::clamp(from, 0, h - 1); y <= last; ++y) r.row(y)[x] = 0;
+  });
 }

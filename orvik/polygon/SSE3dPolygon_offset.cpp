@@ -2,12 +2,15 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "orvik/chain/BoundaryTrace.h"
 #include "orvik/chain/PixelChain.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/CrossingTest.h"
+#include "orvik/polygon/PolygonRaster.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -473,6 +476,148 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
   return true;
 }
 
+// Radii below this grow or shrink the drawn outline as bytes; the rows and
+// columns of their disc lie within six of its centre, as with the height
+// field's direct erosion, whose disc this is.
+constexpr float c_fByteDiscRadius = 7.0f;
+
+// Every pixel of the 0/1 raster with a pixel of value v within the disc of
+// radius r (floor(r) = Reach along the axes, squared distance at most
+// floor(r^2)) becomes v, as CSSEMatrix::Erode does with v as background:
+// pixels beyond the raster do not count. Per row the pixels of value v are
+// widened to each half-width the disc's rows need (level k: v within k
+// columns); a pixel is near when the level of some disc row holds it in that
+// row. The levels of the rows still to be read are made before a row is
+// written, so the raster changes in place.
+template <int Reach>
+void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
+  const int w = raster.width(), h = raster.height();
+  const std::int64_t limit = static_cast<std::int64_t>(std::floor(r * r));  // at least Reach^2
+  constexpr int c_rows = 2 * Reach + 1, c_levels = Reach + 1;
+  int halfWidth[c_rows];
+  for (int dy = -Reach; dy <= Reach; ++dy) {
+    int x = 0;
+    while (x < Reach && std::int64_t(x + 1) * (x + 1) + std::int64_t(dy) * dy <= limit) ++x;
+    halfWidth[dy + Reach] = x;
+  }
+  // Each level sits between zeros wide enough for the widest reads; the
+  // rows beyond the raster read a level of zeros.
+  constexpr int c_margin = 16;
+  const int span = (w + 15) & ~15;
+  const std::size_t levelSize = static_cast<std::size_t>(span) + 2 * c_margin;
+  std::vector<std::uint8_t> buffer(levelSize * (c_levels * c_rows + 1), 0);
+  const auto level = [&](int y, int k) {
+    if (y < 0 || y >= h) return buffer.data() + levelSize * c_levels * c_rows + c_margin;
+    return buffer.data() + (static_cast<std::size_t>(y % c_rows) * c_levels + k) * levelSize + c_margin;
+  };
+  const __m128i value = _mm_set1_epi8(static_cast<char>(v));
+  const auto load = [](const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  const auto store = [](std::uint8_t* p, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); };
+  // Byte stores may alias anything, so the loops work on local copies of
+  // their bounds.
+  // Per row, bit c of its words: level Reach, which holds every other
+  // level, has v in chunk c of 16 columns. A chunk that no disc row marks
+  // has no v within the disc and stays as it is.
+  const int words = (span / 16 + 63) / 64;
+  std::vector<std::uint64_t> marks(static_cast<std::size_t>(words) * c_rows);
+  const auto marksOf = [&](int y) { return marks.data() + static_cast<std::size_t>(y % c_rows) * words; };
+  const auto makeLevels = [&, span, value](int y) {
+    const std::uint8_t* src = raster.row(y);
+    std::uint8_t* l0 = level(y, 0);
+    std::uint64_t* mark = marksOf(y);
+    std::fill(mark, mark + words, 0);
+    // The walls beyond the last pixel are not v.
+    for (int x = 0; x < span; x += 16) {
+      const __m128i near = _mm_cmpeq_epi8(load(src + x), value);
+      store(l0 + x, near);
+      if (Reach == 0 && !_mm_testz_si128(near, near)) mark[x >> 10] |= std::uint64_t{1} << (x >> 4 & 63);
+    }
+    if constexpr (Reach > 0) {
+      std::uint8_t* out[c_levels];
+      for (int k = 1; k < c_levels; ++k) out[k] = level(y, k);
+      for (int x = 0; x < span; x += 16) {
+        __m128i near = load(l0 + x);
+        for (int k = 1; k < c_levels; ++k) {
+          near = _mm_or_si128(near, _mm_or_si128(load(l0 + x - k), load(l0 + x + k)));
+          store(out[k] + x, near);
+        }
+        if (!_mm_testz_si128(near, near)) mark[x >> 10] |= std::uint64_t{1} << (x >> 4 & 63);
+      }
+    }
+  };
+  // The bytes of the last chunk that are pixels.
+  alignas(16) std::uint8_t tail[32] = {};
+  std::fill(tail, tail + 16, 0xFF);
+  const __m128i lastChunk = load(tail + 16 - (w - (span - 16)));
+  for (int y = 0; y < std::min(Reach, h); ++y) makeLevels(y);
+  for (int y = 0; y < h; ++y) {
+    if (y + Reach < h) makeLevels(y + Reach);
+    const std::uint8_t* rows[c_rows];
+    const std::uint64_t* rowMarks[c_rows];
+    int marked = 0;
+    for (int dy = -Reach; dy <= Reach; ++dy) {
+      rows[dy + Reach] = level(y + dy, halfWidth[dy + Reach]);
+      if (y + dy >= 0 && y + dy < h) rowMarks[marked++] = marksOf(y + dy);
+    }
+    std::uint8_t* out = raster.row(y);
+    const int full = span - 16;
+    for (int word = 0; word < words; ++word) {
+      std::uint64_t chunks = 0;
+      for (int k = 0; k < marked; ++k) chunks |= rowMarks[k][word];
+      for (; chunks; chunks &= chunks - 1) {
+        const int x = 16 * (64 * word + __builtin_ctzll(chunks));
+        // Pixels that are v already stay so.
+        const __m128i before = load(out + x);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(before, value)) == 0xFFFF) continue;
+        __m128i near = load(rows[0] + x);
+        for (int k = 1; k < c_rows; ++k) near = _mm_or_si128(near, load(rows[k] + x));
+        if (x == full) near = _mm_and_si128(near, lastChunk);
+        store(out + x, _mm_blendv_epi8(before, value, near));
+      }
+    }
+  }
+}
+
+// The outline drawn into a raster of W x H pixels, grown or shrunk by the
+// disc and traced from its first pixel, as the height-field path does it:
+// the first inside pixel is sought column by column from column 20 and row
+// 20 on, and the trace keeps off a frame of the first and last four-row
+// lines and three columns at either side.
+bool traceThroughBytes(CSSE3dPolygon& outline, float r, bool grow, int W, int H, CPixelChain& chain) {
+  orvik::detail::ByteRaster raster(W, H);
+  orvik::detail::fillInside(outline, raster);
+  // Inside is 0: growing spreads the 0 pixels, shrinking the 1 pixels.
+  const std::uint8_t v = grow ? 0 : 1;
+  switch (static_cast<int>(std::floor(r))) {
+    case 0: growByDisc<0>(raster, r, v); break;
+    case 1: growByDisc<1>(raster, r, v); break;
+    case 2: growByDisc<2>(raster, r, v); break;
+    case 3: growByDisc<3>(raster, r, v); break;
+    case 4: growByDisc<4>(raster, r, v); break;
+    case 5: growByDisc<5>(raster, r, v); break;
+    default: growByDisc<6>(raster, r, v); break;
+  }
+  const int lastRow = 4 * ((H >> 2) + 1) - 21;
+  int firstX = W - 20, firstY = 0;
+  for (int y = 20; y <= lastRow && firstX > 20; ++y) {
+    const std::uint8_t* row = raster.row(y);
+    if (const void* hit = std::memchr(row + 20, 0, static_cast<std::size_t>(firstX - 20)))
+      firstX = static_cast<int>(static_cast<const std::uint8_t*>(hit) - row), firstY = y;
+  }
+  if (firstX >= W - 20) return false;
+  const int frameBelow = 4 * (H >> 2);
+  const auto inside = [&](long x, long y) {
+    const long cx = std::max(0l, std::min(x, long(W) - 1)), cy = std::max(0l, std::min(y, long(H) - 1));
+    return cy >= 4 && cy < frameBelow && cx >= 3 && cx < W - 3 && raster.row(static_cast<int>(cy))[cx] == 0;
+  };
+  orvik::detail::traceBoundary(
+      chain, inside, [&](long x, long y) { return inside(x, y) ? 1.0f : 0.0f; }, W - 2, H - 2, firstX, firstY,
+      1000000, false, 20);
+  return true;
+}
+
 bool offsetWithMatrix(CSSE3dPolygon& p, float r, bool grow) {
   if (p.GetNumPoints() == 0 || !std::isfinite(r) || !finitePoints(p)) return false;
   float minX, minY, minZ, maxX, maxY, maxZ;
@@ -489,22 +634,27 @@ bool offsetWithMatrix(CSSE3dPolygon& p, float r, bool grow) {
   if (!(w >= 1.0 && h >= 1.0 && w * h <= c_dMaxScratchPixels)) return false;
   const int W = static_cast<int>(w), H = static_cast<int>(h);
 
-  CSSEMatrix scratch;
-  scratch.Create(W, H);
   CSSE3dPolygon copy(p);
   copy.ShiftLine((static_cast<float>(W) - (minX + maxX)) / 2.0f,
                  (static_cast<float>(H) - (minY + maxY)) / 2.0f, 0.0f);
   copy.ReParametrize(1.0f);
-  copy.DrawInMatrixAndFillFine(1.0f, &scratch, true, false, -999999.875f, 999999.875f, true, false);
-  if (grow)
-    scratch.Dilate(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
-  else
-    scratch.Erode(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
-  int x = 0, y = 0;
-  scratch.FindFirstPoint(x, y, 0.5f, true);
-  if (!(scratch.GetPoint(x, y) > 0.5f)) return false;
   CPixelChain chain;
-  chain.CreatePixelChain(&scratch, 0.5f, x, y, 1000000, true, false, 20);
+  if (r >= 0.0f && r < c_fByteDiscRadius) {
+    // The margin keeps the outline and the disc well inside the raster.
+    if (!traceThroughBytes(copy, r, grow, W, H, chain)) return false;
+  } else {
+    CSSEMatrix scratch;
+    scratch.Create(W, H);
+    copy.DrawInMatrixAndFillFine(1.0f, &scratch, true, false, -999999.875f, 999999.875f, true, false);
+    if (grow)
+      scratch.Dilate(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
+    else
+      scratch.Erode(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
+    int x = 0, y = 0;
+    scratch.FindFirstPoint(x, y, 0.5f, true);
+    if (!(scratch.GetPoint(x, y) > 0.5f)) return false;
+    chain.CreatePixelChain(&scratch, 0.5f, x, y, 1000000, true, false, 20);
+  }
   CSSE3dPolygon traced(chain, 1);
   if (traced.GetNumPoints() == 0) return false;
   traced.ShiftLine(((minX + maxX) - static_cast<float>(W)) / 2.0f,

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "orvik/chain/PixelChain.h"
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "support/polygons.h"
@@ -380,4 +381,50 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
       p.GetPointNormalized(1, nx, ny, nz);
       EXPECT_EQ(nx, ring[1].x);
     }
+}
+
+TEST(PolygonOffset, OffsetsThroughAMatrixAsOnAHeightField) {
+  // Outlines too large for the per-pixel fill, including one whose lobes
+  // nearly meet and one along its own box, grown and shrunk by discs of
+  // every small size: the same steps done on a height field (the outline
+  // filled into a matrix of its box plus the margin, grown or shrunk there,
+  // its first pixel column by column traced back) give the same points.
+  struct Case {
+    const char* name;
+    std::vector<Pt> ring;
+  };
+  const std::vector<Case> cases = {{"wobbly", wobblyRing(700, 40.3, -12.7, 70, 9, 7)},
+                                   {"lobes nearly meeting", wobblyRing(900, -3.6, 8.2, 40, 39.2, 3)},
+                                   {"square", squareRing(10.25f, 80, 0.5f)}};
+  for (const Case& c : cases)
+    for (const float r : {0.0f, 0.5f, 1.0f, 2.5f, 3.0f, 4.2f, 6.99f})
+      for (const bool grow : {true, false}) {
+        SCOPED_TRACE(testing::Message() << c.name << " r " << r << (grow ? " grown" : " shrunk"));
+        CSSE3dPolygon copy = polygonOf(c.ring);
+        float minX, minY, minZ, maxX, maxY, maxZ;
+        copy.GetBoundingBox3D(minX, minY, minZ, maxX, maxY, maxZ);
+        const double margin = grow ? 2.0 * (double(r) + 25.0) : 40.0;
+        const int W = int(double(maxX) - minX + margin), H = int(double(maxY) - minY + margin);
+        const float sx = (float(W) - (minX + maxX)) / 2.0f, sy = (float(H) - (minY + maxY)) / 2.0f;
+        copy.ShiftLine(sx, sy, 0.0f);
+        copy.ReParametrize(1.0f);
+        CSSEMatrix m;
+        m.Create(W, H);
+        copy.DrawInMatrixAndFillFine(1.0f, &m, true, false, -999999.875f, 999999.875f, true, false);
+        if (grow)
+          m.Dilate(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
+        else
+          m.Erode(r, 0.0f, 1.0f, 0, 2147483647, 0, 2147483647, true, 2147483647);
+        int x = 0, y = 0;
+        m.FindFirstPoint(x, y, 0.5f, true);
+        ASSERT_GT(m.GetPoint(x, y), 0.5f);
+        CPixelChain chain;
+        chain.CreatePixelChain(&m, 0.5f, x, y, 1000000, true, false, 20);
+        CSSE3dPolygon traced(chain, 1);
+        traced.ShiftLine(-sx, -sy, 0.0f);
+
+        CSSE3dPolygon p = polygonOf(c.ring);
+        ASSERT_TRUE(grow ? p.DilateWithMatrix(r) : p.ErodeWithMatrix(r));
+        EXPECT_TRUE(sameBits(pointsOf(p), pointsOf(traced)));
+      }
 }

@@ -626,6 +626,9 @@ private:
   void takePointsFrom(CSSE3dPolygon& temp) noexcept;
   // Keeps the points whose flag is set, in order (SSE3dPolygon_resample.cpp).
   void keepPoints(const std::vector<char>& keep);
+  // Keeps the points strictly below (or above) the geometric centre in
+  // coordinate axis (0 x, 1 y, 2 z) (SSE3dPolygon_clip.cpp).
+  void keepStrictSide(int axis, bool below);
   void reParametrize(float step, bool withZ, bool closed, int* map);
   // z_i = f(z_(i-1), z_i, z_(i+1)) from the unchanged input (SSE3dPolygon_heights.cpp).
   void filterZ3(float (*f)(float, float, float));

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "orvik/polygon/RingArea.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HConvexHull2D.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
@@ -67,13 +68,8 @@ private:
 };
 
 double signedArea(const std::vector<t_h2dpoint>& p, const std::vector<int>& ring) {
-  double sum = 0.0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const t_h2dpoint& a = p[ring[k]];
-    const t_h2dpoint& b = p[ring[(k + 1) % ring.size()]];
-    sum += double(a.x) * b.y - double(b.x) * a.y;
-  }
-  return sum;
+  return orvik::detail::twiceSignedArea(ring.size(),
+                                        [&](std::size_t k) -> const t_h2dpoint& { return p[ring[k]]; });
 }
 
 int signOf(double v) { return (v > 0.0) - (v < 0.0); }

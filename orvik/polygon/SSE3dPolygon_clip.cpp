@@ -28,12 +28,6 @@ int bestIndex(int n, float start, Candidate candidate, Score score, Better bette
   return k;
 }
 
-// Points strictly below (or above) c in one coordinate; a point on the line
-// belongs to neither side.
-std::vector<char> strictSide(const float* a, int n, float c, bool below) {
-  return flags(n, [&](int i) { return below ? a[i] < c : a[i] > c; });
-}
-
 bool smaller(float a, float b) { return a < b; }
 bool greater(float a, float b) { return a > b; }
 
@@ -42,35 +36,20 @@ constexpr float c_fAngleStart = 31.415928f;
 
 }  // namespace
 
-void CSSE3dPolygon::KeepLeftHalfPlaneX() {
+// A point on the line through the centre belongs to neither side.
+void CSSE3dPolygon::keepStrictSide(int axis, bool below) {
   CalcGeometricCenter();
-  keepPoints(strictSide(m_pfX, m_iNumPoints, m_pGeometricCenter->x, true));
+  const float* a = axis == 0 ? m_pfX : axis == 1 ? m_pfY : m_pfZ;
+  const float c = m_pGeometricCenter->f[axis];
+  keepPoints(flags(m_iNumPoints, [&](int i) { return below ? a[i] < c : a[i] > c; }));
 }
 
-void CSSE3dPolygon::KeepRightHalfPlaneX() {
-  CalcGeometricCenter();
-  keepPoints(strictSide(m_pfX, m_iNumPoints, m_pGeometricCenter->x, false));
-}
-
-void CSSE3dPolygon::KeepLowerHalfPlaneY() {
-  CalcGeometricCenter();
-  keepPoints(strictSide(m_pfY, m_iNumPoints, m_pGeometricCenter->y, true));
-}
-
-void CSSE3dPolygon::KeepUpperHalfPlaneY() {
-  CalcGeometricCenter();
-  keepPoints(strictSide(m_pfY, m_iNumPoints, m_pGeometricCenter->y, false));
-}
-
-void CSSE3dPolygon::KeepLowerHalfPlaneZ() {
-  CalcGeometricCenter();
-  keepPoints(strictSide(m_pfZ, m_iNumPoints, m_pGeometricCenter->z, true));
-}
-
-void CSSE3dPolygon::KeepUpperHalfPlaneZ() {
-  CalcGeometricCenter();
-  keepPoints(strictSide(m_pfZ, m_iNumPoints, m_pGeometricCenter->z, false));
-}
+void CSSE3dPolygon::KeepLeftHalfPlaneX() { keepStrictSide(0, true); }
+void CSSE3dPolygon::KeepRightHalfPlaneX() { keepStrictSide(0, false); }
+void CSSE3dPolygon::KeepLowerHalfPlaneY() { keepStrictSide(1, true); }
+void CSSE3dPolygon::KeepUpperHalfPlaneY() { keepStrictSide(1, false); }
+void CSSE3dPolygon::KeepLowerHalfPlaneZ() { keepStrictSide(2, true); }
+void CSSE3dPolygon::KeepUpperHalfPlaneZ() { keepStrictSide(2, false); }
 
 void CSSE3dPolygon::KeepPointsBelow(CSSE3dPolygon& other) {
   // Without points in other there is nothing to be below.

@@ -4,6 +4,7 @@
 #include <tuple>
 #include <utility>
 
+#include "orvik/polygon/RingArea.h"
 #include "orvik/polygon/RingEdgeIndex.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 #include "orvik/triangulation/HSimpleBasisFcns.h"
@@ -124,15 +125,6 @@ bool runsOutside(const Piece& piece, CSSE3dPolygon& other, bool firstRing, float
   return other.PointStatusWithRespectToPolygon(beside) == S::ePointOutside;
 }
 
-double area2(const std::vector<Node>& ring) {
-  double s = 0.0;
-  for (std::size_t i = 0; i < ring.size(); ++i) {
-    const Node &a = ring[i], &b = ring[(i + 1) % ring.size()];
-    s += double(a.x) * b.y - double(b.x) * a.y;
-  }
-  return s;
-}
-
 // The closed rings formed by joining pieces end to start.
 std::vector<std::vector<Node>> joinPieces(const std::vector<Piece>& pieces) {
   std::map<std::pair<float, float>, std::vector<int>> starting;
@@ -230,7 +222,9 @@ void CSSE3dPolygon::CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolyg
 
   const std::vector<Node>* best = nullptr;
   for (const auto& r : rings)
-    if (r.size() >= 3 && (!best || std::fabs(area2(r)) > std::fabs(area2(*best)))) best = &r;
+    if (r.size() >= 3 && (!best || std::fabs(orvik::detail::twiceSignedArea(r)) >
+                                       std::fabs(orvik::detail::twiceSignedArea(*best))))
+      best = &r;
   if (!best) {
     // No crossing (or only touching): the ring that holds the other, else a.
     SSEPoint a0, b0;

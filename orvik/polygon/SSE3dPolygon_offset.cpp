@@ -11,6 +11,7 @@
 #include "orvik/matrix/ssematrix.h"
 #include "orvik/polygon/CrossingTest.h"
 #include "orvik/polygon/PolygonRaster.h"
+#include "orvik/polygon/RingArea.h"
 #include "orvik/polygon/SSE3dPolygon.h"
 
 namespace {
@@ -403,15 +404,6 @@ std::vector<OutlinePoint> followOutline(const Discs& d, Walks& w, std::size_t st
   return {};
 }
 
-double area2Of(const std::vector<OutlinePoint>& ring) {
-  double s = 0.0;
-  for (std::size_t i = 0; i < ring.size(); ++i) {
-    const OutlinePoint &a = ring[i], &b = ring[(i + 1) % ring.size()];
-    s += double(a.x) * b.y - double(b.x) * a.y;
-  }
-  return s;
-}
-
 // The disc at every point of the resampled ring contributes its k corners as
 // candidates; a corner inside another disc, or inside the ring (outside it,
 // for the erosion), cannot lie on the result's outline and is struck off.
@@ -462,7 +454,7 @@ bool offsetExact(CSSE3dPolygon& p, float r, int maxDirections, bool grow) {
     if (!candidate[c] || w.taken[c]) continue;
     std::vector<OutlinePoint> walked = followOutline(discs, w, c, grow);
     // Holes run clockwise; of the outer outlines the largest is kept.
-    const double a = walked.size() >= 3 ? area2Of(walked) : 0.0;
+    const double a = walked.size() >= 3 ? orvik::detail::twiceSignedArea(walked) : 0.0;
     if (a > bestArea) bestArea = a, best = std::move(walked);
   }
   if (best.empty()) return false;

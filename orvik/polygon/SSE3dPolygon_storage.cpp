@@ -101,7 +101,7 @@ void CSSE3dPolygon::Serialize(CbStreamReadBinary& s) {
     if ((version >= 2 ? 2 * points + c_tailBytes : points) > s.GetRemaining())
       corrupt(__LINE__, "point count beyond the data");
     const std::vector<float> xyz = readPoints(s, static_cast<std::size_t>(n));
-    std::vector<float> normalized(xyz.size(), 0.0f);
+    std::vector<float> normalized;  // before version 2 none: a new polygon's read 0
     if (version >= 2) {
       normalized = readPoints(s, static_cast<std::size_t>(n));
       centre = readXYZ(s);
@@ -161,9 +161,7 @@ void CSSE3dPolygon::Serialize(CArchive& ar) {
       std::memcpy(temp.m_pfZ + i, &buffer[12 * b + 8], 16);
     }
   }
-  // The archive does not hold the normalized points.
-  for (float* a : {temp.m_pfNormX, temp.m_pfNormY, temp.m_pfNormZ})
-    if (a) std::fill(a, a + temp.GetCapacity(), 0.0f);
+  // The archive does not hold the normalized points; a new polygon's read 0.
   takePointsFrom(temp);
 }
 

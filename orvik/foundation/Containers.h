@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -27,6 +28,17 @@ struct BlockAllocator {
     return static_cast<T*>(SafeAlignedAlloc(n * sizeof(T), alignof(T) < 16 ? 16 : alignof(T)));
   }
   void deallocate(T* p, std::size_t) noexcept { SafeAlignedFree(p); }
+  // Elements grown without a value are default-initialised, which leaves bytes
+  // as they are: CbArray::SetCount asks for zeros itself, and CbArray::Extend
+  // hands megabytes to a writer without clearing them first.
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
   template <typename U>
   bool operator==(const BlockAllocator<U>&) const noexcept {
     return true;
@@ -47,8 +59,16 @@ public:
   T& operator[](std::size_t i) { return m_v[i]; }
   const T& operator[](std::size_t i) const { return m_v[i]; }
 
+  // New elements are value-initialised (zero for numbers).
   void SetCount(std::size_t count) {
-    guard([&] { m_v.resize(count); });
+    guard([&] { m_v.resize(count, T()); });
+  }
+  // Grows by `count` elements left unset and returns the first; the caller
+  // writes every one of them before reading any.
+  T* Extend(std::size_t count) {
+    const std::size_t from = m_v.size();
+    guard([&] { m_v.resize(from + count); });
+    return m_v.data() + from;
   }
   // Room for `count` elements without a further reallocation.
   void Reserve(std::size_t count) {

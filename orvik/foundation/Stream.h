@@ -2,8 +2,10 @@
 // Binary streams of typed values. Encoding: little-endian; a version word is a
 // uint32; a bool is one byte; a CString is a uint32 byte length followed by its
 // UTF-8 bytes; raw blocks go as they are.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "orvik/foundation/Containers.h"
 #include "orvik/foundation/Exception.h"
@@ -29,6 +31,9 @@ public:
 protected:
   // Appends exactly `bytes` bytes or throws.
   virtual void writeRaw(const void* data, std::size_t bytes) = 0;
+  // Appends `bytes` unset bytes for the caller to write and returns them, or
+  // nullptr from a stream that keeps no memory of its own.
+  virtual unsigned char* appendRoom(std::size_t) { return nullptr; }
 };
 
 class CbStreamRead {
@@ -67,6 +72,31 @@ private:
 class CbStreamWriteBinary : public CbStreamWrite {
 public:
   void WriteBuffer(const void* data, std::size_t bytes) { writeRaw(data, bytes); }
+
+  // Writes `count` records of `recordBytes` bytes each that
+  // `fill(destination, first, n)` lays out for records first .. first + n - 1.
+  // A stream into memory has them built where they stay; any other stream gets
+  // them through a staging buffer, a few thousand records at a time.
+  template <typename Fill>
+  void WriteRecords(std::size_t count, std::size_t recordBytes, Fill&& fill) {
+    if (count == 0 || recordBytes == 0) return;
+    if (count > SIZE_MAX / recordBytes)
+      throw CbException("Stream", __LINE__, "CbStreamWriteBinary::WriteRecords", "too many bytes");
+    if (unsigned char* room = appendRoom(count * recordBytes)) {
+      fill(room, std::size_t(0), count);
+      return;
+    }
+    const std::size_t chunk = std::min(count, std::max<std::size_t>(1, c_stagingBytes / recordBytes));
+    std::vector<unsigned char> staging(chunk * recordBytes);
+    for (std::size_t first = 0; first < count; first += chunk) {
+      const std::size_t n = std::min(chunk, count - first);
+      fill(staging.data(), first, n);
+      writeRaw(staging.data(), n * recordBytes);
+    }
+  }
+
+private:
+  static constexpr std::size_t c_stagingBytes = 64 * 1024;
 };
 
 class CbStreamReadBinary : public CbStreamRead {
@@ -81,11 +111,13 @@ public:
   std::size_t GetCount() const { return m_data.GetCount(); }
   const CbArray<unsigned char>& GetArray() const { return m_data; }
   void Reserve(std::uint64_t bytes) override {
-    if (bytes <= SIZE_MAX - m_data.GetCount()) m_data.Reserve(m_data.GetCount() + static_cast<std::size_t>(bytes));
+    if (bytes <= SIZE_MAX - m_data.GetCount())
+      m_data.Reserve(m_data.GetCount() + static_cast<std::size_t>(bytes));
   }
 
 protected:
   void writeRaw(const void* data, std::size_t bytes) override;
+  unsigned char* appendRoom(std::size_t bytes) override { return m_data.Extend(bytes); }
 
 private:
   CbArray<unsigned char> m_data;

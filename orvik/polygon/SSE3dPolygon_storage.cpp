@@ -1,5 +1,7 @@
 // The stored polygon: the versioned stream form, the archive form, and the
 // text dump of the points.
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +20,7 @@
 namespace {
 
 constexpr std::uint32_t c_version = 2;
-// Points go through a staging buffer of this many points at a time, so that a
-// write is one call per chunk rather than one per value.
+// Points are read, and written to an archive, this many at a time.
 constexpr std::size_t c_chunkPoints = 4096;
 constexpr std::uint64_t c_pointBytes = 3 * sizeof(float);
 // Centre and flag, after the two point lists.
@@ -30,18 +31,33 @@ constexpr std::uint64_t c_blockBytes = 12 * sizeof(float);
   throw CbException("SSE3dPolygon", line, "CSSE3dPolygon::Serialize", why);
 }
 
-// x, y, z of points 0 .. n-1, interleaved point by point.
-void writePoints(CbStreamWriteBinary& s, const float* x, const float* y, const float* z, std::size_t n) {
-  std::vector<float> buffer(3 * std::min(n, c_chunkPoints));
-  for (std::size_t from = 0; from < n; from += c_chunkPoints) {
-    const std::size_t count = std::min(c_chunkPoints, n - from);
-    for (std::size_t i = 0; i < count; ++i) {
-      buffer[3 * i] = x[from + i];
-      buffer[3 * i + 1] = y[from + i];
-      buffer[3 * i + 2] = z[from + i];
-    }
-    s.WriteBuffer(buffer.data(), count * c_pointBytes);
+// x, y, z of n points, interleaved point by point: four points make three
+// vectors out of one vector of each coordinate.
+void interleave(const float* x, const float* y, const float* z, std::size_t n, unsigned char* dst) {
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4, dst += 4 * c_pointBytes) {
+    const __m128 vx = _mm_loadu_ps(x + i), vy = _mm_loadu_ps(y + i), vz = _mm_loadu_ps(z + i);
+    const __m128 xy01 = _mm_unpacklo_ps(vx, vy);                            // x0 y0 x1 y1
+    const __m128 xy23 = _mm_unpackhi_ps(vx, vy);                            // x2 y2 x3 y3
+    const __m128 z0x1 = _mm_shuffle_ps(vz, vx, _MM_SHUFFLE(1, 1, 0, 0));    // z0 z0 x1 x1
+    const __m128 y1z1 = _mm_shuffle_ps(xy01, vz, _MM_SHUFFLE(1, 1, 3, 3));  // y1 y1 z1 z1
+    const __m128 z2x3 = _mm_shuffle_ps(vz, vx, _MM_SHUFFLE(3, 3, 2, 2));    // z2 z2 x3 x3
+    const __m128 y3z3 = _mm_shuffle_ps(xy23, vz, _MM_SHUFFLE(3, 3, 3, 3));  // y3 y3 z3 z3
+    float* q = reinterpret_cast<float*>(dst);
+    _mm_storeu_ps(q, _mm_shuffle_ps(xy01, z0x1, _MM_SHUFFLE(2, 0, 1, 0)));      // x0 y0 z0 x1
+    _mm_storeu_ps(q + 4, _mm_shuffle_ps(y1z1, xy23, _MM_SHUFFLE(1, 0, 2, 0)));  // y1 z1 x2 y2
+    _mm_storeu_ps(q + 8, _mm_shuffle_ps(z2x3, y3z3, _MM_SHUFFLE(2, 0, 2, 0)));  // z2 x3 y3 z3
   }
+  for (; i < n; ++i, dst += c_pointBytes) {
+    const float p[3] = {x[i], y[i], z[i]};
+    std::memcpy(dst, p, sizeof p);
+  }
+}
+
+void writePoints(CbStreamWriteBinary& s, const float* x, const float* y, const float* z, std::size_t n) {
+  s.WriteRecords(n, c_pointBytes, [&](unsigned char* dst, std::size_t first, std::size_t count) {
+    interleave(x + first, y + first, z + first, count, dst);
+  });
 }
 
 // Reads n interleaved points. The buffer grows only as the bytes arrive, so a
@@ -59,7 +75,8 @@ std::vector<float> readPoints(CbStreamReadBinary& s, std::size_t n) {
 }
 
 void scatter(const std::vector<float>& xyz, float* x, float* y, float* z) {
-  for (std::size_t i = 0; i < xyz.size() / 3; ++i) x[i] = xyz[3 * i], y[i] = xyz[3 * i + 1], z[i] = xyz[3 * i + 2];
+  for (std::size_t i = 0; i < xyz.size() / 3; ++i)
+    x[i] = xyz[3 * i], y[i] = xyz[3 * i + 1], z[i] = xyz[3 * i + 2];
 }
 
 void writeXYZ(CbStreamWriteBinary& s, const SSEPoint& p) {

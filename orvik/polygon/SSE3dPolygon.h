@@ -410,7 +410,8 @@ public:
   // the erosion), dilated (eroded) by r, traced back: one point per border
   // pixel, z = 0, in this polygon's coordinates. False, changing nothing, for
   // an empty polygon, a non-finite r or coordinate, a scratch of fewer than
-  // one or more than 2^26 pixels, or nothing left to trace.
+  // one or more than 2^26 pixels, nothing left to trace, or a traced outline
+  // that fills a pixel chain (CPixelChain::c_iMaxPoints) and so may be cut off.
   bool DilateWithMatrix(float r);
   bool ErodeWithMatrix(float r);
   // Writes into target, over the box of this polygon widened by four pixels,

@@ -647,6 +647,9 @@ bool offsetWithMatrix(CSSE3dPolygon& p, float r, bool grow) {
     if (!(scratch.GetPoint(x, y) > 0.5f)) return false;
     chain.CreatePixelChain(&scratch, 0.5f, x, y, 1000000, true, false, 20);
   }
+  // A full chain may have dropped the rest of the outline: a cut-off ring is
+  // no offset of the polygon.
+  if (chain.GetCount() >= CPixelChain::c_iMaxPoints) return false;
   CSSE3dPolygon traced(chain, 1);
   if (traced.GetNumPoints() == 0) return false;
   traced.ShiftLine(((minX + maxX) - static_cast<float>(W)) / 2.0f,

@@ -308,8 +308,13 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
       EXPECT_TRUE(moved == (erode ? -r : r) || moved == (erode ? -r : r) - 1) << moved;
   }
 
-  // Refused, nothing changed: no points, bad radius or coordinate, box beyond reach, nothing left.
+  // Refused, nothing changed: no points, bad radius or coordinate, box beyond reach, nothing left, an
+  // outline longer than a pixel chain holds (40 teeth 1 600 long) through bytes and through a height field.
+  const Ring longComb = after(comb(40, 80), [](CSSE3dPolygon& p) { p.BlowLine(20, 20, 1, false); });
   for (const auto& [in, r, erode] : {std::tuple{Ring{}, 3.0f, false},
+                                     {longComb, 3.0f, false},
+                                     {longComb, 3.0f, true},
+                                     {longComb, 7.0f, true},
                                      {square, NAN, false},
                                      {square, 1e9f, false},
                                      {Ring{{0, 0, 0}, {INFINITY, 0, 0}, {0, 5, 0}}, 1.0f, false},

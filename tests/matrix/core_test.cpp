@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <vector>
 
 #include "orvik/foundation/Exception.h"
 #include "orvik/foundation/ReferenceCounter.h"

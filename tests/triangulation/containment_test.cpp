@@ -16,8 +16,7 @@ namespace {
 
 using test_support::HostMesh;
 
-// Faces -x, +x, -y, +y, -z, +z, two triangles each, counter-clockwise seen
-// from outside.
+// Faces -x, +x, -y, +y, -z, +z, two triangles each, counter-clockwise seen from outside.
 HostMesh box(CbVector3f lo, CbVector3f hi) {
   HostMesh m;
   for (int k = 0; k < 8; ++k) m.v.push_back({k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z});
@@ -41,8 +40,7 @@ Decision decide(const HostMesh& block, const std::vector<CbVector3f>& points, in
   return {d.GetTriSmallInTriLarge(), d.GetLowestBlockPoint(), d.GetHighestRestaurationPoint()};
 }
 
-// Triangle by triangle, vertex by vertex with early exit, the highest point
-// raised before each test.
+// Triangle by triangle, vertex by vertex with early exit, the highest point raised before each test.
 Decision sequential(const HostMesh& block, const std::vector<CbVector3f>& points, int step) {
   Decision d{1, {1e7f, 1e7f, 1e7f}, {0, 0, 0}};
   step = std::max(step, 1);
@@ -73,10 +71,7 @@ void expectSame(const Decision& a, const Decision& b) {
 
 }  // namespace
 
-// Random points away from the surface, inside or not by the solid's own
-// measure; then whole restorations against the vertex-by-vertex walk, up to
-// thousands of vertices with one out late, which pass through whole groups of
-// vertices tested at once.
+// Thousands of vertices with one out late pass through whole groups of vertices tested at once.
 TEST(DecideQeTriInQeTri, PointsInsideConvexMeshesAgainstTheWalk) {
   struct Case {
     const char* name;

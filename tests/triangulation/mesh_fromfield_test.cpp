@@ -131,9 +131,8 @@ TEST(MeshFromField, EveryCellMask) {
   EXPECT_TRUE(blank(*mesh.GetTriangle(1)));
 }
 
-// Every size Y modulo 4, thresholds that none or all pass: every row pair meshed and nothing read from the
-// spare lanes; the count is 2 x the values passing, the rest blank, and the blanks put the origin into the
-// bounds.
+// Every size Y modulo 4, thresholds none or all pass: the count is 2 x the values passing, the rest blank,
+// and the blanks put the origin into the bounds.
 TEST(MeshFromField, FullBuildMeshesEveryRowPair) {
   for (int sizeY = 2; sizeY <= 13; ++sizeY)
     for (int sizeX : {2, 3, 9})

@@ -50,6 +50,18 @@ inline std::vector<Tri> octahedron() {
           {py, px, nz}, {nx, py, nz}, {ny, nx, nz}, {px, ny, nz}};
 }
 
+// Sign of the determinant of (a - d, b - d, c - d), exact on integer points: > 0 when d lies on the side the
+// counter-clockwise normal of (a, b, c) points away from.
+template <class P>
+int orient(const P& a, const P& b, const P& c, const P& d) {
+  __int128 m[3][3];
+  for (int k = 0; k < 3; ++k) m[0][k] = a[k] - d[k], m[1][k] = b[k] - d[k], m[2][k] = c[k] - d[k];
+  const __int128 det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  return det > 0 ? 1 : det < 0 ? -1 : 0;
+}
+
 inline bool sameXYZ(const SSEPoint& a, const SSEPoint& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 // Area in the xy plane, positive for counter-clockwise corners.

@@ -139,10 +139,8 @@ TEST(MeshStorage, ShortAndCorruptInputLeavesTheMeshAsItWas) {
   expectSameMesh(before, target);
 }
 
-// The seed corpus of the mesh reader's fuzz target, replayed: files named
-// valid_* were written by this library and read back to the same bytes, but
-// for the writer's addresses in the records; every other file must end in a
-// documented exception or a mesh.
+// Files named valid_* read back to the same bytes but for the writer's addresses in the records; every other
+// file must end in a documented exception or a mesh.
 TEST(MeshStorage, SeedCorpusReplays) {
   for (bool archive : {false, true})
     for (const auto& [name, b] : seedFiles(archive ? "triangulation/archive" : "triangulation/stream")) {

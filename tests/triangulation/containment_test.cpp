@@ -154,13 +154,11 @@ TEST(DecideQeTriInQeTri, ToleranceAndSteps) {
     EXPECT_EQ(d.inside, c.inside);
     expectSame(d, sequential(cube, c.points, c.step));
   }
-  // Nothing tested leaves the start points; the highest point never drops
-  // below its start at the origin.
+  // Nothing tested leaves the start points; the highest point never drops below its start at the origin.
   const Decision none = decide(cube, {{5, 5, 5}}, 13);
   EXPECT_TRUE(none.lowest == CbVector3f(1e7f, 1e7f, 1e7f) && none.highest == CbVector3f(0, 0, 0));
   EXPECT_EQ(decide(box({-9, -9, -9}, {-1, -1, -1}), {{-5, -4, -3}}, 1).highest, CbVector3f(0, 0, 0));
-  // A single face: its one test reaches the first vertex outside (0.09 above
-  // is within the tolerance) and no other.
+  // A single face: its one test reaches the first vertex outside (0.09 above is within the tolerance) only.
   const HostMesh face{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}, {}};
   expectSame(decide(face, {{0.2f, 0.2f, 0.09f}, {3, 4, 2}, {5, 5, 5}}, 1), {0, {0, 0, 0}, {3, 4, 2}});
 }

@@ -201,7 +201,7 @@ TEST(QeTriangulationTo2DHull, OutlineIsTheHullOfTheLiveVerticesInXZ) {
     for (int i = 0; i < n; ++i) {
       float x = 0, y = 0, z = 0;
       outline.GetPoint(i, x, y, z);
-      EXPECT_TRUE(x == expected[i].x && z == expected[i].y && y == (i < n / 2 ? yMin : yMax)) << i;
+      EXPECT_TRUE(x == expected[i][0] && z == expected[i][1] && y == (i < n / 2 ? yMin : yMax)) << i;
     }
   }
 }

@@ -19,10 +19,7 @@ namespace {
 
 using i128 = __int128;
 using P = std::array<std::int64_t, 2>;  // on the quantised grid (ten per world unit)
-
-i128 cross(const P& o, const P& a, const P& b) {
-  return i128(a[0] - o[0]) * (b[1] - o[1]) - i128(a[1] - o[1]) * (b[0] - o[0]);
-}
+using mesh_test::cross;
 
 // > 0 when d lies inside the circle through a, b, c (counter-clockwise): d lies below their plane when
 // lifted onto the paraboloid.
@@ -40,7 +37,7 @@ void expectDelaunay(const std::vector<P>& input) {
   std::vector<P> pts = input;
   std::sort(pts.begin(), pts.end());
   pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
-  const std::vector<P> hull = mesh_test::monotoneChain(pts, true, cross);  // collinear boundary points kept
+  const std::vector<P> hull = mesh_test::monotoneChain(pts, true);  // collinear boundary points kept
   i128 hullArea = 0;
   for (std::size_t i = 0; i < hull.size(); ++i)
     hullArea += cross(P{0, 0}, hull[i], hull[(i + 1) % hull.size()]);

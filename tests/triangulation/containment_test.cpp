@@ -16,8 +16,7 @@ namespace {
 
 using test_support::HostMesh;
 
-// Faces -x, +x, -y, +y, -z, +z, two triangles each, counter-clockwise seen
-// from outside.
+// Faces -x, +x, -y, +y, -z, +z, two triangles each, counter-clockwise seen from outside.
 HostMesh box(CbVector3f lo, CbVector3f hi) {
   HostMesh m;
   for (int k = 0; k < 8; ++k) m.v.push_back({k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z});
@@ -41,8 +40,7 @@ Decision decide(const HostMesh& block, const std::vector<CbVector3f>& points, in
   return {d.GetTriSmallInTriLarge(), d.GetLowestBlockPoint(), d.GetHighestRestaurationPoint()};
 }
 
-// Triangle by triangle, vertex by vertex with early exit, the highest point
-// raised before each test.
+// Triangle by triangle, vertex by vertex with early exit, the highest point raised before each test.
 Decision sequential(const HostMesh& block, const std::vector<CbVector3f>& points, int step) {
   Decision d{1, {1e7f, 1e7f, 1e7f}, {0, 0, 0}};
   step = std::max(step, 1);
@@ -73,10 +71,7 @@ void expectSame(const Decision& a, const Decision& b) {
 
 }  // namespace
 
-// Random points away from the surface, inside or not by the solid's own
-// measure; then whole restorations against the vertex-by-vertex walk, up to
-// thousands of vertices with one out late, which pass through whole groups of
-// vertices tested at once.
+// Thousands of vertices with one out late pass through whole groups of vertices tested at once.
 TEST(DecideQeTriInQeTri, PointsInsideConvexMeshesAgainstTheWalk) {
   struct Case {
     const char* name;
@@ -159,13 +154,11 @@ TEST(DecideQeTriInQeTri, ToleranceAndSteps) {
     EXPECT_EQ(d.inside, c.inside);
     expectSame(d, sequential(cube, c.points, c.step));
   }
-  // Nothing tested leaves the start points; the highest point never drops
-  // below its start at the origin.
+  // Nothing tested leaves the start points; the highest point never drops below its start at the origin.
   const Decision none = decide(cube, {{5, 5, 5}}, 13);
   EXPECT_TRUE(none.lowest == CbVector3f(1e7f, 1e7f, 1e7f) && none.highest == CbVector3f(0, 0, 0));
   EXPECT_EQ(decide(box({-9, -9, -9}, {-1, -1, -1}), {{-5, -4, -3}}, 1).highest, CbVector3f(0, 0, 0));
-  // A single face: its one test reaches the first vertex outside (0.09 above
-  // is within the tolerance) and no other.
+  // A single face: its one test reaches the first vertex outside (0.09 above is within the tolerance) only.
   const HostMesh face{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}, {}};
   expectSame(decide(face, {{0.2f, 0.2f, 0.09f}, {3, 4, 2}, {5, 5, 5}}, 1), {0, {0, 0, 0}, {3, 4, 2}});
 }
@@ -208,7 +201,7 @@ TEST(QeTriangulationTo2DHull, OutlineIsTheHullOfTheLiveVerticesInXZ) {
     for (int i = 0; i < n; ++i) {
       float x = 0, y = 0, z = 0;
       outline.GetPoint(i, x, y, z);
-      EXPECT_TRUE(x == expected[i].x && z == expected[i].y && y == (i < n / 2 ? yMin : yMax)) << i;
+      EXPECT_TRUE(x == expected[i][0] && z == expected[i][1] && y == (i < n / 2 ? yMin : yMax)) << i;
     }
   }
 }

@@ -19,18 +19,13 @@ namespace {
 
 using i128 = __int128;
 using P = std::array<std::int64_t, 2>;  // on the quantised grid (ten per world unit)
+using mesh_test::cross;
 
-i128 cross(const P& o, const P& a, const P& b) {
-  return i128(a[0] - o[0]) * (b[1] - o[1]) - i128(a[1] - o[1]) * (b[0] - o[0]);
-}
-
-// > 0 when d lies inside the circle through a, b, c (counter-clockwise).
+// > 0 when d lies inside the circle through a, b, c (counter-clockwise): d lies below their plane when
+// lifted onto the paraboloid.
 int inCircle(const P& a, const P& b, const P& c, const P& d) {
-  const i128 ax = a[0] - d[0], ay = a[1] - d[1], bx = b[0] - d[0], by = b[1] - d[1];
-  const i128 cx = c[0] - d[0], cy = c[1] - d[1];
-  const i128 det = (ax * ax + ay * ay) * (bx * cy - by * cx) - (bx * bx + by * by) * (ax * cy - ay * cx) +
-                   (cx * cx + cy * cy) * (ax * by - ay * bx);
-  return det > 0 ? 1 : det < 0 ? -1 : 0;
+  const auto lift = [](const P& p) { return std::array{p[0], p[1], p[0] * p[0] + p[1] * p[1]}; };
+  return mesh_test::orient(lift(a), lift(b), lift(c), lift(d));
 }
 
 // Every face clockwise with no point inside its circumcircle, the faces tiling the hull, 2n - b - 2 of them,
@@ -42,7 +37,7 @@ void expectDelaunay(const std::vector<P>& input) {
   std::vector<P> pts = input;
   std::sort(pts.begin(), pts.end());
   pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
-  const std::vector<P> hull = mesh_test::monotoneChain(pts, true, cross);  // collinear boundary points kept
+  const std::vector<P> hull = mesh_test::monotoneChain(pts, true);  // collinear boundary points kept
   i128 hullArea = 0;
   for (std::size_t i = 0; i < hull.size(); ++i)
     hullArea += cross(P{0, 0}, hull[i], hull[(i + 1) % hull.size()]);

@@ -24,7 +24,7 @@ std::vector<Pt> graham(const std::vector<Pt>& pts, bool fromPlanar) {
   in2.Create(n);
   in3.Create(n);
   for (int i = 0; i < n; ++i)
-    in2.SetPoint(i, pts[i].x, pts[i].y), in3.SetPoint(i, pts[i].x, pts[i].y, 1.0f + i);
+    in2.SetPoint(i, pts[i][0], pts[i][1]), in3.SetPoint(i, pts[i][0], pts[i][1], 1.0f + i);
   CHConvexHull2D hull = fromPlanar ? CHConvexHull2D(&in2) : CHConvexHull2D(&in3);
   hull.ObtainConvexHull3D(&out);
   hull.ObtainConvexHull2D(&cw);
@@ -32,9 +32,9 @@ std::vector<Pt> graham(const std::vector<Pt>& pts, bool fromPlanar) {
   EXPECT_EQ(cw.GetNumPoints(), out.GetNumPoints());
   for (int i = 0; i < out.GetNumPoints(); ++i) {
     float z = 0, cx = 0, cy = 0;
-    out.GetPoint(i, h[i].x, h[i].y, z);
+    out.GetPoint(i, h[i][0], h[i][1], z);
     cw.GetPoint(cw.GetNumPoints() - 1 - i, cx, cy);
-    EXPECT_TRUE(cx == h[i].x && cy == h[i].y);
+    EXPECT_TRUE(cx == h[i][0] && cy == h[i][1]);
     EXPECT_TRUE(fromPlanar || (z == std::floor(z) && z >= 1 && z <= n && pts[int(z) - 1] == h[i])) << z;
   }
   return h;

@@ -13,23 +13,12 @@
 #include "orvik/triangulation/HConvexHull3D.h"
 
 using mesh_test::forEach;
+using mesh_test::orient;
 
 namespace {
 
 using P = std::array<std::int64_t, 3>;
 using Face = std::array<P, 3>;
-using i128 = __int128;
-
-// Orientation of d against the plane through a, b, c: > 0 when d lies on the side the counter-clockwise
-// normal of (a, b, c) points away from.
-int orient(const P& a, const P& b, const P& c, const P& d) {
-  i128 m[3][3];
-  for (int k = 0; k < 3; ++k) m[0][k] = a[k] - d[k], m[1][k] = b[k] - d[k], m[2][k] = c[k] - d[k];
-  const i128 det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                   m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                   m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-  return det > 0 ? 1 : det < 0 ? -1 : 0;
-}
 
 Face canonical(Face f) {
   std::rotate(f.begin(), std::min_element(f.begin(), f.end()), f.end());

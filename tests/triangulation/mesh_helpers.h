@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <random>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "orvik/triangulation/HTriangulation.h"
@@ -50,6 +52,18 @@ inline std::vector<Tri> octahedron() {
           {py, px, nz}, {nx, py, nz}, {ny, nx, nz}, {px, ny, nz}};
 }
 
+// Sign of the determinant of (a - d, b - d, c - d), exact on integer points: > 0 when d lies on the side the
+// counter-clockwise normal of (a, b, c) points away from.
+template <class P>
+int orient(const P& a, const P& b, const P& c, const P& d) {
+  __int128 m[3][3];
+  for (int k = 0; k < 3; ++k) m[0][k] = a[k] - d[k], m[1][k] = b[k] - d[k], m[2][k] = c[k] - d[k];
+  const __int128 det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  return det > 0 ? 1 : det < 0 ? -1 : 0;
+}
+
 inline bool sameXYZ(const SSEPoint& a, const SSEPoint& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 // Area in the xy plane, positive for counter-clockwise corners.
@@ -71,10 +85,17 @@ inline bool blank(const t_htriangle& t) {
   return true;
 }
 
-// The monotone chain hull, counter-clockwise from the first point in sort order, points on its edges kept
-// when `keepCollinear`; cross(o, a, b) > 0: b left of o -> a.
-template <class P, class Cross>
-std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear, Cross cross) {
+// Twice the signed area of (o, a, b), exact on integer points: > 0 when b lies left of o -> a.
+template <class P>
+auto cross(const P& o, const P& a, const P& b) {
+  using W = std::conditional_t<std::is_integral_v<typename P::value_type>, __int128, double>;
+  return (W(a[0]) - o[0]) * (W(b[1]) - o[1]) - (W(a[1]) - o[1]) * (W(b[0]) - o[0]);
+}
+
+// The monotone chain hull of points (x, y), counter-clockwise from the first point in sort order, points on
+// its edges kept when `keepCollinear`.
+template <class P>
+std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear) {
   std::sort(p.begin(), p.end());
   p.erase(std::unique(p.begin(), p.end()), p.end());
   if (p.size() < 3) return p;
@@ -95,26 +116,15 @@ std::vector<P> monotoneChain(std::vector<P> p, bool keepCollinear, Cross cross) 
   return h;
 }
 
-struct PlanePt {
-  float x, y;
-  bool operator==(const PlanePt&) const = default;
-  bool operator<(const PlanePt& o) const { return x < o.x || (x == o.x && y < o.y); }
-};
-
-inline double planeCross(const PlanePt& o, const PlanePt& a, const PlanePt& b) {
-  return (double(a.x) - o.x) * (double(b.y) - o.y) - (double(a.y) - o.y) * (double(b.x) - o.x);
-}
+using PlanePt = std::array<float, 2>;
 
 // The hull without collinear points from the lowest point (smallest y, then x).
 inline std::vector<PlanePt> hullFromLowest(const std::vector<PlanePt>& pts) {
-  std::vector<PlanePt> h = monotoneChain(pts, false, planeCross);
-  if (h.size() >= 3)
-    std::rotate(h.begin(),
-                std::min_element(h.begin(), h.end(),
-                                 [](const PlanePt& a, const PlanePt& b) {
-                                   return a.y < b.y || (a.y == b.y && a.x < b.x);
-                                 }),
-                h.end());
+  std::vector<PlanePt> h = monotoneChain(pts, false);
+  const auto lower = [](const PlanePt& a, const PlanePt& b) {
+    return std::pair(a[1], a[0]) < std::pair(b[1], b[0]);
+  };
+  if (h.size() >= 3) std::rotate(h.begin(), std::min_element(h.begin(), h.end(), lower), h.end());
   return h;
 }
 

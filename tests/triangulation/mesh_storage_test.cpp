@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "mesh_helpers.h"
 #include "orvik/foundation/Exception.h"
@@ -138,10 +139,8 @@ TEST(MeshStorage, ShortAndCorruptInputLeavesTheMeshAsItWas) {
   expectSameMesh(before, target);
 }
 
-// The seed corpus of the mesh reader's fuzz target, replayed: files named
-// valid_* were written by this library and read back to the same bytes, but
-// for the writer's addresses in the records; every other file must end in a
-// documented exception or a mesh.
+// Files named valid_* read back to the same bytes but for the writer's addresses in the records; every other
+// file must end in a documented exception or a mesh.
 TEST(MeshStorage, SeedCorpusReplays) {
   for (bool archive : {false, true})
     for (const auto& [name, b] : seedFiles(archive ? "triangulation/archive" : "triangulation/stream")) {
@@ -181,22 +180,11 @@ TEST(MeshHost, ConversionMergesVerticesAndSkipsRemovedTriangles) {
                 1e-6);  // (2, 0, 0) (0, 3, 0) (0, 0, 2)
   }
   {
-    SCOPED_TRACE("the tolerance: 0.00005 merges, 0.0001 does not; the first vertex wins");
-    const SSEPoint a(1, 1, 1), b(2, 1, 1), c(1, 2, 1);
-    CHTriangulation mesh;
-    fill(mesh, {{a, b, c},
-                {SSEPoint(1.00005f, 1, 1), SSEPoint(2, 1.0001f, 1), SSEPoint(1, 2, 1.00009f)},
-                {SSEPoint(1.00011f, 1, 1), SSEPoint(1.00006f, 1, 1), c}});
-    std::unique_ptr<Geometry::CTriangulation> host(mesh.CreateCTriangulationFromHTriangulation());
-    ASSERT_EQ(host->GetVertexCount(), 5u);
-    EXPECT_TRUE(host->GetTriangle(1)[0] == 0u && host->GetTriangle(1)[1] == 3u &&
-                host->GetTriangle(1)[2] == 2u);
-    // 1.00011 is within the tolerance of 1.00006 only: not of vertex 0.
-    EXPECT_TRUE(host->GetTriangle(2)[0] == 4u && host->GetTriangle(2)[1] == 0u);
-  }
-  {
-    SCOPED_TRACE("grid merging equals the linear search");
-    const auto tris = grid(20, 15, 0.00008f, false, true, 12);
+    SCOPED_TRACE("merging equals the linear search, the first vertex within 0.0001 in every lane winning");
+    auto tris = grid(20, 15, 0.00008f, false, true, 12);
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<float> near(-2e-4f, 2e-4f);
+    for (std::size_t i = 0; i < tris.size(); i += 2) tris[i][1].x += near(rng), tris[i][2].z += near(rng);
     CHTriangulation mesh;
     fill(mesh, tris);
     std::unique_ptr<Geometry::CTriangulation> host(mesh.CreateCTriangulationFromHTriangulation());

@@ -43,8 +43,6 @@ bool holds(const t_hoctreeelement& b, const t_htriangle& t) {
   return true;
 }
 
-bool sameLanes(const SSEPoint& a, const SSEPoint& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 std::vector<Tri> randomTriangles(int n, float lo, float hi, float maxSize, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> u(lo, hi), s(-maxSize, maxSize);
@@ -70,8 +68,7 @@ TEST(Octree, BricksNestAroundTheBoxCentre) {
       {"no extent", {1, 1, 1}, {1, 1, 1}, 1.0f, 0, 0, 0.0f},
       {"inverted box", {8, 8, 8}, {0, 0, 0}, 1.0f, 0, 0, 0.0f},
   };
-  // Children 0 ... 3 below the centre, 4 ... 7 above, each quartet
-  // counter-clockwise from (+x, +y).
+  // Children 0 ... 3 below the centre, 4 ... 7 above, each quartet counter-clockwise from (+x, +y).
   const float sign[8][3] = {{1, 1, -1}, {-1, 1, -1}, {-1, -1, -1}, {1, -1, -1},
                             {1, 1, 1},  {-1, 1, 1},  {-1, -1, 1},  {1, -1, 1}};
   for (auto [name, lo, hi, cell, depth, count, leafHalfEdge] : cases) {
@@ -100,8 +97,7 @@ TEST(Octree, BricksNestAroundTheBoxCentre) {
   }
 }
 
-// Against the deepest brick that holds the triangle's bounds, found among all
-// bricks; the triangles here never lie on a brick's face, so it is one brick.
+// The triangles here never lie on a brick's face, so the deepest brick holding one is unique.
 TEST(Octree, TrianglesGoToTheDeepestBrickHoldingThem) {
   auto tri = [](float x0, float y0, float z0, float x1, float y1, float z1) {
     return Tri{SSEPoint(x0, y0, z0), SSEPoint(x1, y0, z1), SSEPoint(x0, y1, z1)};
@@ -112,8 +108,8 @@ TEST(Octree, TrianglesGoToTheDeepestBrickHoldingThem) {
     float cell;
     std::vector<Tri> tris;
   };
-  // In 0..8: across the root's mid-plane, in a leaf, in a level-1 brick
-  // across its children, outside, at the far corner.
+  // In 0..8: across the root's mid-plane, in a leaf, in a level-1 brick across its children, outside, at the
+  // far corner.
   const std::vector<Tri> handMade = {tri(3.5f, 1, 1, 4.5f, 2, 2), tri(0.2f, 0.2f, 0.2f, 0.8f, 0.8f, 0.8f),
                                      tri(1.5f, 0.5f, 0.5f, 2.5f, 1, 1), tri(9, 1, 1, 9.5f, 2, 2),
                                      tri(6, 6, 6, 8, 8, 8)};
@@ -158,7 +154,7 @@ TEST(Octree, TrianglesGoToTheDeepestBrickHoldingThem) {
     for (std::size_t i = 0; i < bricks.size(); ++i)
       EXPECT_EQ(listOf(single, singleBricks[i], 0), listOf(tree, bricks[i], list));
     tree.FindMinMaxPointTriangulation(&mesh, hi, lo, tree.GetStem(), list);
-    EXPECT_TRUE(sameLanes(hi, wantHi) && sameLanes(lo, wantLo));
+    EXPECT_TRUE(std::memcmp(&hi, &wantHi, 16) == 0 && std::memcmp(&lo, &wantLo, 16) == 0);
   }
 }
 
@@ -232,10 +228,9 @@ TEST(Octree, RefusesBadCellsAndTreesBeyondMemory) {
   }
   SSEPoint nanBox(nan, 8, 8);
   EXPECT_THROW({ CHOctree tree(nanBox, mn, 1.0f); }, CbException);
-  // Depths of 11 levels (216 GB of bricks), 12 (brick counts beyond 32 bits),
-  // 41 and an infinite ratio are refused before anything is allocated: in a
-  // child with its address space capped (not under the address sanitizer,
-  // which needs its reserve) an attempt would fail loudly.
+  // Depths of 11 levels (216 GB of bricks), 12 (brick counts beyond 32 bits), 41 and an infinite ratio are
+  // refused before anything is allocated: in a child with its address space capped (not under the address
+  // sanitizer, which needs its reserve) an attempt would fail loudly.
   const test_support::ChildOutcome outcome = test_support::RunInChild([&] {
 #if !defined(__SANITIZE_ADDRESS__)
     long pages = 0;
@@ -270,8 +265,8 @@ class RestorationProbe : public CRestorationOctree {
   float upperRadius() const { return m_fUpperRadius; }
 };
 
-// The bounds of the triangles that fit one of the 16 cubes of edge 4 (level 2
-// of the tree over 0..16) whose z range is [zFrom, zFrom + 4].
+// The bounds of the triangles that fit one of the 16 cubes of edge 4 (level 2 of the tree over 0..16) whose z
+// range is [zFrom, zFrom + 4].
 void slabBounds(CHTriangulation& mesh, float zFrom, SSEPoint& hi, SSEPoint& low) {
   hi = _mm_set1_ps(-1e6f);
   low = _mm_set1_ps(1e6f);
@@ -318,8 +313,7 @@ TEST(RestorationOctree, AngleFromTheQuartersAroundTheMiddle) {
     EXPECT_EQ(tree.upperZ(), lowerLo.z);
     EXPECT_FLOAT_EQ(tree.upperRadius(), radiusXY(lowerLo));
   }
-  // Shallow trees have no quarters: nothing is found and the start points
-  // decide, without touching a missing brick.
+  // Shallow trees have no quarters: the start points decide, without touching a missing brick.
   const SSEPoint startMax = _mm_set1_ps(-1e6f), startMin = _mm_set1_ps(1e6f);
   for (float cell : {16.0f, 10.0f, 5.0f, 100.0f}) {
     SCOPED_TRACE(cell);
@@ -331,16 +325,15 @@ TEST(RestorationOctree, AngleFromTheQuartersAroundTheMiddle) {
                     angle(startMax, startMin, startMax, startMin));
     tree.FindLowestZEntry(&mesh, 0);
   }
-  // Equal heights are divided as they are: a flat triangle on the middle
-  // plane (filed in the lower half) and one rising from it.
+  // A flat triangle on the middle plane is filed in the lower half, one rising from it in the upper.
   CHTriangulation mesh;
   mesh_test::fill(mesh, {{SSEPoint(3, 3, 8), SSEPoint(4, 3, 8), SSEPoint(3, 4, 8)},
                          {SSEPoint(10, 10, 8), SSEPoint(11, 10, 8.5f), SSEPoint(10, 11, 8.5f)}});
   CRestorationOctree tree(mx, mn, 1.0f);
   tree.CalculateOctreeEntries(&mesh, 0);
   EXPECT_FLOAT_EQ(tree.CalcApproximateMaxRestorationAngle(&mesh, 0), std::atan(INFINITY) + 0.0875f);
-  // The lowest entry may sit in the last quarter searched: below the middle
-  // at high x and low y, above a quarter's height.
+  // The lowest entry may sit in the last quarter searched: at high x and low y, between a quarter's height
+  // and the middle.
   RestorationProbe corner(mx, mn, 1.0f);
   mesh_test::fill(mesh, {{SSEPoint(13, 1, 5), SSEPoint(14, 1, 5), SSEPoint(13, 2, 5.5f)}});
   corner.CalculateOctreeEntries(&mesh, 0);

@@ -21,8 +21,7 @@ void build(CHTriangulation& mesh, const std::vector<Tri>& tris, float res = 1.0f
   mesh.SetScanConvResolution(res, res, 1.0f);
 }
 
-// Level rectangle [x0, x1] x [y0, y1] at height z, as two right triangles
-// whose corner 0 sits on opposite corners, legs along the axes.
+// Level rectangle [x0, x1] x [y0, y1] at height z: two right triangles, corner 0 on opposite corners.
 struct Rect {
   float x0, y0, x1, y1, z;
   bool within(float x, float y, float margin) const {
@@ -35,7 +34,6 @@ void add(std::vector<Tri>& tris, const Rect& r) {
   tris.insert(tris.end(), {{a, b, c}, {d, c, b}});
 }
 
-// The fresh render of the upper or the lower envelope.
 CSSEMatrix render(CHTriangulation& mesh, bool max, float offset, float density = 1.0f) {
   CSSEMatrix image;
   if (max)
@@ -47,10 +45,9 @@ CSSEMatrix render(CHTriangulation& mesh, bool max, float offset, float density =
 
 }  // namespace
 
-// Samples lie a pixel diagonal apart along both legs, at columns and rows 0,
-// 1, 3, 4, 6, 7, 8 (10 rounded): a pixel whose column and row both miss that
-// set is no cross's neighbour and stays a hole, unless a density of 2 halves
-// the step. A density not above 0 counts as 1.
+// Samples lie a pixel diagonal apart along both legs, at columns and rows 0, 1, 3, 4, 6, 7, 8 (10 rounded): a
+// pixel whose column and row both miss that set stays a hole, unless a density of 2 halves the step. A
+// density not above 0 counts as 1.
 TEST(ScanConversion, SingleTriangleKnownImage) {
   CHTriangulation mesh;
   build(mesh, {{SSEPoint(0, 0, 1), SSEPoint(10, 0, 1), SSEPoint(0, 10, 1)}});
@@ -71,10 +68,9 @@ TEST(ScanConversion, SingleTriangleKnownImage) {
   }
 }
 
-// Every pixel at least two pixels from all rectangle edges holds the highest
-// (lowest) covering height relative to the mesh minimum plus the offset, or 0
-// where nothing covers it. Rectangles of aspect 2:1 keep the samples at most
-// one pixel apart across the shorter leg, so the cross closes every gap.
+// Pixels two or more pixels from every rectangle edge hold the highest (lowest) covering height above the
+// mesh minimum plus the offset, or 0. Rectangles of aspect 2:1 keep the samples at most one pixel apart
+// across the shorter leg, so the cross closes every gap.
 TEST(ScanConversion, OverlappingPlanesGiveTheirEnvelopes) {
   for (auto [seed, res, offset] :
        {std::tuple{1u, 1.0f, 0.0f}, {2u, 0.5f, 3.0f}, {3u, 2.0f, -1.5f}, {4u, 1.0f, 7.0f}}) {
@@ -117,9 +113,7 @@ TEST(ScanConversion, OverlappingPlanesGiveTheirEnvelopes) {
   }
 }
 
-// Random corners in [0, 40]^2 with heights in [-3, 3]; now and then a blank
-// triangle (all corners equal) or a sliver; also into a box of the caller's
-// larger than the mesh.
+// Now and then a blank triangle (all corners equal) or a sliver; also into a box larger than the mesh.
 TEST(ScanConversion, ThreadedRenderEqualsTheSequentialOne) {
   for (int n = 1; n <= 101; ++n) {
     SCOPED_TRACE(n);
@@ -149,10 +143,8 @@ TEST(ScanConversion, ThreadedRenderEqualsTheSequentialOne) {
   }
 }
 
-// A blank triangle is one sample at its corner 0: the splat shapes, the
-// margins that drop a sample, absolute heights and accumulation. A second
-// blank triangle far out makes the pixels the mesh reaches more than the
-// image has.
+// A blank triangle is one sample at its corner 0: the splat shapes, the margins that drop a sample, absolute
+// heights and accumulation. A second one far out makes the mesh reach beyond the image.
 TEST(ScanConversion, AccumulatingRendersSplatIntoTheCallersImage) {
   // box, large, x, y, pixels written
   const std::tuple<bool, bool, float, float, int> cases[] = {
@@ -230,10 +222,8 @@ TEST(ScanConversion, NothingToRenderLeavesTheImageAlone) {
   EXPECT_TRUE(image.GetSizeX() == 1 && image.GetSizeY() == 1 && image.GetPoint(0, 0) == 0.0f);
 }
 
-// An isolated hole in a level field is closed with the level; the filters
-// keep a level interior and the border becomes 0. In a band two rows high no
-// hole has more than one non-empty neighbour: the band stays for the filters
-// and ends as 0, the rows away from it keep their level.
+// An isolated hole in a level field is closed with the level, the border becomes 0. In a band two rows high
+// no hole has more than one non-empty neighbour: the band ends as 0, the rows away from it keep their level.
 TEST(ScanConversion, RefineFillsHolesWithEnoughNeighbours) {
   const float empty = CHTriangulation::c_fScanConvEmptyMax;
   CHTriangulation mesh;
@@ -251,10 +241,8 @@ TEST(ScanConversion, RefineFillsHolesWithEnoughNeighbours) {
   }
 }
 
-// A level rectangle below zero (mesh minimum (3, 2)) seen through a square
-// outline over pixels 2 .. 27 x 1 .. 23: inside it every pixel holds the
-// offset, where a sample fell, or the start value; outside, 0. The outline
-// ends up moved into pixel units.
+// A level rectangle below zero (mesh minimum (3, 2)) seen through a square outline over pixels 2 .. 27 x 1 ..
+// 23: inside, the offset where a sample fell or the start value; outside, 0. The outline ends in pixel units.
 TEST(ScanConversion, ThroughLineKeepsThePolygonsInside) {
   const float ox = 3.0f, oy = 2.0f, offset = 0.5f;
   std::vector<Tri> tris;

@@ -264,7 +264,8 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
   // inside; each side moves by r, or one pixel less where the fill leaves the pixels on the outline out.
   const Ring square = squareRing(10.25f, 20, 20);
   CSSE3dPolygon original = polygonOf(square);
-  for (const auto& [r, erode] : {std::pair{3.0f, false}, {6.0f, false}, {3.0f, true}, {5.0f, true}}) {
+  for (const auto& [r, erode] :
+       {std::pair{3.0f, false}, {6.0f, false}, {8.0f, false}, {3.0f, true}, {5.0f, true}}) {
     SCOPED_TRACE(testing::Message() << "r " << r << (erode ? " eroded" : ""));
     CSSE3dPolygon p = polygonOf(square);
     ASSERT_TRUE(erode ? p.ErodeWithMatrix(r) : p.DilateWithMatrix(r));
@@ -319,10 +320,8 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
       heights.SetPoint(x, y, float((x + y) % 3));
       target.SetPoint(x, y, (x + 2 * y) % 9 == 0 ? 50.0f : value);
     }
-  float minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
-  for (const Pt& q : ring)
-    minX = std::min(minX, q.x), maxX = std::max(maxX, q.x), minY = std::min(minY, q.y),
-    maxY = std::max(maxY, q.y);
+  float minX, minY, minZ, maxX, maxY, maxZ;
+  polygonOf(ring).GetBoundingBox3D(minX, minY, minZ, maxX, maxY, maxZ);
   for (const bool sharp : {true, false}) {
     SCOPED_TRACE(sharp);
     CSSEMatrix t(target);

@@ -81,7 +81,8 @@ TEST(PolygonTransform, LengthsAndVolumesUpToTheDeterminant) {
 }
 
 TEST(PolygonTransform, KnownPointsAndTheBox) {
-  const float b = 0.8f;
+  const float b = 0.8f, c = std::cos(b), s = std::sin(b);
+  const Pt q{3, -4, 5};
   const float translation[4][4] = {{1, 0, 0, 1}, {0, 1, 0, 2}, {0, 0, 1, 3}, {0, 0, 0, 1}};
   const float projective[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {1, 0, 0, 0}};
   // rotationOnly drops a column too short to have a direction.
@@ -89,33 +90,17 @@ TEST(PolygonTransform, KnownPointsAndTheBox) {
   // Name, map, point in, point out, whether the box is recalculated afterwards.
   const std::vector<std::tuple<std::string, Apply, Pt, Pt, bool>> cases = {
       {"RotateZ quarter turn", [](P& p) { p.RotateZ(float(M_PI / 2)); }, {1, 0, 5}, {0, -1, 5}, false},
-      {"RotateXYZ zero", [](P& p) { p.RotateXYZ(0, 0, 0); }, {3, -4, 5}, {3, -4, 5}, false},
+      {"RotateXYZ zero", [](P& p) { p.RotateXYZ(0, 0, 0); }, q, q, false},
       {"RotateXYZ about x", [](P& p) { p.RotateXYZ(float(M_PI / 2), 0, 0); }, {0, 1, 0}, {0, 0, -1}, false},
-      {"TransformVertices zero", [](P& p) { p.TransformVertices(0, 0); }, {3, -4, 5}, {3, -4, 5}, true},
-      {"TransformVertices tilt",
-       [&](P& p) { p.TransformVertices(0, b); },
-       {1, 0, 0},
-       {std::cos(b), 0, std::sin(b)},
-       true},
-      {"TransformVertices off the plane",
-       [&](P& p) { p.TransformVertices(float(M_PI / 2), b); },
-       {0, 0, 1},
-       {0, -std::sin(b), std::cos(b)},
-       true},
-      {"identity",
-       [](P& p) { p.TransformUseGivenMatrix(CbMatrix4Rf(), false); },
-       {3, -4, 5},
-       {3, -4, 5},
-       false},
-      {"translation", matrix(translation, false), {3, -4, 5}, {4, -2, 8}, false},
-      {"translation, rotationOnly", matrix(translation, true), {3, -4, 5}, {3, -4, 5}, false},
+      {"TransformVertices zero", [](P& p) { p.TransformVertices(0, 0); }, q, q, true},
+      {"TransformVertices tilt", [&](P& p) { p.TransformVertices(0, b); }, {1, 0, 0}, {c, 0, s}, true},
+      {"off the plane", [&](P& p) { p.TransformVertices(float(M_PI / 2), b); }, {0, 0, 1}, {0, -s, c}, true},
+      {"identity", [](P& p) { p.TransformUseGivenMatrix(CbMatrix4Rf(), false); }, q, q, false},
+      {"translation", matrix(translation, false), q, {4, -2, 8}, false},
+      {"translation, rotationOnly", matrix(translation, true), q, q, false},
       {"perspective divide", matrix(projective, false), {4, 2, 8}, {1, 0.5f, 2}, false},
       {"short column, rotationOnly", matrix(degenerate, true), {5, 6, 7}, {0, 6, 7}, false},
-      {"FlipOrientationZ below the centre",
-       [](P& p) { p.FlipOrientationZ(false); },
-       {1, 2, 5},
-       {1, 2, 0},
-       false},
+      {"FlipOrientationZ down", [](P& p) { p.FlipOrientationZ(false); }, {1, 2, 5}, {1, 2, 0}, false},
   };
   for (const auto& [name, apply, in, out, box] : cases) {
     SCOPED_TRACE(name);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -62,11 +61,6 @@ bool offset(CSSE3dPolygon& p, float r, bool erode, int maxDirections = 0) {
   return erode ? p.ErodeExact(r, maxDirections) : p.DilateExact(r, maxDirections);
 }
 
-// Equal point for point, NaN included.
-bool sameBits(const Ring& a, const Ring& b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Pt)) == 0);
-}
-
 std::vector<std::pair<float, float>> sortedXY(const Ring& v) {
   std::vector<std::pair<float, float>> s;
   for (const Pt& p : v) s.emplace_back(p.x, p.y);
@@ -80,15 +74,13 @@ TEST(PolygonOffset, QuasiMinkowskiMovesAlongRaysFromTheCentre) {
   // The corners of a square centred on the origin move diagonally by r, and back.
   const Ring square = rect(-2, -2, 2, 2);
   const float s = 1.0f / std::sqrt(2.0f);
+  Ring moved = square;
+  for (Pt& v : moved) v = {v.x + std::copysign(s, v.x), v.y + std::copysign(s, v.y)};
   CSSE3dPolygon p = polygonOf(square);
   p.DoQuasiMinkowskiDilation(1.0f, false);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_NEAR(pointsOf(p)[i].x, square[i].x + std::copysign(s, square[i].x), 1e-6) << i;
-    EXPECT_NEAR(pointsOf(p)[i].y, square[i].y + std::copysign(s, square[i].y), 1e-6) << i;
-  }
+  EXPECT_LT(maxDistance(pointsOf(p), moved), 1e-6);
   p.DoQuasiMinkowskiErosion(1.0f, false);
-  for (int i = 0; i < 4; ++i)
-    EXPECT_LT(std::hypot(pointsOf(p)[i].x - square[i].x, pointsOf(p)[i].y - square[i].y), 1e-5);
+  EXPECT_LT(maxDistance(pointsOf(p), square), 1e-5);
 
   // The length is taken in 3D, the move in xy; a point on the centre has no ray and stays.
   SSEPoint c(0, 0, 0);
@@ -173,16 +165,8 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
   // Corners at distance r less at most the depth bound from the outline, on the expected side; the area
   // between the analytic offsets by r and by r - depth (convex: grown A + P r + pi r^2, regular N-gons shrunk
   // N (rho - r)^2 tan(pi / N)), running the input's way.
-  struct Case {
-    const char* name;
-    Ring ring;
-    float r;
-    bool erode;
-    int sides;
-    double inradius;
-  };
   const double circleInradius = 30 * std::cos(M_PI / 400);
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char*, Ring, float, bool, int, double>> cases = {
       {"four-corner square", squareRing(5, 20, 20), 3, false, 4, 10},
       {"four-corner square, clockwise", reversed(squareRing(5, 20, 20)), 3, false, 4, 10},
       {"dense square", squareRing(5, 20, 0.5f), 3, false, 4, 10},
@@ -193,33 +177,31 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
       {"dense square eroded, clockwise", reversed(squareRing(5, 20, 0.5f)), 3, true, 4, 10},
       {"circle eroded", wobblyRing(400, 7, -3, 30, 0, 1), 5, true, 400, circleInradius},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CSSE3dPolygon p = polygonOf(c.ring), original = polygonOf(c.ring);
-    ASSERT_TRUE(offset(p, c.r, c.erode));
+  for (const auto& [name, ring, r, erode, sides, inradius] : cases) {
+    SCOPED_TRACE(name);
+    CSSE3dPolygon p = polygonOf(ring), original = polygonOf(ring);
+    ASSERT_TRUE(offset(p, r, erode));
     const Ring out = pointsOf(p);
     ASSERT_GE(out.size(), 3u);
-    const double depth = depthBound(c.r, directionCountFor(c.r, c.ring));
+    const double depth = depthBound(r, directionCountFor(r, ring));
     for (const Pt& v : out) {
-      const double d = distanceToRing(c.ring, v.x, v.y);
-      EXPECT_TRUE(d <= c.r + 1e-4 && d >= c.r - depth) << v << " at " << d;
-      if (c.ring.size() >= 3) {
+      const double d = distanceToRing(ring, v.x, v.y);
+      EXPECT_TRUE(d <= r + 1e-4 && d >= r - depth) << v << " at " << d;
+      if (ring.size() >= 3) {
         EXPECT_EQ(original.PointStatusWithRespectToPolygon(SSEPoint(v.x, v.y, 0)),
-                  c.erode ? CSSE3dPolygon::ePointInside : CSSE3dPolygon::ePointOutside);
+                  erode ? CSSE3dPolygon::ePointInside : CSSE3dPolygon::ePointOutside);
       }
     }
-    const double area = area2(out) / 2.0, sign = c.ring.size() >= 3 && area2(c.ring) < 0 ? -1.0 : 1.0;
+    const double area = area2(out) / 2.0, sign = ring.size() >= 3 && area2(ring) < 0 ? -1.0 : 1.0;
     EXPECT_GT(area * sign, 0.0);
     double perimeter = 0;
-    for (std::size_t i = 0; i < c.ring.size(); ++i) {
-      const Pt &a = c.ring[i], &b = c.ring[(i + 1) % c.ring.size()];
-      perimeter += std::hypot(double(b.x) - a.x, double(b.y) - a.y);
-    }
-    const auto analytic = [&](double r) {
-      return c.erode ? c.sides * (c.inradius - r) * (c.inradius - r) * std::tan(M_PI / c.sides)
-                     : std::fabs(area2(c.ring)) / 2 + perimeter * r + M_PI * r * r;
+    for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++)
+      perimeter += std::hypot(double(ring[i].x) - ring[j].x, double(ring[i].y) - ring[j].y);
+    const auto analytic = [&](double s) {
+      return erode ? sides * (inradius - s) * (inradius - s) * std::tan(M_PI / sides)
+                   : std::fabs(area2(ring)) / 2 + perimeter * s + M_PI * s * s;
     };
-    const double outer = analytic(c.r), inner = analytic(c.r - depth);
+    const double outer = analytic(r), inner = analytic(r - depth);
     EXPECT_LE(std::fabs(area), std::max(outer, inner) * (1 + 1e-6));
     EXPECT_GE(std::fabs(area), std::min(outer, inner) * (1 - 1e-6));
   }
@@ -240,35 +222,29 @@ TEST(PolygonOffset, ExactOffsetsOfSquaresAndCircles) {
 TEST(PolygonOffset, CornersLeftAreThoseNoOtherDiscOrTheAreaHolds) {
   // The disc corners that no other disc and not the area holds are exactly the result's disc corners (edges
   // below r / 2: the discs sit on the ring's own points).
-  struct Case {
-    const char* name;
-    Ring ring;
-    float r;
-    int k;
-    bool erode;
-  };
-  for (const Case& c : {Case{"wobbly ring", wobblyRing(400, 3, 2, 30, 6, 5), 3, 16, false},
-                        Case{"wobbly ring eroded", wobblyRing(400, 3, 2, 30, 6, 5), 3, 16, true},
-                        Case{"wide discs", wobblyRing(240, -50, 10, 25, 3, 3), 5, 24, false},
-                        Case{"integer square", squareRing(100, 30, 1), 2, 8, false}}) {
-    SCOPED_TRACE(c.name);
-    CSSE3dPolygon original = polygonOf(c.ring), disc;
+  for (const auto& [name, ring, r, maxDirections, erode] :
+       {std::tuple{"wobbly ring", wobblyRing(400, 3, 2, 30, 6, 5), 3.0f, 16, false},
+        {"wobbly ring eroded", wobblyRing(400, 3, 2, 30, 6, 5), 3.0f, 16, true},
+        {"wide discs", wobblyRing(240, -50, 10, 25, 3, 3), 5.0f, 24, false},
+        {"integer square", squareRing(100, 30, 1), 2.0f, 8, false}}) {
+    SCOPED_TRACE(name);
+    CSSE3dPolygon original = polygonOf(ring), disc;
     // The disc polygon of k directions as the offsets build it.
-    const int k = std::min(c.k, directionCountFor(c.r, c.ring));
+    const int k = std::min(maxDirections, directionCountFor(r, ring));
     disc.Create(k);
     for (int j = 0; j < k; ++j) {
       const float a = 2.0f * static_cast<float>(j) * 3.1415927f / static_cast<float>(k);
-      disc.SetPoint(j, c.r * std::cos(a), c.r * std::sin(a), 0.0f);
+      disc.SetPoint(j, r * std::cos(a), r * std::sin(a), 0.0f);
     }
     std::vector<CSSE3dPolygon> discs;
     Ring corners, left, out;
-    for (const Pt& p : c.ring) {
+    for (const Pt& p : ring) {
       discs.emplace_back(disc);
       discs.back().ShiftLine(p.x, p.y, p.z);
     }
     for (std::size_t i = 0; i < discs.size(); ++i)
       for (const Pt& q : pointsOf(discs[i])) {
-        bool covered = original.PointInLineInnerArea(q.x, q.y, 1) != c.erode;
+        bool covered = original.PointInLineInnerArea(q.x, q.y, 1) != erode;
         for (std::size_t o = 0; o < discs.size() && !covered; ++o)
           covered = o != i && discs[o].PointInLineInnerArea(q.x, q.y, 1);
         if (!covered) left.push_back(q);
@@ -276,7 +252,8 @@ TEST(PolygonOffset, CornersLeftAreThoseNoOtherDiscOrTheAreaHolds) {
       }
     // The result adds points where two discs' edges cross.
     const std::vector<std::pair<float, float>> all = sortedXY(corners);
-    for (const Pt& q : after(c.ring, [&](CSSE3dPolygon& p) { ASSERT_TRUE(offset(p, c.r, c.erode, c.k)); }))
+    for (const Pt& q :
+         after(ring, [&](CSSE3dPolygon& p) { ASSERT_TRUE(offset(p, r, erode, maxDirections)); }))
       if (std::binary_search(all.begin(), all.end(), std::pair(q.x, q.y))) out.push_back(q);
     EXPECT_EQ(sortedXY(out), sortedXY(left));
   }
@@ -287,7 +264,8 @@ TEST(PolygonOffset, OffsetsThroughAMatrix) {
   // inside; each side moves by r, or one pixel less where the fill leaves the pixels on the outline out.
   const Ring square = squareRing(10.25f, 20, 20);
   CSSE3dPolygon original = polygonOf(square);
-  for (const auto& [r, erode] : {std::pair{3.0f, false}, {6.0f, false}, {3.0f, true}, {5.0f, true}}) {
+  for (const auto& [r, erode] :
+       {std::pair{3.0f, false}, {6.0f, false}, {8.0f, false}, {3.0f, true}, {5.0f, true}}) {
     SCOPED_TRACE(testing::Message() << "r " << r << (erode ? " eroded" : ""));
     CSSE3dPolygon p = polygonOf(square);
     ASSERT_TRUE(erode ? p.ErodeWithMatrix(r) : p.DilateWithMatrix(r));
@@ -342,10 +320,8 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
       heights.SetPoint(x, y, float((x + y) % 3));
       target.SetPoint(x, y, (x + 2 * y) % 9 == 0 ? 50.0f : value);
     }
-  float minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
-  for (const Pt& q : ring)
-    minX = std::min(minX, q.x), maxX = std::max(maxX, q.x), minY = std::min(minY, q.y),
-    maxY = std::max(maxY, q.y);
+  float minX, minY, minZ, maxX, maxY, maxZ;
+  polygonOf(ring).GetBoundingBox3D(minX, minY, minZ, maxX, maxY, maxZ);
   for (const bool sharp : {true, false}) {
     SCOPED_TRACE(sharp);
     CSSEMatrix t(target);
@@ -389,23 +365,17 @@ TEST(PolygonOffset, InternalAreaDistanceTransform) {
 }
 
 TEST(PolygonOffset, OffsetsThroughAMatrixAsOnAHeightField) {
-  // Outlines too large for the per-pixel fill, including one whose lobes
-  // nearly meet and one along its own box, grown and shrunk by discs of
-  // every small size: the same steps done on a height field (the outline
-  // filled into a matrix of its box plus the margin, grown or shrunk there,
-  // its first pixel column by column traced back) give the same points.
-  struct Case {
-    const char* name;
-    std::vector<Pt> ring;
-  };
-  const std::vector<Case> cases = {{"wobbly", wobblyRing(700, 40.3, -12.7, 70, 9, 7)},
+  // Outlines too large for the per-pixel fill, including one whose lobes nearly meet and one along its own
+  // box, grown and shrunk by discs of every small size: the same steps done on a height field (the outline
+  // filled into a matrix of its box plus the margin, grown or shrunk there, its first pixel column by column
+  // traced back) give the same points.
+  for (const auto& [name, ring] : {std::pair{"wobbly", wobblyRing(700, 40.3, -12.7, 70, 9, 7)},
                                    {"lobes nearly meeting", wobblyRing(900, -3.6, 8.2, 40, 39.2, 3)},
-                                   {"square", squareRing(10.25f, 80, 0.5f)}};
-  for (const Case& c : cases)
+                                   {"square", squareRing(10.25f, 80, 0.5f)}})
     for (const float r : {0.0f, 0.5f, 1.0f, 2.5f, 3.0f, 4.2f, 6.99f})
       for (const bool grow : {true, false}) {
-        SCOPED_TRACE(testing::Message() << c.name << " r " << r << (grow ? " grown" : " shrunk"));
-        CSSE3dPolygon copy = polygonOf(c.ring);
+        SCOPED_TRACE(testing::Message() << name << " r " << r << (grow ? " grown" : " shrunk"));
+        CSSE3dPolygon copy = polygonOf(ring);
         float minX, minY, minZ, maxX, maxY, maxZ;
         copy.GetBoundingBox3D(minX, minY, minZ, maxX, maxY, maxZ);
         const double margin = grow ? 2.0 * (double(r) + 25.0) : 40.0;
@@ -428,7 +398,7 @@ TEST(PolygonOffset, OffsetsThroughAMatrixAsOnAHeightField) {
         CSSE3dPolygon traced(chain, 1);
         traced.ShiftLine(-sx, -sy, 0.0f);
 
-        CSSE3dPolygon p = polygonOf(c.ring);
+        CSSE3dPolygon p = polygonOf(ring);
         ASSERT_TRUE(grow ? p.DilateWithMatrix(r) : p.ErodeWithMatrix(r));
         EXPECT_TRUE(sameBits(pointsOf(p), pointsOf(traced)));
       }

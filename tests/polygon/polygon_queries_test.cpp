@@ -203,18 +203,14 @@ TEST(PolygonQueries, RaysAndBands) {
     EXPECT_EQ(square.FindNearestPointOnLineX(sse(p), true), right);
     EXPECT_EQ(square.FindNearestPointOnLineX(sse(p), false), rightOpen);
   }
-  struct Band {
-    CbVector3f a, b;
-    float r;
-    bool expected;
-  };
-  for (const Band& b :
-       {Band{{-5, 5, 0}, {-1, 5, 0}, 5.5f, false},  // the corners lie beyond b
-        Band{{-5, 5, 0}, {0, 5, 0}, 5.5f, true},    // (0, 0) at the end of the band
-        Band{{-5, 5, 0}, {0, 5, 0}, 5.0f, false},   // ... and exactly on its open side
-        Band{{12, -1, 0}, {-1, 12, 0}, 0.5f, false}, Band{{12, -1, 0}, {-1, 12, 0}, 1.0f, true},
-        Band{{3, 3, 0}, {3, 3, 7}, 0.0f, true}})  // a zero-length segment
-    EXPECT_EQ(square.IntersectsPolygonWithCylinderXYPlane(b.a, b.b, b.r), b.expected) << b.r;
+  for (const auto& [a, b, r, expected] :
+       {std::tuple{CbVector3f(-5, 5, 0), CbVector3f(-1, 5, 0), 5.5f, false},  // the corners lie beyond b
+        {CbVector3f(-5, 5, 0), CbVector3f(0, 5, 0), 5.5f, true},              // (0, 0) at the end of the band
+        {CbVector3f(-5, 5, 0), CbVector3f(0, 5, 0), 5.0f, false},  // ... and exactly on its open side
+        {CbVector3f(12, -1, 0), CbVector3f(-1, 12, 0), 0.5f, false},
+        {CbVector3f(12, -1, 0), CbVector3f(-1, 12, 0), 1.0f, true},
+        {CbVector3f(3, 3, 0), CbVector3f(3, 3, 7), 0.0f, true}})  // a zero-length segment
+    EXPECT_EQ(square.IntersectsPolygonWithCylinderXYPlane(a, b, r), expected) << r;
 }
 
 TEST(PolygonQueries, InsideTestsOnIntegerGrids) {

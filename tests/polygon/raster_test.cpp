@@ -91,11 +91,21 @@ TEST(PolygonFill, PerPixelFillsMatchThePointwiseCrossingTest) {
        [](float v) { return 1.5f > v - 1.0f ? 0.0f : v; }},
   };
   for (const Shape& s : shapes()) {
+    CSSE3dPolygon p = flat(s.points);
+    // What is left outside, at pixel positions moved by the offset.
+    for (float offset : {0.0f, 0.5f, -0.25f}) {
+      SCOPED_TRACE(s.name + " outside, offset " + std::to_string(offset));
+      CSSEMatrix m = filled(61, 57, 2.0f);
+      p.DrawOutsidePixels(m, 9.0f, offset);
+      for (int r = 0; r < 57; ++r)
+        for (int c = 0; c < 61; ++c)
+          ASSERT_EQ(m.GetPoint(c, r), insideOf(p, c + offset, r + offset) ? 2.0f : 9.0f) << c << "," << r;
+      EXPECT_EQ(lane(m, 0, 57), 2.0f) << "spare lanes are no pixels";
+    }
     for (const auto& [from, to] : {std::pair{-1e9f, 1e9f}, {20.0f, 33.0f}, {40.0f, 41.0f}, {-30.0f, 5.0f}}) {
       for (bool subsample : {false, true}) {
         SCOPED_TRACE(s.name + " rows " + std::to_string(from) + ".." + std::to_string(to) +
                      (subsample ? " subsampled" : ""));
-        CSSE3dPolygon p = flat(s.points);
         CSSEMatrix start = filled(61, 57);
         randomize(start, 7, 5);
         for (std::size_t k = 0; k < ops.size(); ++k) {
@@ -126,6 +136,10 @@ TEST(PolygonFill, PerPixelFillsMatchThePointwiseCrossingTest) {
       }
     }
   }
+  // Two points leave the whole matrix outside.
+  CSSEMatrix m = filled(8, 6);
+  flat({{1, 1}, {5, 5}}).DrawOutsidePixels(m, 1.0f, 0.0f);
+  EXPECT_EQ(m.NumValuesAbove(0.5f), 48);
   // Wholly left of the matrix within the margin: its rows land on column 0.
   CSSEMatrix n = filled(10, 12);
   flat(rect(-4.5f, 3, -0.5f, 8)).DrawInMatrixAndFillFine(1.0f, &n, false, false, -1e9f, 1e9f, false, false);
@@ -228,24 +242,6 @@ Pixels changed(const CSSEMatrix& m, float background) {
 
 }  // namespace
 
-TEST(PolygonDraw, OutsidePixelsMatchThePointwiseCrossingTest) {
-  for (const Shape& s : shapes()) {
-    for (float offset : {0.0f, 0.5f, -0.25f}) {
-      SCOPED_TRACE(s.name + " offset " + std::to_string(offset));
-      CSSE3dPolygon p = flat(s.points);
-      CSSEMatrix m = filled(61, 57, 2.0f);
-      p.DrawOutsidePixels(m, 9.0f, offset);
-      for (int r = 0; r < 57; ++r)
-        for (int c = 0; c < 61; ++c)
-          ASSERT_EQ(m.GetPoint(c, r), insideOf(p, c + offset, r + offset) ? 2.0f : 9.0f) << c << "," << r;
-      EXPECT_EQ(lane(m, 0, 57), 2.0f) << "spare lanes are no pixels";
-    }
-  }
-  CSSEMatrix m = filled(8, 6);
-  flat({{1, 1}, {5, 5}}).DrawOutsidePixels(m, 1.0f, 0.0f);
-  EXPECT_EQ(changed(m, 0.0f).size(), 48u);
-}
-
 TEST(PolygonDraw, VertexPlotsRoundAndClamp) {
   // Rounded, four pixels for the neighbours, clamped, a NaN column to column 0.
   CSSE3dPolygon p = polygonOf({{2.5f, 3.49f, 7}, {5.2f, 1.7f, 8}, {1e12f, -1e12f, 9}, {NAN, 4, 6}});
@@ -323,24 +319,20 @@ TEST(PolygonDraw, RunMarkingFillsTheInteriorOfADenseCounterClockwiseRing) {
 }
 
 TEST(PolygonDraw, OneSidedSweepsStampToTheMatrixEdge) {
-  struct Case {
-    const char* name;
-    Pt p;
-    bool front, useY;
-    int minX, maxX, minY, maxY;  // the box of changed pixels; minX > maxX for none
-  };
-  for (const Case& c : {Case{"rows, front", {8, 5, 0}, true, true, 1, 9, 3, 7},
-                        Case{"rows, back", {8, 5, 0}, false, true, 7, 19, 3, 7},
-                        Case{"columns by z, front", {8, 0, 6}, true, false, 6, 10, 1, 7},
-                        Case{"columns by z, back", {8, 0, 6}, false, false, 6, 10, 5, 15},
-                        Case{"far right, front", {2e9f, 5, 0}, true, true, 1, 19, 3, 7},
-                        Case{"far left, back", {-2e9f, 5, 0}, false, true, 0, 19, 3, 7},
-                        Case{"far left, front", {-2e9f, 5, 0}, true, true, 1, 0, 0, 0}}) {
+  // Name, point, front, by y; the box of changed pixels, minX > maxX for none.
+  for (const auto& [name, p, front, useY, minX, maxX, minY, maxY] :
+       {std::tuple{"rows, front", Pt{8, 5, 0}, true, true, 1, 9, 3, 7},
+        {"rows, back", Pt{8, 5, 0}, false, true, 7, 19, 3, 7},
+        {"columns by z, front", Pt{8, 0, 6}, true, false, 6, 10, 1, 7},
+        {"columns by z, back", Pt{8, 0, 6}, false, false, 6, 10, 5, 15},
+        {"far right, front", Pt{2e9f, 5, 0}, true, true, 1, 19, 3, 7},
+        {"far left, back", Pt{-2e9f, 5, 0}, false, true, 0, 19, 3, 7},
+        {"far left, front", Pt{-2e9f, 5, 0}, true, true, 1, 0, 0, 0}}) {
     CSSEMatrix m = filled(20, 16);
-    polygonOf({c.p}).DrawInMatrixAndFillToOneSideFront(3.0f, &m, 0.0f, 0.0f, c.front, c.useY);
+    polygonOf({p}).DrawInMatrixAndFillToOneSideFront(3.0f, &m, 0.0f, 0.0f, front, useY);
     Pixels expected;
-    for (int y = c.minY; y <= c.maxY; ++y)
-      for (int x = c.minX; x <= c.maxX; ++x) expected.insert({x, y});
-    EXPECT_EQ(changed(m, 0.0f), expected) << c.name;
+    for (int y = minY; y <= maxY; ++y)
+      for (int x = minX; x <= maxX; ++x) expected.insert({x, y});
+    EXPECT_EQ(changed(m, 0.0f), expected) << name;
   }
 }

@@ -3,6 +3,7 @@
 // even-odd inside test) in double or exact arithmetic.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <ostream>
 #include <random>
 #include <vector>
@@ -41,6 +42,21 @@ inline Ring pointsOf(const CSSE3dPolygon& p) {
   Ring v(p.GetNumPoints());
   for (int i = 0; i < p.GetNumPoints(); ++i) p.GetPoint(i, v[i].x, v[i].y, v[i].z);
   return v;
+}
+
+// Equal point for point, NaN included.
+inline bool sameBits(const Ring& a, const Ring& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Pt)) == 0);
+}
+
+// The largest distance between corresponding points: infinite for rings of other sizes, NaN for a NaN.
+inline double maxDistance(const Ring& a, const Ring& b) {
+  double d = a.size() == b.size() ? 0.0 : INFINITY;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    const double e = std::hypot(double(a[i].x) - b[i].x, double(a[i].y) - b[i].y, double(a[i].z) - b[i].z);
+    d = std::isnan(d) || e <= d ? d : e;
+  }
+  return d;
 }
 
 // The points of the polygon of `r` after op(polygon).

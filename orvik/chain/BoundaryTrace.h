@@ -12,13 +12,16 @@ namespace orvik::detail {
 inline constexpr int c_chainStepX[8] = {0, -1, -1, -1, 0, 1, 1, 1};
 inline constexpr int c_chainStepY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 
+// Limits v into lo .. hi; when the range is empty (fields narrower than a
+// margin) lo wins, and the caller's clamped accessor takes it from there.
+inline long limitTo(long v, long lo, long hi) { return std::max(lo, std::min(v, hi)); }
+
 // Traces from (x0, y0) as CreatePixelChain describes, positions limited to
 // 1 .. right and 1 .. bottom (lo wins over an empty range); inside(x, y) and
 // value(x, y) may be asked one cell beyond those limits.
 template <class Inside, class Value>
 void traceBoundary(CPixelChain& chain, const Inside& inside, const Value& value, long right, long bottom,
                    long x0, long y0, long maxSteps, bool exactReturn, int nearReturnAfter) {
-  const auto limit = [](long v, long lo, long hi) { return std::max(lo, std::min(v, hi)); };
   chain.RemovePoints();
   long x = x0, y = y0, k = 0;
   int d = 4;
@@ -38,8 +41,8 @@ void traceBoundary(CPixelChain& chain, const Inside& inside, const Value& value,
     // going on would only append the same cell until maxSteps.
     if (next < 0) break;
     d = next;
-    x = limit(x + c_chainStepX[d], 1, right);
-    y = limit(y + c_chainStepY[d], 1, bottom);
+    x = limitTo(x + c_chainStepX[d], 1, right);
+    y = limitTo(y + c_chainStepY[d], 1, bottom);
     ++k;
     if (k > maxSteps) break;
     if (exactReturn || k <= nearReturnAfter) {

@@ -19,14 +19,11 @@ namespace {
 
 using orvik::detail::c_chainStepX;
 using orvik::detail::c_chainStepY;
-
-// Limits v into lo .. hi; when the range is empty (matrices narrower than the
-// margin) lo wins, and the caller's clamped accessor takes it from there.
-long limit(long v, long lo, long hi) { return std::max(lo, std::min(v, hi)); }
+using orvik::detail::limitTo;
 
 float clampedValue(const CSSEMatrix& m, long x, long y) {
-  return m.GetPointUnsafe(static_cast<int>(limit(x, 0, m.GetSizeX() - 1)),
-                          static_cast<int>(limit(y, 0, m.GetSizeY() - 1)));
+  return m.GetPointUnsafe(static_cast<int>(limitTo(x, 0, m.GetSizeX() - 1)),
+                          static_cast<int>(limitTo(y, 0, m.GetSizeY() - 1)));
 }
 
 bool usable(const CSSEMatrix* m) { return m && m->HasMemory() && !m->IsEmpty(); }
@@ -271,7 +268,8 @@ void CPixelChain::GetInnerValueForPixelChain(const CSSEMatrix* matrix, float lim
     if (d == 0.0f) continue;
     const long sx = static_cast<long>(0.5f - 6.0f * dy / d) + p.x;
     const long sy = static_cast<long>(6.0f * dx / d + 0.5f) + p.y;
-    const float s = clampedValue(*matrix, limit(sx, 0, matrix->GetSizeX()), limit(sy, 0, matrix->GetSizeY()));
+    const float s =
+        clampedValue(*matrix, limitTo(sx, 0, matrix->GetSizeX()), limitTo(sy, 0, matrix->GetSizeY()));
     if (takeMinimum)
       p.value = s <= limitValue ? s : limitValue;
     else
@@ -290,8 +288,8 @@ void CPixelChain::InsertSingle(CSSEMatrix* matrix) const {
     if (d == 0.0f) continue;
     const long cx = static_cast<long>(static_cast<float>(p.x) + 1.25f * dy / d + 0.5f);
     const long cy = static_cast<long>(static_cast<float>(p.y) - 1.25f * dx / d + 0.5f);
-    matrix->SetPoint(static_cast<int>(limit(cx, 1, matrix->GetSizeX() - 2)),
-                     static_cast<int>(limit(cy, 1, matrix->GetSizeY() - 2)), p.value);
+    matrix->SetPoint(static_cast<int>(limitTo(cx, 1, matrix->GetSizeX() - 2)),
+                     static_cast<int>(limitTo(cy, 1, matrix->GetSizeY() - 2)), p.value);
   }
 }
 
@@ -304,9 +302,9 @@ void CPixelChain::Insert(CSSEMatrix* matrix) const {
     const float dx = static_cast<float>(q.x - p.x), dy = static_cast<float>(q.y - p.y);
     const float d = std::sqrt(dx * dx + dy * dy);
     if (d == 0.0f) continue;
-    const long cx = limit(static_cast<long>(static_cast<float>(p.x) + 3.0f * dy / d + 0.5f), 2,
+    const long cx = limitTo(static_cast<long>(static_cast<float>(p.x) + 3.0f * dy / d + 0.5f), 2,
                           matrix->GetSizeX() - 3);
-    const long cy = limit(static_cast<long>(static_cast<float>(p.y) - 3.0f * dx / d + 0.5f), 2,
+    const long cy = limitTo(static_cast<long>(static_cast<float>(p.y) - 3.0f * dx / d + 0.5f), 2,
                           matrix->GetSizeY() - 3);
     for (long by = cy - 2; by <= cy + 2; ++by)
       for (long bx = cx - 2; bx <= cx + 2; ++bx)

@@ -601,7 +601,7 @@ bool traceThroughBytes(CSSE3dPolygon& outline, float r, bool grow, int W, int H,
   if (firstX >= W - 20) return false;
   const int frameBelow = 4 * (H >> 2);
   const auto inside = [&](long x, long y) {
-    const long cx = std::max(0l, std::min(x, long(W) - 1)), cy = std::max(0l, std::min(y, long(H) - 1));
+    const long cx = orvik::detail::limitTo(x, 0, W - 1), cy = orvik::detail::limitTo(y, 0, H - 1);
     return cy >= 4 && cy < frameBelow && cx >= 3 && cx < W - 3 && raster.row(static_cast<int>(cy))[cx] == 0;
   };
   orvik::detail::traceBoundary(

@@ -221,10 +221,12 @@ void CSSE3dPolygon::CreateMergePolygon(const CSSE3dPolygon& a, const CSSE3dPolyg
   const std::vector<std::vector<Node>> rings = joinPieces(taken);
 
   const std::vector<Node>* best = nullptr;
-  for (const auto& r : rings)
-    if (r.size() >= 3 && (!best || std::fabs(orvik::detail::twiceSignedArea(r)) >
-                                       std::fabs(orvik::detail::twiceSignedArea(*best))))
-      best = &r;
+  double bestArea = 0.0;
+  for (const auto& r : rings) {
+    if (r.size() < 3) continue;
+    const double area = std::fabs(orvik::detail::twiceSignedArea(r));
+    if (!best || area > bestArea) best = &r, bestArea = area;
+  }
   if (!best) {
     // No crossing (or only touching): the ring that holds the other, else a.
     SSEPoint a0, b0;

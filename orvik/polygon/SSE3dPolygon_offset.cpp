@@ -507,14 +507,14 @@ void growByDisc(orvik::detail::ByteRaster& raster, float r, std::uint8_t v) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   };
   const auto store = [](std::uint8_t* p, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); };
-  // Byte stores may alias anything, so the loops work on local copies of
-  // their bounds.
   // Per row, bit c of its words: level Reach, which holds every other
   // level, has v in chunk c of 16 columns. A chunk that no disc row marks
   // has no v within the disc and stays as it is.
   const int words = (span / 16 + 63) / 64;
   std::vector<std::uint64_t> marks(static_cast<std::size_t>(words) * c_rows);
   const auto marksOf = [&](int y) { return marks.data() + static_cast<std::size_t>(y % c_rows) * words; };
+  // Byte stores may alias anything, so the loops work on local copies of
+  // their bounds.
   const auto makeLevels = [&, span, value](int y) {
     const std::uint8_t* src = raster.row(y);
     std::uint8_t* l0 = level(y, 0);
